@@ -1,0 +1,45 @@
+# Two commands on a fresh Debian 12 machine:
+#   make run   builds everything and starts the program
+#   make test  builds the native and Windows presets and runs every test
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 30
+PACKAGES := g++ cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest libgtest-dev \
+            libbenchmark-dev ntfs-3g clang libclang-rt-14-dev apt-file lz4 python3 util-linux
+NATIVE_PRESETS := native native-asan native-tsan
+
+.PHONY: deps run test test-native test-windows test-fuzz bench clean
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing:" $$missing; \
+		if [ "$$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi; \
+		$$SUDO apt-get update && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y $$missing; \
+	fi
+
+build/%/build.ninja: CMakeLists.txt CMakePresets.json | deps
+	cmake --preset $* -DOV_FUZZ_SECONDS=$(FUZZ_SECONDS)
+
+test-native: deps
+	@set -e; for p in $(NATIVE_PRESETS); do \
+		cmake --preset $$p >/dev/null && cmake --build --preset $$p -j $(JOBS) && ctest --preset $$p; \
+	done
+
+test-windows: deps
+	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS) && ctest --preset windows
+
+test-fuzz: deps
+	cmake --preset fuzz -DOV_FUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null && cmake --build --preset fuzz -j $(JOBS) && \
+		ctest --preset fuzz
+
+test: test-native test-windows test-fuzz
+
+bench: deps
+	cmake --preset native >/dev/null && cmake --build --preset native -j $(JOBS)
+	build/native/bin/ov_bench
+
+run: deps bench
+
+clean:
+	rm -rf build

@@ -1,0 +1,147 @@
+// The in-memory index of every volume: one flat table of 48-byte entries linked
+// by parent, two append-only UTF-8 pools (names and folded names), folder sizes
+// and child counts kept exact on every change, and per sort key an order, its
+// ranks and the entries changed since it was last brought up to date.
+//
+// Locking: none of these operations lock. Writers hold `lock` exclusively, readers
+// shared. hideHidden/hideSystem are atomics read without the lock; the pool has
+// its own locks and is used only by holders of `lock`.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "index/entry.h"
+#include "index/platform.h"
+#include "index/pool.h"
+
+namespace ov {
+
+struct Volume;
+struct FileRec;
+struct NameRec;
+
+class Index {
+public:
+    // Limits of the record format: 16-bit name lengths, 32-bit pool offsets.
+    static constexpr size_t kMaxNameBytes = 0xFFFF;
+    static constexpr uint64_t kMaxPoolBytes = 0xFFFFFFFFull;
+    static constexpr size_t kPendingCap = 200000;
+    static constexpr int kMaxDepth = 256;
+    static constexpr int kMaxVolumes = 256;
+
+    // One volume's scan output, merged whole by Ingest.
+    struct Piece {
+        std::vector<Entry> entries;  // piece-local parents; offsets into the piece's pools
+        std::string names;           // each name followed by one NUL
+        std::string folded;
+        std::vector<uint32_t> recordMap;                         // record -> piece entry of its first name
+        std::vector<std::pair<uint32_t, uint32_t>> hardLinks;    // further names: (record, piece entry)
+        uint32_t root = kNoEntry;
+        uint64_t files = 0;
+        uint64_t folders = 0;
+    };
+
+    Index();
+    ~Index();
+    Index(const Index&) = delete;
+    Index& operator=(const Index&) = delete;
+
+    // --- single-entry operations (exclusive lock) ---
+
+    // Appends one entry. Returns kNoEntry, changing nothing, when the name is
+    // longer than kMaxNameBytes or a pool would pass kMaxPoolBytes.
+    uint32_t Add(uint32_t parent, const char* name, size_t nameLength, const std::string& folded, uint32_t flags,
+                 uint64_t size, uint64_t modified, uint64_t created);
+    // Flags the entry and, for a folder, its whole subtree Deleted.
+    void Remove(uint32_t entry);
+    // Renames and/or moves one entry. False, changing nothing, when the new name
+    // does not fit the record format.
+    bool Rename(uint32_t entry, uint32_t newParent, const std::string& name, const std::string& folded);
+    void SetMeta(uint32_t entry, uint64_t size, uint64_t modified, uint64_t created, uint16_t attributes);
+
+    void CachePathOf(uint32_t folder);
+    void BuildAllDirPaths();
+    void ComputeExtHashes();
+    // Full path from the names as written; fromParent starts at the parent. Shared lock.
+    std::string Path(uint32_t entry, bool fromParent) const;
+    WString PathW(uint32_t entry, bool fromParent) const;
+
+    // --- bulk operations (exclusive lock) ---
+
+    // Replaces everything of `slot` by the piece; empties the piece. False when the
+    // slot is empty or out of range, or the merged pools would not fit.
+    bool Ingest(int slot, Piece& piece);
+    void ApplyFile(Volume& volume, uint32_t record, bool inUse, const FileRec& info, const std::vector<NameRec>& rows,
+                   const std::string& namePool, const std::string& foldedPool);
+    void Compact();
+    void ApplyExclusions();
+
+    // --- sort orders ---
+
+    // Strict total order of entry numbers under key (shared lock; many threads).
+    bool Less(SortKey key, uint32_t a, uint32_t b) const;
+    void FullSort(SortKey key);
+    // Makes orders[key] and ranks[key] current (exclusive lock).
+    void EnsureSortedBy(SortKey key);
+    // The order is valid, not overflowed and has nothing pending.
+    bool OrderCurrent(SortKey key) const;
+
+    // Notes that entry's place in key's order may have changed.
+    void NoteKey(SortKey key, uint32_t entry);
+    void NoteAllKeys(uint32_t entry);
+
+    static uint32_t ExtHashOfFolded(const char* folded, size_t length, bool directory);
+
+    std::string_view NameOf(uint32_t entry) const {
+        const Entry& e = entries[entry];
+        return std::string_view(names).substr(e.nameOffset, e.nameLength);
+    }
+    std::string_view FoldedOf(uint32_t entry) const {
+        const Entry& e = entries[entry];
+        return std::string_view(folded).substr(e.foldedOffset, e.foldedLength);
+    }
+
+    // --- state; field order as the saved file and the engine expect ---
+
+    mutable std::shared_mutex lock;
+    std::vector<Entry> entries;
+    std::string names;
+    std::string folded;
+    std::vector<Volume*> volumes;  // not owned
+    Pool pool;
+    uint64_t epoch = 1;
+    uint64_t changes = 0;
+    uint64_t deletedCount = 0;
+    std::atomic<bool> hideHidden{false};
+    std::atomic<bool> hideSystem{false};
+    std::array<std::vector<uint32_t>, kSortKeys> orders;
+    std::array<bool, kSortKeys> orderValid{};
+    std::array<std::vector<uint32_t>, kSortKeys> pending;
+    std::array<bool, kSortKeys> overflow{};
+    std::vector<uint32_t> pathOffset;
+    std::vector<uint16_t> pathLength;
+    std::string pathBuffer;
+    bool pathsValid = false;
+    std::unordered_map<uint32_t, uint32_t> openCounts;
+    std::vector<uint32_t> foldedOffsets;
+    std::vector<uint32_t> changedNames;
+    std::vector<uint32_t> extHashes;
+    std::vector<std::string> excluded;
+    bool excludesDirty = true;
+    std::array<std::vector<uint32_t>, kSortKeys> ranks;
+    uint64_t garbageBytes = 0;
+
+private:
+    // Applies delta (mod 2^64) to the sizes of `from` and up to 255 further ancestors.
+    void AddToAncestors(uint32_t from, uint64_t delta);
+    bool PoolsFit(size_t nameBytes, size_t foldedBytes) const;
+};
+
+}  // namespace ov

@@ -1,0 +1,49 @@
+// The few platform services the portable core needs. Windows builds call the
+// Win32 API; native builds use the C++ and POSIX libraries.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ov {
+
+#ifdef _WIN32
+using WChar = wchar_t;
+#else
+using WChar = char16_t;
+#endif
+// UTF-16 text as the platform speaks it.
+using WString = std::basic_string<WChar>;
+
+struct LocalDate {
+    int year = 1601;
+    int month = 1;
+    int day = 1;
+    int dayOfWeek = 0;  // 0 = Sunday
+};
+
+namespace platform {
+
+// Lower-cases UTF-16 units in place, one unit for one unit, independent of the
+// user's locale. Units without a lower-case form are left alone.
+void LowerUnits(WChar* units, size_t count);
+
+// Monotonic milliseconds.
+double MonotonicMs();
+
+// Current time as UTC FILETIME ticks (100 ns since 1601).
+uint64_t UtcNow();
+
+// Today's local calendar date.
+LocalDate LocalToday();
+
+// Treats ticks as a local wall-clock time and converts it to UTC. False when
+// the platform cannot convert it (the caller keeps the local value).
+bool LocalTicksToUtc(uint64_t localTicks, uint64_t& utcTicks);
+
+// Tests pin "now" with this; 0 returns to the real clock. Not for product code.
+void SetFixedNowForTesting(uint64_t utcTicks);
+
+}  // namespace platform
+}  // namespace ov
