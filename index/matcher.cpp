@@ -1,0 +1,385 @@
+// Term matching: whether one entry satisfies one term, and the advance knowledge
+// (needles, extension hashes) that lets the search skip most entries.
+//
+// Regular expressions: the standard library's default matcher backtracks
+// recursively, one or more stack frames per haystack byte, so a 32 KB path
+// overflows a thread's stack (a crash no handler can catch), and nested
+// quantifiers such as (a*)*b take exponential time. Where the library offers it
+// (libstdc++'s polynomial mode) each expression is therefore compiled a second
+// time as "[\s\S]*?(?:pattern)" for a linear-time automaton whose recursion is
+// bounded by the size of the pattern, not of the haystack, and run anchored at
+// the start, so a search is one pass however long the path is. A pattern that
+// cannot take that form (back-references) keeps the backtracking matcher, fed only
+// the last kBacktrackBytes bytes of the haystack: the name and its nearest
+// folders. Any exception the library throws counts as no match.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "index/mem_mem.h"
+#include "index/searcher.h"
+#include "index/text.h"
+
+namespace ov {
+namespace {
+
+// Letters, digits, '_' and every byte of a multi-byte character join a word.
+inline bool IsWordByte(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80;
+}
+
+bool FindSubstring(std::string_view hay, const std::string& text, bool wholeWord) {
+    if (!wholeWord) return MemMem(hay.data(), hay.size(), text.data(), text.size()) != nullptr;
+    for (size_t from = 0; from <= hay.size();) {
+        const char* at = MemMem(hay.data() + from, hay.size() - from, text.data(), text.size());
+        if (!at) return false;
+        const size_t pos = static_cast<size_t>(at - hay.data());
+        const size_t end = pos + text.size();
+        const bool before = pos == 0 || !IsWordByte(static_cast<unsigned char>(hay[pos - 1]));
+        const bool after = end >= hay.size() || !IsWordByte(static_cast<unsigned char>(hay[end]));
+        if (before && after) return true;
+        from = pos + 1;
+    }
+    return false;
+}
+
+// The extension as the index hashes it: bytes after the last dot, none when the
+// dot is the first or the last byte.
+std::string_view ExtensionOf(std::string_view foldedName) {
+    const size_t dot = foldedName.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == foldedName.size()) return {};
+    return foldedName.substr(dot + 1);
+}
+
+// Longest run between wildcard characters; the first on equal lengths.
+std::string LongestWildcardRun(const std::string& pattern) {
+    size_t bestStart = 0;
+    size_t bestLength = 0;
+    size_t start = 0;
+    for (size_t i = 0; i <= pattern.size(); ++i) {
+        if (i == pattern.size() || pattern[i] == '*' || pattern[i] == '?') {
+            if (i - start > bestLength) {
+                bestStart = start;
+                bestLength = i - start;
+            }
+            start = i + 1;
+        }
+    }
+    return pattern.substr(bestStart, bestLength);
+}
+
+// Fills `needles` for a group; false when the group cannot bound its hits.
+bool GroupNeedles(const std::vector<Term>& group, std::vector<std::string>& needles) {
+    needles.clear();
+    for (const Term& t : group) {
+        if (t.negate || t.matchPath || t.selector == 2) return false;
+        std::string needle;
+        switch (t.kind) {
+        case TermKind::Substring:
+            needle = t.caseSensitive ? FoldCaseUtf8(t.text) : t.text;
+            break;
+        case TermKind::Wildcard:
+            needle = LongestWildcardRun(t.caseSensitive ? FoldCaseUtf8(t.text) : t.text);
+            break;
+        case TermKind::Regex:
+            needle = Searcher::LongestRegexLiteral(t.text);
+            break;
+        case TermKind::Extension:
+            if (t.exts.size() > 4) return false;
+            for (const std::string& ext : t.exts) needles.push_back("." + ext);
+            continue;
+        default:
+            return false;
+        }
+        if (needle.empty()) return false;
+        needles.push_back(std::move(needle));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WildcardMatch(std::string_view hay, std::string_view pattern) {
+    size_t p = 0;
+    size_t h = 0;
+    size_t star = std::string_view::npos;  // pattern position of the last '*'
+    size_t starFrom = 0;                   // haystack position that '*' was tried at
+    while (h < hay.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            starFrom = h;
+        } else if (p < pattern.size() && pattern[p] == '?') {
+            ++p;
+            ++h;
+            while (h < hay.size() && (static_cast<unsigned char>(hay[h]) & 0xC0) == 0x80) ++h;
+        } else if (p < pattern.size() && pattern[p] == hay[h]) {
+            ++p;
+            ++h;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            h = ++starFrom;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::string_view Searcher::FoldedPath(uint32_t entry, MatchScratch& scratch) const {
+    if (scratch.foldedFor != entry) {
+        const Index& idx = *index;
+        const Entry& e = idx.entries[entry];
+        scratch.foldedPath.clear();
+        const uint32_t parent = e.parent;
+        if (parent != kNoEntry && parent < idx.pathOffset.size() && parent < idx.pathLength.size() &&
+            idx.pathOffset[parent] != kNoEntry) {
+            const size_t length = idx.pathLength[parent];
+            scratch.foldedPath.append(idx.pathBuffer, idx.pathOffset[parent], length);
+            if (length == 0 || scratch.foldedPath.back() != '\\') scratch.foldedPath.push_back('\\');
+        }
+        scratch.foldedPath.append(idx.FoldedOf(entry));
+        scratch.foldedFor = entry;
+    }
+    return scratch.foldedPath;
+}
+
+std::string_view Searcher::WrittenPath(uint32_t entry, MatchScratch& scratch) const {
+    if (scratch.writtenFor != entry) {
+        scratch.writtenPath = index->Path(entry, false);
+        scratch.writtenFor = entry;
+    }
+    return scratch.writtenPath;
+}
+
+std::shared_ptr<const std::regex> Searcher::CompileLinear(const Term& term) {
+#if defined(__GLIBCXX__)
+    if (!term.regex) return nullptr;
+    try {
+        return std::make_shared<const std::regex>("[\\s\\S]*?(?:" + term.text + ")",
+                                                  term.regex->flags() | std::regex_constants::__polynomial);
+    } catch (const std::exception&) {
+        return nullptr;  // back-references: only the backtracking matcher takes them
+    }
+#else
+    return nullptr;
+#endif
+}
+
+bool Searcher::RegexFind(const Term& term, std::string_view hay) const {
+    if (!term.regex) return false;
+    try {
+        const std::regex* linear = nullptr;
+        bool known = false;
+        for (const LinearRegex& r : linearRegexes) {
+            if (r.source == term.regex.get()) {
+                linear = r.linear.get();
+                known = true;
+                break;
+            }
+        }
+        std::shared_ptr<const std::regex> local;  // a Match outside Run compiles its own
+        if (!known) {
+            local = CompileLinear(term);
+            linear = local.get();
+        }
+        const char* first = hay.data();
+        const char* last = hay.data() + hay.size();
+        if (linear) return std::regex_search(first, last, *linear, std::regex_constants::match_continuous);
+        if (hay.size() > kBacktrackBytes)
+            return std::regex_search(last - kBacktrackBytes, last, *term.regex, std::regex_constants::match_prev_avail);
+        return std::regex_search(first, last, *term.regex);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool Searcher::NameMatch(const Term& t, uint32_t entry, MatchScratch& scratch) const {
+    const Index& idx = *index;
+    const Entry& e = idx.entries[entry];
+    if (t.kind == TermKind::Substring && t.matchPath && !t.caseSensitive && !t.wholeWord && t.folderMatch &&
+        entry < t.folderMatch->size()) {
+        // The text lies inside the parent's path, inside the name, or across the
+        // '\' that joins them; the folder bytes answer the first and the last.
+        const std::vector<uint8_t>& bytes = *t.folderMatch;
+        if (IsDir(e)) return (bytes[entry] & 1) != 0;
+        const uint32_t parent = e.parent;
+        const bool parentKnown = parent != kNoEntry && parent < bytes.size();
+        if (parentKnown && (bytes[parent] & 1)) return true;
+        const std::string_view name = idx.FoldedOf(entry);
+        const size_t slash = t.text.rfind('\\');
+        if (slash != std::string::npos) {
+            const std::string_view tail = std::string_view(t.text).substr(slash + 1);
+            return parentKnown && (bytes[parent] & 2) && name.size() >= tail.size() &&
+                   name.compare(0, tail.size(), tail) == 0;
+        }
+        return MemMem(name.data(), name.size(), t.text.data(), t.text.size()) != nullptr;
+    }
+
+    std::string_view hay;
+    if (t.kind == TermKind::Regex || t.caseSensitive)
+        hay = t.matchPath ? WrittenPath(entry, scratch) : idx.NameOf(entry);
+    else
+        hay = t.matchPath ? FoldedPath(entry, scratch) : idx.FoldedOf(entry);
+
+    switch (t.kind) {
+    case TermKind::Substring:
+        return FindSubstring(hay, t.text, t.wholeWord);
+    case TermKind::Wildcard:
+        return WildcardMatch(hay, t.text);
+    default:
+        return RegexFind(t, hay);
+    }
+}
+
+bool Searcher::RawMatch(const Term& t, uint32_t entry, MatchScratch& scratch) const {
+    const Entry& e = index->entries[entry];
+    const bool isDir = IsDir(e);
+    if ((t.selector == 1 && isDir) || (t.selector == 2 && !isDir)) return false;
+    switch (t.kind) {
+    case TermKind::Extension: {
+        if (isDir) return false;
+        const std::string_view ext = ExtensionOf(index->FoldedOf(entry));
+        if (ext.empty()) return false;
+        const auto it = std::lower_bound(t.exts.begin(), t.exts.end(), ext,
+                                         [](const std::string& a, std::string_view b) { return a < b; });
+        return it != t.exts.end() && *it == ext;
+    }
+    case TermKind::Size:
+        return t.lo <= e.size && e.size < t.hi;
+    case TermKind::Modified:
+        return t.lo <= e.modified && e.modified < t.hi;
+    case TermKind::Created:
+        return t.lo <= e.created && e.created < t.hi;
+    case TermKind::Attributes:
+        return (e.flags & t.attrMask) == t.attrMask;
+    case TermKind::EmptyFolder:
+        return isDir && e.childCount == 0;
+    case TermKind::Parent:
+        return t.parentEntry != kNoEntry && e.parent == t.parentEntry;
+    case TermKind::Any:
+        return true;
+    case TermKind::Substring:
+    case TermKind::Wildcard:
+    case TermKind::Regex:
+        return NameMatch(t, entry, scratch);
+    default:
+        return false;
+    }
+}
+
+bool Searcher::Match(const Term& term, uint32_t entry, MatchScratch& scratch) const {
+    return RawMatch(term, entry, scratch) != term.negate;
+}
+
+bool Searcher::CollectNeedles(const Query& query, std::vector<std::string>& out) {
+    out.clear();
+    size_t best = 0;
+    std::vector<std::string> needles;
+    for (const auto& group : query.groups) {
+        if (!GroupNeedles(group, needles) || needles.empty()) continue;
+        size_t shortest = needles.front().size();
+        for (const std::string& n : needles) shortest = std::min(shortest, n.size());
+        if (shortest > best || (shortest == best && needles.size() < out.size())) {
+            best = shortest;
+            out = needles;
+        }
+    }
+    return !out.empty() && best > 1;
+}
+
+std::string Searcher::LongestRegexLiteral(const std::string& pattern) {
+    if (pattern.find('|') != std::string::npos) return {};
+    std::string run;
+    std::string best;
+    int depth = 0;
+    auto close = [&] {
+        if (run.size() > best.size()) best = run;
+        run.clear();
+    };
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(pattern[i]);
+        if (std::isalnum(c) && c < 0x80) {
+            if (depth != 0) {
+                close();
+            } else {
+                run.push_back(static_cast<char>(std::tolower(c)));
+            }
+        } else if (c == '_' || c == '-' || c == ' ') {
+            if (depth != 0) {
+                close();
+            } else {
+                run.push_back(static_cast<char>(c));
+            }
+        } else if (c == '(' || c == ')') {
+            close();
+            depth += c == '(' ? 1 : -1;
+        } else if (c == '*' || c == '?' || c == '{') {
+            if (!run.empty()) run.pop_back();  // the character before may occur zero times
+            close();
+            if (c == '{') {
+                // The digits of a repeat count are no literal: 'ab{10}' holds no "10".
+                while (i + 1 < pattern.size() && pattern[i + 1] != '}') ++i;
+            }
+        } else if (c == '[') {
+            close();
+            for (++i; i < pattern.size() && pattern[i] != ']'; ++i) {
+                if (pattern[i] == '\\') ++i;
+            }
+        } else if (c == '\\') {
+            close();
+            ++i;
+        } else {
+            close();
+        }
+    }
+    close();
+    return best.size() >= 2 ? best : std::string();
+}
+
+bool Searcher::ExtHashes(const Query& query, std::vector<uint32_t>& out) {
+    out.clear();
+    bool found = false;
+    std::vector<uint32_t> list;
+    for (const auto& group : query.groups) {
+        bool qualifies = !group.empty();
+        list.clear();
+        for (const Term& t : group) {
+            if (t.kind != TermKind::Extension || t.negate || t.exts.empty() || t.exts.size() > 64) {
+                qualifies = false;
+                break;
+            }
+            for (const std::string& ext : t.exts) list.push_back(ExtensionHash(ext.data(), ext.size()));
+        }
+        if (!qualifies) continue;
+        if (!found || list.size() < out.size()) {
+            out = list;
+            found = true;
+        }
+    }
+    return !out.empty();
+}
+
+bool Searcher::RangeKey(const Query& query, SortKey& key, const Term** term) {
+    for (const auto& group : query.groups) {
+        if (group.size() != 1 || group[0].negate) continue;
+        switch (group[0].kind) {
+        case TermKind::Size:
+            key = SortKey::Size;
+            break;
+        case TermKind::Modified:
+            key = SortKey::DateModified;
+            break;
+        case TermKind::Created:
+            key = SortKey::DateCreated;
+            break;
+        default:
+            continue;
+        }
+        if (term) *term = &group[0];
+        return true;
+    }
+    return false;
+}
+
+}  // namespace ov

@@ -1,0 +1,66 @@
+#include "index/mem_mem.h"
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64) || defined(__x86_64__)
+#include <emmintrin.h>
+#define OV_MEMMEM_SSE2 1
+#endif
+
+namespace ov {
+namespace {
+
+// Both ends already agree; compare what lies between them.
+inline bool MiddleMatches(const char* at, const char* needle, size_t needleLength) {
+    return needleLength <= 2 || std::memcmp(at + 1, needle + 1, needleLength - 2) == 0;
+}
+
+inline unsigned LowestBit(unsigned mask) {
+#if defined(__GNUC__) || defined(__clang__)
+    return static_cast<unsigned>(__builtin_ctz(mask));
+#else
+    unsigned bit = 0;
+    while (!(mask & 1u)) {
+        mask >>= 1;
+        ++bit;
+    }
+    return bit;
+#endif
+}
+
+}  // namespace
+
+const char* MemMem(const char* haystack, size_t haystackLength, const char* needle, size_t needleLength) {
+    if (needleLength == 0) return haystack;
+    if (haystackLength < needleLength) return nullptr;
+    if (needleLength == 1) return static_cast<const char*>(std::memchr(haystack, needle[0], haystackLength));
+
+    const char first = needle[0];
+    const char last = needle[needleLength - 1];
+    size_t i = 0;
+#ifdef OV_MEMMEM_SSE2
+    // Sixteen start positions per step: a position is a candidate only when both the
+    // first and the last byte of the needle agree, so the middle bytes are rarely read.
+    const __m128i firstLanes = _mm_set1_epi8(first);
+    const __m128i lastLanes = _mm_set1_epi8(last);
+    for (; i + needleLength + 15 <= haystackLength; i += 16) {
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(haystack + i));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(haystack + i + needleLength - 1));
+        unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstLanes), _mm_cmpeq_epi8(tail, lastLanes))));
+        while (mask != 0) {
+            const char* at = haystack + i + LowestBit(mask);
+            if (MiddleMatches(at, needle, needleLength)) return at;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i + needleLength <= haystackLength; ++i) {
+        const char* at = haystack + i;
+        if (at[0] == first && at[needleLength - 1] == last && MiddleMatches(at, needle, needleLength)) return at;
+    }
+    return nullptr;
+}
+
+}  // namespace ov

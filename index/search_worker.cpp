@@ -1,0 +1,137 @@
+#include "index/search_worker.h"
+
+#include <algorithm>
+#include <shared_mutex>
+
+#include "index/index.h"
+#include "index/searcher.h"
+#include "index/text.h"
+
+namespace ov {
+namespace {
+
+// A scanner can take the exclusive lock between Prepare and the search and leave
+// new pending work; after this many rounds the search runs on whatever it finds.
+constexpr int kPrepareRounds = 6;
+
+bool OrderReady(const Index& index, SortKey key) { return index.OrderCurrent(key); }
+
+// Parses, prepares and runs one request into result. False when it was cancelled
+// before or during the search.
+bool Search(SearchRequest& request, Index& index, const std::string& text, const SearchOptions& options,
+            SearchResult& result) {
+    Query query = ParseQuery(text, options);
+    result.error = query.error;
+    result.words = query.highlightWords;
+
+    Searcher searcher(&index);
+    std::shared_lock<std::shared_mutex> shared(index.lock, std::defer_lock);
+    for (int round = 1;; ++round) {
+        if (request.cancel.load()) return false;
+        {
+            std::unique_lock<std::shared_mutex> exclusive(index.lock);
+            searcher.Prepare(query, options);
+        }
+        // A writer may slip in here and leave pending work; Prepare gets another
+        // chance, and the last round searches whatever state the index is in.
+        shared.lock();
+        if (SearchReady(index, query, options) || round == kPrepareRounds) break;
+        shared.unlock();
+    }
+
+    const double t0 = NowMs();
+    const bool ok = searcher.Run(query, options, result.ids, &request.cancel);
+    const double t1 = NowMs();
+    result.epoch = index.epoch;
+    result.changes = index.changes;
+    result.ms = t1 - t0;
+    return ok;
+}
+
+}  // namespace
+
+bool SearchReady(const Index& index, const Query& query, const SearchOptions& options) {
+    const auto sort = static_cast<SortKey>(options.sort >= 0 && options.sort < kSortKeys ? options.sort : 0);
+    if (index.excludesDirty) return false;
+    if (!OrderReady(index, sort)) return false;
+    SortKey rangeKey;
+    if (Searcher::RangeKey(query, rangeKey) && !OrderReady(index, rangeKey)) return false;
+    if ((query.needsPaths || sort == SortKey::Path) &&
+        (!index.pathsValid || index.pathOffset.size() < index.entries.size()))
+        return false;
+    return true;
+}
+
+void StartSearchWorker(SearchRequest& request, Index& index, ResultSink sink) {
+    request.worker = std::thread([&request, &index, sink = std::move(sink)] { SearchWorker(request, index, sink); });
+}
+
+uint64_t RequestSearch(SearchRequest& request, const std::string& text, const SearchOptions& options,
+                       bool keepSelection, int threads) {
+    uint64_t sequence = 0;
+    {
+        std::lock_guard<std::mutex> hold(request.mutex);
+        if (request.quit) return 0;
+        sequence = ++request.lastSequence;
+        request.text = text;
+        request.options = options;
+        request.sequence = sequence;
+        request.keepSelection = keepSelection;
+        request.threads = threads;
+        request.hasRequest = true;
+        request.cancel.exchange(true);
+    }
+    request.wake.notify_all();
+    return sequence;
+}
+
+void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) {
+    for (;;) {
+        std::string text;
+        SearchOptions options;
+        uint64_t sequence = 0;
+        bool keepSelection = false;
+        int threads = 0;
+        {
+            std::unique_lock<std::mutex> hold(request.mutex);
+            request.wake.wait(hold, [&] { return request.hasRequest || request.quit; });
+            if (request.quit) return;
+            text = request.text;
+            options = request.options;
+            sequence = request.sequence;
+            keepSelection = request.keepSelection;
+            threads = request.threads;
+            request.hasRequest = false;
+            request.cancel.exchange(false);
+        }
+
+        const int poolThreads = index.pool.Threads();
+        index.pool.SetThreadsInUse(threads >= 1 ? std::min(threads, poolThreads) : poolThreads);
+
+        auto result = std::make_unique<SearchResult>();
+        result->sequence = sequence;
+        result->keepSelection = keepSelection;
+        result->threads = index.pool.ThreadsInUse();
+
+        // Allocation failures are the only exceptions left here; they drop this search.
+        bool ok = false;
+        try {
+            ok = Search(request, index, text, options, *result);
+        } catch (const std::exception&) {
+            ok = false;
+        }
+        if (ok && !request.cancel.load()) sink(std::move(result));
+    }
+}
+
+void StopSearchWorker(SearchRequest& request) {
+    {
+        std::lock_guard<std::mutex> hold(request.mutex);
+        request.quit = true;
+        request.cancel.exchange(true);
+    }
+    request.wake.notify_all();
+    if (request.worker.joinable() && request.worker.get_id() != std::this_thread::get_id()) request.worker.join();
+}
+
+}  // namespace ov

@@ -1,0 +1,89 @@
+// The search worker: one thread that takes the newest search request, makes the
+// index ready for it, searches on the pool and hands the result to a sink. A new
+// request cancels the running search; a cancelled search hands over nothing.
+//
+// The core knows no window: the sink decides where a result goes (the desktop
+// build posts it to the main window, tests collect it).
+//
+// Locks: the request mutex is a leaf and is never held with the index lock.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "index/query.h"
+
+namespace ov {
+class Index;
+}
+
+// Posted to the main window with a SearchResult* in lParam (WM_APP + 50).
+constexpr unsigned WM_APP_RESULTS = 0x8000u + 50u;
+
+// What one search hands back; belongs to whoever the sink gives it to.
+struct SearchResult {
+    std::vector<uint32_t> ids;  // display order
+    uint64_t sequence = 0;      // of the request searched
+    uint64_t epoch = 0;         // entry numbers are valid for this epoch only
+    uint64_t changes = 0;
+    double ms = 0;              // time spent in Searcher::Run
+    std::string error;          // the query's error text, empty when it parsed
+    std::vector<std::string> words;  // folded highlight words
+    bool keepSelection = false;
+    int threads = 0;            // threads the search was allowed to use
+};
+
+// Takes the result; letting it go out of scope frees it (a failed hand-off).
+using ResultSink = std::function<void(std::unique_ptr<SearchResult>)>;
+
+// The one request block shared by the requesting thread and the worker.
+struct SearchRequest {
+    std::thread worker;
+    uint64_t lastSequence = 0;      // guarded by mutex
+    std::atomic<bool> cancel{false};  // changed under mutex, read without it
+    bool quit = false;              // guarded by mutex; never cleared
+    bool hasRequest = false;        // guarded by mutex
+    std::string text;               // guarded by mutex
+    ov::SearchOptions options;      // guarded by mutex
+    uint64_t sequence = 0;          // guarded by mutex
+    bool keepSelection = false;     // guarded by mutex
+    int threads = 0;                // guarded by mutex; 0 or less = all
+    std::condition_variable wake;
+    std::mutex mutex;
+};
+
+namespace ov {
+
+// Starts the worker over index; results go to sink. Not while a worker runs.
+void StartSearchWorker(SearchRequest& request, Index& index, ResultSink sink);
+
+// Stores a request (replacing one still waiting), cancels the running search and
+// wakes the worker. Returns the request's sequence number, or 0 after the worker
+// was told to stop (nothing is searched then). Any thread; returns at once.
+uint64_t RequestSearch(SearchRequest& request, const std::string& text, const SearchOptions& options,
+                       bool keepSelection, int threads);
+
+// The worker thread's body; returns after StopSearchWorker.
+void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink);
+
+// Ends the worker and waits for it. Safe to call again: later calls only set the flags.
+void StopSearchWorker(SearchRequest& request);
+
+#ifdef _WIN32
+// A sink that posts each result to window as WM_APP_RESULTS; the window then owns
+// it. A failed post frees it.
+ResultSink PostResultsTo(struct HWND__* window);
+#endif
+
+// Whether the index state lets the query's search use current orders and paths.
+// Index lock held (shared is enough).
+bool SearchReady(const Index& index, const Query& query, const SearchOptions& options);
+
+}  // namespace ov

@@ -1,0 +1,377 @@
+// Parallel search over the index.
+//
+// Design: candidates are found in exactly one way, the first that applies: a
+// binary-searched slice of the size or date order (one range term), the stored
+// extension hashes (extension terms alone), a substring scan straight through the
+// folded-name pool for needles every hit must hold (then the renamed entries,
+// whose new names sit outside their block's stretch of the pool), or a plain scan.
+// Every candidate still passes the entry filter and the whole query. Block tasks
+// of 65,536 entries own whole words of the hit bitmap and need no lock; range
+// tasks hit arbitrary entries and set their bits under the mutex. Hits are put in
+// order by walking the kept sort order when they are many, else by sorting them
+// on the order's rank; no names are compared at search time. Every task looks at
+// the cancel flag when it starts, so a newer request stops the search within one
+// task's work.
+#include <algorithm>
+#include <bit>
+
+#include "index/mem_mem.h"
+#include "index/searcher.h"
+
+namespace ov {
+namespace {
+
+constexpr uint32_t kNoRank = 0xFFFFFFFFu;
+
+inline bool Cancelled(const std::atomic<bool>* cancel) {
+    return cancel && cancel->load(std::memory_order_relaxed);
+}
+
+inline bool HasBit(const std::vector<uint64_t>& bitmap, uint32_t i) { return (bitmap[i >> 6] >> (i & 63)) & 1; }
+inline void SetBit(std::vector<uint64_t>& bitmap, uint32_t i) { bitmap[i >> 6] |= uint64_t{1} << (i & 63); }
+
+// Entry numbers of the set bits, ascending.
+void CollectBits(const std::vector<uint64_t>& bitmap, std::vector<uint32_t>& out) {
+    for (size_t w = 0; w < bitmap.size(); ++w) {
+        for (uint64_t bits = bitmap[w]; bits != 0; bits &= bits - 1)
+            out.push_back(static_cast<uint32_t>(w * 64 + static_cast<unsigned>(std::countr_zero(bits))));
+    }
+}
+
+uint64_t ValueOf(const Entry& e, SortKey key) {
+    switch (key) {
+    case SortKey::Size:
+        return e.size;
+    case SortKey::DateModified:
+        return e.modified;
+    default:
+        return e.created;
+    }
+}
+
+// An exception must not leave a pool task: on a worker thread it would end the
+// program, on the calling thread it would unwind while others still run the job.
+template <class Task>
+void RunGuarded(Pool& pool, std::atomic<bool>& failed, int n, Task&& task) {
+    pool.Run(n, [&](int q) {
+        try {
+            task(q);
+        } catch (const std::exception&) {
+            failed.store(true, std::memory_order_relaxed);
+        }
+    });
+}
+
+}  // namespace
+
+bool Searcher::Passes(const Entry& e) const {
+    if (e.flags & (EntryFlags::Deleted | EntryFlags::Excluded)) return false;
+    if (hideHidden && (e.flags & FileAttr::Hidden)) return false;
+    if (hideSystem && (e.flags & FileAttr::System) && !(e.flags & EntryFlags::VolumeRoot)) return false;
+    return true;
+}
+
+bool Searcher::QueryMatches(const Query& query, uint32_t entry, MatchScratch& scratch) const {
+    for (const auto& group : query.groups) {
+        bool any = false;
+        for (const Term& t : group) {
+            if (Match(t, entry, scratch)) {
+                any = true;
+                break;
+            }
+        }
+        if (!any) return false;
+    }
+    return true;
+}
+
+void Searcher::Prepare(Query& query, const SearchOptions& options) {
+    Index& idx = *index;
+    const auto sort = static_cast<SortKey>(options.sort >= 0 && options.sort < kSortKeys ? options.sort : 0);
+    if (idx.excludesDirty) idx.ApplyExclusions();
+    if (query.needsPaths || sort == SortKey::Path) idx.BuildAllDirPaths();
+    idx.EnsureSortedBy(sort);
+    SortKey rangeKey;
+    if (RangeKey(query, rangeKey)) idx.EnsureSortedBy(rangeKey);
+
+    for (auto& group : query.groups) {
+        for (Term& t : group) {
+            if (t.kind != TermKind::Parent) continue;
+            t.parentEntry = kNoEntry;
+            const size_t n = std::min(idx.entries.size(), std::min(idx.pathOffset.size(), idx.pathLength.size()));
+            for (size_t i = 0; i < n; ++i) {
+                const Entry& e = idx.entries[i];
+                if (!IsDir(e) || IsDeleted(e) || idx.pathOffset[i] == kNoEntry) continue;
+                if (idx.pathLength[i] == t.parentPath.size() &&
+                    idx.pathBuffer.compare(idx.pathOffset[i], idx.pathLength[i], t.parentPath) == 0) {
+                    t.parentEntry = static_cast<uint32_t>(i);
+                    break;
+                }
+            }
+        }
+    }
+}
+
+void Searcher::BuildFolderMatch(Term& term, uint32_t n) {
+    const Index& idx = *index;
+    auto bytes = std::make_shared<std::vector<uint8_t>>(n, 0);
+    const std::string& text = term.text;
+    const size_t slash = text.rfind('\\');
+    // Bit 1 says the text can continue into a child's name across the joining '\':
+    // the path, with that '\' added when it does not end in one, ends with the text
+    // up to its last '\'.
+    Pool& pool = index->pool;
+    const std::string_view folderPart = slash == std::string::npos ? std::string_view() : std::string_view(text).substr(0, slash);
+    const uint32_t blocks = (n + kBlock - 1) / kBlock;
+    std::vector<uint8_t>& out = *bytes;
+    pool.Run(static_cast<int>(blocks), [&](int q) {
+        const uint32_t begin = static_cast<uint32_t>(q) * kBlock;
+        const uint32_t end = std::min<uint64_t>(n, uint64_t{begin} + kBlock);
+        for (uint32_t i = begin; i < end; ++i) {
+            if (!IsDir(idx.entries[i]) || idx.pathOffset[i] == kNoEntry) continue;
+            const std::string_view path(idx.pathBuffer.data() + idx.pathOffset[i], idx.pathLength[i]);
+            uint8_t b = MemMem(path.data(), path.size(), text.data(), text.size()) ? 1 : 0;
+            if (slash != std::string::npos) {
+                const bool joined = !path.empty() && path.back() == '\\';
+                const std::string_view want = joined ? std::string_view(text).substr(0, slash + 1) : folderPart;
+                if (path.size() >= want.size() && path.compare(path.size() - want.size(), want.size(), want) == 0)
+                    b |= 2;
+            }
+            out[i] = b;
+        }
+    });
+    term.folderMatch = std::move(bytes);
+}
+
+bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint32_t>& out,
+                   const std::atomic<bool>* cancel) {
+    out.clear();
+    const Index& idx = *index;
+    Pool& pool = index->pool;
+    const auto sort = static_cast<SortKey>(options.sort >= 0 && options.sort < kSortKeys ? options.sort : 0);
+    const auto s = static_cast<size_t>(sort);
+    const auto n = static_cast<uint32_t>(idx.entries.size());
+    const uint32_t blocks = (n + kBlock - 1) / kBlock;
+    std::atomic<bool> failed{false};
+    hideHidden = idx.hideHidden.load();
+    hideSystem = idx.hideSystem.load();
+
+    const bool pathCacheFull = idx.pathsValid && idx.pathOffset.size() >= n && idx.pathLength.size() >= n;
+    linearRegexes.clear();
+    for (auto& group : query.groups) {
+        for (Term& t : group) {
+            if (t.kind == TermKind::Substring && t.matchPath && !t.caseSensitive && !t.wholeWord && pathCacheFull)
+                BuildFolderMatch(t, n);
+            else
+                t.folderMatch.reset();
+            if (t.kind == TermKind::Regex && t.regex) linearRegexes.push_back({t.regex.get(), CompileLinear(t)});
+        }
+    }
+
+    const bool allEntries = query.groups.empty() && query.dupe == 0;
+    std::vector<uint64_t> bitmap;
+    std::atomic<uint64_t> hitCount{0};
+    if (allEntries) {
+        lastStrategy = Strategy::AllEntries;
+    } else {
+        bitmap.assign((size_t{n} + 63) / 64, 0);
+        std::vector<std::string> needles;
+        std::vector<uint32_t> hashes;
+        const bool needlesUsable = CollectNeedles(query, needles) && idx.foldedOffsets.size() == n;
+        const bool hashesUsable = ExtHashes(query, hashes) && idx.extHashes.size() == n;
+        SortKey rangeKey = SortKey::Size;
+        const Term* rangeTerm = nullptr;
+        const bool rangeUsable = RangeKey(query, rangeKey, &rangeTerm) && idx.OrderCurrent(rangeKey);
+        const Strategy from = forced ? forcedFrom : Strategy::Range;
+
+        auto blockTask = [&](auto&& test) {
+            return [&, test](int q) {
+                if (Cancelled(cancel)) return;
+                MatchScratch scratch;
+                const uint32_t begin = static_cast<uint32_t>(q) * kBlock;
+                const uint32_t end = std::min<uint64_t>(n, uint64_t{begin} + kBlock);
+                uint64_t count = 0;
+                for (uint32_t i = begin; i < end; ++i) {
+                    if (test(i) && Passes(idx.entries[i]) && QueryMatches(query, i, scratch)) {
+                        SetBit(bitmap, i);
+                        ++count;
+                    }
+                }
+                hitCount.fetch_add(count, std::memory_order_relaxed);
+            };
+        };
+
+        if (from <= Strategy::Range && rangeUsable) {
+            lastStrategy = Strategy::Range;
+            const std::vector<uint32_t>& order = idx.orders[static_cast<size_t>(rangeKey)];
+            // Entry numbers past n count as smaller than any bound, so they are stepped over.
+            auto firstNotBelow = [&](size_t first, uint64_t bound) {
+                return static_cast<size_t>(
+                    std::partition_point(order.begin() + static_cast<ptrdiff_t>(first), order.end(),
+                                         [&](uint32_t id) { return id >= n || ValueOf(idx.entries[id], rangeKey) < bound; }) -
+                    order.begin());
+            };
+            const size_t start = firstNotBelow(0, rangeTerm->lo);
+            const size_t stop = std::max(start, firstNotBelow(start, rangeTerm->hi));
+            const uint64_t length = stop - start;
+            const uint64_t tasks = length <= 32767 ? 1 : length < 1048576 ? length / 16384 : 64;
+            RunGuarded(pool, failed, static_cast<int>(tasks), [&](int t) {
+                if (Cancelled(cancel)) return;
+                MatchScratch scratch;
+                std::vector<uint32_t> local;
+                const uint64_t lo = start + static_cast<uint64_t>(t) * length / tasks;
+                const uint64_t hi = start + (static_cast<uint64_t>(t) + 1) * length / tasks;
+                for (uint64_t pos = lo; pos < hi; ++pos) {
+                    const uint32_t id = order[pos];
+                    if (id < n && Passes(idx.entries[id]) && QueryMatches(query, id, scratch)) local.push_back(id);
+                }
+                std::lock_guard<std::mutex> hold(mutex);
+                for (uint32_t id : local) SetBit(bitmap, id);
+                hitCount.fetch_add(local.size(), std::memory_order_relaxed);
+            });
+        } else if (from <= Strategy::ExtHashes && hashesUsable) {
+            lastStrategy = Strategy::ExtHashes;
+            const uint32_t* stored = idx.extHashes.data();
+            RunGuarded(pool, failed, static_cast<int>(blocks), blockTask([&, stored](uint32_t i) {
+                const uint32_t h = stored[i];
+                return h != 0 && std::find(hashes.begin(), hashes.end(), h) != hashes.end();
+            }));
+        } else if (from <= Strategy::Needles && needlesUsable) {
+            lastStrategy = Strategy::Needles;
+            RunGuarded(pool, failed, static_cast<int>(blocks), [&](int q) {
+                if (Cancelled(cancel)) return;
+                MatchScratch scratch;
+                const uint32_t begin = static_cast<uint32_t>(q) * kBlock;
+                const uint32_t end = std::min<uint64_t>(n, uint64_t{begin} + kBlock);
+                const uint32_t* offsets = idx.foldedOffsets.data();
+                const char* pool = idx.folded.data();
+                const size_t sliceEnd = end < n ? offsets[end] : idx.folded.size();
+                uint64_t count = 0;
+                for (const std::string& needle : needles) {
+                    size_t at = offsets[begin];
+                    uint32_t cursor = begin;  // hits only move forward, so the entry does too
+                    uint32_t handled = kNoEntry;
+                    while (at < sliceEnd) {
+                        const char* hit = MemMem(pool + at, sliceEnd - at, needle.data(), needle.size());
+                        if (!hit) break;
+                        const size_t hitOffset = static_cast<size_t>(hit - pool);
+                        if (cursor + 1 < end && offsets[cursor + 1] <= hitOffset) {
+                            cursor = static_cast<uint32_t>(
+                                std::upper_bound(offsets + cursor + 1, offsets + end, hitOffset) - offsets - 1);
+                        }
+                        const Entry& e = idx.entries[cursor];
+                        const size_t nameEnd = size_t{offsets[cursor]} + e.foldedLength;
+                        if (cursor == handled || (e.flags & EntryFlags::NameChanged) ||
+                            nameEnd < hitOffset + needle.size()) {
+                            at = hitOffset + 1;
+                            continue;
+                        }
+                        if (!HasBit(bitmap, cursor) && Passes(e) && QueryMatches(query, cursor, scratch)) {
+                            SetBit(bitmap, cursor);
+                            ++count;
+                        }
+                        handled = cursor;
+                        at = nameEnd;
+                    }
+                }
+                hitCount.fetch_add(count, std::memory_order_relaxed);
+            });
+            // Renamed entries keep their old offset in foldedOffsets; their new names
+            // lie at the end of the pool, outside every block's stretch.
+            MatchScratch scratch;
+            for (uint32_t id : idx.changedNames) {
+                if (id >= n || HasBit(bitmap, id) || Cancelled(cancel)) continue;
+                if (Passes(idx.entries[id]) && QueryMatches(query, id, scratch)) {
+                    SetBit(bitmap, id);
+                    hitCount.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
+        } else {
+            lastStrategy = Strategy::Scan;
+            RunGuarded(pool, failed, static_cast<int>(blocks), blockTask([](uint32_t) { return true; }));
+        }
+
+        if (Cancelled(cancel) || failed.load()) return false;
+        if (query.dupe != 0) {
+            Dupes(query.dupe, bitmap);
+            uint64_t bits = 0;
+            for (uint64_t w : bitmap) bits += static_cast<uint64_t>(std::popcount(w));
+            hitCount.store(bits);
+        }
+    }
+
+    const std::vector<uint32_t>& order = idx.orders[s];
+    const std::vector<uint32_t>& ranks = idx.ranks[s];
+    bool walk = allEntries || hitCount.load() >= n / 32 || ranks.size() != n;
+    if (forced && !walk && forcedOrdering == Ordering::Walk) walk = true;
+    if (forced && walk && !allEntries && ranks.size() == n && forcedOrdering == Ordering::RankSort) walk = false;
+    lastOrdering = walk ? Ordering::Walk : Ordering::RankSort;
+
+    if (walk) {
+        const uint64_t m = order.size();
+        const auto tasks = static_cast<uint32_t>(std::clamp<uint64_t>((m + 32767) / 32768, 1, 256));
+        std::vector<std::vector<uint32_t>> lists(tasks);
+        RunGuarded(pool, failed, static_cast<int>(tasks), [&](int a) {
+            if (Cancelled(cancel)) return;
+            const uint64_t lo = static_cast<uint64_t>(a) * m / tasks;
+            const uint64_t hi = (static_cast<uint64_t>(a) + 1) * m / tasks;
+            std::vector<uint32_t>& list = lists[static_cast<size_t>(a)];
+            list.reserve(allEntries ? hi - lo : (hi - lo) / 4);
+            for (uint64_t pos = lo; pos < hi; ++pos) {
+                const uint32_t id = order[pos];
+                if (id >= n) continue;
+                if (allEntries ? Passes(idx.entries[id]) : HasBit(bitmap, id)) list.push_back(id);
+            }
+        });
+        if (Cancelled(cancel) || failed.load()) return false;
+        size_t total = 0;
+        for (const auto& list : lists) total += list.size();
+        out.reserve(total);
+        if (options.descending) {
+            for (size_t a = lists.size(); a-- > 0;) out.insert(out.end(), lists[a].rbegin(), lists[a].rend());
+        } else {
+            for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
+        }
+        return true;
+    }
+
+    out.reserve(hitCount.load());
+    CollectBits(bitmap, out);
+    out.erase(std::remove_if(out.begin(), out.end(), [&](uint32_t id) { return ranks[id] == kNoRank; }), out.end());
+    auto byRank = [&ranks](uint32_t a, uint32_t b) { return ranks[a] < ranks[b]; };
+    if (out.size() <= kSerialSortMax)
+        std::sort(out.begin(), out.end(), byRank);
+    else
+        ParallelSort(index->pool, out, byRank);
+    if (options.descending) std::reverse(out.begin(), out.end());
+    return !Cancelled(cancel) && !failed.load();
+}
+
+void Searcher::Dupes(int mode, std::vector<uint64_t>& bitmap) {
+    const Index& idx = *index;
+    std::vector<uint32_t> ids;
+    CollectBits(bitmap, ids);
+    if (mode == 2) {
+        ids.erase(std::remove_if(ids.begin(), ids.end(),
+                                 [&](uint32_t id) { return IsDir(idx.entries[id]) || idx.entries[id].size == 0; }),
+                  ids.end());
+        ParallelSort(index->pool, ids,
+                     [&idx](uint32_t a, uint32_t b) { return idx.entries[a].size < idx.entries[b].size; });
+    } else {
+        ParallelSort(index->pool, ids, [&idx](uint32_t a, uint32_t b) { return idx.FoldedOf(a) < idx.FoldedOf(b); });
+    }
+    std::fill(bitmap.begin(), bitmap.end(), 0);
+    auto same = [&](uint32_t a, uint32_t b) {
+        return mode == 2 ? idx.entries[a].size == idx.entries[b].size : idx.FoldedOf(a) == idx.FoldedOf(b);
+    };
+    for (size_t i = 0; i < ids.size();) {
+        size_t j = i + 1;
+        while (j < ids.size() && same(ids[i], ids[j])) ++j;
+        if (j - i >= 2) {
+            for (size_t k = i; k < j; ++k) SetBit(bitmap, ids[k]);
+        }
+        i = j;
+    }
+}
+
+}  // namespace ov
