@@ -75,21 +75,21 @@ bool GroupNeedles(const std::vector<Term>& group, std::vector<std::string>& need
         if (t.negate || t.matchPath || t.selector == 2) return false;
         std::string needle;
         switch (t.kind) {
-        case TermKind::Substring:
-            needle = t.caseSensitive ? FoldCaseUtf8(t.text) : t.text;
-            break;
-        case TermKind::Wildcard:
-            needle = LongestWildcardRun(t.caseSensitive ? FoldCaseUtf8(t.text) : t.text);
-            break;
-        case TermKind::Regex:
-            needle = Searcher::LongestRegexLiteral(t.text);
-            break;
-        case TermKind::Extension:
-            if (t.exts.size() > 4) return false;
-            for (const std::string& ext : t.exts) needles.push_back("." + ext);
-            continue;
-        default:
-            return false;
+            case TermKind::Substring:
+                needle = t.caseSensitive ? FoldCaseUtf8(t.text) : t.text;
+                break;
+            case TermKind::Wildcard:
+                needle = LongestWildcardRun(t.caseSensitive ? FoldCaseUtf8(t.text) : t.text);
+                break;
+            case TermKind::Regex:
+                needle = Searcher::LongestRegexLiteral(t.text);
+                break;
+            case TermKind::Extension:
+                if (t.exts.size() > 4) return false;
+                for (const std::string& ext : t.exts) needles.push_back("." + ext);
+                continue;
+            default:
+                return false;
         }
         if (needle.empty()) return false;
         needles.push_back(std::move(needle));
@@ -223,12 +223,12 @@ bool Searcher::NameMatch(const Term& t, uint32_t entry, MatchScratch& scratch) c
         hay = t.matchPath ? FoldedPath(entry, scratch) : idx.FoldedOf(entry);
 
     switch (t.kind) {
-    case TermKind::Substring:
-        return FindSubstring(hay, t.text, t.wholeWord);
-    case TermKind::Wildcard:
-        return WildcardMatch(hay, t.text);
-    default:
-        return RegexFind(t, hay);
+        case TermKind::Substring:
+            return FindSubstring(hay, t.text, t.wholeWord);
+        case TermKind::Wildcard:
+            return WildcardMatch(hay, t.text);
+        default:
+            return RegexFind(t, hay);
     }
 }
 
@@ -237,34 +237,34 @@ bool Searcher::RawMatch(const Term& t, uint32_t entry, MatchScratch& scratch) co
     const bool isDir = IsDir(e);
     if ((t.selector == 1 && isDir) || (t.selector == 2 && !isDir)) return false;
     switch (t.kind) {
-    case TermKind::Extension: {
-        if (isDir) return false;
-        const std::string_view ext = ExtensionOf(index->FoldedOf(entry));
-        if (ext.empty()) return false;
-        const auto it = std::lower_bound(t.exts.begin(), t.exts.end(), ext,
-                                         [](const std::string& a, std::string_view b) { return a < b; });
-        return it != t.exts.end() && *it == ext;
-    }
-    case TermKind::Size:
-        return t.lo <= e.size && e.size < t.hi;
-    case TermKind::Modified:
-        return t.lo <= e.modified && e.modified < t.hi;
-    case TermKind::Created:
-        return t.lo <= e.created && e.created < t.hi;
-    case TermKind::Attributes:
-        return (e.flags & t.attrMask) == t.attrMask;
-    case TermKind::EmptyFolder:
-        return isDir && e.childCount == 0;
-    case TermKind::Parent:
-        return t.parentEntry != kNoEntry && e.parent == t.parentEntry;
-    case TermKind::Any:
-        return true;
-    case TermKind::Substring:
-    case TermKind::Wildcard:
-    case TermKind::Regex:
-        return NameMatch(t, entry, scratch);
-    default:
-        return false;
+        case TermKind::Extension: {
+            if (isDir) return false;
+            const std::string_view ext = ExtensionOf(index->FoldedOf(entry));
+            if (ext.empty()) return false;
+            const auto it = std::lower_bound(t.exts.begin(), t.exts.end(), ext,
+                                             [](const std::string& a, std::string_view b) { return a < b; });
+            return it != t.exts.end() && *it == ext;
+        }
+        case TermKind::Size:
+            return t.lo <= e.size && e.size < t.hi;
+        case TermKind::Modified:
+            return t.lo <= e.modified && e.modified < t.hi;
+        case TermKind::Created:
+            return t.lo <= e.created && e.created < t.hi;
+        case TermKind::Attributes:
+            return (e.flags & t.attrMask) == t.attrMask;
+        case TermKind::EmptyFolder:
+            return isDir && e.childCount == 0;
+        case TermKind::Parent:
+            return t.parentEntry != kNoEntry && e.parent == t.parentEntry;
+        case TermKind::Any:
+            return true;
+        case TermKind::Substring:
+        case TermKind::Wildcard:
+        case TermKind::Regex:
+            return NameMatch(t, entry, scratch);
+        default:
+            return false;
     }
 }
 
@@ -364,17 +364,17 @@ bool Searcher::RangeKey(const Query& query, SortKey& key, const Term** term) {
     for (const auto& group : query.groups) {
         if (group.size() != 1 || group[0].negate) continue;
         switch (group[0].kind) {
-        case TermKind::Size:
-            key = SortKey::Size;
-            break;
-        case TermKind::Modified:
-            key = SortKey::DateModified;
-            break;
-        case TermKind::Created:
-            key = SortKey::DateCreated;
-            break;
-        default:
-            continue;
+            case TermKind::Size:
+                key = SortKey::Size;
+                break;
+            case TermKind::Modified:
+                key = SortKey::DateModified;
+                break;
+            case TermKind::Created:
+                key = SortKey::DateCreated;
+                break;
+            default:
+                continue;
         }
         if (term) *term = &group[0];
         return true;

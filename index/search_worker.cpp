@@ -14,7 +14,9 @@ namespace {
 // new pending work; after this many rounds the search runs on whatever it finds.
 constexpr int kPrepareRounds = 6;
 
-bool OrderReady(const Index& index, SortKey key) { return index.OrderCurrent(key); }
+bool OrderReady(const Index& index, SortKey key) {
+    return index.OrderCurrent(key);
+}
 
 // Parses, prepares and runs one request into result. False when it was cancelled
 // before or during the search.

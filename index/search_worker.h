@@ -33,11 +33,11 @@ struct SearchResult {
     uint64_t sequence = 0;      // of the request searched
     uint64_t epoch = 0;         // entry numbers are valid for this epoch only
     uint64_t changes = 0;
-    double ms = 0;              // time spent in Searcher::Run
-    std::string error;          // the query's error text, empty when it parsed
+    double ms = 0;                   // time spent in Searcher::Run
+    std::string error;               // the query's error text, empty when it parsed
     std::vector<std::string> words;  // folded highlight words
     bool keepSelection = false;
-    int threads = 0;            // threads the search was allowed to use
+    int threads = 0;  // threads the search was allowed to use
 };
 
 // Takes the result; letting it go out of scope frees it (a failed hand-off).
@@ -46,15 +46,15 @@ using ResultSink = std::function<void(std::unique_ptr<SearchResult>)>;
 // The one request block shared by the requesting thread and the worker.
 struct SearchRequest {
     std::thread worker;
-    uint64_t lastSequence = 0;      // guarded by mutex
+    uint64_t lastSequence = 0;        // guarded by mutex
     std::atomic<bool> cancel{false};  // changed under mutex, read without it
-    bool quit = false;              // guarded by mutex; never cleared
-    bool hasRequest = false;        // guarded by mutex
-    std::string text;               // guarded by mutex
-    ov::SearchOptions options;      // guarded by mutex
-    uint64_t sequence = 0;          // guarded by mutex
-    bool keepSelection = false;     // guarded by mutex
-    int threads = 0;                // guarded by mutex; 0 or less = all
+    bool quit = false;                // guarded by mutex; never cleared
+    bool hasRequest = false;          // guarded by mutex
+    std::string text;                 // guarded by mutex
+    ov::SearchOptions options;        // guarded by mutex
+    uint64_t sequence = 0;            // guarded by mutex
+    bool keepSelection = false;       // guarded by mutex
+    int threads = 0;                  // guarded by mutex; 0 or less = all
     std::condition_variable wake;
     std::mutex mutex;
 };

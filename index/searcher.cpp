@@ -27,8 +27,12 @@ inline bool Cancelled(const std::atomic<bool>* cancel) {
     return cancel && cancel->load(std::memory_order_relaxed);
 }
 
-inline bool HasBit(const std::vector<uint64_t>& bitmap, uint32_t i) { return (bitmap[i >> 6] >> (i & 63)) & 1; }
-inline void SetBit(std::vector<uint64_t>& bitmap, uint32_t i) { bitmap[i >> 6] |= uint64_t{1} << (i & 63); }
+inline bool HasBit(const std::vector<uint64_t>& bitmap, uint32_t i) {
+    return (bitmap[i >> 6] >> (i & 63)) & 1;
+}
+inline void SetBit(std::vector<uint64_t>& bitmap, uint32_t i) {
+    bitmap[i >> 6] |= uint64_t{1} << (i & 63);
+}
 
 // Entry numbers of the set bits, ascending.
 void CollectBits(const std::vector<uint64_t>& bitmap, std::vector<uint32_t>& out) {
@@ -40,12 +44,12 @@ void CollectBits(const std::vector<uint64_t>& bitmap, std::vector<uint32_t>& out
 
 uint64_t ValueOf(const Entry& e, SortKey key) {
     switch (key) {
-    case SortKey::Size:
-        return e.size;
-    case SortKey::DateModified:
-        return e.modified;
-    default:
-        return e.created;
+        case SortKey::Size:
+            return e.size;
+        case SortKey::DateModified:
+            return e.modified;
+        default:
+            return e.created;
     }
 }
 
@@ -121,7 +125,8 @@ void Searcher::BuildFolderMatch(Term& term, uint32_t n) {
     // the path, with that '\' added when it does not end in one, ends with the text
     // up to its last '\'.
     Pool& pool = index->pool;
-    const std::string_view folderPart = slash == std::string::npos ? std::string_view() : std::string_view(text).substr(0, slash);
+    const std::string_view folderPart =
+        slash == std::string::npos ? std::string_view() : std::string_view(text).substr(0, slash);
     const uint32_t blocks = (n + kBlock - 1) / kBlock;
     std::vector<uint8_t>& out = *bytes;
     pool.Run(static_cast<int>(blocks), [&](int q) {
@@ -207,8 +212,9 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
             // Entry numbers past n count as smaller than any bound, so they are stepped over.
             auto firstNotBelow = [&](size_t first, uint64_t bound) {
                 return static_cast<size_t>(
-                    std::partition_point(order.begin() + static_cast<ptrdiff_t>(first), order.end(),
-                                         [&](uint32_t id) { return id >= n || ValueOf(idx.entries[id], rangeKey) < bound; }) -
+                    std::partition_point(
+                        order.begin() + static_cast<ptrdiff_t>(first), order.end(),
+                        [&](uint32_t id) { return id >= n || ValueOf(idx.entries[id], rangeKey) < bound; }) -
                     order.begin());
             };
             const size_t start = firstNotBelow(0, rangeTerm->lo);
@@ -233,9 +239,9 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
             lastStrategy = Strategy::ExtHashes;
             const uint32_t* stored = idx.extHashes.data();
             RunGuarded(pool, failed, static_cast<int>(blocks), blockTask([&, stored](uint32_t i) {
-                const uint32_t h = stored[i];
-                return h != 0 && std::find(hashes.begin(), hashes.end(), h) != hashes.end();
-            }));
+                           const uint32_t h = stored[i];
+                           return h != 0 && std::find(hashes.begin(), hashes.end(), h) != hashes.end();
+                       }));
         } else if (from <= Strategy::Needles && needlesUsable) {
             lastStrategy = Strategy::Needles;
             RunGuarded(pool, failed, static_cast<int>(blocks), [&](int q) {

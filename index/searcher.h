@@ -59,8 +59,7 @@ public:
     // when *cancel was found set; out is then no result. Index lock held shared,
     // after Prepare for the same query and options. Attaches folder-match bytes to
     // the query's path terms.
-    bool Run(Query& query, const SearchOptions& options, std::vector<uint32_t>& out,
-             const std::atomic<bool>* cancel);
+    bool Run(Query& query, const SearchOptions& options, std::vector<uint32_t>& out, const std::atomic<bool>* cancel);
 
     // Whether one entry satisfies one term (negation applied). Safe from many
     // tasks at once, each with its own scratch. Index lock held shared.

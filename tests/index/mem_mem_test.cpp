@@ -61,8 +61,8 @@ TEST(MemMem, EdgeCases) {
         {"", "a", -1},
         {"ab", "abc", -1},
         {"abc", "c", 2},
-        {std::string(47, 'x') + "yz", "yz", 47},                        // very end, scalar tail
-        {std::string(64, 'x') + "needle", "needle", 64},               // very end after whole blocks
+        {std::string(47, 'x') + "yz", "yz", 47},                         // very end, scalar tail
+        {std::string(64, 'x') + "needle", "needle", 64},                 // very end after whole blocks
         {std::string(15, 'x') + "ab" + std::string(40, 'x'), "ab", 15},  // across a 16-byte step
         {"axxxxxxxxxxxxxxxxxxxxxxb" + std::string(20, 'a') + "ab", "ab", 44},
         {std::string(30, 'a') + "b", std::string(30, 'a') + "b", 0},

@@ -7,14 +7,15 @@
 namespace ov::testing {
 namespace {
 
-const char* const kFragments[] = {
-    "report", "Report", "REPORT", "log",   "Log",  "catalog", "logs",   "log_1", "x-log", "my log", "proj",
-    "src",    "Src",    "photo",  "\xC3\xA9", "\xC3\x89", "ab", "abc", "a", "b", "x", "q", "\xC3\x9F",
-    "data",   "readme", "2024",   "tmp",   "foo",  "Foo",     "bar",    "tar",   "zz",   "\xE2\x82\xAC"};
+const char* const kFragments[] = {"report",   "Report",   "REPORT", "log",    "Log",         "catalog", "logs",
+                                  "log_1",    "x-log",    "my log", "proj",   "src",         "Src",     "photo",
+                                  "\xC3\xA9", "\xC3\x89", "ab",     "abc",    "a",           "b",       "x",
+                                  "q",        "\xC3\x9F", "data",   "readme", "2024",        "tmp",     "foo",
+                                  "Foo",      "bar",      "tar",    "zz",     "\xE2\x82\xAC"};
 const char* const kSeparators[] = {"", "", "", " ", "-", "_", "."};
 const char* const kExtensions[] = {"txt", "TXT", "jpg", "png", "gz", "tar.gz", "pdf", "c", "md", "log", "Jpg"};
-const char* const kSpecial[] = {".gitignore", "name.", "archive.tar.gz", "photos.jpg", "a.txt", "A.TXT", "log",
-                                "my log.txt", "x-log", "catalog.c", "\xC3\xA9.txt", "report_12.pdf"};
+const char* const kSpecial[] = {".gitignore", "name.", "archive.tar.gz", "photos.jpg",   "a.txt",        "A.TXT", "log",
+                                "my log.txt", "x-log", "catalog.c",      "\xC3\xA9.txt", "report_12.pdf"};
 
 uint64_t Pick(std::mt19937& rng, std::initializer_list<uint64_t> values) {
     return *(values.begin() + rng() % values.size());
@@ -72,8 +73,8 @@ uint32_t AddRandom(Index& index, std::mt19937& rng, const std::vector<uint32_t>&
     const uint32_t parent = rng() % 2 ? folders[folders.size() - 1 - rng() % span] : folders[rng() % folders.size()];
     if (IsDeleted(index.entries[parent])) return kNoEntry;
     const bool folder = rng() % 4 == 0;
-    const uint32_t flags = SlotBits(SlotOf(index.entries[parent].flags)) | RandomAttributes(rng) |
-                           (folder ? EntryFlags::Directory : 0u);
+    const uint32_t flags =
+        SlotBits(SlotOf(index.entries[parent].flags)) | RandomAttributes(rng) | (folder ? EntryFlags::Directory : 0u);
     return AddNamed(index, parent, RandomName(rng, folder), flags, folder ? 0 : RandomSize(rng), RandomTime(rng),
                     RandomTime(rng));
 }
@@ -120,31 +121,31 @@ void RandomChange(Index& index, std::mt19937& rng) {
     if (entry == kNoEntry) return;
     const Entry e = index.entries[entry];
     switch (rng() % 6) {
-    case 0: {
-        const auto folders = LiveFolders(index);
-        if (!folders.empty()) AddRandom(index, rng, folders);
-        break;
-    }
-    case 1:
-        index.Remove(entry);
-        break;
-    case 2: {
-        const std::string name = RandomName(rng, IsDir(e));
-        index.Rename(entry, e.parent, name, FoldCaseUtf8(name));
-        break;
-    }
-    case 3: {
-        const auto folders = LiveFolders(index);
-        const uint32_t target = folders[rng() % folders.size()];
-        if (Below(index, target, entry)) break;  // a folder never moves below itself
-        const std::string name = rng() % 2 ? std::string(index.NameOf(entry)) : RandomName(rng, IsDir(e));
-        index.Rename(entry, target, name, FoldCaseUtf8(name));
-        break;
-    }
-    default:
-        index.SetMeta(entry, IsDir(e) ? e.size : RandomSize(rng), RandomTime(rng), RandomTime(rng),
-                      static_cast<uint16_t>(RandomAttributes(rng)));
-        break;
+        case 0: {
+            const auto folders = LiveFolders(index);
+            if (!folders.empty()) AddRandom(index, rng, folders);
+            break;
+        }
+        case 1:
+            index.Remove(entry);
+            break;
+        case 2: {
+            const std::string name = RandomName(rng, IsDir(e));
+            index.Rename(entry, e.parent, name, FoldCaseUtf8(name));
+            break;
+        }
+        case 3: {
+            const auto folders = LiveFolders(index);
+            const uint32_t target = folders[rng() % folders.size()];
+            if (Below(index, target, entry)) break;  // a folder never moves below itself
+            const std::string name = rng() % 2 ? std::string(index.NameOf(entry)) : RandomName(rng, IsDir(e));
+            index.Rename(entry, target, name, FoldCaseUtf8(name));
+            break;
+        }
+        default:
+            index.SetMeta(entry, IsDir(e) ? e.size : RandomSize(rng), RandomTime(rng), RandomTime(rng),
+                          static_cast<uint16_t>(RandomAttributes(rng)));
+            break;
     }
 }
 

@@ -14,8 +14,8 @@ namespace ov::testing {
 
 struct RandomIndexSpec {
     size_t entries = 1500;
-    bool mutate = true;      // remove, rename, move and change entries after building
-    bool exclude = true;     // exclude one or two folders
+    bool mutate = true;   // remove, rename, move and change entries after building
+    bool exclude = true;  // exclude one or two folders
 };
 
 // Fills an empty index. Index lock not needed: the caller owns the index alone.

@@ -10,7 +10,9 @@
 namespace ov::testing {
 namespace {
 
-bool WordByte(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80; }
+bool WordByte(unsigned char c) {
+    return std::isalnum(c) || c == '_' || c >= 0x80;
+}
 
 bool NaiveSubstring(const std::string& hay, const std::string& text, bool wholeWord) {
     for (size_t pos = hay.find(text); pos != std::string::npos; pos = hay.find(text, pos + 1)) {
@@ -41,7 +43,6 @@ std::string Join(const Index& index, const std::vector<uint32_t>& chain, bool fo
     return out;
 }
 
-
 }  // namespace
 
 bool NaiveWildcard(std::string_view hay, std::string_view pattern) {
@@ -68,7 +69,9 @@ bool NaiveWildcard(std::string_view hay, std::string_view pattern) {
     return match(match, 0, 0);
 }
 
-std::string NaiveFoldedPath(const Index& index, uint32_t entry) { return Join(index, Chain(index, entry), true); }
+std::string NaiveFoldedPath(const Index& index, uint32_t entry) {
+    return Join(index, Chain(index, entry), true);
+}
 
 std::string NaiveWrittenPath(const Index& index, uint32_t entry) {
     const auto chain = Chain(index, entry);
@@ -92,53 +95,53 @@ bool NaiveTermMatch(const Index& index, const Term& t, uint32_t entry) {
     if ((t.selector == 1 && dir) || (t.selector == 2 && !dir)) return t.negate;
     const std::string foldedName(index.FoldedOf(entry));
     switch (t.kind) {
-    case TermKind::Extension: {
-        const size_t dot = foldedName.rfind('.');
-        if (!dir && dot != std::string::npos && dot != 0 && dot + 1 != foldedName.size())
-            r = std::find(t.exts.begin(), t.exts.end(), foldedName.substr(dot + 1)) != t.exts.end();
-        break;
-    }
-    case TermKind::Size:
-        r = t.lo <= e.size && e.size < t.hi;
-        break;
-    case TermKind::Modified:
-        r = t.lo <= e.modified && e.modified < t.hi;
-        break;
-    case TermKind::Created:
-        r = t.lo <= e.created && e.created < t.hi;
-        break;
-    case TermKind::Attributes:
-        r = (e.flags & t.attrMask) == t.attrMask;
-        break;
-    case TermKind::EmptyFolder:
-        r = dir && e.childCount == 0;
-        break;
-    case TermKind::Parent: {
-        const uint32_t folder = NaiveFindFolder(index, t.parentPath);
-        r = folder != kNoEntry && e.parent == folder;
-        break;
-    }
-    case TermKind::Any:
-        r = true;
-        break;
-    case TermKind::Substring:
-    case TermKind::Wildcard:
-    case TermKind::Regex: {
-        std::string hay;
-        if (t.kind == TermKind::Regex || t.caseSensitive)
-            hay = t.matchPath ? NaiveWrittenPath(index, entry) : std::string(index.NameOf(entry));
-        else
-            hay = t.matchPath ? NaiveFoldedPath(index, entry) : foldedName;
-        if (t.kind == TermKind::Substring)
-            r = NaiveSubstring(hay, t.text, t.wholeWord);
-        else if (t.kind == TermKind::Wildcard)
-            r = NaiveWildcard(hay, t.text);
-        else
-            r = t.regex && std::regex_search(hay, *t.regex);
-        break;
-    }
-    default:
-        r = false;
+        case TermKind::Extension: {
+            const size_t dot = foldedName.rfind('.');
+            if (!dir && dot != std::string::npos && dot != 0 && dot + 1 != foldedName.size())
+                r = std::find(t.exts.begin(), t.exts.end(), foldedName.substr(dot + 1)) != t.exts.end();
+            break;
+        }
+        case TermKind::Size:
+            r = t.lo <= e.size && e.size < t.hi;
+            break;
+        case TermKind::Modified:
+            r = t.lo <= e.modified && e.modified < t.hi;
+            break;
+        case TermKind::Created:
+            r = t.lo <= e.created && e.created < t.hi;
+            break;
+        case TermKind::Attributes:
+            r = (e.flags & t.attrMask) == t.attrMask;
+            break;
+        case TermKind::EmptyFolder:
+            r = dir && e.childCount == 0;
+            break;
+        case TermKind::Parent: {
+            const uint32_t folder = NaiveFindFolder(index, t.parentPath);
+            r = folder != kNoEntry && e.parent == folder;
+            break;
+        }
+        case TermKind::Any:
+            r = true;
+            break;
+        case TermKind::Substring:
+        case TermKind::Wildcard:
+        case TermKind::Regex: {
+            std::string hay;
+            if (t.kind == TermKind::Regex || t.caseSensitive)
+                hay = t.matchPath ? NaiveWrittenPath(index, entry) : std::string(index.NameOf(entry));
+            else
+                hay = t.matchPath ? NaiveFoldedPath(index, entry) : foldedName;
+            if (t.kind == TermKind::Substring)
+                r = NaiveSubstring(hay, t.text, t.wholeWord);
+            else if (t.kind == TermKind::Wildcard)
+                r = NaiveWildcard(hay, t.text);
+            else
+                r = t.regex && std::regex_search(hay, *t.regex);
+            break;
+        }
+        default:
+            r = false;
     }
     return r != t.negate;
 }
