@@ -85,7 +85,10 @@ RandomSearch RandomQuery(std::mt19937& rng, const std::vector<std::string>& fold
     for (int w = 0; w < words; ++w) {
         if (w > 0) s.text += rng() % 5 == 0 ? "  " : " ";
         s.text += Word(rng, folders);
-        while (rng() % 4 == 0) s.text += "|" + Word(rng, folders);
+        while (rng() % 4 == 0) {
+            s.text += '|';
+            s.text += Word(rng, folders);
+        }
     }
     return s;
 }
