@@ -1,0 +1,166 @@
+#include "index/search_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <shared_mutex>
+#include <thread>
+
+#include "index/index.h"
+#include "tests/support/index_reference.h"
+#include "tests/support/random_index.h"
+#include "tests/support/random_query.h"
+
+namespace ov {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Collects what the worker hands over.
+struct Inbox {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<std::unique_ptr<SearchResult>> results;
+
+    ResultSink Sink() {
+        return [this](std::unique_ptr<SearchResult> r) {
+            std::lock_guard<std::mutex> hold(mutex);
+            results.push_back(std::move(r));
+            arrived.notify_all();
+        };
+    }
+    // Waits until a result for `sequence` (or a later one) arrived.
+    bool WaitFor(uint64_t sequence, std::chrono::seconds limit = 60s) {
+        std::unique_lock<std::mutex> hold(mutex);
+        return arrived.wait_for(hold, limit, [&] { return !results.empty() && results.back()->sequence >= sequence; });
+    }
+};
+
+void FillSmall(Index& index) {
+    std::mt19937 rng(5);
+    testing::FillRandomIndex(index, rng, {.entries = 2000, .mutate = true, .exclude = true});
+}
+
+bool Taken(SearchRequest& request) {
+    std::lock_guard<std::mutex> hold(request.mutex);
+    return !request.hasRequest;
+}
+
+TEST(SearchWorker, NewerRequestsCancelTheRunningSearch) {
+    Index index;
+    FillSmall(index);
+    SearchRequest request;
+    Inbox inbox;
+    StartSearchWorker(request, index, inbox.Sink());
+    uint64_t third = 0;
+    {
+        // Holding the lock keeps the first search from preparing until the others arrived.
+        std::unique_lock<std::shared_mutex> hold(index.lock);
+        RequestSearch(request, "a", {}, false, 0);
+        while (!Taken(request)) std::this_thread::sleep_for(1ms);
+        RequestSearch(request, "b", {}, false, 0);
+        third = RequestSearch(request, "log", {}, true, 0);
+    }
+    ASSERT_TRUE(inbox.WaitFor(third));
+    std::this_thread::sleep_for(50ms);  // room for a stray result to show up
+    StopSearchWorker(request);
+    ASSERT_EQ(inbox.results.size(), 1u);
+    EXPECT_EQ(inbox.results[0]->sequence, third);
+    EXPECT_TRUE(inbox.results[0]->keepSelection);
+    EXPECT_EQ(inbox.results[0]->words, std::vector<std::string>{"log"});
+    EXPECT_FALSE(inbox.results[0]->ids.empty());
+}
+
+TEST(SearchWorker, ResultCarriesThreadsErrorAndIndexState) {
+    Index index;
+    FillSmall(index);
+    const int poolThreads = index.pool.Threads();
+    SearchRequest request;
+    Inbox inbox;
+    StartSearchWorker(request, index, inbox.Sink());
+    struct Case {
+        const char* text;
+        int threads;
+        int want;
+        bool error;
+    } cases[] = {
+        {"", 0, poolThreads, false},
+        {"x", poolThreads + 4, poolThreads, false},
+        {"size:abc", 1, 1, true},
+        {"regex:(", -3, poolThreads, true},
+    };
+    for (const auto& c : cases) {
+        const uint64_t sequence = RequestSearch(request, c.text, {}, false, c.threads);
+        ASSERT_TRUE(inbox.WaitFor(sequence)) << c.text;
+        const SearchResult& r = *inbox.results.back();
+        EXPECT_EQ(r.sequence, sequence);
+        EXPECT_EQ(r.threads, c.want) << c.text;
+        EXPECT_EQ(!r.error.empty(), c.error) << c.text;
+        EXPECT_EQ(r.epoch, index.epoch);
+        EXPECT_EQ(r.changes, index.changes);
+        EXPECT_GE(r.ms, 0.0);
+    }
+    StopSearchWorker(request);
+    StopSearchWorker(request);  // a second stop only sets the flags again
+}
+
+TEST(SearchWorker, RequestAfterStopIsNeverSearched) {
+    Index index;
+    FillSmall(index);
+    SearchRequest request;
+    Inbox inbox;
+    StartSearchWorker(request, index, inbox.Sink());
+    StopSearchWorker(request);
+    EXPECT_EQ(RequestSearch(request, "a", {}, false, 0), 0u);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(inbox.results.empty());
+}
+
+// Requests pour in while a writer keeps changing the index; run under TSan. The
+// last request must always be answered, and answers only ever move forward.
+TEST(SearchWorker, RandomRequestsAgainstAChangingIndex) {
+    Index index;
+    FillSmall(index);
+    SearchRequest request;
+    Inbox inbox;
+    StartSearchWorker(request, index, inbox.Sink());
+    std::atomic<bool> stopWriter{false};
+    std::thread writer([&] {
+        std::mt19937 rng(11);
+        while (!stopWriter.load()) {
+            {
+                std::unique_lock<std::shared_mutex> hold(index.lock);
+                for (int k = 0; k < 5; ++k) testing::RandomChange(index, rng);
+                if (rng() % 200 == 0) index.Compact();
+                if (rng() % 50 == 0) index.hideHidden = !index.hideHidden;
+            }
+            std::this_thread::yield();
+        }
+    });
+    std::mt19937 rng(3);
+    std::vector<std::string> folders;
+    {
+        std::shared_lock<std::shared_mutex> hold(index.lock);
+        folders = testing::SomeFolderPaths(index, rng, 10);
+    }
+    uint64_t last = 0;
+    for (int i = 0; i < 10000; ++i) {
+        const auto rs = testing::RandomQuery(rng, folders);
+        last = RequestSearch(request, rs.text, rs.options, rng() % 2, static_cast<int>(rng() % 10));
+        if (rng() % 64 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
+    }
+    const bool answered = inbox.WaitFor(last, 120s);
+    stopWriter = true;
+    writer.join();
+    StopSearchWorker(request);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(inbox.results.back()->sequence, last);
+    for (size_t k = 1; k < inbox.results.size(); ++k)
+        EXPECT_LT(inbox.results[k - 1]->sequence, inbox.results[k]->sequence);
+}
+
+}  // namespace
+}  // namespace ov

@@ -1,0 +1,229 @@
+#include "index/searcher.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "index/text.h"
+#include "tests/support/index_reference.h"
+#include "tests/support/random_index.h"
+#include "tests/support/random_query.h"
+#include "tests/support/search_reference.h"
+
+namespace ov {
+namespace {
+
+using testing::AddNamed;
+using Strategy = Searcher::Strategy;
+using Ordering = Searcher::Ordering;
+
+constexpr uint32_t kDir = EntryFlags::Directory;
+constexpr uint32_t kRoot = EntryFlags::Directory | EntryFlags::VolumeRoot;
+
+std::vector<uint32_t> Search(Index& index, Query query, const SearchOptions& options, Searcher* keep = nullptr) {
+    Searcher local(&index);
+    Searcher& searcher = keep ? *keep : local;
+    searcher.Prepare(query, options);
+    std::vector<uint32_t> out;
+    EXPECT_TRUE(searcher.Run(query, options, out, nullptr));
+    return out;
+}
+
+std::vector<std::string> Names(const Index& index, const std::vector<uint32_t>& ids) {
+    std::vector<std::string> out;
+    for (uint32_t id : ids) out.emplace_back(index.NameOf(id));
+    return out;
+}
+
+Query OneTerm(Term t) {
+    Query q;
+    q.needsPaths = t.matchPath || t.kind == TermKind::Parent;
+    q.groups.push_back({std::move(t)});
+    return q;
+}
+
+Term Substring(const std::string& text, bool matchPath = false) {
+    Term t;
+    t.text = FoldCaseUtf8(text);
+    t.matchPath = matchPath;
+    return t;
+}
+
+// The guard for everything here: random indexes (deleted, excluded, hidden and
+// system, renamed and moved entries, some compacted), random queries of the query
+// language, every candidate strategy and both orderings, several thread counts,
+// against a brute-force filter, match and std::sort.
+TEST(Searcher, AgreesWithNaiveSearchOnRandomIndexes) {
+    std::map<Strategy, int> strategies;
+    std::map<Ordering, int> orderings;
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        std::mt19937 rng(seed);
+        Index index;
+        testing::FillRandomIndex(index, rng, {.entries = 600 + rng() % 1500, .mutate = true, .exclude = true});
+        if (seed % 3 == 0) {
+            index.Compact();
+            for (int k = 0; k < 100; ++k) testing::RandomChange(index, rng);
+        }
+        index.hideHidden = seed % 2 == 0;
+        index.hideSystem = seed % 4 < 2;
+        index.BuildAllDirPaths();
+        const auto folders = testing::SomeFolderPaths(index, rng, 12);
+        for (int round = 0; round < 60; ++round) {
+            const testing::RandomSearch rs = testing::RandomQuery(rng, folders);
+            Query query = ParseQuery(rs.text, rs.options);
+            Searcher searcher(&index);
+            searcher.Prepare(query, rs.options);
+            const std::vector<uint32_t> want = testing::NaiveSearch(index, query, rs.options);
+            for (Strategy from : {Strategy::Range, Strategy::ExtHashes, Strategy::Needles, Strategy::Scan}) {
+                for (Ordering ordering : {Ordering::Walk, Ordering::RankSort}) {
+                    index.pool.SetThreadsInUse(1 + static_cast<int>(rng() % 8));
+                    searcher.ForceForTesting(from, ordering);
+                    std::vector<uint32_t> got;
+                    ASSERT_TRUE(searcher.Run(query, rs.options, got, nullptr));
+                    strategies[searcher.LastStrategy()] += 1;
+                    orderings[searcher.LastOrdering()] += 1;
+                    ASSERT_EQ(got, want) << "seed " << seed << " query '" << rs.text << "' sort " << rs.options.sort
+                                         << (rs.options.descending ? " descending" : "") << " case "
+                                         << rs.options.matchCase << " ww " << rs.options.wholeWord << " path "
+                                         << rs.options.matchPath << " regex " << rs.options.regex << " filter "
+                                         << rs.options.filter << " strategy "
+                                         << static_cast<int>(searcher.LastStrategy()) << " ordering "
+                                         << static_cast<int>(searcher.LastOrdering());
+                }
+            }
+        }
+    }
+    // Every way of finding and ordering hits took part.
+    for (Strategy s : {Strategy::Range, Strategy::ExtHashes, Strategy::Needles, Strategy::Scan, Strategy::AllEntries})
+        EXPECT_GT(strategies[s], 0) << "strategy " << static_cast<int>(s);
+    EXPECT_GT(orderings[Ordering::Walk], 0);
+    EXPECT_GT(orderings[Ordering::RankSort], 0);
+}
+
+TEST(Searcher, EmptyQueryListsEveryVisibleEntryInOrder) {
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    AddNamed(index, root, "b.txt", 0);
+    AddNamed(index, root, "A.txt", 0);
+    AddNamed(index, root, "hidden", FileAttr::Hidden);
+    index.Remove(AddNamed(index, root, "gone", 0));
+    AddNamed(index, root, "zdir", kDir);
+    index.hideHidden = true;
+    SearchOptions options;
+    EXPECT_EQ(Names(index, Search(index, {}, options)), (std::vector<std::string>{"C:", "zdir", "A.txt", "b.txt"}));
+    options.descending = true;
+    EXPECT_EQ(Names(index, Search(index, {}, options)), (std::vector<std::string>{"b.txt", "A.txt", "zdir", "C:"}));
+}
+
+TEST(Searcher, EmptyIndexGivesNoHits) {
+    Index index;
+    EXPECT_TRUE(Search(index, {}, {}).empty());
+    EXPECT_TRUE(Search(index, OneTerm(Substring("abc")), {}).empty());
+}
+
+TEST(Searcher, RenamedFileIsFoundUnderItsNewNameOnly) {
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    const uint32_t file = AddNamed(index, root, "oldname.txt", 0);
+    AddNamed(index, root, "other.txt", 0);
+    index.Rename(file, root, "newname.txt", "newname.txt");
+    Searcher searcher(&index);
+    EXPECT_EQ(Search(index, OneTerm(Substring("newname")), {}, &searcher), std::vector<uint32_t>{file});
+    EXPECT_EQ(searcher.LastStrategy(), Strategy::Needles);
+    EXPECT_TRUE(Search(index, OneTerm(Substring("oldname")), {}).empty());
+}
+
+TEST(Searcher, HiddenAndSystemSwitches) {
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot | FileAttr::Hidden | FileAttr::System);
+    const uint32_t hidden = AddNamed(index, root, "h", FileAttr::Hidden);
+    const uint32_t system = AddNamed(index, root, "s", FileAttr::System);
+    index.hideSystem = true;
+    EXPECT_EQ(Search(index, {}, {}), (std::vector<uint32_t>{root, hidden}));
+    index.hideSystem = false;
+    index.hideHidden = true;
+    EXPECT_EQ(Search(index, {}, {}), std::vector<uint32_t>{system});
+}
+
+TEST(Searcher, OrdersManyHitsByWalkingAndFewByRank) {
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    for (uint64_t i = 1; i < 32000; ++i) AddNamed(index, root, "f" + std::to_string(i), 0, i);
+    ASSERT_EQ(index.entries.size(), 32000u);
+    struct Case {
+        uint64_t hits;
+        Ordering want;
+    } cases[] = {{1000, Ordering::Walk}, {999, Ordering::RankSort}};
+    for (const auto& c : cases) {
+        Term t;
+        t.kind = TermKind::Size;
+        t.lo = 1;
+        t.hi = 1 + c.hits;
+        SearchOptions options;
+        options.sort = static_cast<int>(SortKey::Name);
+        Searcher searcher(&index);
+        const auto ids = Search(index, OneTerm(t), options, &searcher);
+        EXPECT_EQ(ids.size(), c.hits);
+        EXPECT_EQ(searcher.LastStrategy(), Strategy::Range);
+        EXPECT_EQ(searcher.LastOrdering(), c.want) << c.hits << " hits";
+        EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end(),
+                                   [&](uint32_t a, uint32_t b) { return index.Less(SortKey::Name, a, b); }));
+    }
+}
+
+// A root whose name already ends in '\' joins its children without another one.
+TEST(Searcher, PathTermAcrossARootEndingInBackslash) {
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "E:\\", kRoot);
+    const uint32_t file = AddNamed(index, root, "foo.txt", 0);
+    const uint32_t dir = AddNamed(index, root, "proj", kDir);
+    const uint32_t inner = AddNamed(index, dir, "src.txt", 0);
+    for (bool cached : {true, false}) {
+        if (cached) index.BuildAllDirPaths();
+        EXPECT_EQ(Search(index, OneTerm(Substring("e:\\fo", true)), {}), std::vector<uint32_t>{file});
+        EXPECT_EQ(Search(index, OneTerm(Substring("proj\\src", true)), {}), std::vector<uint32_t>{inner});
+        EXPECT_EQ(Search(index, OneTerm(Substring("e:\\proj", true)), {}), (std::vector<uint32_t>{dir, inner}));
+    }
+}
+
+TEST(Searcher, CancelledSearchReturnsFalse) {
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    for (int i = 0; i < 1000; ++i) AddNamed(index, root, "name" + std::to_string(i), 0);
+    const std::atomic<bool> cancel{true};
+    for (Query q : {Query{}, OneTerm(Substring("name1"))}) {
+        Searcher searcher(&index);
+        searcher.Prepare(q, {});
+        std::vector<uint32_t> out;
+        EXPECT_FALSE(searcher.Run(q, {}, out, &cancel));
+    }
+}
+
+// Inside pool tasks, on every thread: a pattern that a backtracking matcher would
+// take through 32,000 recursive calls, another that backtracks exponentially.
+TEST(Searcher, PathologicalRegexOnLongPathKeepsSearching) {
+    Index index;
+    uint32_t parent = AddNamed(index, kNoEntry, "D:", kRoot);
+    std::vector<uint32_t> files;
+    for (int depth = 0; depth < 130; ++depth) {
+        parent = AddNamed(index, parent, std::string(250, 'a'), kDir);
+        files.push_back(AddNamed(index, parent, "b" + std::to_string(depth) + ".txt", 0));
+    }
+    for (const char* pattern : {"(a|b)*c", "(a*)*c", "(a)\\1c"}) {
+        Term t;
+        t.kind = TermKind::Regex;
+        t.text = pattern;
+        t.matchPath = true;
+        t.regex = std::make_shared<const std::regex>(pattern, std::regex::ECMAScript | std::regex::icase);
+        EXPECT_TRUE(Search(index, OneTerm(t), {}).empty()) << pattern;
+        t.negate = true;
+        EXPECT_EQ(Search(index, OneTerm(t), {}).size(), index.entries.size()) << pattern;
+    }
+}
+
+}  // namespace
+}  // namespace ov
