@@ -7,7 +7,7 @@
 #include "index/searcher.h"
 #include "index/text.h"
 #include "tests/support/index_reference.h"
-#include "tests/support/random_index.h"
+#include "tests/support/random_search_index.h"
 #include "tests/support/search_reference.h"
 
 namespace ov {

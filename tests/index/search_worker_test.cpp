@@ -11,7 +11,7 @@
 
 #include "index/index.h"
 #include "tests/support/index_reference.h"
-#include "tests/support/random_index.h"
+#include "tests/support/random_search_index.h"
 #include "tests/support/random_query.h"
 
 namespace ov {

@@ -10,7 +10,7 @@
 
 #include "index/text.h"
 #include "tests/support/index_reference.h"
-#include "tests/support/random_index.h"
+#include "tests/support/random_search_index.h"
 #include "tests/support/random_query.h"
 #include "tests/support/search_reference.h"
 

@@ -1,4 +1,4 @@
-#include "tests/support/random_index.h"
+#include "tests/support/random_search_index.h"
 
 #include "index/text.h"
 #include "tests/support/index_reference.h"
@@ -75,13 +75,13 @@ uint32_t AddRandom(Index& index, std::mt19937& rng, const std::vector<uint32_t>&
     const bool folder = rng() % 4 == 0;
     const uint32_t flags =
         SlotBits(SlotOf(index.entries[parent].flags)) | RandomAttributes(rng) | (folder ? EntryFlags::Directory : 0u);
-    return AddNamed(index, parent, RandomName(rng, folder), flags, folder ? 0 : RandomSize(rng), RandomTime(rng),
+    return AddNamed(index, parent, RandomSearchName(rng, folder), flags, folder ? 0 : RandomSize(rng), RandomTime(rng),
                     RandomTime(rng));
 }
 
 }  // namespace
 
-std::string RandomName(std::mt19937& rng, bool folder) {
+std::string RandomSearchName(std::mt19937& rng, bool folder) {
     if (rng() % 6 == 0) return kSpecial[rng() % std::size(kSpecial)];
     std::string name;
     const int parts = 1 + static_cast<int>(rng() % 3);
@@ -130,7 +130,7 @@ void RandomChange(Index& index, std::mt19937& rng) {
             index.Remove(entry);
             break;
         case 2: {
-            const std::string name = RandomName(rng, IsDir(e));
+            const std::string name = RandomSearchName(rng, IsDir(e));
             index.Rename(entry, e.parent, name, FoldCaseUtf8(name));
             break;
         }
@@ -138,7 +138,7 @@ void RandomChange(Index& index, std::mt19937& rng) {
             const auto folders = LiveFolders(index);
             const uint32_t target = folders[rng() % folders.size()];
             if (Below(index, target, entry)) break;  // a folder never moves below itself
-            const std::string name = rng() % 2 ? std::string(index.NameOf(entry)) : RandomName(rng, IsDir(e));
+            const std::string name = rng() % 2 ? std::string(index.NameOf(entry)) : RandomSearchName(rng, IsDir(e));
             index.Rename(entry, target, name, FoldCaseUtf8(name));
             break;
         }

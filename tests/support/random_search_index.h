@@ -26,7 +26,7 @@ void FillRandomIndex(Index& index, std::mt19937& rng, const RandomIndexSpec& spe
 void RandomChange(Index& index, std::mt19937& rng);
 
 // A random name from the shared fragments (file names may carry an extension).
-std::string RandomName(std::mt19937& rng, bool folder);
+std::string RandomSearchName(std::mt19937& rng, bool folder);
 
 // Folded full paths of some live folders (for parent:, path terms, exclusions).
 std::vector<std::string> SomeFolderPaths(const Index& index, std::mt19937& rng, size_t count);
