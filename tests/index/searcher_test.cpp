@@ -203,21 +203,25 @@ TEST(Searcher, CancelledSearchReturnsFalse) {
     }
 }
 
-// Inside pool tasks, on every thread: a pattern that a backtracking matcher would
-// take through 32,000 recursive calls, another that backtracks exponentially.
+// Inside pool tasks on several threads: a pattern that a backtracking matcher
+// would take through one recursive call per byte of a 32 KB path, one that
+// backtracks exponentially, and one with a back-reference.
 TEST(Searcher, PathologicalRegexOnLongPathKeepsSearching) {
     Index index;
     uint32_t parent = AddNamed(index, kNoEntry, "D:", kRoot);
-    std::vector<uint32_t> files;
-    for (int depth = 0; depth < 130; ++depth) {
-        parent = AddNamed(index, parent, std::string(250, 'a'), kDir);
-        files.push_back(AddNamed(index, parent, "b" + std::to_string(depth) + ".txt", 0));
+    const uint32_t root = parent;
+    for (int depth = 0; depth < 130; ++depth) parent = AddNamed(index, parent, std::string(250, 'a'), kDir);
+    // Filler folders put each long-path file in a block of its own.
+    for (int file = 0; file < 3; ++file) {
+        for (uint32_t k = 0; k < Searcher::kBlock; ++k) AddNamed(index, root, "f", kDir);
+        AddNamed(index, parent, "b" + std::to_string(file) + ".txt", 0);
     }
     for (const char* pattern : {"(a|b)*c", "(a*)*c", "(a)\\1c"}) {
         Term t;
         t.kind = TermKind::Regex;
         t.text = pattern;
         t.matchPath = true;
+        t.selector = 1;
         t.regex = std::make_shared<const std::regex>(pattern, std::regex::ECMAScript | std::regex::icase);
         EXPECT_TRUE(Search(index, OneTerm(t), {}).empty()) << pattern;
         t.negate = true;
