@@ -1,0 +1,286 @@
+#include "index/index.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "index/text.h"
+
+namespace ov {
+
+Index::Index() : pool(static_cast<int>(std::thread::hardware_concurrency())) {}
+
+// The pool member stops and joins its workers; volumes belong to the engine.
+Index::~Index() = default;
+
+uint32_t Index::ExtHashOfFolded(const char* foldedName, size_t length, bool directory) {
+    if (directory || length == 0) return 0;
+    size_t dot = length;
+    for (size_t i = length; i-- > 0;) {
+        if (foldedName[i] == '.') {
+            dot = i;
+            break;
+        }
+    }
+    if (dot == length || dot == 0 || dot + 1 == length) return 0;
+    return ExtensionHash(foldedName + dot + 1, length - dot - 1);
+}
+
+void Index::NoteKey(SortKey key, uint32_t entry) {
+    const auto k = static_cast<size_t>(key);
+    if (overflow[k]) return;
+    pending[k].push_back(entry);
+    if (pending[k].size() > kPendingCap) {
+        // Past the cap a full rebuild is cheaper than a merge; drop the list.
+        overflow[k] = true;
+        pending[k].clear();
+        pending[k].shrink_to_fit();
+    }
+}
+
+void Index::NoteAllKeys(uint32_t entry) {
+    for (int k = 0; k < kSortKeys; ++k) NoteKey(static_cast<SortKey>(k), entry);
+}
+
+void Index::AddToAncestors(uint32_t from, uint64_t delta) {
+    uint32_t cur = from;
+    for (int depth = 0; depth < kMaxDepth && cur != kNoEntry && cur < entries.size(); ++depth) {
+        entries[cur].size += delta;
+        NoteKey(SortKey::Size, cur);
+        cur = entries[cur].parent;
+    }
+}
+
+bool Index::PoolsFit(size_t nameBytes, size_t foldedBytes) const {
+    // Every offset, and the NUL after each name, must stay addressable by 32 bits.
+    return names.size() + nameBytes + 1 <= kMaxPoolBytes + 1 && folded.size() + foldedBytes + 1 <= kMaxPoolBytes + 1;
+}
+
+uint32_t Index::Add(uint32_t parent, const char* name, size_t nameLength, const std::string& foldedName,
+                    uint32_t flags, uint64_t size, uint64_t modified, uint64_t created) {
+    if (nameLength > kMaxNameBytes || foldedName.size() > kMaxNameBytes || !PoolsFit(nameLength, foldedName.size()) ||
+        entries.size() >= kNoEntry)
+        return kNoEntry;
+    const auto n = static_cast<uint32_t>(entries.size());
+    const bool dir = (flags & EntryFlags::Directory) != 0;
+
+    Entry e{};
+    e.parent = parent;
+    e.nameOffset = static_cast<uint32_t>(names.size());
+    e.foldedOffset = static_cast<uint32_t>(folded.size());
+    e.nameLength = static_cast<uint16_t>(nameLength);
+    e.foldedLength = static_cast<uint16_t>(foldedName.size());
+    e.flags = flags;
+    e.size = size;
+    e.modified = modified;
+    e.created = created;
+    names.append(name, nameLength);
+    names.push_back('\0');
+    folded.append(foldedName);
+    folded.push_back('\0');
+    entries.push_back(e);
+
+    foldedOffsets.push_back(e.foldedOffset);
+    extHashes.push_back(ExtHashOfFolded(foldedName.data(), foldedName.size(), dir));
+    if (pathsValid) {
+        pathOffset.push_back(kNoEntry);
+        pathLength.push_back(0);
+    }
+    if (parent != kNoEntry && parent < n) {
+        Entry& p = entries[parent];
+        p.childCount += 1;
+        if (!dir && size > 0) AddToAncestors(parent, size);
+        if (p.flags & EntryFlags::Excluded) entries[n].flags |= EntryFlags::Excluded;
+    }
+    if (dir && pathsValid) CachePathOf(n);
+    changes += 1;
+    NoteAllKeys(n);
+    return n;
+}
+
+void Index::Remove(uint32_t entry) {
+    if (entry >= entries.size() || IsDeleted(entries[entry])) return;
+    const Entry& e = entries[entry];
+    if (IsDir(e) && e.childCount > 0) {
+        // No child lists: find the subtree by walking every entry's parent chain.
+        const auto count = static_cast<uint32_t>(entries.size());
+        for (uint32_t j = 0; j < count; ++j) {
+            if (j == entry || IsDeleted(entries[j])) continue;
+            uint32_t cur = entries[j].parent;
+            bool below = false;
+            for (int depth = 0; depth < kMaxDepth && cur != kNoEntry && cur < count; ++depth) {
+                if (cur == entry) {
+                    below = true;
+                    break;
+                }
+                cur = entries[cur].parent;
+            }
+            if (!below) continue;
+            entries[j].flags |= EntryFlags::Deleted;
+            changes += 1;
+            deletedCount += 1;
+            NoteAllKeys(j);
+        }
+    }
+    const uint32_t parent = entries[entry].parent;
+    if (parent != kNoEntry && parent < entries.size()) {
+        entries[parent].childCount -= 1;
+        if (entries[entry].size > 0) AddToAncestors(parent, 0 - entries[entry].size);
+    }
+    entries[entry].flags |= EntryFlags::Deleted;
+    changes += 1;
+    deletedCount += 1;
+    NoteAllKeys(entry);
+}
+
+bool Index::Rename(uint32_t entry, uint32_t newParent, const std::string& name, const std::string& foldedName) {
+    if (entry >= entries.size()) return false;
+    Entry& e = entries[entry];
+    const bool nameChanged = name.size() != e.nameLength || names.compare(e.nameOffset, e.nameLength, name) != 0;
+    if (nameChanged) {
+        if (name.size() > kMaxNameBytes || foldedName.size() > kMaxNameBytes || !PoolsFit(name.size(), foldedName.size()))
+            return false;
+        e.nameOffset = static_cast<uint32_t>(names.size());
+        e.foldedOffset = static_cast<uint32_t>(folded.size());
+        e.nameLength = static_cast<uint16_t>(name.size());
+        e.foldedLength = static_cast<uint16_t>(foldedName.size());
+        names.append(name);
+        names.push_back('\0');
+        folded.append(foldedName);
+        folded.push_back('\0');
+        garbageBytes += 2 * static_cast<uint64_t>(name.size());
+        if (!(e.flags & EntryFlags::NameChanged)) {
+            e.flags |= EntryFlags::NameChanged;
+            changedNames.push_back(entry);
+        }
+        if (entry < extHashes.size()) extHashes[entry] = ExtHashOfFolded(foldedName.data(), foldedName.size(), IsDir(e));
+    }
+    if (!nameChanged && newParent == e.parent) return true;
+
+    // A deleted entry no longer counts in any folder, so a move only relinks it.
+    const bool live = !IsDeleted(e);
+    if (newParent != e.parent) {
+        const uint32_t oldParent = e.parent;
+        const uint64_t size = e.size;
+        if (live && oldParent != kNoEntry && oldParent < entries.size()) {
+            entries[oldParent].childCount -= 1;
+            if (size > 0) AddToAncestors(oldParent, 0 - size);
+        }
+        entries[entry].parent = newParent;
+        uint32_t excluded = 0;
+        if (newParent != kNoEntry && newParent < entries.size()) {
+            if (live) {
+                entries[newParent].childCount += 1;
+                if (size > 0) AddToAncestors(newParent, size);
+            }
+            excluded = entries[newParent].flags & EntryFlags::Excluded;
+        }
+        entries[entry].flags = (entries[entry].flags & ~EntryFlags::Excluded) | excluded;
+    }
+    if (IsDir(entries[entry])) {
+        pathsValid = false;
+        overflow[static_cast<size_t>(SortKey::Path)] = true;
+        excludesDirty = true;
+    }
+    changes += 1;
+    if (nameChanged) {
+        // Every order breaks ties by name, so a new name can move the entry in all of them.
+        NoteAllKeys(entry);
+    } else {
+        for (SortKey k : {SortKey::Name, SortKey::Extension, SortKey::Type, SortKey::RunCount, SortKey::Path})
+            NoteKey(k, entry);
+    }
+    return true;
+}
+
+void Index::SetMeta(uint32_t entry, uint64_t size, uint64_t modified, uint64_t created, uint16_t attributes) {
+    if (entry >= entries.size()) return;
+    Entry& e = entries[entry];
+    e.flags = (e.flags & ~EntryFlags::AttributeMask) | attributes;
+    if (!IsDir(e) && size != e.size) {
+        const uint64_t delta = size - e.size;  // modulo 2^64: a shrink subtracts
+        e.size = size;
+        // A deleted file's bytes were already taken out of its folders.
+        if (e.parent != kNoEntry && !IsDeleted(e)) AddToAncestors(e.parent, delta);
+        NoteKey(SortKey::Size, entry);
+    }
+    Entry& same = entries[entry];
+    if (modified != same.modified || created != same.created) {
+        same.modified = modified;
+        same.created = created;
+        NoteKey(SortKey::DateModified, entry);
+        NoteKey(SortKey::DateCreated, entry);
+    }
+    changes += 1;
+}
+
+void Index::CachePathOf(uint32_t folder) {
+    if (folder >= pathOffset.size() || folder >= pathLength.size() || folder >= entries.size()) return;
+    const size_t start = pathBuffer.size();
+    if (start >= kNoEntry) return;  // offsets are 32-bit; leave it uncached
+    const Entry& e = entries[folder];
+    const uint32_t parent = e.parent;
+    size_t parentLength = 0;
+    uint32_t parentOffset = kNoEntry;
+    if (parent != kNoEntry && parent < pathOffset.size() && pathOffset[parent] != kNoEntry) {
+        parentOffset = pathOffset[parent];
+        parentLength = pathLength[parent];
+    }
+    // Reserve first: the parent's path is copied out of the same buffer.
+    pathBuffer.reserve(start + parentLength + 1 + e.foldedLength);
+    if (parentOffset != kNoEntry) {
+        pathBuffer.append(pathBuffer.data() + parentOffset, parentLength);
+        if (parentLength == 0 || pathBuffer[parentOffset + parentLength - 1] != '\\') pathBuffer.push_back('\\');
+    }
+    pathBuffer.append(folded, e.foldedOffset, e.foldedLength);
+    pathOffset[folder] = static_cast<uint32_t>(start);
+    pathLength[folder] = static_cast<uint16_t>(std::min<size_t>(pathBuffer.size() - start, 0xFFFF));
+}
+
+void Index::BuildAllDirPaths() {
+    if (pathsValid) return;
+    const size_t n = entries.size();
+    pathOffset.assign(n, kNoEntry);
+    pathLength.assign(n, 0);
+    pathBuffer.clear();
+    std::vector<uint32_t> chain;
+    for (uint32_t i = 0; i < n; ++i) {
+        const Entry& e = entries[i];
+        if (!IsDir(e) || IsDeleted(e) || pathOffset[i] != kNoEntry) continue;
+        chain.clear();
+        uint32_t cur = i;
+        while (cur != kNoEntry && cur < n && pathOffset[cur] == kNoEntry && chain.size() < kMaxDepth) {
+            chain.push_back(cur);
+            cur = entries[cur].parent;
+        }
+        for (size_t k = chain.size(); k-- > 0;) CachePathOf(chain[k]);
+    }
+    pathsValid = true;
+}
+
+void Index::ComputeExtHashes() {
+    extHashes.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        extHashes[i] = ExtHashOfFolded(folded.data() + e.foldedOffset, e.foldedLength, IsDir(e));
+    }
+}
+
+std::string Index::Path(uint32_t entry, bool fromParent) const {
+    std::string out;
+    if (entry >= entries.size()) return out;
+    uint32_t start = fromParent ? entries[entry].parent : entry;
+    uint32_t chain[kMaxDepth];
+    int depth = 0;
+    for (uint32_t cur = start; cur != kNoEntry && cur < entries.size() && depth < kMaxDepth; cur = entries[cur].parent)
+        chain[depth++] = cur;
+    for (int k = depth; k-- > 0;) {
+        if (k != depth - 1 && (out.empty() || out.back() != '\\')) out.push_back('\\');
+        out.append(NameOf(chain[k]));
+    }
+    if (depth == 1 && out.size() == 2 && out[1] == ':') out.push_back('\\');
+    return out;
+}
+
+WString Index::PathW(uint32_t entry, bool fromParent) const { return ToWide(Path(entry, fromParent)); }
+
+}  // namespace ov

@@ -1,0 +1,292 @@
+#include "index/index.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "index/text.h"
+#include "tests/support/index_reference.h"
+
+namespace ov {
+namespace {
+
+using testing::AddNamed;
+using testing::CheckTotals;
+constexpr uint32_t kDir = EntryFlags::Directory;
+constexpr uint32_t kRoot = EntryFlags::Directory | EntryFlags::VolumeRoot;
+
+size_t Notes(const Index& index, SortKey key, uint32_t entry) {
+    const auto& p = index.pending[static_cast<size_t>(key)];
+    return static_cast<size_t>(std::count(p.begin(), p.end(), entry));
+}
+
+void ClearPending(Index& index) {
+    for (auto& p : index.pending) p.clear();
+}
+
+TEST(Index, AddGrowsEveryAncestorAndNotesTheirSize) {
+    Index index;
+    uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    uint32_t a = AddNamed(index, root, "a", kDir);
+    uint32_t b = AddNamed(index, a, "b", kDir);
+    ClearPending(index);
+    uint32_t empty = AddNamed(index, b, "empty.txt", 0, 0);
+    EXPECT_EQ(Notes(index, SortKey::Size, b), 0u);  // size 0 touches no folder
+    EXPECT_EQ(Notes(index, SortKey::Size, empty), 1u);
+    uint32_t f = AddNamed(index, b, "f.txt", 0, 10);
+    for (uint32_t folder : {b, a, root}) {
+        EXPECT_EQ(index.entries[folder].size, 10u);
+        EXPECT_EQ(Notes(index, SortKey::Size, folder), 1u);
+    }
+    for (int k = 0; k < kSortKeys; ++k) EXPECT_EQ(Notes(index, static_cast<SortKey>(k), f), 1u);
+    EXPECT_EQ(index.entries[b].childCount, 2u);
+    EXPECT_EQ(index.changes, 5u);
+    EXPECT_EQ(index.foldedOffsets.size(), index.entries.size());
+    EXPECT_EQ(index.extHashes.size(), index.entries.size());
+}
+
+TEST(Index, AncestorWalksStopAfter256Folders) {
+    Index index;
+    std::vector<uint32_t> chain{AddNamed(index, kNoEntry, "C:", kRoot)};
+    for (int i = 0; i < 300; ++i) chain.push_back(AddNamed(index, chain.back(), "d" + std::to_string(i), kDir));
+    AddNamed(index, chain.back(), "deep.bin", 0, 7);
+    // chain has 301 folders; the file reaches only the nearest 256 of them.
+    for (size_t i = 0; i < chain.size(); ++i) EXPECT_EQ(index.entries[chain[i]].size, i >= 45 ? 7u : 0u) << i;
+    EXPECT_EQ(CheckTotals(index), "");
+    // Path keeps the nearest 256 components.
+    std::string path = index.Path(static_cast<uint32_t>(index.entries.size() - 1), false);
+    EXPECT_EQ(std::count(path.begin(), path.end(), '\\'), 255);
+    EXPECT_EQ(path.substr(0, 4), "d45\\");  // the file plus 255 folders
+}
+
+TEST(Index, RemoveFlagsTheSubtreeOnceAndTakesItsBytes) {
+    Index index;
+    uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    uint32_t keep = AddNamed(index, root, "keep.txt", 0, 1);
+    uint32_t dir = AddNamed(index, root, "dir", kDir);
+    uint32_t sub = AddNamed(index, dir, "sub", kDir);
+    uint32_t x = AddNamed(index, sub, "x", 0, 100);
+    uint32_t y = AddNamed(index, dir, "y", 0, 20);
+    const uint64_t changes = index.changes;
+    index.Remove(dir);
+    EXPECT_EQ(index.deletedCount, 4u);
+    EXPECT_EQ(index.changes, changes + 4);
+    for (uint32_t gone : {dir, sub, x, y}) EXPECT_TRUE(IsDeleted(index.entries[gone])) << gone;
+    EXPECT_FALSE(IsDeleted(index.entries[keep]));
+    EXPECT_EQ(index.entries[root].size, 1u);
+    EXPECT_EQ(index.entries[root].childCount, 1u);
+    EXPECT_EQ(index.entries[sub].size, 100u);  // descendants keep their own figures
+    index.Remove(dir);
+    index.Remove(x);
+    EXPECT_EQ(index.changes, changes + 4);
+    EXPECT_EQ(index.deletedCount, 4u);
+    EXPECT_EQ(CheckTotals(index), "");
+}
+
+TEST(Index, RenameComparesWrittenNamesAndMovesSizes) {
+    Index index;
+    uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    uint32_t a = AddNamed(index, root, "a", kDir);
+    uint32_t b = AddNamed(index, root, "b", kDir);
+    uint32_t f = AddNamed(index, a, "Report.txt", 0, 50);
+    uint64_t changes = index.changes;
+    EXPECT_TRUE(index.Rename(f, a, "Report.txt", "report.txt"));
+    EXPECT_EQ(index.changes, changes);  // nothing changed
+    ClearPending(index);
+    EXPECT_TRUE(index.Rename(f, a, "report.txt", "report.txt"));  // case alone is a change
+    EXPECT_EQ(index.changes, changes + 1);
+    for (int k = 0; k < kSortKeys; ++k) EXPECT_EQ(Notes(index, static_cast<SortKey>(k), f), 1u) << k;
+    EXPECT_TRUE(index.Rename(f, a, "r.TXT", "r.txt"));
+    EXPECT_EQ(index.changedNames, std::vector<uint32_t>{f});
+    EXPECT_NE(index.entries[f].flags & EntryFlags::NameChanged, 0u);
+    EXPECT_EQ(index.extHashes[f], ExtensionHash("txt", 3));
+    EXPECT_EQ(index.NameOf(f), "r.TXT");
+    EXPECT_EQ(index.FoldedOf(f), "r.txt");
+
+    index.entries[b].flags |= EntryFlags::Excluded;
+    EXPECT_TRUE(index.Rename(f, b, "r.TXT", "r.txt"));
+    EXPECT_NE(index.entries[f].flags & EntryFlags::Excluded, 0u);
+    EXPECT_EQ(index.entries[a].size, 0u);
+    EXPECT_EQ(index.entries[b].size, 50u);
+    EXPECT_EQ(index.entries[root].size, 50u);
+    EXPECT_TRUE(index.Rename(f, b, "s.txt", "s.txt"));  // in place keeps the bit
+    EXPECT_NE(index.entries[f].flags & EntryFlags::Excluded, 0u);
+    EXPECT_EQ(CheckTotals(index), "");
+
+    index.pathsValid = true;
+    index.excludesDirty = false;
+    EXPECT_TRUE(index.Rename(a, b, "a", "a"));
+    EXPECT_FALSE(index.pathsValid);
+    EXPECT_TRUE(index.excludesDirty);
+    EXPECT_TRUE(index.overflow[static_cast<size_t>(SortKey::Path)]);
+}
+
+TEST(Index, RefusesNamesAndPoolsBeyondTheRecordFormat) {
+    Index index;
+    uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    std::string longest(Index::kMaxNameBytes, 'n');
+    EXPECT_NE(AddNamed(index, root, longest, 0), kNoEntry);
+    const size_t count = index.entries.size(), pool = index.names.size();
+    const uint64_t changes = index.changes;
+    EXPECT_EQ(AddNamed(index, root, longest + "x", 0), kNoEntry);
+    EXPECT_FALSE(index.Rename(1, root, longest + "x", longest + "x"));
+    EXPECT_EQ(index.entries.size(), count);
+    EXPECT_EQ(index.names.size(), pool);
+    EXPECT_EQ(index.changes, changes);
+    EXPECT_EQ(index.NameOf(1).size(), longest.size());
+}
+
+TEST(Index, SetMetaChangesFilesOnlyAndAlwaysCounts) {
+    Index index;
+    uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    uint32_t dir = AddNamed(index, root, "d", kDir);
+    uint32_t f = AddNamed(index, dir, "f", 0, 100, 5, 6);
+    uint64_t changes = index.changes;
+    index.SetMeta(dir, 999, 1, 2, 0x10);
+    EXPECT_EQ(index.entries[dir].size, 100u);
+    index.SetMeta(f, 40, 5, 6, 0x21);  // shrink subtracts
+    EXPECT_EQ(index.entries[root].size, 40u);
+    EXPECT_EQ(index.entries[f].flags & 0xFFFF, 0x21u);
+    index.SetMeta(f, 40, 5, 6, 0x21);
+    EXPECT_EQ(index.changes, changes + 3);
+    index.Remove(f);
+    index.SetMeta(f, 1000, 5, 6, 0);  // a deleted file no longer counts
+    EXPECT_EQ(index.entries[root].size, 0u);
+    EXPECT_EQ(CheckTotals(index), "");
+}
+
+TEST(Index, PendingListOverflowsPastItsCap) {
+    Index index;
+    for (size_t i = 0; i < Index::kPendingCap; ++i) index.NoteKey(SortKey::Name, 1);
+    EXPECT_FALSE(index.overflow[0]);
+    EXPECT_EQ(index.pending[0].size(), Index::kPendingCap);
+    index.NoteKey(SortKey::Name, 1);
+    EXPECT_TRUE(index.overflow[0]);
+    EXPECT_TRUE(index.pending[0].empty());
+    index.NoteKey(SortKey::Name, 2);
+    EXPECT_TRUE(index.pending[0].empty());
+}
+
+TEST(Index, PathsOfRootsFilesAndSharesJoinOnce) {
+    Index index;
+    uint32_t c = AddNamed(index, kNoEntry, "C:", kRoot);
+    uint32_t x = AddNamed(index, c, "x", 0);
+    uint32_t win = AddNamed(index, c, "Windows", kDir);
+    uint32_t share = AddNamed(index, kNoEntry, "\\\\srv\\Share\\", kRoot);
+    uint32_t doc = AddNamed(index, share, "doc.txt", 0);
+    EXPECT_EQ(index.Path(c, false), "C:\\");
+    EXPECT_EQ(index.Path(c, true), "");
+    EXPECT_EQ(index.Path(x, false), "C:\\x");
+    EXPECT_EQ(index.Path(x, true), "C:\\");
+    EXPECT_EQ(index.Path(doc, false), "\\\\srv\\Share\\doc.txt");
+    EXPECT_EQ(index.PathW(win, false), ToWide("C:\\Windows"));
+
+    index.BuildAllDirPaths();
+    auto cached = [&](uint32_t i) { return index.pathBuffer.substr(index.pathOffset[i], index.pathLength[i]); };
+    EXPECT_EQ(cached(c), "c:");
+    EXPECT_EQ(cached(win), "c:\\windows");
+    EXPECT_EQ(cached(share), "\\\\srv\\share\\");
+    uint32_t sub = AddNamed(index, share, "Sub", kDir);  // cached as it is added
+    EXPECT_EQ(cached(sub), "\\\\srv\\share\\sub");
+    EXPECT_EQ(index.pathOffset[x], kNoEntry);
+}
+
+TEST(Index, ExtensionHashesTakeTheLastDotOfTheFoldedName) {
+    struct Case {
+        const char* name;
+        uint32_t flags;
+        const char* ext;  // null: no hash
+    } cases[] = {
+        {"archive.tar.GZ", 0, "gz"}, {"a.txt", 0, "txt"}, {"README", 0, nullptr}, {".hidden", 0, nullptr},
+        {"name.", 0, nullptr},       {"photos.jpg", kDir, nullptr}, {"x.y.", 0, nullptr},
+    };
+    Index index;
+    uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    for (const auto& c : cases) {
+        uint32_t i = AddNamed(index, root, c.name, c.flags);
+        uint32_t want = c.ext ? ExtensionHash(c.ext, strlen(c.ext)) : 0;
+        EXPECT_EQ(index.extHashes[i], want) << c.name;
+    }
+    std::vector<uint32_t> incremental = index.extHashes;
+    index.ComputeExtHashes();
+    EXPECT_EQ(index.extHashes, incremental);
+}
+
+// Random edits keep every folder's size and child count equal to a recomputation,
+// and the incrementally cached paths equal a rebuild.
+TEST(Index, RandomEditsKeepTotalsAndPathsExact) {
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        std::mt19937 rng(seed);
+        Index index;
+        index.BuildAllDirPaths();  // cache paths as folders arrive
+        std::vector<uint32_t> roots{AddNamed(index, kNoEntry, "C:", kRoot), AddNamed(index, kNoEntry, "D:", kRoot)};
+        auto live = [&](bool dirsOnly) {
+            for (;;) {
+                uint32_t i = static_cast<uint32_t>(rng() % index.entries.size());
+                const Entry& e = index.entries[i];
+                if (!IsDeleted(e) && (!dirsOnly || IsDir(e))) return i;
+            }
+        };
+        auto inside = [&](uint32_t entry, uint32_t folder) {
+            for (uint32_t cur = entry; cur != kNoEntry; cur = index.entries[cur].parent) {
+                if (cur == folder) return true;
+            }
+            return false;
+        };
+        for (int step = 0; step < 3000; ++step) {
+            int op = static_cast<int>(rng() % 10);
+            std::string name = "n" + std::to_string(rng() % 50) + (rng() % 2 ? ".TXT" : "");
+            if (op < 5 || index.entries.size() < 10) {
+                bool dir = rng() % 3 == 0;
+                AddNamed(index, live(true), name, dir ? kDir : 0, dir ? 0 : rng() % 1000);
+            } else if (op == 5) {
+                uint32_t i = live(false);
+                if (!(index.entries[i].flags & EntryFlags::VolumeRoot)) index.Remove(i);
+            } else if (op < 8) {
+                uint32_t i = live(false), p = live(true);
+                if ((index.entries[i].flags & EntryFlags::VolumeRoot) || inside(p, i)) continue;
+                index.Rename(i, rng() % 2 ? p : index.entries[i].parent, name, FoldCaseUtf8(name));
+            } else {
+                uint32_t i = live(false);
+                index.SetMeta(i, rng() % 5000, rng() % 9, rng() % 9, static_cast<uint16_t>(rng() % 0x40));
+            }
+            if (step % 100 == 0) {
+                ASSERT_EQ(CheckTotals(index), "") << "seed " << seed << " step " << step;
+            }
+        }
+        ASSERT_EQ(CheckTotals(index), "") << "seed " << seed;
+
+        // Renamed folders invalidated the cache; an add-only index keeps it exact.
+        if (!index.pathsValid) index.BuildAllDirPaths();
+        for (uint32_t i = 0; i < index.entries.size(); ++i) {
+            const Entry& e = index.entries[i];
+            if (IsDeleted(e) || !IsDir(e) || (e.flags & EntryFlags::VolumeRoot)) continue;
+            ASSERT_NE(index.pathOffset[i], kNoEntry);
+            EXPECT_EQ(index.pathBuffer.substr(index.pathOffset[i], index.pathLength[i]),
+                      FoldCaseUtf8(index.Path(i, false)));
+        }
+    }
+}
+
+TEST(Index, IncrementalPathCacheEqualsRebuild) {
+    std::mt19937 rng(3);
+    Index index;
+    index.BuildAllDirPaths();
+    std::vector<uint32_t> dirs{AddNamed(index, kNoEntry, "C:", kRoot)};
+    for (int i = 0; i < 2000; ++i) {
+        uint32_t parent = dirs[rng() % dirs.size()];
+        bool dir = rng() % 2 == 0;
+        uint32_t n = AddNamed(index, parent, "Dir" + std::to_string(i), dir ? kDir : 0);
+        if (dir) dirs.push_back(n);
+    }
+    std::vector<std::string> incremental;
+    for (uint32_t d : dirs) incremental.push_back(index.pathBuffer.substr(index.pathOffset[d], index.pathLength[d]));
+    index.pathsValid = false;
+    index.BuildAllDirPaths();
+    for (size_t k = 0; k < dirs.size(); ++k)
+        EXPECT_EQ(index.pathBuffer.substr(index.pathOffset[dirs[k]], index.pathLength[dirs[k]]), incremental[k]);
+}
+
+}  // namespace
+}  // namespace ov
