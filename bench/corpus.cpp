@@ -20,10 +20,14 @@ namespace fs = std::filesystem;
 
 const char* FileName(CorpusSize size) {
     switch (size) {
-    case CorpusSize::k1M: return "corpus-1M.txt";
-    case CorpusSize::k3M: return "corpus-3M.txt";
-    case CorpusSize::kFull: return "corpus.txt";
-    case CorpusSize::k10M: return "corpus-10M.txt";
+        case CorpusSize::k1M:
+            return "corpus-1M.txt";
+        case CorpusSize::k3M:
+            return "corpus-3M.txt";
+        case CorpusSize::kFull:
+            return "corpus.txt";
+        case CorpusSize::k10M:
+            return "corpus-10M.txt";
     }
     return "corpus.txt";
 }
@@ -64,8 +68,8 @@ bool Build(const fs::path& dir, std::string& error) {
         error = "cannot create " + partial.string() + ": " + ec.message();
         return false;
     }
-    std::fprintf(stderr, "Building the benchmark corpus in %s (about 4 minutes, only once); log in %s\n",
-                 dir.c_str(), log.c_str());
+    std::fprintf(stderr, "Building the benchmark corpus in %s (about 4 minutes, only once); log in %s\n", dir.c_str(),
+                 log.c_str());
     const std::string command = "bash '" + script.string() + "' '" + partial.string() + "' '" +
                                 (partial / "corpus.txt.gz").string() + "' >'" + log.string() + "' 2>&1";
     const int status = std::system(command.c_str());

@@ -15,43 +15,48 @@ constexpr uint64_t kFrom = kUnixEpochTicks + 1325376000ull * kTicksPerSecond;  /
 constexpr uint64_t kTo = kUnixEpochTicks + 1735689600ull * kTicksPerSecond;    // 2025-01-01
 
 constexpr std::string_view kWords[] = {
-    "app", "data", "local", "cache", "temp", "config", "settings", "user", "profile", "system", "windows", "program",
-    "files", "common", "shared", "microsoft", "office", "update", "service", "driver", "network", "security", "policy",
-    "resources", "assets", "images", "icons", "fonts", "themes", "styles", "scripts", "modules", "packages", "lib",
-    "include", "src", "build", "debug", "release", "bin", "obj", "test", "tests", "docs", "examples", "tools", "plugins",
-    "extensions", "components", "runtime", "framework", "core", "base", "util", "helpers", "manager", "client",
-    "server", "engine", "render", "audio", "video", "media", "player", "editor", "viewer", "browser", "window",
-    "dialog", "control", "layout", "print", "export", "import", "backup", "archive", "history", "session", "report",
-    "invoice", "budget", "project", "meeting", "notes", "summary", "draft", "final", "photo", "holiday", "family",
-    "music", "album", "track", "movie", "episode", "season", "download", "install", "setup", "launcher", "crash",
-    "dump", "log", "trace", "event", "metrics", "index", "search", "query", "result", "table", "schema", "model",
-    "view", "store", "queue", "thread", "task", "job", "worker", "pool", "stream", "buffer", "parser", "lexer",
-    "token", "string", "number", "vector", "matrix", "graph", "tree", "node", "edge", "cursor", "handle", "socket",
-    "http", "json", "xml", "yaml", "sql", "api", "sdk", "net", "web", "mobile", "desktop", "cloud", "sync", "share",
-    "team", "review", "version", "patch", "hotfix", "legacy", "migration", "english", "default", "generic", "x64",
-    "x86", "amd64", "arm64", "win32", "msvc", "gcc", "clang", "python", "node_modules", "site-packages", "locale",
+    "app",        "data",    "local",        "cache",         "temp",     "config",    "settings", "user",
+    "profile",    "system",  "windows",      "program",       "files",    "common",    "shared",   "microsoft",
+    "office",     "update",  "service",      "driver",        "network",  "security",  "policy",   "resources",
+    "assets",     "images",  "icons",        "fonts",         "themes",   "styles",    "scripts",  "modules",
+    "packages",   "lib",     "include",      "src",           "build",    "debug",     "release",  "bin",
+    "obj",        "test",    "tests",        "docs",          "examples", "tools",     "plugins",  "extensions",
+    "components", "runtime", "framework",    "core",          "base",     "util",      "helpers",  "manager",
+    "client",     "server",  "engine",       "render",        "audio",    "video",     "media",    "player",
+    "editor",     "viewer",  "browser",      "window",        "dialog",   "control",   "layout",   "print",
+    "export",     "import",  "backup",       "archive",       "history",  "session",   "report",   "invoice",
+    "budget",     "project", "meeting",      "notes",         "summary",  "draft",     "final",    "photo",
+    "holiday",    "family",  "music",        "album",         "track",    "movie",     "episode",  "season",
+    "download",   "install", "setup",        "launcher",      "crash",    "dump",      "log",      "trace",
+    "event",      "metrics", "index",        "search",        "query",    "result",    "table",    "schema",
+    "model",      "view",    "store",        "queue",         "thread",   "task",      "job",      "worker",
+    "pool",       "stream",  "buffer",       "parser",        "lexer",    "token",     "string",   "number",
+    "vector",     "matrix",  "graph",        "tree",          "node",     "edge",      "cursor",   "handle",
+    "socket",     "http",    "json",         "xml",           "yaml",     "sql",       "api",      "sdk",
+    "net",        "web",     "mobile",       "desktop",       "cloud",    "sync",      "share",    "team",
+    "review",     "version", "patch",        "hotfix",        "legacy",   "migration", "english",  "default",
+    "generic",    "x64",     "x86",          "amd64",         "arm64",    "win32",     "msvc",     "gcc",
+    "clang",      "python",  "node_modules", "site-packages", "locale",
 };
 constexpr std::string_view kForeignWords[] = {
-    "Übersicht", "Résumé", "Größe", "Café", "Fotografías", "Документы", "Фото", "写真", "音楽", "資料",
-    "Ελληνικά", "Ärger", "Ölkanne", "Ñandú", "Çalışma", "ファイル",
+    "Übersicht", "Résumé", "Größe",    "Café",  "Fotografías", "Документы", "Фото",    "写真",
+    "音楽",      "資料",   "Ελληνικά", "Ärger", "Ölkanne",     "Ñandú",     "Çalışma", "ファイル",
 };
 struct WeightedExt {
     std::string_view ext;
-    int weight;  // per mille of files
+    int weight;  // relative share of files
 };
 constexpr WeightedExt kExtensions[] = {
-    {"", 60},      {"dll", 110}, {"exe", 25},  {"sys", 8},   {"mui", 45},  {"h", 55},    {"c", 25},
-    {"cpp", 25},   {"hpp", 8},   {"cs", 15},   {"js", 60},   {"ts", 15},   {"json", 35}, {"xml", 35},
-    {"html", 20},  {"css", 10},  {"py", 25},   {"pyc", 25},  {"txt", 30},  {"md", 12},   {"png", 80},
-    {"jpg", 30},   {"gif", 8},   {"svg", 18},  {"ico", 8},   {"ttf", 8},   {"ini", 8},   {"log", 10},
-    {"dat", 18},   {"manifest", 18}, {"cat", 18}, {"mum", 8}, {"cab", 4},  {"zip", 4},   {"gz", 10},
-    {"so", 15},    {"a", 4},     {"o", 4},     {"class", 10}, {"jar", 4},  {"pdf", 5},   {"docx", 3},
-    {"xlsx", 2},   {"mp3", 3},   {"mp4", 2},   {"lnk", 5},   {"tmp", 5},   {"bin", 5},   {"config", 5},
-    {"resx", 5},   {"pak", 3},   {"mo", 10},   {"go", 5},    {"rs", 5},    {"java", 10}, {"nls", 2},
+    {"", 60},      {"dll", 110}, {"exe", 25}, {"sys", 8},  {"mui", 45},  {"h", 55},        {"c", 25},     {"cpp", 25},
+    {"hpp", 8},    {"cs", 15},   {"js", 60},  {"ts", 15},  {"json", 35}, {"xml", 35},      {"html", 20},  {"css", 10},
+    {"py", 25},    {"pyc", 25},  {"txt", 30}, {"md", 12},  {"png", 80},  {"jpg", 30},      {"gif", 8},    {"svg", 18},
+    {"ico", 8},    {"ttf", 8},   {"ini", 8},  {"log", 10}, {"dat", 18},  {"manifest", 18}, {"cat", 18},   {"mum", 8},
+    {"cab", 4},    {"zip", 4},   {"gz", 10},  {"so", 15},  {"a", 4},     {"o", 4},         {"class", 10}, {"jar", 4},
+    {"pdf", 5},    {"docx", 3},  {"xlsx", 2}, {"mp3", 3},  {"mp4", 2},   {"lnk", 5},       {"tmp", 5},    {"bin", 5},
+    {"config", 5}, {"resx", 5},  {"pak", 3},  {"mo", 10},  {"go", 5},    {"rs", 5},        {"java", 10},  {"nls", 2},
 };
 // Share of entries at each depth (index = depth, the volume root being 1); mean about 7.
-constexpr std::array<double, 17> kDepthWeights = {0,  0,   0.5, 2, 6, 12, 18, 20, 16,
-                                                  11, 7, 4,   2, 1, 0.5, 0.3, 0.2};
+constexpr std::array<double, 17> kDepthWeights = {0, 0, 0.5, 2, 6, 12, 18, 20, 16, 11, 7, 4, 2, 1, 0.5, 0.3, 0.2};
 
 std::string_view PickWord(std::mt19937_64& rng) {
     if (rng() % 1000 < 15) return kForeignWords[rng() % std::size(kForeignWords)];
@@ -74,7 +79,7 @@ std::string_view PickExtension(std::mt19937_64& rng) {
 
 // A stem of one to three words in one of the usual spellings, sometimes numbered.
 void AppendStem(std::mt19937_64& rng, std::string& out) {
-    const int words = 1 + static_cast<int>(rng() % 100 < 35) + static_cast<int>(rng() % 100 < 30);
+    const int words = 1 + static_cast<int>(rng() % 100 < 75) + static_cast<int>(rng() % 100 < 60);
     static constexpr char kJoins[] = {'_', '-', ' ', '.', 0};
     const char join = kJoins[rng() % std::size(kJoins)];
     const bool capitalise = rng() % 3 == 0;
@@ -84,7 +89,7 @@ void AppendStem(std::mt19937_64& rng, std::string& out) {
         out += PickWord(rng);
         if ((capitalise || (join == 0 && w > 0)) && out[start] >= 'a' && out[start] <= 'z') out[start] -= 'a' - 'A';
     }
-    if (rng() % 100 < 25) out += std::to_string(rng() % (rng() % 2 ? 10 : 100000));
+    if (rng() % 100 < 35) out += std::to_string(rng() % (rng() % 2 ? 10 : 100000));
 }
 
 // A folder at `depth` - 1 or, when none exists yet, the deepest shallower one; early
@@ -128,9 +133,15 @@ double EntryList::AverageDepth() const {
     return entries.empty() ? 0.0 : static_cast<double>(total) / static_cast<double>(entries.size());
 }
 
-uint32_t RootFlags(int slot) { return FolderFlags(slot) | EntryFlags::VolumeRoot; }
-uint32_t FolderFlags(int slot) { return EntryFlags::Directory | FileAttr::Directory | SlotBits(slot); }
-uint32_t FileFlags(int slot) { return FileAttr::Archive | SlotBits(slot); }
+uint32_t RootFlags(int slot) {
+    return FolderFlags(slot) | EntryFlags::VolumeRoot;
+}
+uint32_t FolderFlags(int slot) {
+    return EntryFlags::Directory | FileAttr::Directory | SlotBits(slot);
+}
+uint32_t FileFlags(int slot) {
+    return FileAttr::Archive | SlotBits(slot);
+}
 
 std::string VolumeName(int slot) {
     if (slot < 24) return std::string(1, static_cast<char>('C' + slot)) + ":";
@@ -164,7 +175,8 @@ EntryList MakeSyntheticEntries(size_t count, uint64_t seed) {
     for (uint32_t f = 1; f < folderCount; ++f) {
         folderParent[f] = PickParent(rng, byDepth, std::max(2, pickDepth(rng)));
         folderDepth[f] = folderDepth[folderParent[f]] + 1;
-        if (folderDepth[f] < static_cast<int>(byDepth.size())) byDepth[static_cast<size_t>(folderDepth[f])].push_back(f);
+        if (folderDepth[f] < static_cast<int>(byDepth.size()))
+            byDepth[static_cast<size_t>(folderDepth[f])].push_back(f);
     }
     std::vector<uint32_t> fileParent(count - folderCount);
     for (auto& p : fileParent) p = PickParent(rng, byDepth, std::max(2, pickDepth(rng)));

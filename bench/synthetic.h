@@ -37,7 +37,9 @@ struct EntryList {
     // Folds the name; false (nothing appended) when it is too long for an entry.
     bool Append(uint32_t parent, std::string_view name, uint32_t flags, uint64_t size, uint64_t modified,
                 uint64_t created);
-    std::string_view NameOf(const EntrySpec& e) const { return std::string_view(names).substr(e.nameOffset, e.nameLength); }
+    std::string_view NameOf(const EntrySpec& e) const {
+        return std::string_view(names).substr(e.nameOffset, e.nameLength);
+    }
     std::string_view FoldedOf(const EntrySpec& e) const {
         return std::string_view(folded).substr(e.foldedOffset, e.foldedLength);
     }

@@ -17,7 +17,9 @@
 namespace ov {
 namespace {
 
-int HardwareThreads() { return std::max(2, static_cast<int>(std::thread::hardware_concurrency())); }
+int HardwareThreads() {
+    return std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
+}
 
 // What one Run did: how often each task number was called, and on which threads.
 struct Record {
@@ -109,12 +111,12 @@ TEST(Pool, RunsOnAsManyThreadsAsAllowed) {
     struct Case {
         int poolSize, inUse, n, expected;
     } cases[] = {
-        {8, 8, 3, 3},     // three tasks: the caller and exactly two workers
-        {0, 4, 100, 4},   // unknown processor count: four threads
-        {8, 2, 50, 2},
-        {4, 9, 10, 4},    // more than the pool has is clamped
-        {3, 3, 2, 2},
-        {1, 1, 5, 1},
+        {8, 8, 3, 3},    // three tasks: the caller and exactly two workers
+        {0, 4, 100, 4},  // unknown processor count: four threads
+        {8, 2, 50, 2},   // fewer in use than the pool has
+        {4, 9, 10, 4},   // more than the pool has is clamped
+        {3, 3, 2, 2},    // fewer tasks than threads
+        {1, 1, 5, 1},    // no workers at all
     };
     for (const Case& c : cases) {
         Pool pool(c.poolSize);
