@@ -11,9 +11,32 @@
 namespace ov {
 namespace {
 
-// Both ends already agree; compare what lies between them.
+// Both ends already agree; compare what lies between them. Inline word compares:
+// a library call per candidate costs more than the scan on short needles.
 inline bool MiddleMatches(const char* at, const char* needle, size_t needleLength) {
-    return needleLength <= 2 || std::memcmp(at + 1, needle + 1, needleLength - 2) == 0;
+    if (needleLength <= 2) return true;
+    const char* a = at + 1;
+    const char* b = needle + 1;
+    size_t m = needleLength - 2;
+    for (; m >= 8; m -= 8, a += 8, b += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y) return false;
+    }
+    if (m >= 4) {
+        // Two overlapping 4-byte compares cover 4 to 7 bytes.
+        uint32_t x1, y1, x2, y2;
+        std::memcpy(&x1, a, 4);
+        std::memcpy(&y1, b, 4);
+        std::memcpy(&x2, a + m - 4, 4);
+        std::memcpy(&y2, b + m - 4, 4);
+        return x1 == y1 && x2 == y2;
+    }
+    for (; m > 0; --m, ++a, ++b) {
+        if (*a != *b) return false;
+    }
+    return true;
 }
 
 inline unsigned LowestBit(unsigned mask) {

@@ -341,15 +341,23 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
         return true;
     }
 
-    out.reserve(hitCount.load());
-    CollectBits(bitmap, out);
-    out.erase(std::remove_if(out.begin(), out.end(), [&](uint32_t id) { return ranks[id] == kNoRank; }), out.end());
-    auto byRank = [&ranks](uint32_t a, uint32_t b) { return ranks[a] < ranks[b]; };
-    if (out.size() <= kSerialSortMax)
-        std::sort(out.begin(), out.end(), byRank);
+    // Ranks are distinct, so sorting (rank, entry) pairs as plain numbers gives the
+    // rank order without a lookup per comparison.
+    std::vector<uint64_t> keyed;
+    keyed.reserve(hitCount.load());
+    for (size_t w = 0; w < bitmap.size(); ++w) {
+        for (uint64_t bits = bitmap[w]; bits != 0; bits &= bits - 1) {
+            const auto id = static_cast<uint32_t>(w * 64 + static_cast<unsigned>(std::countr_zero(bits)));
+            if (ranks[id] != kNoRank) keyed.push_back(uint64_t{ranks[id]} << 32 | id);
+        }
+    }
+    if (keyed.size() <= kSerialSortMax)
+        std::sort(keyed.begin(), keyed.end());
     else
-        ParallelSort(index->pool, out, byRank);
-    if (options.descending) std::reverse(out.begin(), out.end());
+        ParallelSort(pool, keyed, std::less<uint64_t>());
+    out.resize(keyed.size());
+    if (options.descending) std::reverse(keyed.begin(), keyed.end());
+    for (size_t i = 0; i < keyed.size(); ++i) out[i] = static_cast<uint32_t>(keyed[i]);
     return !Cancelled(cancel) && !failed.load();
 }
 
