@@ -342,15 +342,23 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
     }
 
     // Ranks are distinct, so sorting (rank, entry) pairs as plain numbers gives the
-    // rank order without a lookup per comparison.
+    // rank order without a lookup per comparison. The lookups themselves miss the
+    // cache, so each block's share is gathered by a task of its own.
+    std::vector<std::vector<uint64_t>> parts(blocks);
+    RunGuarded(pool, failed, static_cast<int>(blocks), [&](int q) {
+        const size_t firstWord = static_cast<size_t>(q) * (kBlock / 64);
+        const size_t lastWord = std::min(bitmap.size(), firstWord + kBlock / 64);
+        std::vector<uint64_t>& part = parts[static_cast<size_t>(q)];
+        for (size_t w = firstWord; w < lastWord; ++w) {
+            for (uint64_t bits = bitmap[w]; bits != 0; bits &= bits - 1) {
+                const auto id = static_cast<uint32_t>(w * 64 + static_cast<unsigned>(std::countr_zero(bits)));
+                if (ranks[id] != kNoRank) part.push_back(uint64_t{ranks[id]} << 32 | id);
+            }
+        }
+    });
     std::vector<uint64_t> keyed;
     keyed.reserve(hitCount.load());
-    for (size_t w = 0; w < bitmap.size(); ++w) {
-        for (uint64_t bits = bitmap[w]; bits != 0; bits &= bits - 1) {
-            const auto id = static_cast<uint32_t>(w * 64 + static_cast<unsigned>(std::countr_zero(bits)));
-            if (ranks[id] != kNoRank) keyed.push_back(uint64_t{ranks[id]} << 32 | id);
-        }
-    }
+    for (const auto& part : parts) keyed.insert(keyed.end(), part.begin(), part.end());
     if (keyed.size() <= kSerialSortMax)
         std::sort(keyed.begin(), keyed.end());
     else
