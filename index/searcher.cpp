@@ -53,6 +53,23 @@ uint64_t ValueOf(const Entry& e, SortKey key) {
     }
 }
 
+// The entry whose folded name holds pool offset `at`: the last one in
+// [from, end) whose offset is not above it, given that `from`'s is not. Hits come
+// in pool order, so the search gallops forward from the previous hit's entry:
+// nearby hits cost a probe or two, distant ones a logarithm, none a walk from the
+// block's start.
+uint32_t EntryAt(const uint32_t* offsets, uint32_t from, uint32_t end, size_t at) {
+    uint32_t lo = from;  // offsets[lo] <= at
+    uint32_t step = 1;
+    uint32_t hi = from + 1;
+    while (hi < end && offsets[hi] <= at) {
+        lo = hi;
+        step *= 2;
+        hi = end - lo > step ? lo + step : end;
+    }
+    return static_cast<uint32_t>(std::upper_bound(offsets + lo + 1, offsets + hi, at) - offsets - 1);
+}
+
 // An exception must not leave a pool task: on a worker thread it would end the
 // program, on the calling thread it would unwind while others still run the job.
 template <class Task>
@@ -261,10 +278,7 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
                         const char* hit = MemMem(pool + at, sliceEnd - at, needle.data(), needle.size());
                         if (!hit) break;
                         const size_t hitOffset = static_cast<size_t>(hit - pool);
-                        if (cursor + 1 < end && offsets[cursor + 1] <= hitOffset) {
-                            cursor = static_cast<uint32_t>(
-                                std::upper_bound(offsets + cursor + 1, offsets + end, hitOffset) - offsets - 1);
-                        }
+                        cursor = EntryAt(offsets, cursor, end, hitOffset);
                         const Entry& e = idx.entries[cursor];
                         const size_t nameEnd = size_t{offsets[cursor]} + e.foldedLength;
                         if (cursor == handled || (e.flags & EntryFlags::NameChanged) ||
