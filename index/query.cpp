@@ -1,4 +1,4 @@
-// The query language (Part 1.107): words AND-ed, '|' alternatives OR-ed, '!'
+// The query language: words AND-ed, '|' alternatives OR-ed, '!'
 // per alternative, stackable per-word prefixes, keywords, wildcards, '*.ext',
 // the whole-text regular expression mode and the filter row as one more group.
 //
@@ -10,7 +10,7 @@
 // std::regex_search use the breadth-first executor: time linear in the
 // haystack per start position, stack bounded by the pattern, never by the
 // name or path. That mode refuses back-references, which thus get the error
-// text too. The matcher (Part 1.109) must still catch what regex_search throws.
+// text too. The matcher must still catch what regex_search throws.
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12 with sanitizers at -O1 takes a moved std::function inside libstdc++'s
 // regex compiler for maybe uninitialized: a false positive in library code.
@@ -314,14 +314,15 @@ void ParseParent(const std::string& value, Term& term, Query& query) {
     term.kind = TermKind::Parent;
     std::string path = FoldCaseUtf8(value);
     while (path.size() > 3 && path.back() == '\\') path.pop_back();
-    if (path.size() == 3 && path[1] == ':') path.pop_back();  // "c:\" is "c:"
+    // A drive is cached as "c:"; only its separator goes ("c:x" is a name, not a drive).
+    if (path.size() == 3 && path[1] == ':' && path[2] == '\\') path.pop_back();
     term.parentPath = std::move(path);
     query.needsPaths = true;
 }
 
 // Duplicate mode with an optional text. The text follows the term's case rule
 // like any substring term: folded unless case-sensitive. (Folding it while the
-// term stays case-sensitive, as the Part reads, would compare 'foo' with names
+// term stays case-sensitive would compare 'foo' with names
 // as written and miss 'Foo.txt' for 'dupe:Foo' with Match Case on.)
 void ParseDupe(const std::string& value, int mode, Term& term, Query& query) {
     query.dupe = mode;

@@ -1,4 +1,4 @@
-// Size and date values (Part 1.108). Two rules beyond the Part keep every input
+// Size and date values. Two rules keep every input
 // defined: sizes and dates are computed in 64-bit signed or checked unsigned
 // arithmetic and clamped instead of wrapping, and a number that does not fit
 // (a size of 2^64 or more, inf, nan, a typed year outside 1601-9999) is a

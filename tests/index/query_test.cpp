@@ -1,4 +1,4 @@
-// The query language (Part 1.107). Each parse is rendered to a compact text:
+// The query language. Each parse is rendered to a compact text:
 // groups joined by " & ", the terms of a group by " | ", a term as
 // [!]Kind[/flags]['text'][{exts}][[lo,hi)][ a=mask][ parent='path'], flags
 // c case-sensitive, w whole word, p match path, f files only, d folders only.
@@ -183,6 +183,7 @@ const Case kCases[] = {
     {"attr:", "", 0, "Attr a=0x0", "", false, 0, ""},
     {"parent:C:\\Windows\\\\", "", 0, "Parent parent='c:\\windows'", "", true, 0, ""},
     {"parent:c:\\", "", 0, "Parent parent='c:'", "", true, 0, ""},
+    {"parent:c:x", "", 0, "Parent parent='c:x'", "", true, 0, ""},  // a name, not a drive
     {"parent:\\\\", "", 0, "Parent parent='\\\\'", "", true, 0, ""},
     {"parent:\"D:\\My Files\\\"", "", 0, "Parent parent='d:\\my files'", "", true, 0, ""},
     {"empty:", "", 0, "Empty/d", "", false, 0, ""},

@@ -1,4 +1,4 @@
-// Size and date values (Part 1.108). Dates are checked under a fixed clock in
+// Size and date values. Dates are checked under a fixed clock in
 // three zones against a naive reference of each zone's rules: UTC, New York
 // and Berlin (both with daylight saving, changing on different days).
 // Natively each zone is entered with TZ and tzset. Under Wine the zone is the
