@@ -150,7 +150,9 @@ TEST(SearchWorker, RandomRequestsAgainstAChangingIndex) {
     for (int i = 0; i < 10000; ++i) {
         const auto rs = testing::RandomQuery(rng, folders);
         last = RequestSearch(request, rs.text, rs.options, rng() % 2, static_cast<int>(rng() % 10));
-        if (rng() % 64 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
+        // Now and then let a search finish, so searches and writes overlap often.
+        if (rng() % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 500));
+        if (i % 1000 == 999) ASSERT_TRUE(inbox.WaitFor(last));
     }
     const bool answered = inbox.WaitFor(last, 120s);
     stopWriter = true;
