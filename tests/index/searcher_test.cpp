@@ -152,7 +152,7 @@ TEST(Searcher, HiddenAndSystemSwitches) {
 TEST(Searcher, OrdersManyHitsByWalkingAndFewByRank) {
     Index index;
     const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
-    for (uint64_t i = 1; i < 32000; ++i) AddNamed(index, root, "f" + std::to_string(i), 0, i);
+    for (uint64_t i = 1; i < 32000; ++i) AddNamed(index, root, std::to_string(i) + "f", 0, i);
     ASSERT_EQ(index.entries.size(), 32000u);
     struct Case {
         uint64_t hits;
@@ -193,9 +193,9 @@ TEST(Searcher, PathTermAcrossARootEndingInBackslash) {
 TEST(Searcher, CancelledSearchReturnsFalse) {
     Index index;
     const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
-    for (int i = 0; i < 1000; ++i) AddNamed(index, root, "name" + std::to_string(i), 0);
+    for (int i = 0; i < 1000; ++i) AddNamed(index, root, std::to_string(i) + "name", 0);
     const std::atomic<bool> cancel{true};
-    for (Query q : {Query{}, OneTerm(Substring("name1"))}) {
+    for (Query q : {Query{}, OneTerm(Substring("1name"))}) {
         Searcher searcher(&index);
         searcher.Prepare(q, {});
         std::vector<uint32_t> out;
@@ -214,7 +214,7 @@ TEST(Searcher, PathologicalRegexOnLongPathKeepsSearching) {
     // Filler folders put each long-path file in a block of its own.
     for (int file = 0; file < 3; ++file) {
         for (uint32_t k = 0; k < Searcher::kBlock; ++k) AddNamed(index, root, "f", kDir);
-        AddNamed(index, parent, "b" + std::to_string(file) + ".txt", 0);
+        AddNamed(index, parent, std::to_string(file) + "b.txt", 0);
     }
     for (const char* pattern : {"(a|b)*c", "(a*)*c", "(a)\\1c"}) {
         Term t;
