@@ -155,8 +155,11 @@ std::string_view Searcher::WrittenPath(uint32_t entry, MatchScratch& scratch) co
 std::shared_ptr<const std::regex> Searcher::CompileLinear(const Term& term) {
 #if defined(__GLIBCXX__)
     if (!term.regex) return nullptr;
+    // An expression that starts with '^' and has no alternative can only match at
+    // the start, so it needs no leading "any run" of its own.
+    const bool anchored = !term.text.empty() && term.text[0] == '^' && term.text.find('|') == std::string::npos;
     try {
-        return std::make_shared<const std::regex>("[\\s\\S]*?(?:" + term.text + ")",
+        return std::make_shared<const std::regex>((anchored ? "(?:" : "[\\s\\S]*?(?:") + term.text + ")",
                                                   term.regex->flags() | std::regex_constants::__polynomial);
     } catch (const std::exception&) {
         return nullptr;  // back-references: only the backtracking matcher takes them
