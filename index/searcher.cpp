@@ -165,16 +165,29 @@ void Searcher::BuildFolderMatch(Term& term, uint32_t n) {
     term.folderMatch = std::move(bytes);
 }
 
+// The working state of one Run, shared by reference with its tasks.
+struct Searcher::RunState {
+    Query& query;
+    const std::atomic<bool>* cancel;
+    uint32_t n;
+    uint32_t blocks;
+    std::vector<uint64_t> bitmap;  // block tasks own whole words of it
+    std::atomic<uint64_t> hitCount{0};
+    std::atomic<bool> failed{false};
+
+    bool Stopped() const { return Cancelled(cancel) || failed.load(); }
+    uint32_t BlockBegin(int q) const { return static_cast<uint32_t>(q) * kBlock; }
+    uint32_t BlockEnd(int q) const {
+        return static_cast<uint32_t>(std::min<uint64_t>(n, uint64_t{BlockBegin(q)} + kBlock));
+    }
+};
+
 bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint32_t>& out,
                    const std::atomic<bool>* cancel) {
     out.clear();
     const Index& idx = *index;
-    Pool& pool = index->pool;
-    const auto sort = static_cast<SortKey>(options.sort >= 0 && options.sort < kSortKeys ? options.sort : 0);
-    const auto s = static_cast<size_t>(sort);
     const auto n = static_cast<uint32_t>(idx.entries.size());
-    const uint32_t blocks = (n + kBlock - 1) / kBlock;
-    std::atomic<bool> failed{false};
+    RunState run{query, cancel, n, (n + kBlock - 1) / kBlock, {}};
     hideHidden = idx.hideHidden.load();
     hideSystem = idx.hideSystem.load();
 
@@ -191,196 +204,205 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
     }
 
     const bool allEntries = query.groups.empty() && query.dupe == 0;
-    std::vector<uint64_t> bitmap;
-    std::atomic<uint64_t> hitCount{0};
     if (allEntries) {
         lastStrategy = Strategy::AllEntries;
     } else {
-        bitmap.assign((size_t{n} + 63) / 64, 0);
+        run.bitmap.assign((size_t{n} + 63) / 64, 0);
         std::vector<std::string> needles;
         std::vector<uint32_t> hashes;
-        const bool needlesUsable = CollectNeedles(query, needles) && idx.foldedOffsets.size() == n;
-        const bool hashesUsable = ExtHashes(query, hashes) && idx.extHashes.size() == n;
         SortKey rangeKey = SortKey::Size;
         const Term* rangeTerm = nullptr;
-        const bool rangeUsable = RangeKey(query, rangeKey, &rangeTerm) && idx.OrderCurrent(rangeKey);
         const Strategy from = forced ? forcedFrom : Strategy::Range;
-
-        auto blockTask = [&](auto&& test) {
-            return [&, test](int q) {
-                if (Cancelled(cancel)) return;
-                MatchScratch scratch;
-                const uint32_t begin = static_cast<uint32_t>(q) * kBlock;
-                const uint32_t end = std::min<uint64_t>(n, uint64_t{begin} + kBlock);
-                uint64_t count = 0;
-                for (uint32_t i = begin; i < end; ++i) {
-                    if (test(i) && Passes(idx.entries[i]) && QueryMatches(query, i, scratch)) {
-                        SetBit(bitmap, i);
-                        ++count;
-                    }
-                }
-                hitCount.fetch_add(count, std::memory_order_relaxed);
-            };
-        };
-
-        if (from <= Strategy::Range && rangeUsable) {
+        if (from <= Strategy::Range && RangeKey(query, rangeKey, &rangeTerm) && idx.OrderCurrent(rangeKey)) {
             lastStrategy = Strategy::Range;
-            const std::vector<uint32_t>& order = idx.orders[static_cast<size_t>(rangeKey)];
-            // Entry numbers past n count as smaller than any bound, so they are stepped over.
-            auto firstNotBelow = [&](size_t first, uint64_t bound) {
-                return static_cast<size_t>(
-                    std::partition_point(
-                        order.begin() + static_cast<ptrdiff_t>(first), order.end(),
-                        [&](uint32_t id) { return id >= n || ValueOf(idx.entries[id], rangeKey) < bound; }) -
-                    order.begin());
-            };
-            const size_t start = firstNotBelow(0, rangeTerm->lo);
-            const size_t stop = std::max(start, firstNotBelow(start, rangeTerm->hi));
-            const uint64_t length = stop - start;
-            const uint64_t tasks = length <= 32767 ? 1 : length < 1048576 ? length / 16384 : 64;
-            RunGuarded(pool, failed, static_cast<int>(tasks), [&](int t) {
-                if (Cancelled(cancel)) return;
-                MatchScratch scratch;
-                std::vector<uint32_t> local;
-                const uint64_t lo = start + static_cast<uint64_t>(t) * length / tasks;
-                const uint64_t hi = start + (static_cast<uint64_t>(t) + 1) * length / tasks;
-                for (uint64_t pos = lo; pos < hi; ++pos) {
-                    const uint32_t id = order[pos];
-                    if (id < n && Passes(idx.entries[id]) && QueryMatches(query, id, scratch)) local.push_back(id);
-                }
-                std::lock_guard<std::mutex> hold(mutex);
-                for (uint32_t id : local) SetBit(bitmap, id);
-                hitCount.fetch_add(local.size(), std::memory_order_relaxed);
-            });
-        } else if (from <= Strategy::ExtHashes && hashesUsable) {
+            FindInRange(run, rangeKey, *rangeTerm);
+        } else if (from <= Strategy::ExtHashes && ExtHashes(query, hashes) && idx.extHashes.size() == n) {
             lastStrategy = Strategy::ExtHashes;
-            const uint32_t* stored = idx.extHashes.data();
-            RunGuarded(pool, failed, static_cast<int>(blocks), blockTask([&, stored](uint32_t i) {
-                           const uint32_t h = stored[i];
-                           return h != 0 && std::find(hashes.begin(), hashes.end(), h) != hashes.end();
-                       }));
-        } else if (from <= Strategy::Needles && needlesUsable) {
+            FindInBlocks(run, &hashes);
+        } else if (from <= Strategy::Needles && CollectNeedles(query, needles) && idx.foldedOffsets.size() == n) {
             lastStrategy = Strategy::Needles;
-            RunGuarded(pool, failed, static_cast<int>(blocks), [&](int q) {
-                if (Cancelled(cancel)) return;
-                MatchScratch scratch;
-                const uint32_t begin = static_cast<uint32_t>(q) * kBlock;
-                const uint32_t end = std::min<uint64_t>(n, uint64_t{begin} + kBlock);
-                const uint32_t* offsets = idx.foldedOffsets.data();
-                const char* pool = idx.folded.data();
-                const size_t sliceEnd = end < n ? offsets[end] : idx.folded.size();
-                uint64_t count = 0;
-                for (const std::string& needle : needles) {
-                    size_t at = offsets[begin];
-                    uint32_t cursor = begin;  // hits only move forward, so the entry does too
-                    uint32_t handled = kNoEntry;
-                    while (at < sliceEnd) {
-                        const char* hit = MemMem(pool + at, sliceEnd - at, needle.data(), needle.size());
-                        if (!hit) break;
-                        const size_t hitOffset = static_cast<size_t>(hit - pool);
-                        cursor = EntryAt(offsets, cursor, end, hitOffset);
-                        const Entry& e = idx.entries[cursor];
-                        const size_t nameEnd = size_t{offsets[cursor]} + e.foldedLength;
-                        if (cursor == handled || (e.flags & EntryFlags::NameChanged) ||
-                            nameEnd < hitOffset + needle.size()) {
-                            at = hitOffset + 1;
-                            continue;
-                        }
-                        if (!HasBit(bitmap, cursor) && Passes(e) && QueryMatches(query, cursor, scratch)) {
-                            SetBit(bitmap, cursor);
-                            ++count;
-                        }
-                        handled = cursor;
-                        at = nameEnd;
-                    }
-                }
-                hitCount.fetch_add(count, std::memory_order_relaxed);
-            });
-            // Renamed entries keep their old offset in foldedOffsets; their new names
-            // lie at the end of the pool, outside every block's stretch.
-            MatchScratch scratch;
-            for (uint32_t id : idx.changedNames) {
-                if (id >= n || HasBit(bitmap, id) || Cancelled(cancel)) continue;
-                if (Passes(idx.entries[id]) && QueryMatches(query, id, scratch)) {
-                    SetBit(bitmap, id);
-                    hitCount.fetch_add(1, std::memory_order_relaxed);
-                }
-            }
+            FindByNeedles(run, needles);
         } else {
             lastStrategy = Strategy::Scan;
-            RunGuarded(pool, failed, static_cast<int>(blocks), blockTask([](uint32_t) { return true; }));
+            FindInBlocks(run, nullptr);
         }
-
-        if (Cancelled(cancel) || failed.load()) return false;
+        if (run.Stopped()) return false;
         if (query.dupe != 0) {
-            Dupes(query.dupe, bitmap);
+            Dupes(query.dupe, run.bitmap);
             uint64_t bits = 0;
-            for (uint64_t w : bitmap) bits += static_cast<uint64_t>(std::popcount(w));
-            hitCount.store(bits);
+            for (uint64_t w : run.bitmap) bits += static_cast<uint64_t>(std::popcount(w));
+            run.hitCount.store(bits);
         }
     }
 
-    const std::vector<uint32_t>& order = idx.orders[s];
-    const std::vector<uint32_t>& ranks = idx.ranks[s];
-    bool walk = allEntries || hitCount.load() >= n / 32 || ranks.size() != n;
-    if (forced && !walk && forcedOrdering == Ordering::Walk) walk = true;
-    if (forced && walk && !allEntries && ranks.size() == n && forcedOrdering == Ordering::RankSort) walk = false;
+    const auto key = static_cast<size_t>(options.sort >= 0 && options.sort < kSortKeys ? options.sort : 0);
+    const bool ranksFull = idx.ranks[key].size() == n;
+    bool walk = allEntries || run.hitCount.load() >= n / 32 || !ranksFull;
+    if (forced && !allEntries && ranksFull) walk = forcedOrdering == Ordering::Walk;
     lastOrdering = walk ? Ordering::Walk : Ordering::RankSort;
+    if (walk) return WalkOrder(run, idx.orders[key], allEntries, options.descending, out);
+    return SortByRank(run, idx.ranks[key], options.descending, out);
+}
 
-    if (walk) {
-        const uint64_t m = order.size();
-        const auto tasks = static_cast<uint32_t>(std::clamp<uint64_t>((m + 32767) / 32768, 1, 256));
-        std::vector<std::vector<uint32_t>> lists(tasks);
-        RunGuarded(pool, failed, static_cast<int>(tasks), [&](int a) {
-            if (Cancelled(cancel)) return;
-            const uint64_t lo = static_cast<uint64_t>(a) * m / tasks;
-            const uint64_t hi = (static_cast<uint64_t>(a) + 1) * m / tasks;
-            std::vector<uint32_t>& list = lists[static_cast<size_t>(a)];
-            list.reserve(allEntries ? hi - lo : (hi - lo) / 4);
-            for (uint64_t pos = lo; pos < hi; ++pos) {
-                const uint32_t id = order[pos];
-                if (id >= n) continue;
-                if (allEntries ? Passes(idx.entries[id]) : HasBit(bitmap, id)) list.push_back(id);
-            }
-        });
-        if (Cancelled(cancel) || failed.load()) return false;
-        size_t total = 0;
-        for (const auto& list : lists) total += list.size();
-        out.reserve(total);
-        if (options.descending) {
-            for (size_t a = lists.size(); a-- > 0;) out.insert(out.end(), lists[a].rbegin(), lists[a].rend());
-        } else {
-            for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
+void Searcher::FindInRange(RunState& run, SortKey key, const Term& term) {
+    const Index& idx = *index;
+    const uint32_t n = run.n;
+    const std::vector<uint32_t>& order = idx.orders[static_cast<size_t>(key)];
+    // Entry numbers past n count as smaller than any bound, so they are stepped over.
+    auto firstNotBelow = [&](size_t first, uint64_t bound) {
+        const auto it =
+            std::partition_point(order.begin() + static_cast<ptrdiff_t>(first), order.end(),
+                                 [&](uint32_t id) { return id >= n || ValueOf(idx.entries[id], key) < bound; });
+        return static_cast<size_t>(it - order.begin());
+    };
+    const size_t start = firstNotBelow(0, term.lo);
+    const size_t stop = std::max(start, firstNotBelow(start, term.hi));
+    const uint64_t length = stop - start;
+    const uint64_t tasks = length <= 32767 ? 1 : length < 1048576 ? length / 16384 : 64;
+    RunGuarded(index->pool, run.failed, static_cast<int>(tasks), [&](int t) {
+        if (Cancelled(run.cancel)) return;
+        MatchScratch scratch;
+        std::vector<uint32_t> local;
+        const uint64_t lo = start + static_cast<uint64_t>(t) * length / tasks;
+        const uint64_t hi = start + (static_cast<uint64_t>(t) + 1) * length / tasks;
+        for (uint64_t pos = lo; pos < hi; ++pos) {
+            const uint32_t id = order[pos];
+            if (id < n && Passes(idx.entries[id]) && QueryMatches(run.query, id, scratch)) local.push_back(id);
         }
-        return true;
-    }
+        // Hits of a slice fall anywhere in the bitmap, so they are set under the lock.
+        std::lock_guard<std::mutex> hold(mutex);
+        for (uint32_t id : local) SetBit(run.bitmap, id);
+        run.hitCount.fetch_add(local.size(), std::memory_order_relaxed);
+    });
+}
 
+void Searcher::FindInBlocks(RunState& run, const std::vector<uint32_t>* hashes) {
+    const Index& idx = *index;
+    const uint32_t* stored = idx.extHashes.data();
+    RunGuarded(index->pool, run.failed, static_cast<int>(run.blocks), [&](int q) {
+        if (Cancelled(run.cancel)) return;
+        MatchScratch scratch;
+        uint64_t count = 0;
+        for (uint32_t i = run.BlockBegin(q), end = run.BlockEnd(q); i < end; ++i) {
+            if (hashes && (stored[i] == 0 || std::find(hashes->begin(), hashes->end(), stored[i]) == hashes->end()))
+                continue;
+            if (Passes(idx.entries[i]) && QueryMatches(run.query, i, scratch)) {
+                SetBit(run.bitmap, i);
+                ++count;
+            }
+        }
+        run.hitCount.fetch_add(count, std::memory_order_relaxed);
+    });
+}
+
+void Searcher::FindByNeedles(RunState& run, const std::vector<std::string>& needles) {
+    const Index& idx = *index;
+    const uint32_t* offsets = idx.foldedOffsets.data();
+    const char* pool = idx.folded.data();
+    RunGuarded(index->pool, run.failed, static_cast<int>(run.blocks), [&](int q) {
+        if (Cancelled(run.cancel)) return;
+        MatchScratch scratch;
+        const uint32_t begin = run.BlockBegin(q);
+        const uint32_t end = run.BlockEnd(q);
+        const size_t sliceEnd = end < run.n ? offsets[end] : idx.folded.size();
+        uint64_t count = 0;
+        for (const std::string& needle : needles) {
+            size_t at = offsets[begin];
+            uint32_t cursor = begin;
+            uint32_t handled = kNoEntry;
+            while (at < sliceEnd) {
+                const char* hit = MemMem(pool + at, sliceEnd - at, needle.data(), needle.size());
+                if (!hit) break;
+                const auto hitOffset = static_cast<size_t>(hit - pool);
+                cursor = EntryAt(offsets, cursor, end, hitOffset);
+                const Entry& e = idx.entries[cursor];
+                const size_t nameEnd = size_t{offsets[cursor]} + e.foldedLength;
+                // A renamed entry's bytes here are its old name; a hit past the name's
+                // end lies in the separator or in garbage.
+                if (cursor == handled || (e.flags & EntryFlags::NameChanged) || nameEnd < hitOffset + needle.size()) {
+                    at = hitOffset + 1;
+                    continue;
+                }
+                if (!HasBit(run.bitmap, cursor) && Passes(e) && QueryMatches(run.query, cursor, scratch)) {
+                    SetBit(run.bitmap, cursor);
+                    ++count;
+                }
+                handled = cursor;
+                at = nameEnd;
+            }
+        }
+        run.hitCount.fetch_add(count, std::memory_order_relaxed);
+    });
+    // Renamed entries keep their old offset in foldedOffsets; their new names lie at
+    // the end of the pool, outside every block's stretch.
+    MatchScratch scratch;
+    for (uint32_t id : idx.changedNames) {
+        if (id >= run.n || HasBit(run.bitmap, id) || Cancelled(run.cancel)) continue;
+        if (Passes(idx.entries[id]) && QueryMatches(run.query, id, scratch)) {
+            SetBit(run.bitmap, id);
+            run.hitCount.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+}
+
+bool Searcher::WalkOrder(RunState& run, const std::vector<uint32_t>& order, bool allEntries, bool descending,
+                         std::vector<uint32_t>& out) {
+    const Index& idx = *index;
+    const uint64_t m = order.size();
+    const auto tasks = static_cast<uint32_t>(std::clamp<uint64_t>((m + 32767) / 32768, 1, 256));
+    std::vector<std::vector<uint32_t>> lists(tasks);
+    RunGuarded(index->pool, run.failed, static_cast<int>(tasks), [&](int a) {
+        if (Cancelled(run.cancel)) return;
+        const uint64_t lo = static_cast<uint64_t>(a) * m / tasks;
+        const uint64_t hi = (static_cast<uint64_t>(a) + 1) * m / tasks;
+        std::vector<uint32_t>& list = lists[static_cast<size_t>(a)];
+        list.reserve(allEntries ? hi - lo : (hi - lo) / 4);
+        for (uint64_t pos = lo; pos < hi; ++pos) {
+            const uint32_t id = order[pos];
+            if (id >= run.n) continue;
+            if (allEntries ? Passes(idx.entries[id]) : HasBit(run.bitmap, id)) list.push_back(id);
+        }
+    });
+    if (run.Stopped()) return false;
+    size_t total = 0;
+    for (const auto& list : lists) total += list.size();
+    out.reserve(total);
+    if (descending) {
+        for (size_t a = lists.size(); a-- > 0;) out.insert(out.end(), lists[a].rbegin(), lists[a].rend());
+    } else {
+        for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
+    }
+    return true;
+}
+
+bool Searcher::SortByRank(RunState& run, const std::vector<uint32_t>& ranks, bool descending,
+                          std::vector<uint32_t>& out) {
     // Ranks are distinct, so sorting (rank, entry) pairs as plain numbers gives the
     // rank order without a lookup per comparison. The lookups themselves miss the
     // cache, so each block's share is gathered by a task of its own.
-    std::vector<std::vector<uint64_t>> parts(blocks);
-    RunGuarded(pool, failed, static_cast<int>(blocks), [&](int q) {
+    std::vector<std::vector<uint64_t>> parts(run.blocks);
+    RunGuarded(index->pool, run.failed, static_cast<int>(run.blocks), [&](int q) {
         const size_t firstWord = static_cast<size_t>(q) * (kBlock / 64);
-        const size_t lastWord = std::min(bitmap.size(), firstWord + kBlock / 64);
+        const size_t lastWord = std::min(run.bitmap.size(), firstWord + kBlock / 64);
         std::vector<uint64_t>& part = parts[static_cast<size_t>(q)];
         for (size_t w = firstWord; w < lastWord; ++w) {
-            for (uint64_t bits = bitmap[w]; bits != 0; bits &= bits - 1) {
+            for (uint64_t bits = run.bitmap[w]; bits != 0; bits &= bits - 1) {
                 const auto id = static_cast<uint32_t>(w * 64 + static_cast<unsigned>(std::countr_zero(bits)));
                 if (ranks[id] != kNoRank) part.push_back(uint64_t{ranks[id]} << 32 | id);
             }
         }
     });
     std::vector<uint64_t> keyed;
-    keyed.reserve(hitCount.load());
+    keyed.reserve(run.hitCount.load());
     for (const auto& part : parts) keyed.insert(keyed.end(), part.begin(), part.end());
     if (keyed.size() <= kSerialSortMax)
         std::sort(keyed.begin(), keyed.end());
     else
-        ParallelSort(pool, keyed, std::less<uint64_t>());
+        ParallelSort(index->pool, keyed, std::less<uint64_t>());
+    if (descending) std::reverse(keyed.begin(), keyed.end());
     out.resize(keyed.size());
-    if (options.descending) std::reverse(keyed.begin(), keyed.end());
     for (size_t i = 0; i < keyed.size(); ++i) out[i] = static_cast<uint32_t>(keyed[i]);
-    return !Cancelled(cancel) && !failed.load();
+    return !run.Stopped();
 }
 
 void Searcher::Dupes(int mode, std::vector<uint64_t>& bitmap) {

@@ -101,9 +101,19 @@ private:
     std::string_view WrittenPath(uint32_t entry, MatchScratch& scratch) const;
     static std::shared_ptr<const std::regex> CompileLinear(const Term& term);
 
+    struct RunState;
+
     bool Passes(const Entry& e) const;
     bool QueryMatches(const Query& query, uint32_t entry, MatchScratch& scratch) const;
     void BuildFolderMatch(Term& term, uint32_t n);
+    // The four ways of finding candidates; each sets the bits of the hits.
+    void FindInRange(RunState& run, SortKey key, const Term& term);
+    void FindInBlocks(RunState& run, const std::vector<uint32_t>* hashes);  // null: every entry
+    void FindByNeedles(RunState& run, const std::vector<std::string>& needles);
+    // The two ways of ordering hits; false when the search was stopped.
+    bool WalkOrder(RunState& run, const std::vector<uint32_t>& order, bool allEntries, bool descending,
+                   std::vector<uint32_t>& out);
+    bool SortByRank(RunState& run, const std::vector<uint32_t>& ranks, bool descending, std::vector<uint32_t>& out);
     void Dupes(int mode, std::vector<uint64_t>& bitmap);
 
     std::mutex mutex;  // guards the hit bitmap while range tasks set their bits
