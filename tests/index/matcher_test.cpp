@@ -7,7 +7,6 @@
 #include "index/searcher.h"
 #include "index/text.h"
 #include "tests/support/index_reference.h"
-#include "tests/support/random_search_index.h"
 #include "tests/support/search_reference.h"
 
 namespace ov {
@@ -120,65 +119,6 @@ TEST(Matcher, TermKindsOnSingleEntries) {
         MatchScratch scratch;
         EXPECT_EQ(searcher.Match(c.term, entry, scratch), c.want) << c.what;
         EXPECT_EQ(testing::NaiveTermMatch(index, c.term, entry), c.want) << "reference: " << c.what;
-    }
-}
-
-// Random terms of the name-matching kinds on a random index, with and without
-// folder bytes, against the naive full-path reference.
-TEST(Matcher, AgreesWithReferenceOnRandomIndex) {
-    for (unsigned seed = 1; seed <= 6; ++seed) {
-        std::mt19937 rng(seed);
-        Index index;
-        testing::FillRandomIndex(index, rng, {.entries = 1200, .mutate = true, .exclude = false});
-        index.BuildAllDirPaths();
-        const auto folders = testing::SomeFolderPaths(index, rng, 20);
-        const char* const texts[] = {"log", "rep",    "a",    "\xC3\xA9", "*.txt", "a*b", "?o*",    "*",
-                                     "x-",  "proj\\", "c:\\", "\\a",      "o\\r",  "g.t", "tar.gz", "zz"};
-        Searcher searcher(&index);
-        for (int round = 0; round < 400; ++round) {
-            Term t;
-            if (round % 3 == 2) {
-                const std::string& path = folders[rng() % folders.size()];
-                const size_t a = rng() % path.size();
-                t = Sub(path.substr(a, 1 + rng() % (path.size() - a)));
-            } else {
-                std::string text = texts[rng() % std::size(texts)];
-                t = text.find_first_of("*?") != std::string::npos ? Wild(text) : Sub(text);
-            }
-            t.matchPath = rng() % 2;
-            t.wholeWord = rng() % 5 == 0;
-            t.negate = rng() % 6 == 0;
-            t.selector = static_cast<int>(rng() % 3);
-            if (rng() % 5 == 0) {
-                t.caseSensitive = true;
-                if (rng() % 2) t.text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(t.text[0])));
-            }
-            if (t.kind == TermKind::Substring && t.matchPath && !t.caseSensitive && !t.wholeWord) {
-                // The folder bytes as defined: the folder's path holds the text (1), or the
-                // path joined to a child ends with the text up to its last '\' (2).
-                auto bytes = std::make_shared<std::vector<uint8_t>>(index.entries.size(), 0);
-                const size_t slash = t.text.rfind('\\');
-                for (uint32_t i = 0; i < index.entries.size(); ++i) {
-                    if (!IsDir(index.entries[i]) || IsDeleted(index.entries[i])) continue;
-                    std::string path = testing::NaiveFoldedPath(index, i);
-                    uint8_t b = path.find(t.text) != std::string::npos;
-                    if (path.empty() || path.back() != '\\') path += '\\';
-                    if (slash != std::string::npos && path.size() >= slash + 1 &&
-                        path.compare(path.size() - slash - 1, slash + 1, t.text, 0, slash + 1) == 0)
-                        b |= 2;
-                    (*bytes)[i] = b;
-                }
-                if (rng() % 2) t.folderMatch = bytes;
-            }
-            MatchScratch scratch;
-            for (uint32_t i = 0; i < index.entries.size(); ++i) {
-                if (IsDeleted(index.entries[i])) continue;  // never searched; their parents lose cached paths
-                ASSERT_EQ(searcher.Match(t, i, scratch), testing::NaiveTermMatch(index, t, i))
-                    << "text '" << t.text << "' path " << t.matchPath << " ww " << t.wholeWord << " case "
-                    << t.caseSensitive << " bytes " << (t.folderMatch != nullptr) << " entry '"
-                    << testing::NaiveWrittenPath(index, i) << "' seed " << seed;
-            }
-        }
     }
 }
 
