@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <locale>
 
 #include "index/mem_mem.h"
 #include "index/searcher.h"
@@ -152,15 +153,33 @@ std::string_view Searcher::WrittenPath(uint32_t entry, MatchScratch& scratch) co
     return scratch.writtenPath;
 }
 
-std::shared_ptr<const std::regex> Searcher::CompileLinear(const Term& term) {
+// The standard traits look the case facet up on every character of a
+// case-insensitive match; this keeps it from the locale once.
+struct CachedCaseTraits : std::regex_traits<char> {
+    CachedCaseTraits() : ctype(&std::use_facet<std::ctype<char>>(getloc())) {}
+    locale_type imbue(locale_type locale) {
+        ctype = &std::use_facet<std::ctype<char>>(locale);
+        return std::regex_traits<char>::imbue(locale);
+    }
+    char translate_nocase(char c) const { return ctype->tolower(c); }
+
+    const std::ctype<char>* ctype;
+};
+
+struct Searcher::LinearPattern {
+    std::basic_regex<char, CachedCaseTraits> regex;
+};
+
+std::shared_ptr<const Searcher::LinearPattern> Searcher::CompileLinear(const Term& term) {
 #if defined(__GLIBCXX__)
     if (!term.regex) return nullptr;
     // An expression that starts with '^' and has no alternative can only match at
     // the start, so it needs no leading "any run" of its own.
     const bool anchored = !term.text.empty() && term.text[0] == '^' && term.text.find('|') == std::string::npos;
     try {
-        return std::make_shared<const std::regex>((anchored ? "(?:" : "[\\s\\S]*?(?:") + term.text + ")",
-                                                  term.regex->flags() | std::regex_constants::__polynomial);
+        return std::make_shared<const LinearPattern>(LinearPattern{
+            std::basic_regex<char, CachedCaseTraits>((anchored ? "(?:" : "[\\s\\S]*?(?:") + term.text + ")",
+                                                     term.regex->flags() | std::regex_constants::__polynomial)});
     } catch (const std::exception&) {
         return nullptr;  // back-references: only the backtracking matcher takes them
     }
@@ -172,7 +191,7 @@ std::shared_ptr<const std::regex> Searcher::CompileLinear(const Term& term) {
 bool Searcher::RegexFind(const Term& term, std::string_view hay) const {
     if (!term.regex) return false;
     try {
-        const std::regex* linear = nullptr;
+        const LinearPattern* linear = nullptr;
         bool known = false;
         for (const LinearRegex& r : linearRegexes) {
             if (r.source == term.regex.get()) {
@@ -181,14 +200,14 @@ bool Searcher::RegexFind(const Term& term, std::string_view hay) const {
                 break;
             }
         }
-        std::shared_ptr<const std::regex> local;  // a Match outside Run compiles its own
+        std::shared_ptr<const LinearPattern> local;  // a Match outside Run compiles its own
         if (!known) {
             local = CompileLinear(term);
             linear = local.get();
         }
         const char* first = hay.data();
         const char* last = hay.data() + hay.size();
-        if (linear) return std::regex_search(first, last, *linear, std::regex_constants::match_continuous);
+        if (linear) return std::regex_search(first, last, linear->regex, std::regex_constants::match_continuous);
         if (hay.size() > kBacktrackBytes)
             return std::regex_search(last - kBacktrackBytes, last, *term.regex, std::regex_constants::match_prev_avail);
         return std::regex_search(first, last, *term.regex);

@@ -89,9 +89,10 @@ public:
     Ordering LastOrdering() const { return lastOrdering; }
 
 private:
+    struct LinearPattern;  // a linear-time copy of a term's expression
     struct LinearRegex {
         const std::regex* source;
-        std::shared_ptr<const std::regex> linear;  // null: the pattern needs backtracking
+        std::shared_ptr<const LinearPattern> linear;  // null: the pattern needs backtracking
     };
 
     bool RawMatch(const Term& term, uint32_t entry, MatchScratch& scratch) const;
@@ -99,7 +100,7 @@ private:
     bool RegexFind(const Term& term, std::string_view haystack) const;
     std::string_view FoldedPath(uint32_t entry, MatchScratch& scratch) const;
     std::string_view WrittenPath(uint32_t entry, MatchScratch& scratch) const;
-    static std::shared_ptr<const std::regex> CompileLinear(const Term& term);
+    static std::shared_ptr<const LinearPattern> CompileLinear(const Term& term);
 
     struct RunState;
 
