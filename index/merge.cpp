@@ -1,0 +1,422 @@
+// Bulk changes of the index: merging a volume's scan (Ingest), reconciling one
+// file record with its fresh parse (ApplyFile), compaction and the excluded flags.
+//
+// ApplyFile keeps entry numbers: it renames old entries into new names before
+// it removes or adds, so an open count or a shown result follows a renamed
+// file. Record numbers reach it from disk and from the journal and are not
+// trusted: they only index the record map, and the map grows only within a
+// bound derived from the volume's file-table size.
+#include <algorithm>
+#include <string_view>
+#include <unordered_set>
+
+#include "engine/file_record.h"
+#include "engine/volume.h"
+#include "index/index.h"
+#include "index/text.h"
+
+namespace ov {
+namespace {
+
+constexpr uint32_t kRootRecord = 5;
+constexpr uint64_t kMapGrowth = 4096;
+// Room for records created after the table was read: the table may double, or
+// grow by this many records when it was small, before a number counts as bogus.
+constexpr uint64_t kRecordHeadroom = uint64_t{1} << 20;
+
+uint64_t NameKey(uint32_t parent, const char* foldedName, size_t length) {
+    return (static_cast<uint64_t>(parent) << 32) | Fnv1a32(foldedName, length);
+}
+
+// The bytes a pool really holds at [offset, offset + length).
+std::string_view Cut(const std::string& pool, uint64_t offset, uint64_t length) {
+    if (offset >= pool.size()) return {};
+    return std::string_view(pool.data() + offset, std::min<uint64_t>(length, pool.size() - offset));
+}
+
+bool PieceIsSound(const Index::Piece& piece) {
+    const uint64_t n = piece.entries.size();
+    for (const Entry& e : piece.entries) {
+        if (e.parent != kNoEntry && e.parent >= n) return false;
+        if (uint64_t{e.nameOffset} + e.nameLength > piece.names.size()) return false;
+        if (uint64_t{e.foldedOffset} + e.foldedLength > piece.folded.size()) return false;
+    }
+    if (piece.root != kNoEntry && piece.root >= n) return false;
+    for (uint32_t v : piece.recordMap) {
+        if (v != kNoEntry && v >= n) return false;
+    }
+    for (const auto& link : piece.hardLinks) {
+        if (link.second >= n) return false;
+    }
+    return true;
+}
+
+// entry is `ancestor` or lies within its first 256 levels.
+bool IsBelowIn(const std::vector<Entry>& entries, uint32_t entry, uint32_t ancestor) {
+    for (int depth = 0; depth <= Index::kMaxDepth && entry < entries.size(); ++depth) {
+        if (entry == ancestor) return true;
+        entry = entries[entry].parent;
+    }
+    return false;
+}
+
+uint64_t Decrease(uint64_t count, uint64_t by) { return count - std::min(count, by); }
+
+// Removes entry (and, for a folder, what Remove takes with it) and lowers the
+// volume's counts by the type of every entry that goes.
+void RemoveCounted(Index& index, Volume& volume, uint32_t entry) {
+    const auto& entries = index.entries;
+    if (entry >= entries.size() || IsDeleted(entries[entry])) return;
+    uint64_t files = IsDir(entries[entry]) ? 0 : 1;
+    uint64_t folders = 1 - files;
+    if (IsDir(entries[entry]) && entries[entry].childCount > 0) {
+        // The same subtree rule Remove applies: entry among the first 256 ancestors.
+        const auto n = static_cast<uint32_t>(entries.size());
+        for (uint32_t j = 0; j < n; ++j) {
+            if (j == entry || IsDeleted(entries[j])) continue;
+            uint32_t cur = entries[j].parent;
+            for (int depth = 0; depth < Index::kMaxDepth && cur != kNoEntry && cur < n; ++depth) {
+                if (cur == entry) {
+                    (IsDir(entries[j]) ? folders : files) += 1;
+                    break;
+                }
+                cur = entries[cur].parent;
+            }
+        }
+    }
+    index.Remove(entry);
+    volume.files = Decrease(volume.files, files);
+    volume.folders = Decrease(volume.folders, folders);
+}
+
+}  // namespace
+
+bool Index::Ingest(int slot, Piece& piece) {
+    if (slot < 0 || slot >= kMaxVolumes || static_cast<size_t>(slot) >= volumes.size() || volumes[slot] == nullptr)
+        return false;
+    if (uint64_t{entries.size()} + piece.entries.size() >= kNoEntry) return false;
+    if (uint64_t{names.size()} + piece.names.size() > kMaxPoolBytes ||
+        uint64_t{folded.size()} + piece.folded.size() > kMaxPoolBytes)
+        return false;
+    if (!PieceIsSound(piece)) return false;
+    Volume& volume = *volumes[slot];
+
+    for (Entry& e : entries) {
+        if (!IsDeleted(e) && SlotOf(e.flags) == slot) {
+            e.flags |= EntryFlags::Deleted;
+            deletedCount += 1;
+        }
+    }
+
+    const auto base = static_cast<uint32_t>(entries.size());
+    const auto nameBase = static_cast<uint32_t>(names.size());
+    const auto foldedBase = static_cast<uint32_t>(folded.size());
+    names.append(piece.names);
+    folded.append(piece.folded);
+    entries.reserve(entries.size() + piece.entries.size());
+    const uint32_t slotBits = SlotBits(slot);
+    for (Entry e : piece.entries) {
+        if (e.parent != kNoEntry) e.parent += base;
+        e.nameOffset += nameBase;
+        e.foldedOffset += foldedBase;
+        e.flags = (e.flags & ~EntryFlags::SlotMask) | slotBits;
+        entries.push_back(e);
+    }
+
+    volume.rootEntry = piece.root == kNoEntry ? kNoEntry : piece.root + base;
+    volume.recordMap = std::move(piece.recordMap);
+    for (uint32_t& v : volume.recordMap) {
+        if (v != kNoEntry) v += base;
+    }
+    // A file-table piece maps every record of the table; that size bounds later record numbers.
+    volume.recordCount = static_cast<uint32_t>(std::min<size_t>(volume.recordMap.size(), kNoEntry));
+    volume.hardLinks.clear();
+    for (const auto& link : piece.hardLinks) volume.hardLinks.emplace(link.first, link.second + base);
+    volume.nameMap.clear();  // filled below, once entries carry their final numbers
+    volume.files = piece.files;
+    volume.folders = piece.folders;
+
+    piece.entries = {};
+    piece.names = {};
+    piece.folded = {};
+    piece.recordMap = {};
+    piece.hardLinks = {};
+    piece.root = kNoEntry;
+    piece.files = 0;
+    piece.folders = 0;
+
+    // Compaction drops the slot's old entries; totals are then recomputed for
+    // the whole (smaller) table, so every volume's folders come out exact.
+    Compact();
+    const auto n = static_cast<uint32_t>(entries.size());
+    for (Entry& e : entries) {
+        if (IsDir(e)) {
+            e.size = 0;
+            e.childCount = 0;
+        }
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        const Entry& e = entries[i];
+        if (e.parent == kNoEntry || e.parent >= n) continue;
+        entries[e.parent].childCount += 1;
+        if (IsDir(e) || e.size == 0) continue;
+        uint32_t cur = e.parent;
+        for (int depth = 0; depth < kMaxDepth && cur != kNoEntry && cur < n; ++depth) {
+            entries[cur].size += e.size;
+            cur = entries[cur].parent;
+        }
+    }
+
+    if (volume.kind == VolumeKind::Folders) {
+        volume.nameMap.reserve(n);
+        for (uint32_t i = 0; i < n; ++i) {
+            const Entry& e = entries[i];
+            if (SlotOf(e.flags) != slot || e.parent == kNoEntry) continue;
+            volume.nameMap.emplace(NameKey(e.parent, folded.data() + e.foldedOffset, e.foldedLength), i);
+        }
+    }
+    excludesDirty = true;
+    return true;
+}
+
+bool Index::ApplyFile(Volume& volume, uint32_t record, bool inUse, const FileRec& info,
+                      const std::vector<NameRec>& rows, const std::string& namePool, const std::string& foldedPool) {
+    auto usable = [this](uint32_t e) { return e != kNoEntry && e < entries.size() && !IsDeleted(entries[e]); };
+    const auto attributes = static_cast<uint16_t>(info.attributes & EntryFlags::AttributeMask);
+    if (record == kRootRecord) {
+        if (inUse && volume.rootEntry < entries.size()) SetMeta(volume.rootEntry, 0, info.modified, info.created, attributes);
+        return true;
+    }
+    std::vector<uint32_t>& map = volume.recordMap;
+    if (record >= map.size()) {
+        if (volume.recordCount == 0) volume.recordCount = static_cast<uint32_t>(std::min<size_t>(map.size(), kNoEntry));
+        const uint64_t known = volume.recordCount;
+        if (record >= known + std::max(known, kRecordHeadroom)) return false;
+    }
+
+    std::vector<uint32_t> old;
+    auto addOld = [&](uint32_t e) {
+        if (usable(e) && std::find(old.begin(), old.end(), e) == old.end()) old.push_back(e);
+    };
+    if (record < map.size()) addOld(map[record]);
+    for (auto [it, end] = volume.hardLinks.equal_range(record); it != end; ++it) addOld(it->second);
+
+    struct NewName {
+        uint32_t parent;
+        std::string_view name;
+        std::string_view folded;
+    };
+    std::vector<NewName> fresh;
+    for (const NameRec& row : rows) {
+        if (!inUse) break;
+        if (row.record != record) continue;
+        uint32_t parent = kNoEntry;
+        if (row.parent == kRootRecord) {
+            parent = volume.rootEntry;
+        } else if (row.parent < map.size()) {
+            parent = map[row.parent];
+        }
+        if (!usable(parent) || !IsDir(entries[parent])) continue;
+        // Records of one batch are applied one by one, so a folder's row can name
+        // a parent that the index still shows below that folder. Moving there
+        // would close a loop; the folder keeps its place until a later change.
+        if (info.directory && !old.empty() && IsDir(entries[old[0]]) && IsBelowIn(entries, parent, old[0]))
+            parent = entries[old[0]].parent;
+        fresh.push_back({parent, Cut(namePool, row.nameOffset, row.nameLength),
+                         Cut(foldedPool, row.foldedOffset, row.foldedLength)});
+        if (info.directory) break;  // a folder has exactly one name
+    }
+
+    if (!old.empty() && info.directory != IsDir(entries[old[0]])) {
+        for (uint32_t e : old) RemoveCounted(*this, volume, e);
+        old.clear();
+        // A name whose folder went with the old entries has nowhere to live.
+        std::erase_if(fresh, [&](const NewName& f) { return !usable(f.parent); });
+    }
+
+    std::vector<uint32_t> result(fresh.size(), kNoEntry);
+    std::vector<bool> taken(old.size(), false);
+    for (size_t j = 0; j < fresh.size(); ++j) {
+        for (size_t i = 0; i < old.size(); ++i) {
+            if (!taken[i] && entries[old[i]].parent == fresh[j].parent && NameOf(old[i]) == fresh[j].name) {
+                taken[i] = true;
+                result[j] = old[i];
+                break;
+            }
+        }
+    }
+    size_t next = 0;
+    for (size_t j = 0; j < fresh.size(); ++j) {
+        if (result[j] != kNoEntry) continue;
+        while (next < old.size() && taken[next]) ++next;
+        if (next == old.size()) break;
+        taken[next] = true;
+        result[j] = old[next];
+        // Should the new name not fit, the entry stays the record's under its old one.
+        Rename(old[next], fresh[j].parent, std::string(fresh[j].name), std::string(fresh[j].folded));
+    }
+    for (size_t i = 0; i < old.size(); ++i) {
+        if (!taken[i]) RemoveCounted(*this, volume, old[i]);
+    }
+    const uint32_t flags = SlotBits(volume.slot) | attributes | (info.directory ? EntryFlags::Directory : 0);
+    for (size_t j = 0; j < fresh.size(); ++j) {
+        if (result[j] != kNoEntry) continue;
+        result[j] = Add(fresh[j].parent, fresh[j].name.data(), fresh[j].name.size(), std::string(fresh[j].folded),
+                        flags, info.directory ? 0 : info.size, info.modified, info.created);
+        if (result[j] != kNoEntry) (info.directory ? volume.folders : volume.files) += 1;
+    }
+    result.erase(std::remove(result.begin(), result.end(), kNoEntry), result.end());
+
+    const uint32_t first = result.empty() ? kNoEntry : result[0];
+    if (record >= map.size() && first != kNoEntry) map.resize(uint64_t{record} + kMapGrowth, kNoEntry);
+    if (record < map.size()) map[record] = first;
+    volume.hardLinks.erase(record);
+    for (size_t j = 1; j < result.size(); ++j) volume.hardLinks.emplace(record, result[j]);
+
+    for (uint32_t e : result) {
+        const uint64_t size = IsDir(entries[e]) ? entries[e].size : info.size;
+        SetMeta(e, size, info.modified, info.created, attributes);
+    }
+    return true;
+}
+
+void Index::Compact() {
+    const size_t n = entries.size();
+    std::vector<uint32_t> renumber(n, kNoEntry);
+    uint32_t live = 0;
+    // Exact pool sizes: reserving from garbageBytes could underflow, since a
+    // folded name may be shorter than its name.
+    uint64_t nameBytes = 0;
+    uint64_t foldedBytes = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const Entry& e = entries[i];
+        if (IsDeleted(e)) continue;
+        renumber[i] = live++;
+        nameBytes += Cut(names, e.nameOffset, e.nameLength).size() + 1;
+        foldedBytes += Cut(folded, e.foldedOffset, e.foldedLength).size() + 1;
+    }
+
+    std::vector<Entry> table;
+    table.reserve(live);
+    std::string newNames;
+    std::string newFolded;
+    newNames.reserve(nameBytes);
+    newFolded.reserve(foldedBytes);
+    for (size_t i = 0; i < n; ++i) {
+        Entry e = entries[i];
+        if (IsDeleted(e)) continue;
+        e.parent = e.parent < n ? renumber[e.parent] : kNoEntry;
+        const std::string_view name = Cut(names, e.nameOffset, e.nameLength);
+        const std::string_view foldedName = Cut(folded, e.foldedOffset, e.foldedLength);
+        e.nameOffset = static_cast<uint32_t>(newNames.size());
+        e.nameLength = static_cast<uint16_t>(name.size());
+        newNames.append(name);
+        newNames.push_back('\0');
+        e.foldedOffset = static_cast<uint32_t>(newFolded.size());
+        e.foldedLength = static_cast<uint16_t>(foldedName.size());
+        newFolded.append(foldedName);
+        newFolded.push_back('\0');
+        e.flags &= ~EntryFlags::NameChanged;
+        table.push_back(e);
+    }
+    entries.swap(table);
+    names.swap(newNames);
+    folded.swap(newFolded);
+    table = {};
+    newNames = {};
+    newFolded = {};
+
+    foldedOffsets.resize(live);
+    for (uint32_t i = 0; i < live; ++i) foldedOffsets[i] = entries[i].foldedOffset;
+    changedNames.clear();
+    ComputeExtHashes();
+
+    auto map = [&](uint32_t v) { return v < n ? renumber[v] : kNoEntry; };
+    for (Volume* volume : volumes) {
+        if (volume == nullptr) continue;
+        volume->rootEntry = map(volume->rootEntry);
+        for (uint32_t& v : volume->recordMap) v = map(v);
+        if (!volume->hardLinks.empty()) {
+            std::unordered_multimap<uint32_t, uint32_t> links;
+            links.max_load_factor(volume->hardLinks.max_load_factor());
+            links.reserve(volume->hardLinks.size());
+            for (const auto& [record, e] : volume->hardLinks) {
+                if (map(e) != kNoEntry) links.emplace(record, map(e));
+            }
+            volume->hardLinks.swap(links);
+        }
+        if (!volume->nameMap.empty()) {
+            std::vector<uint32_t> values;
+            values.reserve(volume->nameMap.size());
+            for (const auto& kv : volume->nameMap) {
+                if (map(kv.second) != kNoEntry) values.push_back(map(kv.second));
+            }
+            volume->nameMap.clear();
+            volume->nameMap.reserve(values.size());
+            for (uint32_t v : values) {
+                const Entry& e = entries[v];
+                volume->nameMap.emplace(NameKey(e.parent, folded.data() + e.foldedOffset, e.foldedLength), v);
+            }
+        }
+    }
+
+    std::unordered_map<uint32_t, uint32_t> counts;
+    counts.reserve(openCounts.size());
+    for (const auto& [e, count] : openCounts) {
+        if (map(e) != kNoEntry) counts.emplace(map(e), count);
+    }
+    openCounts.swap(counts);
+
+    deletedCount = 0;
+    garbageBytes = 0;
+    for (int k = 0; k < kSortKeys; ++k) {
+        overflow[k] = true;
+        pending[k].clear();
+        ranks[k].clear();
+    }
+    // The cached paths are keyed by the old numbers.
+    pathsValid = false;
+    pathOffset.clear();
+    pathLength.clear();
+    pathBuffer.clear();
+    epoch += 1;
+    changes += 1;
+}
+
+void Index::ApplyExclusions() {
+    excludesDirty = false;
+    for (Entry& e : entries) e.flags &= ~EntryFlags::Excluded;
+    if (excluded.empty()) return;
+    BuildAllDirPaths();
+
+    const size_t n = entries.size();
+    const std::unordered_set<std::string_view> targets(excluded.begin(), excluded.end());
+    enum : uint8_t { kUnknown = 0, kInside = 1, kOutside = 2 };
+    std::vector<uint8_t> mark(n, kUnknown);
+    for (size_t i = 0; i < n; ++i) {
+        if (!IsDir(entries[i]) || i >= pathOffset.size() || pathOffset[i] == kNoEntry) continue;
+        if (targets.count(Cut(pathBuffer, pathOffset[i], pathLength[i]))) mark[i] = kInside;
+    }
+    // Each walk stops at the first entry already decided, so every entry is
+    // walked over a bounded number of times.
+    std::vector<uint32_t> chain;
+    for (size_t i = 0; i < n; ++i) {
+        if (mark[i] != kUnknown) continue;
+        chain.clear();
+        uint8_t verdict = kOutside;
+        for (auto cur = static_cast<uint32_t>(i); cur != kNoEntry && cur < n; cur = entries[cur].parent) {
+            if (mark[cur] != kUnknown) {
+                verdict = mark[cur];
+                break;
+            }
+            if (chain.size() == static_cast<size_t>(kMaxDepth)) break;
+            chain.push_back(cur);
+        }
+        for (uint32_t c : chain) mark[c] = verdict;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (mark[i] == kInside) entries[i].flags |= EntryFlags::Excluded;
+    }
+}
+
+}  // namespace ov
