@@ -182,7 +182,7 @@ TEST(SortOrders, PendingAboveAnEighthForcesFullSort) {
     for (size_t notes : {size_t{100}, size_t{101}}) {
         Index index;
         const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
-        for (int i = 1; i < 800; ++i) AddNamed(index, root, "f" + std::to_string(1000 + i), 0);
+        for (int i = 1; i < 800; ++i) AddNamed(index, root, std::string("f").append(std::to_string(1000 + i)), 0);
         index.EnsureSortedBy(SortKey::Name);
         // Spoil the order where no note will point, so only a full sort repairs it.
         auto& order = index.orders[0];
