@@ -2,7 +2,14 @@
 //
 // A full sort packs each entry into a 16-byte record whose leading value (the
 // first eight name or extension bytes read big-endian, or the number itself)
-// settles most comparisons without touching the pools; Less breaks the rest.
+// settles most comparisons, and sorts the records on the pool by group, value
+// and entry number alone. Real names share long prefixes, so many records tie
+// on the value; each run of ties is then put in Less order by reading the next
+// eight bytes of every name in the run (a few levels deep) instead of comparing
+// whole names out of the pools at every step. Path ranks the folders' cached
+// paths first and sorts entries by their parent's rank; RunCount leads with the
+// open count. Every key ends in exactly the order Less gives.
+//
 // Between searches the writers only note entries; a short pending list is
 // merged in one pass: the surviving order is compacted in place, each pending
 // entry's place is found by a binary search (in parallel, the searches are
@@ -15,12 +22,34 @@
 namespace ov {
 namespace {
 
+// The 16-byte record of a full sort.
+struct SK {
+    uint64_t value;
+    uint32_t id;
+    uint32_t group;  // 0 folders, 1 files where folders come first; else 0
+};
+static_assert(sizeof(SK) == 16);
+
+constexpr ptrdiff_t kSmallRun = 16;     // ties sorted by Less directly
+constexpr size_t kDeepestByte = 64;     // past this, ties are sorted by Less directly
+constexpr size_t kParallelMin = 20000;  // smaller jobs stay on the calling thread
+
 int CompareBytes(const char* a, size_t aLength, const char* b, size_t bLength) {
     const size_t common = std::min(aLength, bLength);
     if (common > 0) {
         if (int c = std::memcmp(a, b, common)) return c;  // memcmp compares unsigned bytes
     }
     return aLength < bLength ? -1 : (aLength > bLength ? 1 : 0);
+}
+
+// A folder's cached folded path; empty outside the (possibly incomplete) cache.
+std::string_view CachedPath(const Index& index, uint32_t folder) {
+    if (folder >= index.pathOffset.size() || folder >= index.pathLength.size() || index.pathOffset[folder] == kNoEntry)
+        return {};
+    const size_t offset = index.pathOffset[folder];
+    if (offset >= index.pathBuffer.size()) return {};
+    return std::string_view(index.pathBuffer.data() + offset,
+                            std::min<size_t>(index.pathLength[folder], index.pathBuffer.size() - offset));
 }
 
 // The folded bytes after the last '.', empty for a folder, for a name without a
@@ -34,25 +63,130 @@ std::string_view ExtensionOf(const Entry& e, const std::string& foldedPool) {
     return {};
 }
 
-uint64_t BigEndianPrefix(std::string_view bytes) {
+// Eight bytes from offset, big-endian, missing bytes 0: compares as the bytes do
+// because names hold no zero byte.
+uint64_t Digit(std::string_view bytes, size_t offset) {
     uint64_t v = 0;
-    const size_t n = std::min<size_t>(bytes.size(), 8);
-    for (size_t i = 0; i < n; ++i) v |= static_cast<uint64_t>(static_cast<unsigned char>(bytes[i])) << (56 - 8 * i);
+    const size_t end = std::min(bytes.size(), offset + 8);
+    for (size_t i = offset; i < end; ++i)
+        v |= static_cast<uint64_t>(static_cast<unsigned char>(bytes[i])) << (56 - 8 * (i - offset));
     return v;
 }
 
-// Runs fn(begin, end) over [0, n) in blocks on the pool.
+size_t TaskCount(const Pool& pool, size_t n) {
+    const int threads = pool.ThreadsInUse();
+    return n < kParallelMin || threads < 2 ? 1 : static_cast<size_t>(threads) * 8;
+}
+
+// Runs fn(task, begin, end) over [0, n) split evenly into `tasks` parts.
 template <class Fn>
-void ForBlocks(Pool& pool, size_t n, size_t minBlock, Fn fn) {
-    const size_t threads = static_cast<size_t>(std::max(1, pool.ThreadsInUse()));
-    size_t blocks = std::min(threads * 4, (n + minBlock - 1) / minBlock);
-    if (blocks <= 1) {
-        if (n > 0) fn(size_t{0}, n);
+void ForBlocks(Pool& pool, size_t n, size_t tasks, Fn fn) {
+    if (tasks <= 1) {
+        fn(size_t{0}, size_t{0}, n);
         return;
     }
-    pool.Run(static_cast<int>(blocks), [&](int b) {
-        fn(n * static_cast<size_t>(b) / blocks, n * static_cast<size_t>(b + 1) / blocks);
+    pool.Run(static_cast<int>(tasks), [&](int t) {
+        const auto task = static_cast<size_t>(t);
+        fn(task, n * task / tasks, n * (task + 1) / tasks);
     });
+}
+
+template <class Fn>
+void ForBlocks(Pool& pool, size_t n, Fn fn) {
+    ForBlocks(pool, n, TaskCount(pool, n), fn);
+}
+
+// Orders [first, last), which tie on everything before `offset` bytes of
+// bytes(id), by the full comparison `full`. bytes must order like `full` does.
+template <class Bytes, class Full>
+void RefineRun(SK* first, SK* last, size_t offset, const Bytes& bytes, const Full& full) {
+    auto byFull = [&full](const SK& a, const SK& b) { return full(a.id, b.id); };
+    if (last - first <= kSmallRun || offset >= kDeepestByte) {
+        std::sort(first, last, byFull);
+        return;
+    }
+    for (SK* r = first; r != last; ++r) r->value = Digit(bytes(r->id), offset);
+    std::sort(first, last, [](const SK& a, const SK& b) { return a.value != b.value ? a.value < b.value : a.id < b.id; });
+    for (SK* run = first; run != last;) {
+        SK* end = run;
+        bool longer = false;
+        for (; end != last && end->value == run->value; ++end) longer |= bytes(end->id).size() > offset + 8;
+        if (end - run > 1) {
+            if (longer) {
+                RefineRun(run, end, offset + 8, bytes, full);
+            } else {
+                std::sort(run, end, byFull);  // equal bytes: the rest of the comparison decides
+            }
+        }
+        run = end;
+    }
+}
+
+// Sorts records by (group, value, id) on the pool, then calls refine(first,
+// last) on every run of two or more that tie on (group, value), in parallel.
+template <class Refine>
+void SortRecords(Pool& pool, std::vector<SK>& records, const Refine& refine) {
+    ParallelSort(pool, records, [](const SK& a, const SK& b) {
+        if (a.group != b.group) return a.group < b.group;
+        return a.value != b.value ? a.value < b.value : a.id < b.id;
+    });
+    const size_t n = records.size();
+    auto tie = [&records](size_t i) {
+        return records[i - 1].group == records[i].group && records[i - 1].value == records[i].value;
+    };
+    // Cut the records into tasks at run boundaries, before any run is touched.
+    const size_t tasks = TaskCount(pool, n);
+    std::vector<size_t> cuts{0};
+    for (size_t t = 1; t < tasks; ++t) {
+        size_t c = std::max(n * t / tasks, cuts.back());
+        while (c > 0 && c < n && tie(c)) ++c;
+        cuts.push_back(c);
+    }
+    cuts.push_back(n);
+    auto work = [&](int t) {
+        const size_t end = cuts[static_cast<size_t>(t) + 1];
+        for (size_t i = cuts[static_cast<size_t>(t)]; i < end;) {
+            size_t j = i + 1;
+            while (j < end && tie(j)) ++j;
+            if (j - i > 1) refine(records.data() + i, records.data() + j);
+            i = j;
+        }
+    };
+    if (tasks == 1) {
+        work(0);
+    } else {
+        pool.Run(static_cast<int>(tasks), work);
+    }
+}
+
+// Dense ranks of the folders' cached paths: equal paths share a rank, the empty
+// path (no parent, or a parent outside the cache) is 0.
+std::vector<uint32_t> RankCachedPaths(const Index& index, Pool& pool) {
+    const size_t n = std::min(index.entries.size(), index.pathOffset.size());
+    std::vector<SK> folders;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (index.pathOffset[i] != kNoEntry) folders.push_back({Digit(CachedPath(index, i), 0), i, 0});
+    }
+    auto path = [&index](uint32_t f) { return CachedPath(index, f); };
+    auto byPath = [&path](uint32_t a, uint32_t b) {
+        const std::string_view pa = path(a);
+        const std::string_view pb = path(b);
+        const int c = CompareBytes(pa.data(), pa.size(), pb.data(), pb.size());
+        return c != 0 ? c < 0 : a < b;
+    };
+    SortRecords(pool, folders, [&](SK* first, SK* last) { RefineRun(first, last, 8, path, byPath); });
+    std::vector<uint32_t> rank(index.entries.size(), 0);
+    uint32_t current = 0;
+    std::string_view previous;
+    for (const SK& f : folders) {
+        const std::string_view p = path(f.id);
+        if (p != previous) {
+            ++current;
+            previous = p;
+        }
+        rank[f.id] = current;
+    }
+    return rank;
 }
 
 }  // namespace
@@ -68,17 +202,8 @@ bool Index::Less(SortKey key, uint32_t a, uint32_t b) const {
             break;
         case SortKey::Path: {
             if (ea.parent != eb.parent) {
-                // The parents' cached paths; a parent outside the (possibly
-                // incomplete) cache counts as the empty path.
-                auto parentPath = [this](uint32_t p) -> std::string_view {
-                    if (p >= pathOffset.size() || p >= pathLength.size() || pathOffset[p] == kNoEntry) return {};
-                    const size_t offset = pathOffset[p];
-                    if (offset >= pathBuffer.size()) return {};
-                    return std::string_view(pathBuffer.data() + offset,
-                                            std::min<size_t>(pathLength[p], pathBuffer.size() - offset));
-                };
-                const std::string_view pa = parentPath(ea.parent);
-                const std::string_view pb = parentPath(eb.parent);
+                const std::string_view pa = CachedPath(*this, ea.parent);
+                const std::string_view pb = CachedPath(*this, eb.parent);
                 if (int c = CompareBytes(pa.data(), pa.size(), pb.data(), pb.size())) return c < 0;
             }
             if (da != db) return da;
@@ -123,54 +248,73 @@ bool Index::Less(SortKey key, uint32_t a, uint32_t b) const {
 void Index::FullSort(SortKey key) {
     const auto k = static_cast<size_t>(key);
     const size_t n = entries.size();
+    std::vector<uint32_t> parentRank;
+    if (key == SortKey::Path) parentRank = RankCachedPaths(*this, pool);
+    auto foldedOf = [this](uint32_t id) {
+        const Entry& e = entries[id];
+        return std::string_view(folded.data() + e.foldedOffset, e.foldedLength);
+    };
+    auto makeRecord = [&](uint32_t id) {
+        const Entry& e = entries[id];
+        const uint32_t group = IsDir(e) ? 0 : 1;
+        switch (key) {
+            case SortKey::Name: return SK{Digit(foldedOf(id), 0), id, group};
+            case SortKey::Extension:
+            case SortKey::Type: return SK{Digit(ExtensionOf(e, folded), 0), id, group};
+            case SortKey::Size: return SK{e.size, id, 0};
+            case SortKey::DateModified: return SK{e.modified, id, 0};
+            case SortKey::DateCreated: return SK{e.created, id, 0};
+            case SortKey::Path: {
+                // Parent's path rank, then folders first, then the name's first bytes.
+                const uint64_t rank = e.parent < n ? parentRank[e.parent] : 0;
+                return SK{rank << 32 | uint64_t{group} << 31 | Digit(foldedOf(id), 0) >> 33, id, 0};
+            }
+            case SortKey::RunCount: {
+                uint32_t count = 0;
+                if (!openCounts.empty()) {
+                    auto it = openCounts.find(id);
+                    if (it != openCounts.end()) count = it->second;
+                }
+                return SK{uint64_t{0xFFFFFFFFu - count} << 32 | Digit(foldedOf(id), 0) >> 32, id, 0};
+            }
+        }
+        return SK{0, id, 0};
+    };
+
+    // Records of the live entries, built in blocks: count, then fill in place.
+    const size_t tasks = TaskCount(pool, n);
+    std::vector<size_t> start(tasks + 1, 0);
+    ForBlocks(pool, n, tasks, [&](size_t t, size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) start[t + 1] += IsDeleted(entries[i]) ? 0 : 1;
+    });
+    for (size_t t = 0; t < tasks; ++t) start[t + 1] += start[t];
+    std::vector<SK> records(start[tasks]);
+    ForBlocks(pool, n, tasks, [&](size_t t, size_t begin, size_t end) {
+        size_t out = start[t];
+        for (size_t i = begin; i < end; ++i) {
+            if (!IsDeleted(entries[i])) records[out++] = makeRecord(static_cast<uint32_t>(i));
+        }
+    });
+
+    auto less = [this, key](uint32_t a, uint32_t b) { return Less(key, a, b); };
+    SortRecords(pool, records, [&](SK* first, SK* last) {
+        if (key == SortKey::Name) {
+            RefineRun(first, last, 8, foldedOf, less);
+        } else if ((key == SortKey::Extension || key == SortKey::Type) && first->group == 1 &&
+                   std::any_of(first, last, [&](const SK& r) { return ExtensionOf(entries[r.id], folded).size() > 8; })) {
+            std::sort(first, last, [&](const SK& a, const SK& b) { return Less(key, a.id, b.id); });
+        } else {
+            RefineRun(first, last, 0, foldedOf, less);  // the tie is settled by the name from its start
+        }
+    });
+
     std::vector<uint32_t>& order = orders[k];
     order.clear();
-    order.reserve(n - std::min<uint64_t>(deletedCount, n));
-
-    if (key == SortKey::Path || key == SortKey::RunCount) {
-        for (uint32_t i = 0; i < n; ++i) {
-            if (!IsDeleted(entries[i])) order.push_back(i);
-        }
-        ParallelSort(pool, order, [this, key](uint32_t a, uint32_t b) { return Less(key, a, b); });
-    } else {
-        // Leading value, entry, folders-first group: 16 bytes, so a sort moves little.
-        struct SK {
-            uint64_t value;
-            uint32_t id;
-            uint32_t group;
-        };
-        static_assert(sizeof(SK) == 16);
-        std::vector<SK> records;
-        records.reserve(order.capacity());
-        for (uint32_t i = 0; i < n; ++i) {
-            const Entry& e = entries[i];
-            if (IsDeleted(e)) continue;
-            SK r{0, i, 0};
-            switch (key) {
-                case SortKey::Name:
-                    r.group = IsDir(e) ? 0 : 1;
-                    r.value = BigEndianPrefix(std::string_view(folded.data() + e.foldedOffset, e.foldedLength));
-                    break;
-                case SortKey::Extension:
-                case SortKey::Type:
-                    r.group = IsDir(e) ? 0 : 1;
-                    r.value = BigEndianPrefix(ExtensionOf(e, folded));
-                    break;
-                case SortKey::Size: r.value = e.size; break;
-                case SortKey::DateModified: r.value = e.modified; break;
-                case SortKey::DateCreated: r.value = e.created; break;
-                default: break;
-            }
-            records.push_back(r);
-        }
-        ParallelSort(pool, records, [this, key](const SK& a, const SK& b) {
-            if (a.group != b.group) return a.group < b.group;
-            if (a.value != b.value) return a.value < b.value;
-            return Less(key, a.id, b.id);
-        });
-        order.resize(records.size());
-        for (size_t i = 0; i < records.size(); ++i) order[i] = records[i].id;
-    }
+    order.shrink_to_fit();
+    order.resize(records.size());
+    ForBlocks(pool, records.size(), [&](size_t, size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) order[i] = records[i].id;
+    });
     orderValid[k] = true;
     overflow[k] = false;
     pending[k].clear();
@@ -193,18 +337,27 @@ void Index::EnsureSortedBy(SortKey key) {
     } else if (!pend.empty()) {
         std::sort(pend.begin(), pend.end());
         pend.erase(std::unique(pend.begin(), pend.end()), pend.end());
-        std::vector<uint64_t> marked((n + 63) / 64, 0);
+        // One bit per entry: pending or deleted, so it leaves the kept part.
+        // Built from the table in order, which is far cheaper than visiting
+        // each entry in the order's sequence.
+        std::vector<uint64_t> leaves((n + 63) / 64, 0);
+        ForBlocks(pool, leaves.size(), [&](size_t, size_t begin, size_t end) {
+            for (size_t w = begin; w < end; ++w) {
+                uint64_t bits = 0;
+                for (size_t i = w * 64, stop = std::min(n, w * 64 + 64); i < stop; ++i)
+                    bits |= uint64_t{IsDeleted(entries[i])} << (i % 64);
+                leaves[w] = bits;
+            }
+        });
         std::vector<uint32_t> live;
         for (uint32_t x : pend) {
             if (x >= n) continue;
-            marked[x / 64] |= uint64_t{1} << (x % 64);
             if (!IsDeleted(entries[x])) live.push_back(x);
+            leaves[x / 64] |= uint64_t{1} << (x % 64);
         }
-        auto isMarked = [&marked](uint32_t x) { return (marked[x / 64] >> (x % 64)) & 1; };
-        // Kept part, compacted in place and in order.
         size_t kept = 0;
         for (uint32_t x : order) {
-            if (x < n && !isMarked(x) && !IsDeleted(entries[x])) order[kept++] = x;
+            if (x < n && !((leaves[x / 64] >> (x % 64)) & 1)) order[kept++] = x;
         }
         order.resize(kept);
         auto less = [this, key](uint32_t a, uint32_t b) { return Less(key, a, b); };
@@ -212,7 +365,7 @@ void Index::EnsureSortedBy(SortKey key) {
 
         // Where each live entry goes: the first kept element it precedes.
         std::vector<uint32_t> at(live.size());
-        ForBlocks(pool, live.size(), 4096, [&](size_t begin, size_t end) {
+        ForBlocks(pool, live.size(), [&](size_t, size_t begin, size_t end) {
             auto from = order.begin();
             for (size_t j = begin; j < end; ++j) {
                 from = std::upper_bound(from, order.end(), live[j], less);  // live is sorted: bounds ascend
@@ -236,7 +389,10 @@ void Index::EnsureSortedBy(SortKey key) {
 
     std::vector<uint32_t>& rank = ranks[k];
     rank.assign(n, kNoEntry);
-    for (size_t i = 0; i < order.size(); ++i) rank[order[i]] = static_cast<uint32_t>(i);
+    // Each entry appears once in the order, so the blocks write disjoint elements.
+    ForBlocks(pool, order.size(), [&](size_t, size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) rank[order[i]] = static_cast<uint32_t>(i);
+    });
 }
 
 }  // namespace ov
