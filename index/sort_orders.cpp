@@ -15,6 +15,7 @@
 // entry's place is found by a binary search (in parallel, the searches are
 // independent), and the runs are then moved right to make room, back to front.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "index/index.h"
@@ -22,13 +23,21 @@
 namespace ov {
 namespace {
 
-// The 16-byte record of a full sort.
+// The 16-byte record of a full sort. group: bit 0 is 0 for folders and 1 for
+// files where folders come first (else 0); bits 8-31 carry the byte length of
+// the name the ties are settled on, so a run of ties learns which names go on
+// without another look at the entry.
 struct SK {
+    SK() noexcept {}  // left unset: the buffers are written in parallel before use
+    SK(uint64_t v, uint32_t i, uint32_t g) noexcept : value(v), id(i), group(g) {}
     uint64_t value;
     uint32_t id;
-    uint32_t group;  // 0 folders, 1 files where folders come first; else 0
+    uint32_t group;
 };
 static_assert(sizeof(SK) == 16);
+
+uint32_t Group(bool file, size_t length) { return (file ? 1u : 0u) | static_cast<uint32_t>(length) << 8; }
+uint32_t LengthOf(const SK& r) { return r.group >> 8; }
 
 constexpr ptrdiff_t kSmallRun = 16;     // ties sorted by Less directly
 constexpr size_t kDeepestByte = 64;     // past this, ties are sorted by Less directly
@@ -96,26 +105,52 @@ void ForBlocks(Pool& pool, size_t n, Fn fn) {
     ForBlocks(pool, n, TaskCount(pool, n), fn);
 }
 
+// The names ties are settled on: folded names, or folders' cached paths.
+struct FoldedNames {
+    const Index& index;
+    std::string_view operator()(uint32_t id) const {
+        const Entry& e = index.entries[id];
+        return std::string_view(index.folded.data() + e.foldedOffset, e.foldedLength);
+    }
+    const void* Where(uint32_t id) const { return &index.entries[id]; }
+};
+struct CachedPaths {
+    const Index& index;
+    std::string_view operator()(uint32_t id) const { return CachedPath(index, id); }
+    const void* Where(uint32_t id) const { return &index.pathOffset[id]; }
+};
+
 // Orders [first, last), which tie on everything before `offset` bytes of
-// bytes(id), by the full comparison `full`. bytes must order like `full` does.
-template <class Bytes, class Full>
-void RefineRun(SK* first, SK* last, size_t offset, const Bytes& bytes, const Full& full) {
+// bytes(id), by the full comparison `full`; bytes must order like `full` does.
+// settle(first, last) orders records whose bytes are all equal.
+template <class Bytes, class Full, class Settle>
+void RefineRun(SK* first, SK* last, size_t offset, const Bytes& bytes, const Full& full, const Settle& settle) {
     auto byFull = [&full](const SK& a, const SK& b) { return full(a.id, b.id); };
     if (last - first <= kSmallRun || offset >= kDeepestByte) {
         std::sort(first, last, byFull);
         return;
     }
-    for (SK* r = first; r != last; ++r) r->value = Digit(bytes(r->id), offset);
+    // The ids are scattered over the table: fetch the records a few steps
+    // ahead and their bytes a few steps after that.
+    constexpr ptrdiff_t kAhead = 8;
+    for (SK* r = first; r != last; ++r) {
+        if (last - r > 2 * kAhead) __builtin_prefetch(bytes.Where(r[2 * kAhead].id));
+        if (last - r > kAhead) {
+            const std::string_view ahead = bytes(r[kAhead].id);
+            __builtin_prefetch(ahead.data() + std::min(offset, ahead.size()));
+        }
+        r->value = Digit(bytes(r->id), offset);
+    }
     std::sort(first, last, [](const SK& a, const SK& b) { return a.value != b.value ? a.value < b.value : a.id < b.id; });
     for (SK* run = first; run != last;) {
         SK* end = run;
         bool longer = false;
-        for (; end != last && end->value == run->value; ++end) longer |= bytes(end->id).size() > offset + 8;
+        for (; end != last && end->value == run->value; ++end) longer |= LengthOf(*end) > offset + 8;
         if (end - run > 1) {
             if (longer) {
-                RefineRun(run, end, offset + 8, bytes, full);
+                RefineRun(run, end, offset + 8, bytes, full, settle);
             } else {
-                std::sort(run, end, byFull);  // equal bytes: the rest of the comparison decides
+                settle(run, end);
             }
         }
         run = end;
@@ -127,12 +162,12 @@ void RefineRun(SK* first, SK* last, size_t offset, const Bytes& bytes, const Ful
 template <class Refine>
 void SortRecords(Pool& pool, std::vector<SK>& records, const Refine& refine) {
     ParallelSort(pool, records, [](const SK& a, const SK& b) {
-        if (a.group != b.group) return a.group < b.group;
+        if ((a.group & 1) != (b.group & 1)) return (a.group & 1) < (b.group & 1);
         return a.value != b.value ? a.value < b.value : a.id < b.id;
     });
     const size_t n = records.size();
     auto tie = [&records](size_t i) {
-        return records[i - 1].group == records[i].group && records[i - 1].value == records[i].value;
+        return ((records[i - 1].group ^ records[i].group) & 1) == 0 && records[i - 1].value == records[i].value;
     };
     // Cut the records into tasks at run boundaries, before any run is touched.
     const size_t tasks = TaskCount(pool, n);
@@ -160,21 +195,26 @@ void SortRecords(Pool& pool, std::vector<SK>& records, const Refine& refine) {
 }
 
 // Dense ranks of the folders' cached paths: equal paths share a rank, the empty
-// path (no parent, or a parent outside the cache) is 0.
-std::vector<uint32_t> RankCachedPaths(const Index& index, Pool& pool) {
+// path (no parent, or a parent outside the cache) is 0. top is the largest rank.
+std::vector<uint32_t> RankCachedPaths(const Index& index, Pool& pool, uint32_t& top) {
     const size_t n = std::min(index.entries.size(), index.pathOffset.size());
     std::vector<SK> folders;
     for (uint32_t i = 0; i < n; ++i) {
-        if (index.pathOffset[i] != kNoEntry) folders.push_back({Digit(CachedPath(index, i), 0), i, 0});
+        if (index.pathOffset[i] == kNoEntry) continue;
+        const std::string_view p = CachedPath(index, i);
+        folders.emplace_back(Digit(p, 0), i, Group(false, p.size()));
     }
-    auto path = [&index](uint32_t f) { return CachedPath(index, f); };
+    const CachedPaths path{index};
     auto byPath = [&path](uint32_t a, uint32_t b) {
         const std::string_view pa = path(a);
         const std::string_view pb = path(b);
         const int c = CompareBytes(pa.data(), pa.size(), pb.data(), pb.size());
         return c != 0 ? c < 0 : a < b;
     };
-    SortRecords(pool, folders, [&](SK* first, SK* last) { RefineRun(first, last, 8, path, byPath); });
+    auto byId = [](SK* first, SK* last) {
+        std::sort(first, last, [](const SK& a, const SK& b) { return a.id < b.id; });
+    };
+    SortRecords(pool, folders, [&](SK* first, SK* last) { RefineRun(first, last, 8, path, byPath, byId); });
     std::vector<uint32_t> rank(index.entries.size(), 0);
     uint32_t current = 0;
     std::string_view previous;
@@ -186,6 +226,7 @@ std::vector<uint32_t> RankCachedPaths(const Index& index, Pool& pool) {
         }
         rank[f.id] = current;
     }
+    top = current;
     return rank;
 }
 
@@ -248,26 +289,42 @@ bool Index::Less(SortKey key, uint32_t a, uint32_t b) const {
 void Index::FullSort(SortKey key) {
     const auto k = static_cast<size_t>(key);
     const size_t n = entries.size();
+    // Path and RunCount lead with a number; it takes only the bits its largest
+    // value needs, and the name's first bytes fill the rest.
     std::vector<uint32_t> parentRank;
-    if (key == SortKey::Path) parentRank = RankCachedPaths(*this, pool);
-    auto foldedOf = [this](uint32_t id) {
-        const Entry& e = entries[id];
-        return std::string_view(folded.data() + e.foldedOffset, e.foldedLength);
+    uint32_t top = 0;
+    if (key == SortKey::Path) parentRank = RankCachedPaths(*this, pool, top);
+    if (key == SortKey::RunCount) {
+        for (const auto& kv : openCounts) top = std::max(top, kv.second);
+    }
+    const int topBits = std::bit_width(top);
+    auto lead = [topBits](uint64_t number, uint64_t rest) {
+        return topBits == 0 ? rest : number << (64 - topBits) | rest >> topBits;
     };
+
+    const FoldedNames foldedOf{*this};
     auto makeRecord = [&](uint32_t id) {
         const Entry& e = entries[id];
-        const uint32_t group = IsDir(e) ? 0 : 1;
+        const bool file = !IsDir(e);
+        const uint32_t group = Group(file, e.foldedLength);
+        const uint32_t ungrouped = Group(false, e.foldedLength);
         switch (key) {
             case SortKey::Name: return SK{Digit(foldedOf(id), 0), id, group};
             case SortKey::Extension:
-            case SortKey::Type: return SK{Digit(ExtensionOf(e, folded), 0), id, group};
-            case SortKey::Size: return SK{e.size, id, 0};
-            case SortKey::DateModified: return SK{e.modified, id, 0};
-            case SortKey::DateCreated: return SK{e.created, id, 0};
+            case SortKey::Type: {
+                // A short extension, a zero byte (which no name holds) and the
+                // name's first bytes: ties are then rarer than on the extension alone.
+                const std::string_view x = ExtensionOf(e, folded);
+                uint64_t value = Digit(x, 0);
+                if (x.size() < 7) value |= Digit(foldedOf(id), 0) >> (8 * (x.size() + 1));
+                return SK{value, id, group};
+            }
+            case SortKey::Size: return SK{e.size, id, ungrouped};
+            case SortKey::DateModified: return SK{e.modified, id, ungrouped};
+            case SortKey::DateCreated: return SK{e.created, id, ungrouped};
             case SortKey::Path: {
-                // Parent's path rank, then folders first, then the name's first bytes.
                 const uint64_t rank = e.parent < n ? parentRank[e.parent] : 0;
-                return SK{rank << 32 | uint64_t{group} << 31 | Digit(foldedOf(id), 0) >> 33, id, 0};
+                return SK{lead(rank, uint64_t{file} << 63 | Digit(foldedOf(id), 0) >> 1), id, ungrouped};
             }
             case SortKey::RunCount: {
                 uint32_t count = 0;
@@ -275,10 +332,10 @@ void Index::FullSort(SortKey key) {
                     auto it = openCounts.find(id);
                     if (it != openCounts.end()) count = it->second;
                 }
-                return SK{uint64_t{0xFFFFFFFFu - count} << 32 | Digit(foldedOf(id), 0) >> 32, id, 0};
+                return SK{lead(top - count, Digit(foldedOf(id), 0)), id, ungrouped};
             }
         }
-        return SK{0, id, 0};
+        return SK{0, id, ungrouped};
     };
 
     // Records of the live entries, built in blocks: count, then fill in place.
@@ -297,21 +354,36 @@ void Index::FullSort(SortKey key) {
     });
 
     auto less = [this, key](uint32_t a, uint32_t b) { return Less(key, a, b); };
-    SortRecords(pool, records, [&](SK* first, SK* last) {
-        if (key == SortKey::Name) {
-            RefineRun(first, last, 8, foldedOf, less);
-        } else if ((key == SortKey::Extension || key == SortKey::Type) && first->group == 1 &&
-                   std::any_of(first, last, [&](const SK& r) { return ExtensionOf(entries[r.id], folded).size() > 8; })) {
-            std::sort(first, last, [&](const SK& a, const SK& b) { return Less(key, a.id, b.id); });
+    auto byLess = [&less](const SK& a, const SK& b) { return less(a.id, b.id); };
+    // Equal folded names: often the very same name many times over, which the
+    // entry number alone then orders.
+    auto settle = [&](SK* first, SK* last) {
+        const std::string_view name = NameOf(first->id);
+        if (std::all_of(first + 1, last, [&](const SK& r) { return NameOf(r.id) == name; })) {
+            std::sort(first, last, [](const SK& a, const SK& b) { return a.id < b.id; });
         } else {
-            RefineRun(first, last, 0, foldedOf, less);  // the tie is settled by the name from its start
+            std::sort(first, last, byLess);
         }
+    };
+    SortRecords(pool, records, [&](SK* first, SK* last) {
+        size_t offset = 0;  // folded bytes the leading value already holds
+        if (key == SortKey::Name) {
+            offset = 8;
+        } else if (key == SortKey::Extension || key == SortKey::Type) {
+            const size_t x = ExtensionOf(entries[first->id], folded).size();
+            if (x > 8 || (x == 8 && std::any_of(first, last, [&](const SK& r) {
+                              return ExtensionOf(entries[r.id], folded).size() > 8;
+                          }))) {
+                std::sort(first, last, byLess);  // long extensions that share eight bytes: rare
+                return;
+            }
+            offset = x < 8 ? 7 - x : 0;
+        }
+        RefineRun(first, last, offset, foldedOf, less, settle);
     });
 
     std::vector<uint32_t>& order = orders[k];
-    order.clear();
-    order.shrink_to_fit();
-    order.resize(records.size());
+    order.resize(records.size());  // keeps the old buffer: fresh pages cost more than the copy
     ForBlocks(pool, records.size(), [&](size_t, size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) order[i] = records[i].id;
     });

@@ -37,7 +37,8 @@ std::string RandomName(std::mt19937_64& rng) {
         // Shared prefixes past 16 and 24 bytes, for sorts that read names eight bytes at a time.
         "common_prefix_of_names_a", "common_prefix_of_names_b", "Common_Prefix_Of_Names", "common_prefix_of"};
     static const char* const kExts[] = {"",      "",        ".txt",       ".TXT",       ".c", ".",
-                                        ".Txt",  ".tar.gz", ".longextension1", ".longextension2"};
+                                        ".Txt",  ".tar.gz", ".longextension1", ".longextension2",
+                                        ".content", ".manifest", ".manifests"};  // 7, 8 and 9 bytes
     if (rng() % 16 == 0) return Pick(rng, kWhole);
     std::string name = Pick(rng, kStems);
     if (rng() % 3 == 0) name += static_cast<char>('0' + rng() % 10);
