@@ -89,6 +89,188 @@ void RemoveCounted(Index& index, Volume& volume, uint32_t entry) {
     volume.folders = Decrease(volume.folders, folders);
 }
 
+// Drops deleted entries and garbage name bytes and renumbers, keeping the
+// order; a piece's entries, when given, follow the survivors with their slot
+// bits, parents and name offsets set (what appending the piece and compacting
+// would give, with one copy of the pools instead of two). The table is
+// compacted in place; the pools are built anew. Returns the piece's base.
+uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
+    auto& entries = index.entries;
+    const size_t n = entries.size();
+    std::vector<uint32_t> renumber(n);
+    uint32_t live = 0;
+    // Exact pool sizes: reserving from garbageBytes could underflow, since a
+    // folded name may be shorter than its name.
+    uint64_t nameBytes = 0;
+    uint64_t foldedBytes = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const Entry& e = entries[i];
+        if (IsDeleted(e)) {
+            renumber[i] = kNoEntry;
+            continue;
+        }
+        renumber[i] = live++;
+        nameBytes += Cut(index.names, e.nameOffset, e.nameLength).size() + 1;
+        foldedBytes += Cut(index.folded, e.foldedOffset, e.foldedLength).size() + 1;
+    }
+    const size_t added = piece ? piece->entries.size() : 0;
+    for (size_t i = 0; i < added; ++i) {
+        nameBytes += piece->entries[i].nameLength + 1u;
+        foldedBytes += piece->entries[i].foldedLength + 1u;
+    }
+
+    std::string names;
+    std::string folded;
+    names.reserve(nameBytes);
+    folded.reserve(foldedBytes);
+    auto place = [&](Entry& e, std::string_view name, std::string_view foldedName) {
+        e.nameOffset = static_cast<uint32_t>(names.size());
+        e.nameLength = static_cast<uint16_t>(name.size());
+        names.append(name);
+        names.push_back('\0');
+        e.foldedOffset = static_cast<uint32_t>(folded.size());
+        e.foldedLength = static_cast<uint16_t>(foldedName.size());
+        folded.append(foldedName);
+        folded.push_back('\0');
+    };
+    size_t w = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (renumber[i] == kNoEntry) continue;
+        Entry e = entries[i];  // w <= i: moving down never overwrites an unread entry
+        e.parent = e.parent < n ? renumber[e.parent] : kNoEntry;
+        place(e, Cut(index.names, e.nameOffset, e.nameLength), Cut(index.folded, e.foldedOffset, e.foldedLength));
+        e.flags &= ~EntryFlags::NameChanged;
+        entries[w++] = e;
+    }
+    entries.resize(live);
+    entries.reserve(live + added);
+    for (size_t i = 0; i < added; ++i) {
+        Entry e = piece->entries[i];
+        if (e.parent != kNoEntry) e.parent += live;
+        place(e, Cut(piece->names, e.nameOffset, e.nameLength), Cut(piece->folded, e.foldedOffset, e.foldedLength));
+        e.flags = (e.flags & ~(EntryFlags::SlotMask | EntryFlags::NameChanged)) | SlotBits(slot);
+        entries.push_back(e);
+    }
+    index.names.swap(names);
+    index.folded.swap(folded);
+    const size_t total = entries.size();
+
+    index.foldedOffsets.resize(total);
+    for (size_t i = 0; i < total; ++i) index.foldedOffsets[i] = entries[i].foldedOffset;
+    index.changedNames.clear();
+    index.ComputeExtHashes();
+
+    auto map = [&](uint32_t v) { return v < n ? renumber[v] : kNoEntry; };
+    for (Volume* volume : index.volumes) {
+        if (volume == nullptr) continue;
+        volume->rootEntry = map(volume->rootEntry);
+        for (uint32_t& v : volume->recordMap) v = map(v);
+        if (!volume->hardLinks.empty()) {
+            std::unordered_multimap<uint32_t, uint32_t> links;
+            links.max_load_factor(volume->hardLinks.max_load_factor());
+            links.reserve(volume->hardLinks.size());
+            for (const auto& [record, e] : volume->hardLinks) {
+                if (map(e) != kNoEntry) links.emplace(record, map(e));
+            }
+            volume->hardLinks.swap(links);
+        }
+        if (!volume->nameMap.empty()) {
+            std::vector<uint32_t> values;
+            values.reserve(volume->nameMap.size());
+            for (const auto& kv : volume->nameMap) {
+                if (map(kv.second) != kNoEntry) values.push_back(map(kv.second));
+            }
+            volume->nameMap.clear();
+            volume->nameMap.reserve(values.size());
+            for (uint32_t v : values) {
+                const Entry& e = entries[v];
+                volume->nameMap.emplace(NameKey(e.parent, index.folded.data() + e.foldedOffset, e.foldedLength), v);
+            }
+        }
+    }
+
+    std::unordered_map<uint32_t, uint32_t> counts;
+    counts.reserve(index.openCounts.size());
+    for (const auto& [e, count] : index.openCounts) {
+        if (map(e) != kNoEntry) counts.emplace(map(e), count);
+    }
+    index.openCounts.swap(counts);
+
+    index.deletedCount = 0;
+    index.garbageBytes = 0;
+    for (int k = 0; k < kSortKeys; ++k) {
+        index.overflow[k] = true;
+        index.pending[k].clear();
+        index.ranks[k].clear();
+    }
+    // The cached paths are keyed by the old numbers.
+    index.pathsValid = false;
+    index.pathOffset.clear();
+    index.pathLength.clear();
+    index.pathBuffer.clear();
+    index.epoch += 1;
+    index.changes += 1;
+    return live;
+}
+
+// Sets every folder's size and child count from scratch: each live file counts
+// for its nearest 256 folders. When no entry lies deeper than 256 levels (the
+// normal case) that equals summing each folder into its parent bottom-up,
+// deepest first, which visits every entry once instead of once per ancestor.
+void RecomputeTotals(std::vector<Entry>& entries) {
+    const auto n = static_cast<uint32_t>(entries.size());
+    for (Entry& e : entries) {
+        if (IsDir(e)) {
+            e.size = 0;
+            e.childCount = 0;
+        }
+    }
+    // Depths, memoised along each walk; 0 = not known yet.
+    std::vector<uint16_t> depth(n, 0);
+    std::vector<uint32_t> chain;
+    bool shallow = true;
+    for (uint32_t i = 0; i < n && shallow; ++i) {
+        chain.clear();
+        uint32_t cur = i;
+        while (cur < n && depth[cur] == 0 && chain.size() <= static_cast<size_t>(Index::kMaxDepth)) {
+            chain.push_back(cur);
+            cur = entries[cur].parent;
+        }
+        uint32_t d = cur < n ? depth[cur] : 0;
+        for (size_t k = chain.size(); k-- > 0;) depth[chain[k]] = static_cast<uint16_t>(std::min<uint32_t>(++d, 0xFFFF));
+        shallow = d <= static_cast<uint32_t>(Index::kMaxDepth);  // also ends loops, whose walks run out
+    }
+    if (!shallow) {
+        for (uint32_t i = 0; i < n; ++i) {
+            const Entry& e = entries[i];
+            if (IsDeleted(e) || e.parent >= n) continue;
+            entries[e.parent].childCount += 1;
+            if (IsDir(e) || e.size == 0) continue;
+            uint32_t cur = e.parent;
+            for (int level = 0; level < Index::kMaxDepth && cur < n; ++level) {
+                entries[cur].size += e.size;
+                cur = entries[cur].parent;
+            }
+        }
+        return;
+    }
+    // Counting sort by depth, deepest first.
+    std::vector<uint32_t> start(Index::kMaxDepth + 2, 0);
+    for (uint32_t i = 0; i < n; ++i) ++start[depth[i]];
+    for (size_t d = start.size() - 1; d-- > 0;) start[d] += start[d + 1];
+    std::vector<uint32_t> byDepth(n);
+    for (uint32_t i = 0; i < n; ++i) byDepth[--start[depth[i]]] = i;
+    for (uint32_t i : byDepth) {
+        const Entry& e = entries[i];
+        if (e.parent >= n) continue;
+        Entry& parent = entries[e.parent];
+        if (!IsDeleted(e)) parent.childCount += 1;
+        // A folder's size is final here, its children being deeper; a deleted
+        // folder still passes on what live files below it hold.
+        if (IsDir(e) || !IsDeleted(e)) parent.size += e.size;
+    }
+}
+
 }  // namespace
 
 bool Index::Ingest(int slot, Piece& piece) {
@@ -107,21 +289,11 @@ bool Index::Ingest(int slot, Piece& piece) {
             deletedCount += 1;
         }
     }
-
-    const auto base = static_cast<uint32_t>(entries.size());
-    const auto nameBase = static_cast<uint32_t>(names.size());
-    const auto foldedBase = static_cast<uint32_t>(folded.size());
-    names.append(piece.names);
-    folded.append(piece.folded);
-    entries.reserve(entries.size() + piece.entries.size());
-    const uint32_t slotBits = SlotBits(slot);
-    for (Entry e : piece.entries) {
-        if (e.parent != kNoEntry) e.parent += base;
-        e.nameOffset += nameBase;
-        e.foldedOffset += foldedBase;
-        e.flags = (e.flags & ~EntryFlags::SlotMask) | slotBits;
-        entries.push_back(e);
-    }
+    // The slot's old maps point only at entries about to go.
+    volume.recordMap.clear();
+    volume.hardLinks.clear();
+    volume.nameMap.clear();
+    const uint32_t base = Rebuild(*this, &piece, slot);
 
     volume.rootEntry = piece.root == kNoEntry ? kNoEntry : piece.root + base;
     volume.recordMap = std::move(piece.recordMap);
@@ -130,12 +302,10 @@ bool Index::Ingest(int slot, Piece& piece) {
     }
     // A file-table piece maps every record of the table; that size bounds later record numbers.
     volume.recordCount = static_cast<uint32_t>(std::min<size_t>(volume.recordMap.size(), kNoEntry));
-    volume.hardLinks.clear();
+    volume.hardLinks.reserve(piece.hardLinks.size());
     for (const auto& link : piece.hardLinks) volume.hardLinks.emplace(link.first, link.second + base);
-    volume.nameMap.clear();  // filled below, once entries carry their final numbers
     volume.files = piece.files;
     volume.folders = piece.folders;
-
     piece.entries = {};
     piece.names = {};
     piece.folded = {};
@@ -145,33 +315,14 @@ bool Index::Ingest(int slot, Piece& piece) {
     piece.files = 0;
     piece.folders = 0;
 
-    // Compaction drops the slot's old entries; totals are then recomputed for
-    // the whole (smaller) table, so every volume's folders come out exact.
-    Compact();
-    const auto n = static_cast<uint32_t>(entries.size());
-    for (Entry& e : entries) {
-        if (IsDir(e)) {
-            e.size = 0;
-            e.childCount = 0;
-        }
-    }
-    for (uint32_t i = 0; i < n; ++i) {
-        const Entry& e = entries[i];
-        if (e.parent == kNoEntry || e.parent >= n) continue;
-        entries[e.parent].childCount += 1;
-        if (IsDir(e) || e.size == 0) continue;
-        uint32_t cur = e.parent;
-        for (int depth = 0; depth < kMaxDepth && cur != kNoEntry && cur < n; ++depth) {
-            entries[cur].size += e.size;
-            cur = entries[cur].parent;
-        }
-    }
-
+    // Every volume's folders, not only the new ones, come out exact.
+    RecomputeTotals(entries);
     if (volume.kind == VolumeKind::Folders) {
-        volume.nameMap.reserve(n);
-        for (uint32_t i = 0; i < n; ++i) {
+        const auto n = static_cast<uint32_t>(entries.size());
+        volume.nameMap.reserve(n - base);
+        for (uint32_t i = base; i < n; ++i) {
             const Entry& e = entries[i];
-            if (SlotOf(e.flags) != slot || e.parent == kNoEntry) continue;
+            if (e.parent == kNoEntry) continue;
             volume.nameMap.emplace(NameKey(e.parent, folded.data() + e.foldedOffset, e.foldedLength), i);
         }
     }
@@ -280,108 +431,7 @@ bool Index::ApplyFile(Volume& volume, uint32_t record, bool inUse, const FileRec
     return true;
 }
 
-void Index::Compact() {
-    const size_t n = entries.size();
-    std::vector<uint32_t> renumber(n, kNoEntry);
-    uint32_t live = 0;
-    // Exact pool sizes: reserving from garbageBytes could underflow, since a
-    // folded name may be shorter than its name.
-    uint64_t nameBytes = 0;
-    uint64_t foldedBytes = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const Entry& e = entries[i];
-        if (IsDeleted(e)) continue;
-        renumber[i] = live++;
-        nameBytes += Cut(names, e.nameOffset, e.nameLength).size() + 1;
-        foldedBytes += Cut(folded, e.foldedOffset, e.foldedLength).size() + 1;
-    }
-
-    std::vector<Entry> table;
-    table.reserve(live);
-    std::string newNames;
-    std::string newFolded;
-    newNames.reserve(nameBytes);
-    newFolded.reserve(foldedBytes);
-    for (size_t i = 0; i < n; ++i) {
-        Entry e = entries[i];
-        if (IsDeleted(e)) continue;
-        e.parent = e.parent < n ? renumber[e.parent] : kNoEntry;
-        const std::string_view name = Cut(names, e.nameOffset, e.nameLength);
-        const std::string_view foldedName = Cut(folded, e.foldedOffset, e.foldedLength);
-        e.nameOffset = static_cast<uint32_t>(newNames.size());
-        e.nameLength = static_cast<uint16_t>(name.size());
-        newNames.append(name);
-        newNames.push_back('\0');
-        e.foldedOffset = static_cast<uint32_t>(newFolded.size());
-        e.foldedLength = static_cast<uint16_t>(foldedName.size());
-        newFolded.append(foldedName);
-        newFolded.push_back('\0');
-        e.flags &= ~EntryFlags::NameChanged;
-        table.push_back(e);
-    }
-    entries.swap(table);
-    names.swap(newNames);
-    folded.swap(newFolded);
-    table = {};
-    newNames = {};
-    newFolded = {};
-
-    foldedOffsets.resize(live);
-    for (uint32_t i = 0; i < live; ++i) foldedOffsets[i] = entries[i].foldedOffset;
-    changedNames.clear();
-    ComputeExtHashes();
-
-    auto map = [&](uint32_t v) { return v < n ? renumber[v] : kNoEntry; };
-    for (Volume* volume : volumes) {
-        if (volume == nullptr) continue;
-        volume->rootEntry = map(volume->rootEntry);
-        for (uint32_t& v : volume->recordMap) v = map(v);
-        if (!volume->hardLinks.empty()) {
-            std::unordered_multimap<uint32_t, uint32_t> links;
-            links.max_load_factor(volume->hardLinks.max_load_factor());
-            links.reserve(volume->hardLinks.size());
-            for (const auto& [record, e] : volume->hardLinks) {
-                if (map(e) != kNoEntry) links.emplace(record, map(e));
-            }
-            volume->hardLinks.swap(links);
-        }
-        if (!volume->nameMap.empty()) {
-            std::vector<uint32_t> values;
-            values.reserve(volume->nameMap.size());
-            for (const auto& kv : volume->nameMap) {
-                if (map(kv.second) != kNoEntry) values.push_back(map(kv.second));
-            }
-            volume->nameMap.clear();
-            volume->nameMap.reserve(values.size());
-            for (uint32_t v : values) {
-                const Entry& e = entries[v];
-                volume->nameMap.emplace(NameKey(e.parent, folded.data() + e.foldedOffset, e.foldedLength), v);
-            }
-        }
-    }
-
-    std::unordered_map<uint32_t, uint32_t> counts;
-    counts.reserve(openCounts.size());
-    for (const auto& [e, count] : openCounts) {
-        if (map(e) != kNoEntry) counts.emplace(map(e), count);
-    }
-    openCounts.swap(counts);
-
-    deletedCount = 0;
-    garbageBytes = 0;
-    for (int k = 0; k < kSortKeys; ++k) {
-        overflow[k] = true;
-        pending[k].clear();
-        ranks[k].clear();
-    }
-    // The cached paths are keyed by the old numbers.
-    pathsValid = false;
-    pathOffset.clear();
-    pathLength.clear();
-    pathBuffer.clear();
-    epoch += 1;
-    changes += 1;
-}
+void Index::Compact() { Rebuild(*this, nullptr, 0); }
 
 void Index::ApplyExclusions() {
     excludesDirty = false;

@@ -310,6 +310,23 @@ TEST(Merge, IngestReplacesTheSlotAndRecomputesEveryFolder) {
     EXPECT_TRUE(c.nameMap.empty());
 }
 
+// Past 256 levels a file no longer counts in its farthest folders, and a loop
+// of folders must not hang the recount.
+TEST(Merge, IngestTotalsHoldForDeepChainsAndLoops) {
+    for (int depth : {10, 255, 256, 257, 300}) {
+        for (bool loop : {false, true}) {
+            OneVolume v;
+            std::vector<PieceRow> rows;
+            for (int i = 0; i < depth; ++i) rows.push_back({30u + i, i == 0 ? 5u : 29u + i, "d", true, 0});
+            rows.push_back({30u + depth, 29u + depth, "f", false, 7});
+            Index::Piece piece = MakePiece(rows, 400);
+            if (loop) piece.entries[2].parent = piece.recordMap[29 + depth];  // d1 hangs below the deepest folder
+            ASSERT_TRUE(v.index.Ingest(0, piece));
+            EXPECT_EQ(CheckTotals(v.index), "") << depth << (loop ? " with a loop" : "");
+        }
+    }
+}
+
 TEST(Merge, IngestRefusesBadSlotsAndPieces) {
     std::mt19937_64 rng(3);
     const struct {
