@@ -18,9 +18,6 @@ deps:
 		$$SUDO apt-get update && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y $$missing; \
 	fi
 
-build/%/build.ninja: CMakeLists.txt CMakePresets.json | deps
-	cmake --preset $* -DOV_FUZZ_SECONDS=$(FUZZ_SECONDS)
-
 test-native: deps
 	@set -e; for p in $(NATIVE_PRESETS); do \
 		cmake --preset $$p >/dev/null && cmake --build --preset $$p -j $(JOBS) && ctest --preset $$p; \

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 #include "index/platform.h"
@@ -74,6 +75,8 @@ LocalDate LocalToday() {
 
 bool LocalTicksToUtc(uint64_t localTicks, uint64_t& utcTicks) {
     // Split the ticks into a civil date and time (days-to-civil), then let mktime apply the zone.
+    // Ticks with the top bit set are no FILETIME (FileTimeToSystemTime refuses them too).
+    if (localTicks > static_cast<uint64_t>(INT64_MAX)) return false;
     int64_t rel = static_cast<int64_t>(localTicks) - static_cast<int64_t>(kUnixEpochTicks);
     int64_t secs = rel / static_cast<int64_t>(kTicksPerSecond);
     int64_t frac = rel % static_cast<int64_t>(kTicksPerSecond);
@@ -107,9 +110,14 @@ bool LocalTicksToUtc(uint64_t localTicks, uint64_t& utcTicks) {
     errno = 0;
     time_t t = mktime(&tm);
     if (t == static_cast<time_t>(-1) && errno != 0) return false;
+    // The zone may move a time near either end of the range outside it; test
+    // before multiplying, since signed overflow is undefined.
+    const int64_t minSecs = -static_cast<int64_t>(kUnixEpochTicks / kTicksPerSecond);
+    const int64_t maxSecs =
+        (INT64_MAX - static_cast<int64_t>(kUnixEpochTicks)) / static_cast<int64_t>(kTicksPerSecond) - 1;
+    if (static_cast<int64_t>(t) < minSecs || static_cast<int64_t>(t) > maxSecs) return false;
     int64_t ticks = static_cast<int64_t>(t) * static_cast<int64_t>(kTicksPerSecond) + frac +
                     static_cast<int64_t>(kUnixEpochTicks);
-    if (ticks < 0) return false;
     utcTicks = static_cast<uint64_t>(ticks);
     return true;
 }

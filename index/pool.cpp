@@ -43,10 +43,17 @@ void Pool::RunJob(int n, Job j) {
         outstanding = extra;
     }
     workReady.notify_all();
+    // Workers call the caller's callable, which dies with the caller's frame: wait
+    // for them even when a task throws on this thread.
+    struct WaitForWorkers {
+        Pool& pool;
+        ~WaitForWorkers() {
+            std::unique_lock<std::mutex> state(pool.stateMutex);
+            pool.workDone.wait(state, [this] { return pool.outstanding == 0; });
+            pool.job = Job{};
+        }
+    } waitForWorkers{*this};
     Pull(j, n);
-    std::unique_lock<std::mutex> state(stateMutex);
-    workDone.wait(state, [this] { return outstanding == 0; });
-    job = Job{};
 }
 
 void Pool::Worker() {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -25,7 +26,8 @@ public:
     Pool& operator=(const Pool&) = delete;
 
     // Calls task(i) exactly once for every i in [0, n), on at most ThreadsInUse()
-    // threads, the caller included. Returns when every call has returned.
+    // threads, the caller included. Returns when every call has returned, also when
+    // a task throws on the calling thread (the exception then propagates).
     template <class Task>
     void Run(int n, Task&& task) {
         auto call = [](void* object, int i) { (*static_cast<std::remove_reference_t<Task>*>(object))(i); };

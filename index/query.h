@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "index/entry.h"
+#include "index/values.h"  // kOpenEnd
 
 namespace ov {
 
@@ -39,8 +40,6 @@ enum : int {
     Error = 11,
 };
 }  // namespace TermKind
-
-constexpr uint64_t kOpenEnd = 0xFFFFFFFFFFFFFFFFull;
 
 struct Term {
     int kind = TermKind::Substring;

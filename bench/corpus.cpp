@@ -1,0 +1,229 @@
+#include "bench/corpus.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace ov::bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* FileName(CorpusSize size) {
+    switch (size) {
+        case CorpusSize::k1M:
+            return "corpus-1M.txt";
+        case CorpusSize::k3M:
+            return "corpus-3M.txt";
+        case CorpusSize::kFull:
+            return "corpus.txt";
+        case CorpusSize::k10M:
+            return "corpus-10M.txt";
+    }
+    return "corpus.txt";
+}
+
+// The script writes the checksums last, so their presence means a finished build.
+bool Complete(const fs::path& dir) {
+    std::error_code ec;
+    if (!fs::exists(dir / "CORPUS.sha256", ec)) return false;
+    for (CorpusSize s : {CorpusSize::k1M, CorpusSize::k3M, CorpusSize::kFull, CorpusSize::k10M})
+        if (!fs::exists(dir / FileName(s), ec)) return false;
+    return true;
+}
+
+// Builds into a private folder and renames it into place, so an interrupted or
+// concurrent build never leaves a half-written corpus where readers look.
+bool Build(const fs::path& dir, std::string& error) {
+    const fs::path script = OV_CORPUS_SCRIPT;
+    std::error_code ec;
+    if (!fs::exists(script, ec)) {
+        error = "the corpus script " + script.string() + " is missing";
+        return false;
+    }
+    if (fs::exists(dir, ec)) {
+        error = dir.string() + " exists but holds no complete corpus; remove it to rebuild";
+        return false;
+    }
+    const fs::path partial = dir.string() + ".partial-" + std::to_string(getpid());
+    const fs::path log = dir.string() + ".log";
+    for (const fs::path& p : {script, partial, log}) {
+        if (p.string().find('\'') != std::string::npos) {
+            error = "cannot quote the path " + p.string() + " for the shell";
+            return false;
+        }
+    }
+    fs::remove_all(partial, ec);
+    fs::create_directories(partial, ec);
+    if (ec) {
+        error = "cannot create " + partial.string() + ": " + ec.message();
+        return false;
+    }
+    std::fprintf(stderr, "Building the benchmark corpus in %s (about 4 minutes, only once); log in %s\n", dir.c_str(),
+                 log.c_str());
+    const std::string command = "bash '" + script.string() + "' '" + partial.string() + "' '" +
+                                (partial / "corpus.txt.gz").string() + "' >'" + log.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    if (status != 0 || !Complete(partial)) {
+        fs::remove_all(partial, ec);
+        const int code = status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        error = "building the corpus failed (exit status " + std::to_string(code) + "); see " + log.string();
+        return false;
+    }
+    fs::remove(partial / "contents.tsv", ec);  // a large intermediate nobody reads again
+    fs::rename(partial, dir, ec);
+    if (ec) {
+        fs::remove_all(partial, ec);
+        if (Complete(dir)) return true;  // another process finished first
+        error = "cannot move the built corpus to " + dir.string();
+        return false;
+    }
+    return true;
+}
+
+bool Read(const fs::path& file, Corpus& corpus, std::string& error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = "cannot open " + file.string();
+        return false;
+    }
+    in.seekg(0, std::ios::end);
+    const std::streamoff length = in.tellg();
+    in.seekg(0);
+    corpus.text.resize(static_cast<size_t>(length));
+    if (length <= 0 || !in.read(corpus.text.data(), length)) {
+        error = "cannot read " + file.string();
+        return false;
+    }
+    const std::string_view text = corpus.text;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        if (end > start) corpus.paths.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string CorpusDir() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && cache[0] == '/') return (fs::path(cache) / "orvane-corpus").string();
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return (fs::path(home) / ".cache" / "orvane-corpus").string();
+    return {};
+}
+
+const Corpus* LoadCorpus(CorpusSize size, std::string& error) {
+    static std::mutex mutex;
+    static std::unique_ptr<Corpus> loaded;  // one at a time: the large ones take about a gigabyte
+    static CorpusSize loadedSize;
+    static bool buildTried = false;
+    static std::string buildError;
+    std::lock_guard<std::mutex> guard(mutex);
+    if (loaded && loadedSize == size) return loaded.get();
+    const std::string dir = CorpusDir();
+    if (dir.empty()) {
+        error = "neither XDG_CACHE_HOME nor HOME is set, so there is no place for the corpus";
+        return nullptr;
+    }
+    if (!Complete(dir)) {
+        if (!buildTried) {
+            buildTried = true;
+            if (!Build(dir, buildError)) buildError = "no benchmark corpus: " + buildError;
+        }
+        if (!Complete(dir)) {
+            error = buildError;
+            return nullptr;
+        }
+    }
+    loaded.reset();
+    auto corpus = std::make_unique<Corpus>();
+    if (!Read(fs::path(dir) / FileName(size), *corpus, error)) return nullptr;
+    loaded = std::move(corpus);
+    loadedSize = size;
+    return loaded.get();
+}
+
+bool PathsToEntries(const std::vector<std::string_view>& paths, uint64_t seed, EntryList& list, std::string& error) {
+    std::unordered_set<std::string_view> folders;
+    for (std::string_view p : paths) {
+        for (size_t j = p.rfind('/'); j != std::string_view::npos && j > 0; j = p.rfind('/', j - 1))
+            if (!folders.insert(p.substr(0, j)).second) break;  // its ancestors are in already
+    }
+    std::unordered_map<std::string_view, uint32_t> folderAt;
+    folderAt.reserve(folders.size());
+    list.entries.reserve(list.entries.size() + paths.size());
+    std::mt19937_64 rng(seed);
+
+    // Position of path p in the list, adding it (and any missing ancestors) first.
+    std::vector<std::string_view> missing;
+    auto add = [&](std::string_view p) -> bool {
+        if (p.size() < 2 || p[0] != '/' || p.back() == '/') {
+            error = "not an absolute path to a named item: \"" + std::string(p) + "\"";
+            return false;
+        }
+        missing.clear();
+        uint32_t parent = kNoEntry;
+        for (std::string_view q = p;;) {
+            missing.push_back(q);
+            const size_t j = q.rfind('/');
+            if (j == 0) break;
+            q = q.substr(0, j);
+            if (auto it = folderAt.find(q); it != folderAt.end()) {
+                parent = it->second;
+                break;
+            }
+        }
+        for (size_t k = missing.size(); k-- > 0;) {
+            const std::string_view q = missing[k];
+            const bool topLevel = q.rfind('/') == 0;
+            const bool folder = topLevel || k > 0 || folders.count(q) > 0;
+            if (topLevel) {
+                const int slot = static_cast<int>(list.volumes);
+                if (slot >= Index::kMaxVolumes) {
+                    error = "more than " + std::to_string(Index::kMaxVolumes) + " top-level folders";
+                    return false;
+                }
+                uint64_t size, modified, created;
+                RandomFileMeta(rng, size, modified, created);
+                list.Append(kNoEntry, VolumeName(slot), RootFlags(slot), 0, modified, created);
+            } else {
+                const int slot = SlotOf(list.entries[parent].flags);
+                const std::string_view name = q.substr(q.rfind('/') + 1);
+                uint64_t size, modified, created;
+                RandomFileMeta(rng, size, modified, created);
+                if (!list.Append(parent, name, folder ? FolderFlags(slot) : FileFlags(slot), folder ? 0 : size,
+                                 modified, created)) {
+                    error = "name too long for an entry in \"" + std::string(p) + "\"";
+                    return false;
+                }
+            }
+            parent = static_cast<uint32_t>(list.entries.size() - 1);
+            if (folder) folderAt.emplace(q, parent);
+        }
+        return true;
+    };
+    for (std::string_view p : paths) {
+        if (folderAt.count(p)) continue;  // a folder already supplied as some path's parent
+        if (!add(p)) return false;
+    }
+    return true;
+}
+
+bool FillIndex(Index& index, const std::vector<std::string_view>& paths, uint64_t seed, std::string& error) {
+    EntryList list;
+    return PathsToEntries(paths, seed, list, error) && AddEntries(index, list, error);
+}
+
+}  // namespace ov::bench
