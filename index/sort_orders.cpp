@@ -230,6 +230,106 @@ std::vector<uint32_t> RankCachedPaths(const Index& index, Pool& pool, uint32_t& 
     return rank;
 }
 
+// Puts entries of one key in Less order by way of 16-byte records: Record makes
+// an entry's record, Sort orders a vector of them.
+class KeySorter {
+public:
+    // Path records need every folder's path rank, a full pass of their own;
+    // without rankPaths, Sort orders Path records by Less directly.
+    KeySorter(Index& index, SortKey key, bool rankPaths) : index(index), key(key), foldedOf{index} {
+        if (key == SortKey::Path && rankPaths) parentRank = RankCachedPaths(index, index.pool, top);
+        if (key == SortKey::RunCount) {
+            for (const auto& kv : index.openCounts) top = std::max(top, kv.second);
+        }
+        topBits = std::bit_width(top);
+    }
+
+    SK Record(uint32_t id) const {
+        const Entry& e = index.entries[id];
+        const bool file = !IsDir(e);
+        const uint32_t group = Group(file, e.foldedLength);
+        const uint32_t ungrouped = Group(false, e.foldedLength);
+        switch (key) {
+            case SortKey::Name: return SK{Digit(foldedOf(id), 0), id, group};
+            case SortKey::Extension:
+            case SortKey::Type: {
+                // A short extension, a zero byte (which no name holds) and the
+                // name's first bytes: ties are then rarer than on the extension alone.
+                const std::string_view x = ExtensionOf(e, index.folded);
+                uint64_t value = Digit(x, 0);
+                if (x.size() < 7) value |= Digit(foldedOf(id), 0) >> (8 * (x.size() + 1));
+                return SK{value, id, group};
+            }
+            case SortKey::Size: return SK{e.size, id, ungrouped};
+            case SortKey::DateModified: return SK{e.modified, id, ungrouped};
+            case SortKey::DateCreated: return SK{e.created, id, ungrouped};
+            case SortKey::Path: {
+                if (parentRank.empty()) return SK{0, id, ungrouped};
+                const uint64_t rank = e.parent < parentRank.size() ? parentRank[e.parent] : 0;
+                return SK{Lead(rank, uint64_t{file} << 63 | Digit(foldedOf(id), 0) >> 1), id, ungrouped};
+            }
+            case SortKey::RunCount: {
+                uint32_t count = 0;
+                if (!index.openCounts.empty()) {
+                    auto it = index.openCounts.find(id);
+                    if (it != index.openCounts.end()) count = it->second;
+                }
+                return SK{Lead(top - count, Digit(foldedOf(id), 0)), id, ungrouped};
+            }
+        }
+        return SK{0, id, ungrouped};
+    }
+
+    void Sort(std::vector<SK>& records) const {
+        auto less = [this](uint32_t a, uint32_t b) { return index.Less(key, a, b); };
+        auto byLess = [&less](const SK& a, const SK& b) { return less(a.id, b.id); };
+        if (key == SortKey::Path && parentRank.empty()) {
+            ParallelSort(index.pool, records, byLess);
+            return;
+        }
+        // Equal folded names: often the very same name many times over, which the
+        // entry number alone then orders.
+        auto settle = [&](SK* first, SK* last) {
+            const std::string_view name = index.NameOf(first->id);
+            if (std::all_of(first + 1, last, [&](const SK& r) { return index.NameOf(r.id) == name; })) {
+                std::sort(first, last, [](const SK& a, const SK& b) { return a.id < b.id; });
+            } else {
+                std::sort(first, last, byLess);
+            }
+        };
+        SortRecords(index.pool, records, [&](SK* first, SK* last) {
+            size_t offset = 0;  // folded bytes the leading value already holds
+            if (key == SortKey::Name) {
+                offset = 8;
+            } else if (key == SortKey::Extension || key == SortKey::Type) {
+                const size_t x = ExtensionOf(index.entries[first->id], index.folded).size();
+                if (x > 8 || (x == 8 && std::any_of(first, last, [&](const SK& r) {
+                                  return ExtensionOf(index.entries[r.id], index.folded).size() > 8;
+                              }))) {
+                    std::sort(first, last, byLess);  // long extensions that share eight bytes: rare
+                    return;
+                }
+                offset = x < 8 ? 7 - x : 0;
+            }
+            RefineRun(first, last, offset, foldedOf, less, settle);
+        });
+    }
+
+private:
+    // Path and RunCount lead with a number; it takes only the bits its largest
+    // value needs, and the name's first bytes fill the rest.
+    uint64_t Lead(uint64_t number, uint64_t rest) const {
+        return topBits == 0 ? rest : number << (64 - topBits) | rest >> topBits;
+    }
+
+    Index& index;
+    const SortKey key;
+    const FoldedNames foldedOf;
+    std::vector<uint32_t> parentRank;
+    uint32_t top = 0;
+    int topBits = 0;
+};
+
 }  // namespace
 
 bool Index::Less(SortKey key, uint32_t a, uint32_t b) const {
@@ -289,54 +389,7 @@ bool Index::Less(SortKey key, uint32_t a, uint32_t b) const {
 void Index::FullSort(SortKey key) {
     const auto k = static_cast<size_t>(key);
     const size_t n = entries.size();
-    // Path and RunCount lead with a number; it takes only the bits its largest
-    // value needs, and the name's first bytes fill the rest.
-    std::vector<uint32_t> parentRank;
-    uint32_t top = 0;
-    if (key == SortKey::Path) parentRank = RankCachedPaths(*this, pool, top);
-    if (key == SortKey::RunCount) {
-        for (const auto& kv : openCounts) top = std::max(top, kv.second);
-    }
-    const int topBits = std::bit_width(top);
-    auto lead = [topBits](uint64_t number, uint64_t rest) {
-        return topBits == 0 ? rest : number << (64 - topBits) | rest >> topBits;
-    };
-
-    const FoldedNames foldedOf{*this};
-    auto makeRecord = [&](uint32_t id) {
-        const Entry& e = entries[id];
-        const bool file = !IsDir(e);
-        const uint32_t group = Group(file, e.foldedLength);
-        const uint32_t ungrouped = Group(false, e.foldedLength);
-        switch (key) {
-            case SortKey::Name: return SK{Digit(foldedOf(id), 0), id, group};
-            case SortKey::Extension:
-            case SortKey::Type: {
-                // A short extension, a zero byte (which no name holds) and the
-                // name's first bytes: ties are then rarer than on the extension alone.
-                const std::string_view x = ExtensionOf(e, folded);
-                uint64_t value = Digit(x, 0);
-                if (x.size() < 7) value |= Digit(foldedOf(id), 0) >> (8 * (x.size() + 1));
-                return SK{value, id, group};
-            }
-            case SortKey::Size: return SK{e.size, id, ungrouped};
-            case SortKey::DateModified: return SK{e.modified, id, ungrouped};
-            case SortKey::DateCreated: return SK{e.created, id, ungrouped};
-            case SortKey::Path: {
-                const uint64_t rank = e.parent < n ? parentRank[e.parent] : 0;
-                return SK{lead(rank, uint64_t{file} << 63 | Digit(foldedOf(id), 0) >> 1), id, ungrouped};
-            }
-            case SortKey::RunCount: {
-                uint32_t count = 0;
-                if (!openCounts.empty()) {
-                    auto it = openCounts.find(id);
-                    if (it != openCounts.end()) count = it->second;
-                }
-                return SK{lead(top - count, Digit(foldedOf(id), 0)), id, ungrouped};
-            }
-        }
-        return SK{0, id, ungrouped};
-    };
+    const KeySorter sorter(*this, key, true);
 
     // Records of the live entries, built in blocks: count, then fill in place.
     const size_t tasks = TaskCount(pool, n);
@@ -349,38 +402,10 @@ void Index::FullSort(SortKey key) {
     ForBlocks(pool, n, tasks, [&](size_t t, size_t begin, size_t end) {
         size_t out = start[t];
         for (size_t i = begin; i < end; ++i) {
-            if (!IsDeleted(entries[i])) records[out++] = makeRecord(static_cast<uint32_t>(i));
+            if (!IsDeleted(entries[i])) records[out++] = sorter.Record(static_cast<uint32_t>(i));
         }
     });
-
-    auto less = [this, key](uint32_t a, uint32_t b) { return Less(key, a, b); };
-    auto byLess = [&less](const SK& a, const SK& b) { return less(a.id, b.id); };
-    // Equal folded names: often the very same name many times over, which the
-    // entry number alone then orders.
-    auto settle = [&](SK* first, SK* last) {
-        const std::string_view name = NameOf(first->id);
-        if (std::all_of(first + 1, last, [&](const SK& r) { return NameOf(r.id) == name; })) {
-            std::sort(first, last, [](const SK& a, const SK& b) { return a.id < b.id; });
-        } else {
-            std::sort(first, last, byLess);
-        }
-    };
-    SortRecords(pool, records, [&](SK* first, SK* last) {
-        size_t offset = 0;  // folded bytes the leading value already holds
-        if (key == SortKey::Name) {
-            offset = 8;
-        } else if (key == SortKey::Extension || key == SortKey::Type) {
-            const size_t x = ExtensionOf(entries[first->id], folded).size();
-            if (x > 8 || (x == 8 && std::any_of(first, last, [&](const SK& r) {
-                              return ExtensionOf(entries[r.id], folded).size() > 8;
-                          }))) {
-                std::sort(first, last, byLess);  // long extensions that share eight bytes: rare
-                return;
-            }
-            offset = x < 8 ? 7 - x : 0;
-        }
-        RefineRun(first, last, offset, foldedOf, less, settle);
-    });
+    sorter.Sort(records);
 
     std::vector<uint32_t>& order = orders[k];
     order.resize(records.size());  // keeps the old buffer: fresh pages cost more than the copy
@@ -432,15 +457,30 @@ void Index::EnsureSortedBy(SortKey key) {
             if (x < n && !((leaves[x / 64] >> (x % 64)) & 1)) order[kept++] = x;
         }
         order.resize(kept);
-        auto less = [this, key](uint32_t a, uint32_t b) { return Less(key, a, b); };
-        std::sort(live.begin(), live.end(), less);
+        {
+            const KeySorter sorter(*this, key, false);
+            std::vector<SK> records;
+            records.reserve(live.size());
+            for (uint32_t x : live) records.push_back(sorter.Record(x));
+            sorter.Sort(records);
+            for (size_t j = 0; j < live.size(); ++j) live[j] = records[j].id;
+        }
 
-        // Where each live entry goes: the first kept element it precedes.
+        // Where each live entry goes: the first kept element it precedes. live
+        // is sorted, so the bounds ascend: each search gallops on from the last.
+        auto less = [this, key](uint32_t a, uint32_t b) { return Less(key, a, b); };
         std::vector<uint32_t> at(live.size());
         ForBlocks(pool, live.size(), [&](size_t, size_t begin, size_t end) {
+            const auto last = order.end();
             auto from = order.begin();
             for (size_t j = begin; j < end; ++j) {
-                from = std::upper_bound(from, order.end(), live[j], less);  // live is sorted: bounds ascend
+                auto low = from;
+                auto high = from;
+                for (ptrdiff_t step = 1; high != last && !less(live[j], *high); step *= 2) {
+                    low = high + 1;
+                    high = last - high > step ? high + step : last;
+                }
+                from = std::upper_bound(low, high, live[j], less);
                 at[j] = static_cast<uint32_t>(from - order.begin());
             }
         });
