@@ -22,7 +22,8 @@ ov::Index& PreparedIndex() {
     ov::Index& index = ov::bench::SharedBigIndex().index;
     static const bool prepared = [&index] {
         std::mt19937_64 rng(7);
-        for (int i = 0; i < 10000; ++i) index.openCounts[static_cast<uint32_t>(rng() % index.entries.size())] += 1 + rng() % 5;
+        for (int i = 0; i < 10000; ++i)
+            index.openCounts[static_cast<uint32_t>(rng() % index.entries.size())] += 1 + rng() % 5;
         index.BuildAllDirPaths();
         return true;
     }();

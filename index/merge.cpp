@@ -60,7 +60,9 @@ bool IsBelowIn(const std::vector<Entry>& entries, uint32_t entry, uint32_t ances
     return false;
 }
 
-uint64_t Decrease(uint64_t count, uint64_t by) { return count - std::min(count, by); }
+uint64_t Decrease(uint64_t count, uint64_t by) {
+    return count - std::min(count, by);
+}
 
 // Removes entry (and, for a folder, what Remove takes with it) and lowers the
 // volume's counts by the type of every entry that goes.
@@ -237,7 +239,8 @@ void RecomputeTotals(std::vector<Entry>& entries) {
             cur = entries[cur].parent;
         }
         uint32_t d = cur < n ? depth[cur] : 0;
-        for (size_t k = chain.size(); k-- > 0;) depth[chain[k]] = static_cast<uint16_t>(std::min<uint32_t>(++d, 0xFFFF));
+        for (size_t k = chain.size(); k-- > 0;)
+            depth[chain[k]] = static_cast<uint16_t>(std::min<uint32_t>(++d, 0xFFFF));
         shallow = d <= static_cast<uint32_t>(Index::kMaxDepth);  // also ends loops, whose walks run out
     }
     if (!shallow) {
@@ -335,7 +338,8 @@ bool Index::ApplyFile(Volume& volume, uint32_t record, bool inUse, const FileRec
     auto usable = [this](uint32_t e) { return e != kNoEntry && e < entries.size() && !IsDeleted(entries[e]); };
     const auto attributes = static_cast<uint16_t>(info.attributes & EntryFlags::AttributeMask);
     if (record == kRootRecord) {
-        if (inUse && volume.rootEntry < entries.size()) SetMeta(volume.rootEntry, 0, info.modified, info.created, attributes);
+        if (inUse && volume.rootEntry < entries.size())
+            SetMeta(volume.rootEntry, 0, info.modified, info.created, attributes);
         return true;
     }
     std::vector<uint32_t>& map = volume.recordMap;
@@ -431,7 +435,9 @@ bool Index::ApplyFile(Volume& volume, uint32_t record, bool inUse, const FileRec
     return true;
 }
 
-void Index::Compact() { Rebuild(*this, nullptr, 0); }
+void Index::Compact() {
+    Rebuild(*this, nullptr, 0);
+}
 
 void Index::ApplyExclusions() {
     excludesDirty = false;

@@ -36,8 +36,12 @@ struct SK {
 };
 static_assert(sizeof(SK) == 16);
 
-uint32_t Group(bool file, size_t length) { return (file ? 1u : 0u) | static_cast<uint32_t>(length) << 8; }
-uint32_t LengthOf(const SK& r) { return r.group >> 8; }
+uint32_t Group(bool file, size_t length) {
+    return (file ? 1u : 0u) | static_cast<uint32_t>(length) << 8;
+}
+uint32_t LengthOf(const SK& r) {
+    return r.group >> 8;
+}
 
 constexpr ptrdiff_t kSmallRun = 16;     // ties sorted by Less directly
 constexpr size_t kDeepestByte = 64;     // past this, ties are sorted by Less directly
@@ -141,7 +145,8 @@ void RefineRun(SK* first, SK* last, size_t offset, const Bytes& bytes, const Ful
         }
         r->value = Digit(bytes(r->id), offset);
     }
-    std::sort(first, last, [](const SK& a, const SK& b) { return a.value != b.value ? a.value < b.value : a.id < b.id; });
+    std::sort(first, last,
+              [](const SK& a, const SK& b) { return a.value != b.value ? a.value < b.value : a.id < b.id; });
     for (SK* run = first; run != last;) {
         SK* end = run;
         bool longer = false;
@@ -250,7 +255,8 @@ public:
         const uint32_t group = Group(file, e.foldedLength);
         const uint32_t ungrouped = Group(false, e.foldedLength);
         switch (key) {
-            case SortKey::Name: return SK{Digit(foldedOf(id), 0), id, group};
+            case SortKey::Name:
+                return SK{Digit(foldedOf(id), 0), id, group};
             case SortKey::Extension:
             case SortKey::Type: {
                 // A short extension, a zero byte (which no name holds) and the
@@ -260,9 +266,12 @@ public:
                 if (x.size() < 7) value |= Digit(foldedOf(id), 0) >> (8 * (x.size() + 1));
                 return SK{value, id, group};
             }
-            case SortKey::Size: return SK{e.size, id, ungrouped};
-            case SortKey::DateModified: return SK{e.modified, id, ungrouped};
-            case SortKey::DateCreated: return SK{e.created, id, ungrouped};
+            case SortKey::Size:
+                return SK{e.size, id, ungrouped};
+            case SortKey::DateModified:
+                return SK{e.modified, id, ungrouped};
+            case SortKey::DateCreated:
+                return SK{e.created, id, ungrouped};
             case SortKey::Path: {
                 if (parentRank.empty()) return SK{0, id, ungrouped};
                 const uint64_t rank = e.parent < parentRank.size() ? parentRank[e.parent] : 0;

@@ -99,14 +99,15 @@ std::string CheckCounts(const Index& index, const Volume& volume) {
 
 std::vector<uint32_t> EntriesOf(const Volume& volume, uint32_t record) {
     std::vector<uint32_t> out;
-    if (record < volume.recordMap.size() && volume.recordMap[record] != kNoEntry) out.push_back(volume.recordMap[record]);
+    if (record < volume.recordMap.size() && volume.recordMap[record] != kNoEntry)
+        out.push_back(volume.recordMap[record]);
     for (auto [it, end] = volume.hardLinks.equal_range(record); it != end; ++it) out.push_back(it->second);
     return out;
 }
 
 const std::vector<PieceRow> kDisk = {
-    {30, 5, "dir", true, 0},       {31, 30, "sub", true, 0},     {40, 30, "a.txt", false, 10},
-    {41, 5, "b.txt", false, 20},   {41, 30, "b2.txt", false, 20}, {42, 31, "deep.bin", false, 7},
+    {30, 5, "dir", true, 0},     {31, 30, "sub", true, 0},      {40, 30, "a.txt", false, 10},
+    {41, 5, "b.txt", false, 20}, {41, 30, "b2.txt", false, 20}, {42, 31, "deep.bin", false, 7},
 };
 
 TEST(Merge, ApplyFileReconcilesEachCase) {
@@ -125,6 +126,7 @@ TEST(Merge, ApplyFileReconcilesEachCase) {
         int changesDelta;  // -1: not checked
         size_t mapSize;
     } cases[] = {
+        // clang-format off
         {"unchanged", 40, true, false, {{30, "a.txt"}}, 0, true, {"C:\\dir\\a.txt"}, true, 0, 0, 1, 100},
         {"unchanged links", 41, true, false, {{5, "b.txt"}, {30, "b2.txt"}}, 0, true,
          {"C:\\b.txt", "C:\\dir\\b2.txt"}, true, 0, 0, 2, 100},
@@ -151,6 +153,7 @@ TEST(Merge, ApplyFileReconcilesEachCase) {
         {"far record grows the map", 10000, true, false, {{5, "far.txt"}}, 0, true, {"C:\\far.txt"}, false, 1, 0,
          -1, 14096},
         {"bogus record refused", 0xFFFFFFF0u, true, false, {{5, "x"}}, 0, false, {}, false, 0, 0, 0, 100},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -216,7 +219,8 @@ TEST(Merge, ApplyFileKeepsCountsAndTotalsUnderRandomRecords) {
         ASSERT_TRUE(index.Ingest(0, piece));
         const auto records = static_cast<uint32_t>(volume.recordMap.size() + 40);
         for (int step = 0; step < 1500; ++step) {
-            const uint32_t record = step % 97 == 0 ? static_cast<uint32_t>(rng()) : static_cast<uint32_t>(rng() % records);
+            const uint32_t record =
+                step % 97 == 0 ? static_cast<uint32_t>(rng()) : static_cast<uint32_t>(rng() % records);
             const std::vector<uint32_t> current = EntriesOf(volume, record);
             FileRec info;
             info.directory = !current.empty() && current[0] < index.entries.size() && IsDir(index.entries[current[0]]);
@@ -224,8 +228,8 @@ TEST(Merge, ApplyFileKeepsCountsAndTotalsUnderRandomRecords) {
             info.size = testing::RandomSize(rng);
             info.modified = testing::RandomTime(rng);
             Batch batch;
-            for (unsigned r = rng() % 4; r > 0; --r) batch.Add(record, static_cast<uint32_t>(rng() % records),
-                                                               testing::RandomName(rng));
+            for (unsigned r = rng() % 4; r > 0; --r)
+                batch.Add(record, static_cast<uint32_t>(rng() % records), testing::RandomName(rng));
             index.ApplyFile(volume, record, rng() % 6 != 0, info, batch.rows, batch.names, batch.folded);
             if (step % 300 == 299) index.Compact();
             if (step % 25 == 0) {
@@ -281,8 +285,10 @@ TEST(Merge, IngestReplacesTheSlotAndRecomputesEveryFolder) {
     std::vector<std::string> nowOther;
     for (uint32_t i = 0; i < index.entries.size(); ++i) {
         EXPECT_FALSE(IsDeleted(index.entries[i]));
-        if (SlotOf(index.entries[i].flags) == 0) ++slot0;
-        else nowOther.push_back(index.Path(i, false));
+        if (SlotOf(index.entries[i].flags) == 0)
+            ++slot0;
+        else
+            nowOther.push_back(index.Path(i, false));
     }
     EXPECT_EQ(slot0, pieceEntries);
     EXPECT_EQ(nowOther, otherPaths);
@@ -392,7 +398,8 @@ TEST(Merge, CompactRenumbersTablesMapsAndCounts) {
     for (const auto& [record, e] : volume.hardLinks) linksAfter.insert(std::to_string(record) + index.Path(e, false));
     EXPECT_EQ(linksAfter, links);
     std::multiset<std::string> openedAfter;
-    for (const auto& [e, count] : index.openCounts) openedAfter.insert(index.Path(e, false) + "=" + std::to_string(count));
+    for (const auto& [e, count] : index.openCounts)
+        openedAfter.insert(index.Path(e, false) + "=" + std::to_string(count));
     EXPECT_EQ(openedAfter, opened);
     EXPECT_EQ(CheckTotals(index), "");
     for (uint32_t i = 0; i < index.entries.size(); ++i) {
@@ -469,8 +476,9 @@ TEST(Merge, ApplyExclusionsMatchesFoldedPathsExactly) {
         {{"c:\\windows"}, {"C:\\Windows", "C:\\Windows\\System32", "C:\\Windows\\System32\\k.dll"}},
         {{"C:\\Windows"}, {}},    // not folded
         {{"c:\\windows\\"}, {}},  // trailing separator
-        {{"c:"}, {"C:\\", "C:\\Windows", "C:\\Windows\\System32", "C:\\Windows\\System32\\k.dll", "C:\\Users",
-                  "C:\\Users\\x.txt"}},
+        {{"c:"},
+         {"C:\\", "C:\\Windows", "C:\\Windows\\System32", "C:\\Windows\\System32\\k.dll", "C:\\Users",
+          "C:\\Users\\x.txt"}},
         {{"c:\\windows\\system32", "d:\\windows"},
          {"C:\\Windows\\System32", "C:\\Windows\\System32\\k.dll", "D:\\WINDOWS"}},
         {{}, {}},

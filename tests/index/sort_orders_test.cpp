@@ -48,19 +48,24 @@ NaiveKey Naive(const Index& index, SortKey key, uint32_t id) {
         return it == index.openCounts.end() ? 0 : it->second;
     };
     switch (key) {
-        case SortKey::Name: return {"", filesAfter, "", 0, folded, name, id};
+        case SortKey::Name:
+            return {"", filesAfter, "", 0, folded, name, id};
         case SortKey::Path:
             return {e.parent == kNoEntry ? "" : NaiveFoldedPath(index, e.parent), filesAfter, "", 0, folded, name, id};
-        case SortKey::Size: return {"", 0, "", e.size, folded, name, id};
+        case SortKey::Size:
+            return {"", 0, "", e.size, folded, name, id};
         case SortKey::Extension:
         case SortKey::Type: {
             const size_t dot = folded.rfind('.');
             const std::string ext = IsDir(e) || dot == std::string::npos || dot == 0 ? "" : folded.substr(dot + 1);
             return {"", filesAfter, ext, 0, folded, name, id};
         }
-        case SortKey::DateModified: return {"", 0, "", e.modified, folded, name, id};
-        case SortKey::DateCreated: return {"", 0, "", e.created, folded, name, id};
-        case SortKey::RunCount: return {"", 0, "", UINT64_MAX - opened(), folded, name, id};
+        case SortKey::DateModified:
+            return {"", 0, "", e.modified, folded, name, id};
+        case SortKey::DateCreated:
+            return {"", 0, "", e.created, folded, name, id};
+        case SortKey::RunCount:
+            return {"", 0, "", UINT64_MAX - opened(), folded, name, id};
     }
     return {};
 }
@@ -138,8 +143,8 @@ TEST(SortOrders, KeysPlaceNamedEntriesAsDocumented) {
     const uint32_t sub = AddNamed(index, root, "sub", kDir);
     AddNamed(index, sub, "z", 0);
     AddNamed(index, root, "b", kDir);
-    for (const char* name : {"a.txt", "Report", "report", "x.", "Makefile", "a.c", ".profile", "y", "r3", "r1", "n0",
-                             "n1"})
+    for (const char* name :
+         {"a.txt", "Report", "report", "x.", "Makefile", "a.c", ".profile", "y", "r3", "r1", "n0", "n1"})
         AddNamed(index, root, name, 0, 5);
     AddNamed(index, root, "big", 0, 6);
     std::map<std::string, uint32_t> at;
@@ -152,14 +157,14 @@ TEST(SortOrders, KeysPlaceNamedEntriesAsDocumented) {
         const char* before;
         const char* after;
     } cases[] = {
-        {SortKey::Name, "C:\\b", "C:\\a.txt"},          // folders first
-        {SortKey::Name, "C:\\Report", "C:\\report"},    // same folded name: 'R' < 'r'
-        {SortKey::Extension, "C:\\x.", "C:\\a.c"},      // empty extension first
+        {SortKey::Name, "C:\\b", "C:\\a.txt"},        // folders first
+        {SortKey::Name, "C:\\Report", "C:\\report"},  // same folded name: 'R' < 'r'
+        {SortKey::Extension, "C:\\x.", "C:\\a.c"},    // empty extension first
         {SortKey::Extension, "C:\\Makefile", "C:\\a.c"},
         {SortKey::Extension, "C:\\.profile", "C:\\a.c"},  // a leading dot is no extension
         {SortKey::Extension, "C:\\b", "C:\\.profile"},
         {SortKey::Type, "C:\\x.", "C:\\a.c"},
-        {SortKey::Path, "C:\\y", "C:\\sub\\z"},  // the root's path is a prefix of sub's
+        {SortKey::Path, "C:\\y", "C:\\sub\\z"},   // the root's path is a prefix of sub's
         {SortKey::Path, "C:\\sub", "C:\\a.txt"},  // same parent: folders first
         {SortKey::Size, "C:\\b", "C:\\a.txt"},    // an empty folder is smallest; no folders-first
         {SortKey::Size, "C:\\y", "C:\\big"},
@@ -204,7 +209,7 @@ TEST(SortOrders, PathOrderReadsOnlyTheCachedPart) {
     const uint32_t dir = AddNamed(index, root, "dir", kDir);
     const uint32_t inRoot = AddNamed(index, root, "a", 0);
     index.BuildAllDirPaths();
-    index.Rename(dir, root, "Dir", "dir");  // a folder rename drops the cache's validity
+    index.Rename(dir, root, "Dir", "dir");                        // a folder rename drops the cache's validity
     const uint32_t fresh = AddNamed(index, root, "fresh", kDir);  // beyond the cache
     const uint32_t below = AddNamed(index, fresh, "b", 0);
     ASSERT_LE(index.pathOffset.size(), fresh);
@@ -241,20 +246,26 @@ TEST(SortOrders, LargeSortsAndMergesMatchAtEveryThreadCount) {
         for (int i = 0; i < 5000; ++i) {
             const uint32_t e = testing::RandomLiveEntry(index, rng);
             switch (i % 4) {
-                case 0: index.SetMeta(e, testing::RandomSize(rng), testing::RandomTime(rng), 0, 0); break;
+                case 0:
+                    index.SetMeta(e, testing::RandomSize(rng), testing::RandomTime(rng), 0, 0);
+                    break;
                 case 1: {
                     const std::string name = testing::RandomName(rng);
                     index.Rename(e, index.entries[e].parent, name, FoldCaseUtf8(name));
                     break;
                 }
-                case 2: index.Remove(e); break;
-                default: AddNamed(index, root, testing::RandomName(rng), 0, testing::RandomSize(rng)); break;
+                case 2:
+                    index.Remove(e);
+                    break;
+                default:
+                    AddNamed(index, root, testing::RandomName(rng), 0, testing::RandomSize(rng));
+                    break;
             }
         }
         for (SortKey key : kKeys) {
-            const bool merges = index.OrderCurrent(key) || (!index.overflow[static_cast<size_t>(key)] &&
-                                                              index.pending[static_cast<size_t>(key)].size() <=
-                                                                  index.entries.size() / 8);
+            const bool merges =
+                index.OrderCurrent(key) || (!index.overflow[static_cast<size_t>(key)] &&
+                                            index.pending[static_cast<size_t>(key)].size() <= index.entries.size() / 8);
             index.EnsureSortedBy(key);
             EXPECT_EQ(CheckOrder(index, key), "") << threads << " threads, merged " << merges;
         }

@@ -30,15 +30,25 @@ void AppendName(Index::Piece& piece, Entry& e, const std::string& name) {
 std::string RandomName(std::mt19937_64& rng) {
     static const char* const kWhole[] = {".profile", "name.", ".", "..x", "x.", "Makefile", "a.c", "A.C"};
     static const char* const kStems[] = {
-        "a",         "A",          "b",          "report",   "Report", "REPORT",
-        "readme",    "x",          "abcdefghij", "ABCDEFGHIJ", "abcdefghik", "abcdefgh",
+        "a", "A", "b", "report", "Report", "REPORT", "readme", "x", "abcdefghij", "ABCDEFGHIJ", "abcdefghik",
+        "abcdefgh",
         "\xE2\x84\xAA\xE2\x84\xAA",  // two Kelvin signs: fold to "kk", a third of the bytes
-        "kk",        "\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9", "z",
+        "kk", "\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9", "z",
         // Shared prefixes past 16 and 24 bytes, for sorts that read names eight bytes at a time.
         "common_prefix_of_names_a", "common_prefix_of_names_b", "Common_Prefix_Of_Names", "common_prefix_of"};
-    static const char* const kExts[] = {"",      "",        ".txt",       ".TXT",       ".c", ".",
-                                        ".Txt",  ".tar.gz", ".longextension1", ".longextension2",
-                                        ".content", ".manifest", ".manifests"};  // 7, 8 and 9 bytes
+    static const char* const kExts[] = {"",
+                                        "",
+                                        ".txt",
+                                        ".TXT",
+                                        ".c",
+                                        ".",
+                                        ".Txt",
+                                        ".tar.gz",
+                                        ".longextension1",
+                                        ".longextension2",
+                                        ".content",
+                                        ".manifest",
+                                        ".manifests"};  // 7, 8 and 9 bytes
     if (rng() % 16 == 0) return Pick(rng, kWhole);
     std::string name = Pick(rng, kStems);
     if (rng() % 3 == 0) name += static_cast<char>('0' + rng() % 10);
