@@ -7,6 +7,7 @@
 // trusted: they only index the record map, and the map grows only within a
 // bound derived from the volume's file-table size.
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 #include <unordered_set>
 
@@ -91,20 +92,70 @@ void RemoveCounted(Index& index, Volume& volume, uint32_t entry) {
     volume.folders = Decrease(volume.folders, folders);
 }
 
+// Compacts one name pool in place. Plan each survivor's name in entry order,
+// then Move them in the same order: each name moves down to the end of the
+// ones before it. A name whose new place starts past its old one (a renamed
+// entry's name lies at the pool's end) could be overwritten before it is read,
+// so Plan saves it aside first. Compacting in place needs no second pool.
+class PoolCompactor {
+public:
+    explicit PoolCompactor(std::string& pool) : pool(pool) {}
+
+    void Plan(uint32_t offset, uint16_t length) {
+        const std::string_view bytes = Cut(pool, offset, length);
+        if (offset < planned) aside.append(bytes);
+        planned += bytes.size() + 1;
+    }
+    // Once everything is planned; a pool whose names overlap may need room.
+    void Start() {
+        if (planned > pool.size()) pool.resize(planned);
+    }
+    // The name's new offset; length becomes what the pool really held.
+    uint32_t Move(uint32_t offset, uint16_t& length) {
+        const size_t bytes = Cut(pool, offset, length).size();
+        const size_t at = written;
+        if (offset < at) {
+            std::memcpy(pool.data() + at, aside.data() + asideRead, bytes);
+            asideRead += bytes;
+        } else if (offset != at) {
+            std::memmove(pool.data() + at, pool.data() + offset, bytes);
+        }
+        pool[at + bytes] = '\0';
+        written += bytes + 1;
+        length = static_cast<uint16_t>(bytes);
+        return static_cast<uint32_t>(at);
+    }
+    // Drops the garbage after the moved names; appended names follow them.
+    void Finish() { pool.resize(written); }
+    uint32_t Append(std::string_view bytes) {
+        const auto at = static_cast<uint32_t>(pool.size());
+        pool.append(bytes);
+        pool.push_back('\0');
+        return at;
+    }
+
+private:
+    std::string& pool;
+    std::string aside;
+    size_t asideRead = 0;
+    uint64_t planned = 0;
+    size_t written = 0;
+};
+
 // Drops deleted entries and garbage name bytes and renumbers, keeping the
 // order; a piece's entries, when given, follow the survivors with their slot
 // bits, parents and name offsets set (what appending the piece and compacting
-// would give, with one copy of the pools instead of two). The table is
-// compacted in place; the pools are built anew. Returns the piece's base.
+// would give, without the pools' detour). Table and pools are compacted in
+// place. Returns the piece's base.
 uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
     auto& entries = index.entries;
     const size_t n = entries.size();
-    std::vector<uint32_t> renumber(n);
+    // Compaction empties the ranks anyway; the first one's buffer serves here.
+    std::vector<uint32_t> renumber = std::move(index.ranks[0]);
+    renumber.resize(n);
+    PoolCompactor names(index.names);
+    PoolCompactor folded(index.folded);
     uint32_t live = 0;
-    // Exact pool sizes: reserving from garbageBytes could underflow, since a
-    // folded name may be shorter than its name.
-    uint64_t nameBytes = 0;
-    uint64_t foldedBytes = 0;
     for (size_t i = 0; i < n; ++i) {
         const Entry& e = entries[i];
         if (IsDeleted(e)) {
@@ -112,49 +163,34 @@ uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
             continue;
         }
         renumber[i] = live++;
-        nameBytes += Cut(index.names, e.nameOffset, e.nameLength).size() + 1;
-        foldedBytes += Cut(index.folded, e.foldedOffset, e.foldedLength).size() + 1;
+        names.Plan(e.nameOffset, e.nameLength);
+        folded.Plan(e.foldedOffset, e.foldedLength);
     }
-    const size_t added = piece ? piece->entries.size() : 0;
-    for (size_t i = 0; i < added; ++i) {
-        nameBytes += piece->entries[i].nameLength + 1u;
-        foldedBytes += piece->entries[i].foldedLength + 1u;
-    }
-
-    std::string names;
-    std::string folded;
-    names.reserve(nameBytes);
-    folded.reserve(foldedBytes);
-    auto place = [&](Entry& e, std::string_view name, std::string_view foldedName) {
-        e.nameOffset = static_cast<uint32_t>(names.size());
-        e.nameLength = static_cast<uint16_t>(name.size());
-        names.append(name);
-        names.push_back('\0');
-        e.foldedOffset = static_cast<uint32_t>(folded.size());
-        e.foldedLength = static_cast<uint16_t>(foldedName.size());
-        folded.append(foldedName);
-        folded.push_back('\0');
-    };
+    names.Start();
+    folded.Start();
     size_t w = 0;
     for (size_t i = 0; i < n; ++i) {
         if (renumber[i] == kNoEntry) continue;
         Entry e = entries[i];  // w <= i: moving down never overwrites an unread entry
         e.parent = e.parent < n ? renumber[e.parent] : kNoEntry;
-        place(e, Cut(index.names, e.nameOffset, e.nameLength), Cut(index.folded, e.foldedOffset, e.foldedLength));
+        e.nameOffset = names.Move(e.nameOffset, e.nameLength);
+        e.foldedOffset = folded.Move(e.foldedOffset, e.foldedLength);
         e.flags &= ~EntryFlags::NameChanged;
         entries[w++] = e;
     }
+    names.Finish();
+    folded.Finish();
     entries.resize(live);
+    const size_t added = piece ? piece->entries.size() : 0;
     entries.reserve(live + added);
     for (size_t i = 0; i < added; ++i) {
         Entry e = piece->entries[i];
         if (e.parent != kNoEntry) e.parent += live;
-        place(e, Cut(piece->names, e.nameOffset, e.nameLength), Cut(piece->folded, e.foldedOffset, e.foldedLength));
+        e.nameOffset = names.Append(Cut(piece->names, e.nameOffset, e.nameLength));
+        e.foldedOffset = folded.Append(Cut(piece->folded, e.foldedOffset, e.foldedLength));
         e.flags = (e.flags & ~(EntryFlags::SlotMask | EntryFlags::NameChanged)) | SlotBits(slot);
         entries.push_back(e);
     }
-    index.names.swap(names);
-    index.folded.swap(folded);
     const size_t total = entries.size();
 
     index.foldedOffsets.resize(total);
