@@ -374,7 +374,14 @@ TEST(Merge, CompactRenumbersTablesMapsAndCounts) {
     Index::Piece piece = testing::RandomPiece(rng, "C:", 600);
     ASSERT_TRUE(index.Ingest(0, piece));
     std::vector<std::string> byRecord(volume.recordMap.size());
-    for (int i = 0; i < 100; ++i) index.Remove(testing::RandomLiveEntry(index, rng));
+    for (int i = 0; i < 100; ++i) {
+        // Longer names push the names after them up when the pools close their gaps.
+        const uint32_t e = testing::RandomLiveEntry(index, rng);
+        const std::string name = std::string(index.NameOf(e)) + " (renamed)";
+        index.Rename(e, index.entries[e].parent, name, FoldCaseUtf8(name));
+    }
+    for (int i = 0; i < 40; ++i) index.Remove(testing::RandomLiveEntry(index, rng));
+    ASSERT_GT(index.entries.size() - index.deletedCount, 100u);
     for (int i = 0; i < 50; ++i) index.openCounts[static_cast<uint32_t>(rng() % index.entries.size())] += 1;
     for (size_t r = 0; r < byRecord.size(); ++r) {
         const uint32_t e = volume.recordMap[r];
