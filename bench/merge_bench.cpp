@@ -17,6 +17,7 @@ void Report(benchmark::State& state, const ov::Index& index) {
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(index.entries.size()));
     state.counters["entries"] = n;
     state.counters["bytes_per_entry"] = static_cast<double>(ov::bench::IndexBytesWithOrders(index)) / n;
+    state.counters["table_pool_bytes_per_entry"] = static_cast<double>(ov::bench::IndexBytes(index)) / n;
 }
 
 // Adds count files under random folders, named like the synthetic tree's files.

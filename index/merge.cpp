@@ -6,6 +6,11 @@
 // file. Record numbers reach it from disk and from the journal and are not
 // trusted: they only index the record map, and the map grows only within a
 // bound derived from the volume's file-table size.
+//
+// Compaction and Ingest share one rebuild that compacts the table and both
+// pools in place (Ingest appends the piece behind the survivors, which is what
+// appending it and then compacting would give), so neither needs a second
+// copy of a multi-hundred-megabyte pool.
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -150,6 +155,8 @@ private:
 uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
     auto& entries = index.entries;
     const size_t n = entries.size();
+    const size_t namesBefore = index.names.size();
+    const size_t foldedBefore = index.folded.size();
     // Compaction empties the ranks anyway; the first one's buffer serves here.
     std::vector<uint32_t> renumber = std::move(index.ranks[0]);
     renumber.resize(n);
@@ -192,6 +199,14 @@ uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
         entries.push_back(e);
     }
     const size_t total = entries.size();
+    // Give back what a large removal freed (a dropped volume, a burst of
+    // deletions); a little slack stays for the entries to come.
+    auto release = [](auto& buffer, size_t before) {
+        if (before > buffer.size() + buffer.size() / 4) buffer.shrink_to_fit();
+    };
+    release(entries, n);
+    release(index.names, namesBefore);
+    release(index.folded, foldedBefore);
 
     index.foldedOffsets.resize(total);
     for (size_t i = 0; i < total; ++i) index.foldedOffsets[i] = entries[i].foldedOffset;
