@@ -466,7 +466,7 @@ bool Index::ApplyFile(Volume& volume, uint32_t record, bool inUse, const FileRec
     }
     const uint32_t flags = SlotBits(volume.slot) | attributes | (info.directory ? EntryFlags::Directory : 0);
     for (size_t j = 0; j < fresh.size(); ++j) {
-        if (result[j] != kNoEntry) continue;
+        if (result[j] != kNoEntry || !usable(fresh[j].parent)) continue;  // its folder may have been dropped
         result[j] = Add(fresh[j].parent, fresh[j].name.data(), fresh[j].name.size(), std::string(fresh[j].folded),
                         flags, info.directory ? 0 : info.size, info.modified, info.created);
         if (result[j] != kNoEntry) (info.directory ? volume.folders : volume.files) += 1;
