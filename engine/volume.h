@@ -34,6 +34,7 @@ struct Volume {
     bool live = false;
     uint32_t rootEntry = kNoEntry;
     std::vector<uint32_t> recordMap;                       // record -> entry (FileTable)
+    uint32_t recordCount = 0;  // file-table records when last read; 0 = unknown (bounds journal record numbers)
     std::unordered_multimap<uint32_t, uint32_t> hardLinks;  // record -> further names (FileTable)
     uint64_t journalId = 0;
     uint64_t nextUsn = 0;

@@ -78,7 +78,11 @@ public:
     // Replaces everything of `slot` by the piece; empties the piece. False when the
     // slot is empty or out of range, or the merged pools would not fit.
     bool Ingest(int slot, Piece& piece);
-    void ApplyFile(Volume& volume, uint32_t record, bool inUse, const FileRec& info, const std::vector<NameRec>& rows,
+    // Reconciles one file record's entries with its fresh parse. False, changing
+    // nothing, when the record number lies beyond what the volume's file table
+    // can plausibly hold (see the volume's recordCount); the caller should read
+    // the volume again.
+    bool ApplyFile(Volume& volume, uint32_t record, bool inUse, const FileRec& info, const std::vector<NameRec>& rows,
                    const std::string& namePool, const std::string& foldedPool);
     void Compact();
     void ApplyExclusions();
