@@ -93,7 +93,7 @@ std::string RandomSearchName(std::mt19937& rng, bool folder) {
     return name;
 }
 
-void FillRandomIndex(Index& index, std::mt19937& rng, const RandomIndexSpec& spec) {
+void FillRandomIndex(Index& index, std::mt19937& rng, const RandomIndexShape& shape) {
     const char* const roots[] = {"C:", "D:", "\\\\srv\\share", "E:\\"};
     const int rootCount = 1 + static_cast<int>(rng() % 4);
     std::vector<uint32_t> folders;
@@ -103,14 +103,14 @@ void FillRandomIndex(Index& index, std::mt19937& rng, const RandomIndexSpec& spe
                                    EntryFlags::Directory | EntryFlags::VolumeRoot | SlotBits(r) | attrs, 0,
                                    RandomTime(rng), RandomTime(rng)));
     }
-    while (index.entries.size() < spec.entries) {
+    while (index.entries.size() < shape.entries) {
         const uint32_t added = AddRandom(index, rng, folders);
         if (added != kNoEntry && IsDir(index.entries[added])) folders.push_back(added);
     }
-    if (spec.mutate) {
-        for (size_t k = 0; k < spec.entries / 8; ++k) RandomChange(index, rng);
+    if (shape.mutate) {
+        for (size_t k = 0; k < shape.entries / 8; ++k) RandomChange(index, rng);
     }
-    if (spec.exclude && rng() % 3 != 0) {
+    if (shape.exclude && rng() % 3 != 0) {
         index.excluded = SomeFolderPaths(index, rng, 1 + rng() % 2);
         index.excludesDirty = true;
     }

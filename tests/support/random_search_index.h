@@ -12,14 +12,14 @@
 
 namespace ov::testing {
 
-struct RandomIndexSpec {
+struct RandomIndexShape {
     size_t entries = 1500;
     bool mutate = true;   // remove, rename, move and change entries after building
     bool exclude = true;  // exclude one or two folders
 };
 
 // Fills an empty index. Index lock not needed: the caller owns the index alone.
-void FillRandomIndex(Index& index, std::mt19937& rng, const RandomIndexSpec& spec);
+void FillRandomIndex(Index& index, std::mt19937& rng, const RandomIndexShape& shape);
 
 // One random change of the kinds FillRandomIndex makes (add, remove, rename,
 // move, new attributes/size/times). Caller holds the index lock exclusively.
