@@ -8,7 +8,7 @@ PACKAGES := g++ cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 xvfb xa
             libbenchmark-dev ntfs-3g clang libclang-rt-14-dev apt-file lz4 python3 util-linux
 NATIVE_PRESETS := native native-asan native-tsan
 
-.PHONY: deps run test test-native test-windows test-fuzz bench clean
+.PHONY: deps build-native run test test-native test-windows test-fuzz bench clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -32,11 +32,20 @@ test-fuzz: deps
 
 test: test-native test-windows test-fuzz
 
-bench: deps
-	cmake --preset native >/dev/null && cmake --build --preset native -j $(JOBS)
-	build/native/bin/ov_bench
+BENCH_FILTER ?= .
 
-run: deps bench
+build-native: deps
+	cmake --preset native >/dev/null && cmake --build --preset native -j $(JOBS)
+
+# Every benchmark; BENCH_FILTER narrows them (a Google Benchmark regex).
+bench: build-native
+	build/native/bin/ov_bench --benchmark_filter='$(BENCH_FILTER)'
+
+# Until the desktop application exists: build everything and run the search benchmark
+# over the 10-million-entry corpus, with its memory-bandwidth floor.
+run: build-native
+	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS)
+	build/native/bin/ov_bench --benchmark_filter='BM_(Search|Floor)_.*/entries:10000000/'
 
 clean:
 	rm -rf build
