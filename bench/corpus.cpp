@@ -226,4 +226,22 @@ bool FillIndex(Index& index, const std::vector<std::string_view>& paths, uint64_
     return PathsToEntries(paths, seed, list, error) && AddEntries(index, list, error);
 }
 
+bool CorpusOfSize(int64_t entries, CorpusSize& size) {
+    switch (entries) {
+        case 1000000:
+            size = CorpusSize::k1M;
+            return true;
+        case 3000000:
+            size = CorpusSize::k3M;
+            return true;
+        case 8000000:
+            size = CorpusSize::kFull;
+            return true;
+        case 10000000:
+            size = CorpusSize::k10M;
+            return true;
+    }
+    return false;
+}
+
 }  // namespace ov::bench

@@ -27,6 +27,8 @@ std::string CorpusDir();
 // none (several minutes; needs apt-file and lz4). Kept for the rest of the process;
 // a failed build is not retried. Null with an error text on failure.
 const Corpus* LoadCorpus(CorpusSize size, std::string& error);
+// The corpus whose nominal entry count is entries (1, 3, 8 or 10 million).
+bool CorpusOfSize(int64_t entries, CorpusSize& size);
 
 // Turns distinct absolute paths into entries: every top-level item becomes a volume
 // root ("C:", "D:", ...), a path with another path below it is a folder, missing parent

@@ -54,32 +54,13 @@ void BM_Index_Add(benchmark::State& state) {
 }
 BENCHMARK(BM_Index_Add)->ArgNames({"entries"})->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The corpus sizes by their nominal entry counts.
-bool CorpusOfSize(int64_t entries, ov::bench::CorpusSize& size) {
-    switch (entries) {
-        case 1000000:
-            size = ov::bench::CorpusSize::k1M;
-            return true;
-        case 3000000:
-            size = ov::bench::CorpusSize::k3M;
-            return true;
-        case 8000000:
-            size = ov::bench::CorpusSize::kFull;
-            return true;
-        case 10000000:
-            size = ov::bench::CorpusSize::k10M;
-            return true;
-    }
-    return false;
-}
-
 void BM_Index_AddCorpus(benchmark::State& state) {
     static std::map<int64_t, std::unique_ptr<EntryList>> lists;
     auto& list = lists[state.range(0)];
     if (!list) {
         ov::bench::CorpusSize size;
         std::string error;
-        if (!CorpusOfSize(state.range(0), size)) {
+        if (!ov::bench::CorpusOfSize(state.range(0), size)) {
             state.SkipWithError("no corpus of that size");
             return;
         }

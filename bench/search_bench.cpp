@@ -47,24 +47,6 @@ const QueryCase kQueries[] = {
     {"Dupe", "dupe:readme"},
 };
 
-bool CorpusOfSize(int64_t entries, ov::bench::CorpusSize& size) {
-    switch (entries) {
-        case 1000000:
-            size = ov::bench::CorpusSize::k1M;
-            return true;
-        case 3000000:
-            size = ov::bench::CorpusSize::k3M;
-            return true;
-        case 8000000:
-            size = ov::bench::CorpusSize::kFull;
-            return true;
-        case 10000000:
-            size = ov::bench::CorpusSize::k10M;
-            return true;
-    }
-    return false;
-}
-
 // One corpus index at a time (the 10M one takes gigabytes), with the tables every
 // query here needs already built, so each measurement is Run alone.
 Index* CorpusIndex(int64_t entries, std::string& error) {
@@ -73,7 +55,7 @@ Index* CorpusIndex(int64_t entries, std::string& error) {
     if (index && loadedEntries == entries) return index.get();
     index.reset();
     ov::bench::CorpusSize size;
-    if (!CorpusOfSize(entries, size)) {
+    if (!ov::bench::CorpusOfSize(entries, size)) {
         error = "no corpus of that size";
         return nullptr;
     }

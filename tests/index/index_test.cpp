@@ -13,8 +13,8 @@ namespace {
 
 using testing::AddNamed;
 using testing::CheckTotals;
-constexpr uint32_t kDir = EntryFlags::Directory;
-constexpr uint32_t kRoot = EntryFlags::Directory | EntryFlags::VolumeRoot;
+using testing::kDir;
+using testing::kRoot;
 
 size_t Notes(const Index& index, SortKey key, uint32_t entry) {
     const auto& p = index.pending[static_cast<size_t>(key)];

@@ -17,8 +17,8 @@ namespace {
 
 using testing::AddNamed;
 using testing::CheckTotals;
-constexpr uint32_t kDir = EntryFlags::Directory;
-constexpr uint32_t kRoot = EntryFlags::Directory | EntryFlags::VolumeRoot;
+using testing::kDir;
+using testing::kRoot;
 
 struct PieceRow {
     uint32_t record;

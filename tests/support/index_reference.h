@@ -8,6 +8,9 @@
 
 namespace ov::testing {
 
+constexpr uint32_t kDir = EntryFlags::Directory;
+constexpr uint32_t kRoot = EntryFlags::Directory | EntryFlags::VolumeRoot;
+
 struct FolderTotals {
     std::vector<uint64_t> size;
     std::vector<uint32_t> childCount;
