@@ -99,14 +99,22 @@ void SetCounters(benchmark::State& state, const Index& index, size_t hits) {
     state.counters["search_bytes_per_entry"] = static_cast<double>(SearchBytes(index)) / n;
 }
 
-void SearchQuery(benchmark::State& state, const char* text, SortKey sort) {
+// The corpus index of the benchmark's size with its thread count set; null (the
+// benchmark skipped with the reason) when the corpus can't be had.
+Index* BenchIndex(benchmark::State& state) {
     std::string error;
     Index* index = CorpusIndex(state.range(0), error);
     if (!index) {
         state.SkipWithError(error.c_str());
-        return;
+        return nullptr;
     }
     index->pool.SetThreadsInUse(static_cast<int>(state.range(1)));
+    return index;
+}
+
+void SearchQuery(benchmark::State& state, const char* text, SortKey sort) {
+    Index* index = BenchIndex(state);
+    if (!index) return;
     ov::SearchOptions options;
     options.sort = static_cast<int>(sort);
     ov::Query query = ov::ParseQuery(text, options);
@@ -127,13 +135,8 @@ void SearchQuery(benchmark::State& state, const char* text, SortKey sort) {
 
 // Floor 1: every byte of the folded pool read once, on the pool's threads.
 void FloorPoolPass(benchmark::State& state) {
-    std::string error;
-    Index* index = CorpusIndex(state.range(0), error);
-    if (!index) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    index->pool.SetThreadsInUse(static_cast<int>(state.range(1)));
+    Index* index = BenchIndex(state);
+    if (!index) return;
     std::shared_lock<std::shared_mutex> hold(index->lock);
     const std::string& pool = index->folded;
     const int tasks = static_cast<int>((pool.size() + (1 << 20) - 1) >> 20);
@@ -160,13 +163,8 @@ void FloorPoolPass(benchmark::State& state) {
 // mapped to entries, then put in name order by rank (or by walking the order when
 // they are many), with no filter and no term test.
 void FloorScan(benchmark::State& state, const std::string& needle) {
-    std::string error;
-    Index* index = CorpusIndex(state.range(0), error);
-    if (!index) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    index->pool.SetThreadsInUse(static_cast<int>(state.range(1)));
+    Index* index = BenchIndex(state);
+    if (!index) return;
     std::shared_lock<std::shared_mutex> hold(index->lock);
     const auto n = static_cast<uint32_t>(index->entries.size());
     const uint32_t block = ov::Searcher::kBlock;
