@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "bench/synthetic.h"
-#include "engine/volume.h"
+#include "index/volume_maps.h"
 #include "index/index.h"
 
 namespace ov::bench {
@@ -16,8 +16,8 @@ constexpr size_t kBigPieceEntries = 2000000;
 
 struct BigIndex {
     Index index;
-    Volume c;  // slot 0: added one entry at a time
-    Volume d;  // slot 1: ingested whole from a piece
+    VolumeMaps c;  // slot 0: added one entry at a time
+    VolumeMaps d;  // slot 1: ingested whole from a piece
 };
 
 // Slot 0 holds kBigEntries - kBigPieceEntries synthetic entries, slot 1 a piece

@@ -18,14 +18,13 @@
 #include <vector>
 
 #include "index/entry.h"
+#include "index/file_record.h"
 #include "index/platform.h"
 #include "index/pool.h"
+#include "index/volume_maps.h"
 
 namespace ov {
 
-struct Volume;
-struct FileRec;
-struct NameRec;
 
 class Index {
 public:
@@ -82,7 +81,7 @@ public:
     // nothing, when the record number lies beyond what the volume's file table
     // can plausibly hold (see the volume's recordCount); the caller should read
     // the volume again.
-    bool ApplyFile(Volume& volume, uint32_t record, bool inUse, const FileRec& info, const std::vector<NameRec>& rows,
+    bool ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const FileRec& info, const std::vector<NameRec>& rows,
                    const std::string& namePool, const std::string& foldedPool);
     void Compact();
     void ApplyExclusions();
@@ -118,7 +117,7 @@ public:
     std::vector<Entry> entries;
     std::string names;
     std::string folded;
-    std::vector<Volume*> volumes;  // not owned
+    std::vector<VolumeMaps*> volumes;  // not owned
     Pool pool;
     uint64_t epoch = 1;
     uint64_t changes = 0;

@@ -16,8 +16,6 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "engine/file_record.h"
-#include "engine/volume.h"
 #include "index/index.h"
 #include "index/text.h"
 
@@ -72,7 +70,7 @@ uint64_t Decrease(uint64_t count, uint64_t by) {
 
 // Removes entry (and, for a folder, what Remove takes with it) and lowers the
 // volume's counts by the type of every entry that goes.
-void RemoveCounted(Index& index, Volume& volume, uint32_t entry) {
+void RemoveCounted(Index& index, VolumeMaps& volume, uint32_t entry) {
     const auto& entries = index.entries;
     if (entry >= entries.size() || IsDeleted(entries[entry])) return;
     uint64_t files = IsDir(entries[entry]) ? 0 : 1;
@@ -214,7 +212,7 @@ uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
     index.ComputeExtHashes();
 
     auto map = [&](uint32_t v) { return v < n ? renumber[v] : kNoEntry; };
-    for (Volume* volume : index.volumes) {
+    for (VolumeMaps* volume : index.volumes) {
         if (volume == nullptr) continue;
         volume->rootEntry = map(volume->rootEntry);
         for (uint32_t& v : volume->recordMap) v = map(v);
@@ -335,7 +333,7 @@ bool Index::Ingest(int slot, Piece& piece) {
         uint64_t{folded.size()} + piece.folded.size() > kMaxPoolBytes)
         return false;
     if (!PieceIsSound(piece)) return false;
-    Volume& volume = *volumes[slot];
+    VolumeMaps& volume = *volumes[slot];
 
     for (Entry& e : entries) {
         if (!IsDeleted(e) && SlotOf(e.flags) == slot) {
@@ -384,7 +382,7 @@ bool Index::Ingest(int slot, Piece& piece) {
     return true;
 }
 
-bool Index::ApplyFile(Volume& volume, uint32_t record, bool inUse, const FileRec& info,
+bool Index::ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const FileRec& info,
                       const std::vector<NameRec>& rows, const std::string& namePool, const std::string& foldedPool) {
     auto usable = [this](uint32_t e) { return e != kNoEntry && e < entries.size() && !IsDeleted(entries[e]); };
     const auto attributes = static_cast<uint16_t>(info.attributes & EntryFlags::AttributeMask);

@@ -5,8 +5,8 @@
 #include <random>
 #include <set>
 
-#include "engine/file_record.h"
-#include "engine/volume.h"
+#include "index/file_record.h"
+#include "index/volume_maps.h"
 #include "index/index.h"
 #include "index/text.h"
 #include "tests/support/index_reference.h"
@@ -77,7 +77,7 @@ struct Batch {
 
 struct OneVolume {
     Index index;
-    std::unique_ptr<Volume> volume = std::make_unique<Volume>();
+    std::unique_ptr<VolumeMaps> volume = std::make_unique<VolumeMaps>();
     OneVolume() {
         volume->kind = VolumeKind::FileTable;
         index.volumes = {volume.get()};
@@ -85,7 +85,7 @@ struct OneVolume {
 };
 
 // Empty when the volume's counts equal the live entries of its slot (roots aside).
-std::string CheckCounts(const Index& index, const Volume& volume) {
+std::string CheckCounts(const Index& index, const VolumeMaps& volume) {
     uint64_t files = 0;
     uint64_t folders = 0;
     for (const Entry& e : index.entries) {
@@ -97,7 +97,7 @@ std::string CheckCounts(const Index& index, const Volume& volume) {
            std::to_string(files) + "/" + std::to_string(folders);
 }
 
-std::vector<uint32_t> EntriesOf(const Volume& volume, uint32_t record) {
+std::vector<uint32_t> EntriesOf(const VolumeMaps& volume, uint32_t record) {
     std::vector<uint32_t> out;
     if (record < volume.recordMap.size() && volume.recordMap[record] != kNoEntry)
         out.push_back(volume.recordMap[record]);
@@ -161,7 +161,7 @@ TEST(Merge, ApplyFileReconcilesEachCase) {
         Index::Piece piece = MakePiece(kDisk, 100);
         ASSERT_TRUE(v.index.Ingest(0, piece));
         Index& index = v.index;
-        Volume& volume = *v.volume;
+        VolumeMaps& volume = *v.volume;
         if (c.goneFirst) {
             ASSERT_TRUE(index.ApplyFile(volume, c.goneFirst, false, FileRec{}, {}, "", ""));
         }
@@ -214,7 +214,7 @@ TEST(Merge, ApplyFileKeepsCountsAndTotalsUnderRandomRecords) {
         std::mt19937_64 rng(seed);
         OneVolume v;
         Index& index = v.index;
-        Volume& volume = *v.volume;
+        VolumeMaps& volume = *v.volume;
         Index::Piece piece = testing::RandomPiece(rng, "C:", 800);
         ASSERT_TRUE(index.Ingest(0, piece));
         const auto records = static_cast<uint32_t>(volume.recordMap.size() + 40);
@@ -246,8 +246,8 @@ TEST(Merge, ApplyFileKeepsCountsAndTotalsUnderRandomRecords) {
 TEST(Merge, IngestReplacesTheSlotAndRecomputesEveryFolder) {
     std::mt19937_64 rng(7);
     Index index;
-    Volume c;
-    Volume d;
+    VolumeMaps c;
+    VolumeMaps d;
     c.kind = VolumeKind::FileTable;
     d.kind = VolumeKind::Folders;
     d.slot = 1;
@@ -370,7 +370,7 @@ TEST(Merge, CompactRenumbersTablesMapsAndCounts) {
     std::mt19937_64 rng(11);
     OneVolume v;
     Index& index = v.index;
-    Volume& volume = *v.volume;
+    VolumeMaps& volume = *v.volume;
     Index::Piece piece = testing::RandomPiece(rng, "C:", 600);
     ASSERT_TRUE(index.Ingest(0, piece));
     std::vector<std::string> byRecord(volume.recordMap.size());

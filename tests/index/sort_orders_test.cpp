@@ -6,7 +6,7 @@
 #include <random>
 #include <tuple>
 
-#include "engine/volume.h"
+#include "index/volume_maps.h"
 #include "index/index.h"
 #include "index/text.h"
 #include "tests/support/index_reference.h"
@@ -99,8 +99,8 @@ std::string CheckOrder(const Index& index, SortKey key) {
 // Two volumes in slots 0 and 1, one ingested from a piece and one built by Add.
 struct TwoVolumes {
     Index index;
-    std::unique_ptr<Volume> c = std::make_unique<Volume>();
-    std::unique_ptr<Volume> d = std::make_unique<Volume>();
+    std::unique_ptr<VolumeMaps> c = std::make_unique<VolumeMaps>();
+    std::unique_ptr<VolumeMaps> d = std::make_unique<VolumeMaps>();
 
     explicit TwoVolumes(std::mt19937_64& rng, size_t perVolume) {
         c->kind = VolumeKind::FileTable;

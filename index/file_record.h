@@ -1,9 +1,9 @@
-// Parsed NTFS FILE records, shared by the file-table read and the change journal.
+// Parsed NTFS FILE records as the index consumes them: one FileRec per record and
+// one NameRec per kept name. Made by the file-table reader and the change journal,
+// reconciled into the index by Index::ApplyFile.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 namespace ov {
 

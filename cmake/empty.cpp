@@ -1,0 +1,1 @@
+// Lets a library whose folder holds no sources yet still build.
