@@ -5,10 +5,10 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 PACKAGES := g++ cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest libgtest-dev \
-            libbenchmark-dev ntfs-3g clang libclang-rt-14-dev apt-file lz4 python3 util-linux
+            libbenchmark-dev ntfs-3g clang clang-format libclang-rt-14-dev apt-file lz4 python3 util-linux
 NATIVE_PRESETS := native native-asan native-tsan
 
-.PHONY: deps build-native run test test-native test-windows test-fuzz bench clean
+.PHONY: deps build-native run test test-format test-native test-windows test-fuzz bench clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -30,7 +30,12 @@ test-fuzz: deps
 	cmake --preset fuzz -DOV_FUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null && cmake --build --preset fuzz -j $(JOBS) && \
 		ctest --preset fuzz
 
-test: test-native test-windows test-fuzz
+# Every C++ file as clang-format would write it.
+test-format: deps
+	@bad=$$(git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run 2>&1 | grep -o '^[^:]*:[0-9]*:[0-9]*: warning' | cut -d: -f1 | sort -u); \
+	if [ -n "$$bad" ]; then echo "clang-format differs in:" $$bad; exit 1; fi
+
+test: test-format test-native test-windows test-fuzz
 
 BENCH_FILTER ?= .
 

@@ -26,21 +26,7 @@ Index::Piece PieceOf(const EntryList& list) {
     piece.recordMap.assign(list.entries.size() + 24, kNoEntry);
     for (size_t i = 0; i < list.entries.size(); ++i) {
         const EntrySpec& s = list.entries[i];
-        Entry e{};
-        e.parent = s.parent;
-        e.nameOffset = static_cast<uint32_t>(piece.names.size());
-        e.nameLength = s.nameLength;
-        e.foldedOffset = static_cast<uint32_t>(piece.folded.size());
-        e.foldedLength = s.foldedLength;
-        e.flags = s.flags;
-        e.size = s.size;
-        e.modified = s.modified;
-        e.created = s.created;
-        piece.names.append(list.NameOf(s));
-        piece.names.push_back('\0');
-        piece.folded.append(list.FoldedOf(s));
-        piece.folded.push_back('\0');
-        piece.entries.push_back(e);
+        piece.Add(s.parent, list.NameOf(s), list.FoldedOf(s), s.flags, s.size, s.modified, s.created);
         const auto entry = static_cast<uint32_t>(i);
         if (s.parent == kNoEntry) {
             piece.root = entry;

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "bench/synthetic.h"
-#include "index/volume_maps.h"
 #include "index/index.h"
+#include "index/volume_maps.h"
 
 namespace ov::bench {
 

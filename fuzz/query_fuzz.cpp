@@ -86,7 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(q.groups.size() == (filterGroup ? 1u : 0u));
     // The parse is a pure function of its input under a fixed clock.
     ov::Query again = ov::ParseQuery(text, options);
-    Check(again.groups.size() == q.groups.size() && again.error == q.error &&
-          again.highlightWords == q.highlightWords);
+    Check(again.groups.size() == q.groups.size() && again.error == q.error && again.highlightWords == q.highlightWords);
     return 0;
 }

@@ -14,10 +14,10 @@ struct Entry {
     uint32_t foldedOffset;  // into Index::folded
     uint16_t nameLength;    // UTF-8 bytes, NUL excluded
     uint16_t foldedLength;
-    uint32_t flags;         // EntryFlags
-    uint32_t childCount;    // live children (folders)
-    uint64_t size;          // file: bytes; folder: live files below it
-    uint64_t modified;      // FILETIME, UTC
+    uint32_t flags;       // EntryFlags
+    uint32_t childCount;  // live children (folders)
+    uint64_t size;        // file: bytes; folder: live files below it
+    uint64_t modified;    // FILETIME, UTC
     uint64_t created;
 };
 static_assert(sizeof(Entry) == 48, "Entry is stored byte for byte");
@@ -45,10 +45,18 @@ constexpr uint32_t Offline = 0x1000;
 constexpr uint32_t Encrypted = 0x4000;
 }  // namespace FileAttr
 
-inline int SlotOf(uint32_t flags) { return static_cast<int>((flags & EntryFlags::SlotMask) >> EntryFlags::SlotShift); }
-inline uint32_t SlotBits(int slot) { return (static_cast<uint32_t>(slot) << EntryFlags::SlotShift) & EntryFlags::SlotMask; }
-inline bool IsDir(const Entry& e) { return (e.flags & EntryFlags::Directory) != 0; }
-inline bool IsDeleted(const Entry& e) { return (e.flags & EntryFlags::Deleted) != 0; }
+inline int SlotOf(uint32_t flags) {
+    return static_cast<int>((flags & EntryFlags::SlotMask) >> EntryFlags::SlotShift);
+}
+inline uint32_t SlotBits(int slot) {
+    return (static_cast<uint32_t>(slot) << EntryFlags::SlotShift) & EntryFlags::SlotMask;
+}
+inline bool IsDir(const Entry& e) {
+    return (e.flags & EntryFlags::Directory) != 0;
+}
+inline bool IsDeleted(const Entry& e) {
+    return (e.flags & EntryFlags::Deleted) != 0;
+}
 
 // Sort keys of the result list; Type orders as Extension, RunCount descends.
 enum class SortKey : int { Name = 0, Path, Size, Extension, DateModified, DateCreated, Type, RunCount };

@@ -13,16 +13,40 @@ Index::Index() : pool(static_cast<int>(std::thread::hardware_concurrency())) {}
 Index::~Index() = default;
 
 uint32_t Index::ExtHashOfFolded(const char* foldedName, size_t length, bool directory) {
-    if (directory || length == 0) return 0;
-    size_t dot = length;
-    for (size_t i = length; i-- > 0;) {
-        if (foldedName[i] == '.') {
-            dot = i;
-            break;
-        }
-    }
-    if (dot == length || dot == 0 || dot + 1 == length) return 0;
-    return ExtensionHash(foldedName + dot + 1, length - dot - 1);
+    if (directory) return 0;
+    const std::string_view ext = FoldedExtension(std::string_view(foldedName, length));
+    return ext.empty() ? 0 : ExtensionHash(ext.data(), ext.size());
+}
+
+uint32_t Index::Piece::Add(uint32_t parent, std::string_view name, std::string_view foldedName, uint32_t flags,
+                           uint64_t size, uint64_t modified, uint64_t created) {
+    if (name.size() > kMaxNameBytes || foldedName.size() > kMaxNameBytes || entries.size() >= kNoEntry ||
+        names.size() + name.size() + 1 > kMaxPoolBytes + 1 || folded.size() + foldedName.size() + 1 > kMaxPoolBytes + 1)
+        return kNoEntry;
+    Entry e{};
+    e.parent = parent;
+    e.nameOffset = static_cast<uint32_t>(names.size());
+    e.foldedOffset = static_cast<uint32_t>(folded.size());
+    e.nameLength = static_cast<uint16_t>(name.size());
+    e.foldedLength = static_cast<uint16_t>(foldedName.size());
+    e.flags = flags;
+    e.size = size;
+    e.modified = modified;
+    e.created = created;
+    names.append(name);
+    names.push_back('\0');
+    folded.append(foldedName);
+    folded.push_back('\0');
+    entries.push_back(e);
+    return static_cast<uint32_t>(entries.size() - 1);
+}
+
+std::string_view Index::CachedPath(uint32_t folder) const {
+    if (folder >= pathOffset.size() || folder >= pathLength.size() || pathOffset[folder] == kNoEntry) return {};
+    const size_t offset = pathOffset[folder];
+    if (offset >= pathBuffer.size()) return {};
+    return std::string_view(pathBuffer.data() + offset,
+                            std::min<size_t>(pathLength[folder], pathBuffer.size() - offset));
 }
 
 void Index::NoteKey(SortKey key, uint32_t entry) {
@@ -55,8 +79,8 @@ bool Index::PoolsFit(size_t nameBytes, size_t foldedBytes) const {
     return names.size() + nameBytes + 1 <= kMaxPoolBytes + 1 && folded.size() + foldedBytes + 1 <= kMaxPoolBytes + 1;
 }
 
-uint32_t Index::Add(uint32_t parent, const char* name, size_t nameLength, const std::string& foldedName,
-                    uint32_t flags, uint64_t size, uint64_t modified, uint64_t created) {
+uint32_t Index::Add(uint32_t parent, const char* name, size_t nameLength, const std::string& foldedName, uint32_t flags,
+                    uint64_t size, uint64_t modified, uint64_t created) {
     if (nameLength > kMaxNameBytes || foldedName.size() > kMaxNameBytes || !PoolsFit(nameLength, foldedName.size()) ||
         entries.size() >= kNoEntry)
         return kNoEntry;
@@ -101,25 +125,12 @@ void Index::Remove(uint32_t entry) {
     if (entry >= entries.size() || IsDeleted(entries[entry])) return;
     const Entry& e = entries[entry];
     if (IsDir(e) && e.childCount > 0) {
-        // No child lists: find the subtree by walking every entry's parent chain.
-        const auto count = static_cast<uint32_t>(entries.size());
-        for (uint32_t j = 0; j < count; ++j) {
-            if (j == entry || IsDeleted(entries[j])) continue;
-            uint32_t cur = entries[j].parent;
-            bool below = false;
-            for (int depth = 0; depth < kMaxDepth && cur != kNoEntry && cur < count; ++depth) {
-                if (cur == entry) {
-                    below = true;
-                    break;
-                }
-                cur = entries[cur].parent;
-            }
-            if (!below) continue;
+        ForEachBelow(entry, [this](uint32_t j) {
             entries[j].flags |= EntryFlags::Deleted;
             changes += 1;
             deletedCount += 1;
             NoteAllKeys(j);
-        }
+        });
     }
     const uint32_t parent = entries[entry].parent;
     if (parent != kNoEntry && parent < entries.size()) {
@@ -137,7 +148,8 @@ bool Index::Rename(uint32_t entry, uint32_t newParent, const std::string& name, 
     Entry& e = entries[entry];
     const bool nameChanged = name.size() != e.nameLength || names.compare(e.nameOffset, e.nameLength, name) != 0;
     if (nameChanged) {
-        if (name.size() > kMaxNameBytes || foldedName.size() > kMaxNameBytes || !PoolsFit(name.size(), foldedName.size()))
+        if (name.size() > kMaxNameBytes || foldedName.size() > kMaxNameBytes ||
+            !PoolsFit(name.size(), foldedName.size()))
             return false;
         e.nameOffset = static_cast<uint32_t>(names.size());
         e.foldedOffset = static_cast<uint32_t>(folded.size());
@@ -152,7 +164,8 @@ bool Index::Rename(uint32_t entry, uint32_t newParent, const std::string& name, 
             e.flags |= EntryFlags::NameChanged;
             changedNames.push_back(entry);
         }
-        if (entry < extHashes.size()) extHashes[entry] = ExtHashOfFolded(foldedName.data(), foldedName.size(), IsDir(e));
+        if (entry < extHashes.size())
+            extHashes[entry] = ExtHashOfFolded(foldedName.data(), foldedName.size(), IsDir(e));
     }
     if (!nameChanged && newParent == e.parent) return true;
 
@@ -281,6 +294,8 @@ std::string Index::Path(uint32_t entry, bool fromParent) const {
     return out;
 }
 
-WString Index::PathW(uint32_t entry, bool fromParent) const { return ToWide(Path(entry, fromParent)); }
+WString Index::PathW(uint32_t entry, bool fromParent) const {
+    return ToWide(Path(entry, fromParent));
+}
 
 }  // namespace ov

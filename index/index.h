@@ -25,7 +25,6 @@
 
 namespace ov {
 
-
 class Index {
 public:
     // Limits of the record format: 16-bit name lengths, 32-bit pool offsets.
@@ -40,11 +39,17 @@ public:
         std::vector<Entry> entries;  // piece-local parents; offsets into the piece's pools
         std::string names;           // each name followed by one NUL
         std::string folded;
-        std::vector<uint32_t> recordMap;                         // record -> piece entry of its first name
-        std::vector<std::pair<uint32_t, uint32_t>> hardLinks;    // further names: (record, piece entry)
+        std::vector<uint32_t> recordMap;                       // record -> piece entry of its first name
+        std::vector<std::pair<uint32_t, uint32_t>> hardLinks;  // further names: (record, piece entry)
         uint32_t root = kNoEntry;
         uint64_t files = 0;
         uint64_t folders = 0;
+
+        // Appends one entry, its name and folded name each followed by one NUL;
+        // returns its piece number, or kNoEntry (nothing added) when a name is too
+        // long or a pool would pass kMaxPoolBytes. The counts are the caller's.
+        uint32_t Add(uint32_t parent, std::string_view name, std::string_view folded, uint32_t flags, uint64_t size,
+                     uint64_t modified, uint64_t created);
     };
 
     Index();
@@ -60,12 +65,38 @@ public:
                  uint64_t size, uint64_t modified, uint64_t created);
     // Flags the entry and, for a folder, its whole subtree Deleted.
     void Remove(uint32_t entry);
+    // Remove, lowering the volume's file and folder counts by every entry that goes.
+    void RemoveCounted(VolumeMaps& volume, uint32_t entry);
     // Renames and/or moves one entry. False, changing nothing, when the new name
     // does not fit the record format.
     bool Rename(uint32_t entry, uint32_t newParent, const std::string& name, const std::string& folded);
     void SetMeta(uint32_t entry, uint64_t size, uint64_t modified, uint64_t created, uint16_t attributes);
 
+    // Calls fn(entry) for every live entry other than folder that has folder among
+    // its first 256 ancestors: the subtree Remove takes with it. One pass over the
+    // table, as there are no child lists.
+    template <class Fn>
+    void ForEachBelow(uint32_t folder, Fn&& fn) const {
+        const auto count = static_cast<uint32_t>(entries.size());
+        for (uint32_t j = 0; j < count; ++j) {
+            if (j == folder || IsDeleted(entries[j])) continue;
+            uint32_t cur = entries[j].parent;
+            for (int depth = 0; depth < kMaxDepth && cur != kNoEntry && cur < count; ++depth) {
+                if (cur == folder) {
+                    fn(j);
+                    break;
+                }
+                cur = entries[cur].parent;
+            }
+        }
+    }
+
+    // Sets every folder's size and child count from scratch (see merge.cpp).
+    void RecomputeFolderTotals();
+
     void CachePathOf(uint32_t folder);
+    // A folder's cached folded path; empty outside the (possibly incomplete) cache.
+    std::string_view CachedPath(uint32_t folder) const;
     void BuildAllDirPaths();
     void ComputeExtHashes();
     // Full path from the names as written; fromParent starts at the parent. Shared lock.
@@ -81,8 +112,8 @@ public:
     // nothing, when the record number lies beyond what the volume's file table
     // can plausibly hold (see the volume's recordCount); the caller should read
     // the volume again.
-    bool ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const FileRec& info, const std::vector<NameRec>& rows,
-                   const std::string& namePool, const std::string& foldedPool);
+    bool ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const FileRec& info,
+                   const std::vector<NameRec>& rows, const std::string& namePool, const std::string& foldedPool);
     void Compact();
     void ApplyExclusions();
 

@@ -17,8 +17,8 @@
 #include <cstring>
 #include <locale>
 
+#include "index/matcher.h"
 #include "index/mem_mem.h"
-#include "index/searcher.h"
 #include "index/text.h"
 
 namespace ov {
@@ -42,14 +42,6 @@ bool FindSubstring(std::string_view hay, const std::string& text, bool wholeWord
         from = pos + 1;
     }
     return false;
-}
-
-// The extension as the index hashes it: bytes after the last dot, none when the
-// dot is the first or the last byte.
-std::string_view ExtensionOf(std::string_view foldedName) {
-    const size_t dot = foldedName.rfind('.');
-    if (dot == std::string_view::npos || dot == 0 || dot + 1 == foldedName.size()) return {};
-    return foldedName.substr(dot + 1);
 }
 
 // Longest run between wildcard characters; the first on equal lengths.
@@ -83,7 +75,7 @@ bool GroupNeedles(const std::vector<Term>& group, std::vector<std::string>& need
                 needle = LongestWildcardRun(t.caseSensitive ? FoldCaseUtf8(t.text) : t.text);
                 break;
             case TermKind::Regex:
-                needle = Searcher::LongestRegexLiteral(t.text);
+                needle = Matcher::LongestRegexLiteral(t.text);
                 break;
             case TermKind::Extension:
                 if (t.exts.size() > 4) return false;
@@ -127,17 +119,15 @@ bool WildcardMatch(std::string_view hay, std::string_view pattern) {
     return p == pattern.size();
 }
 
-std::string_view Searcher::FoldedPath(uint32_t entry, MatchScratch& scratch) const {
+std::string_view Matcher::FoldedPath(uint32_t entry, MatchScratch& scratch) const {
     if (scratch.foldedFor != entry) {
-        const Index& idx = *index;
+        const Index& idx = index;
         const Entry& e = idx.entries[entry];
         scratch.foldedPath.clear();
-        const uint32_t parent = e.parent;
-        if (parent != kNoEntry && parent < idx.pathOffset.size() && parent < idx.pathLength.size() &&
-            idx.pathOffset[parent] != kNoEntry) {
-            const size_t length = idx.pathLength[parent];
-            scratch.foldedPath.append(idx.pathBuffer, idx.pathOffset[parent], length);
-            if (length == 0 || scratch.foldedPath.back() != '\\') scratch.foldedPath.push_back('\\');
+        if (e.parent != kNoEntry && e.parent < idx.pathOffset.size() && idx.pathOffset[e.parent] != kNoEntry) {
+            const std::string_view parentPath = idx.CachedPath(e.parent);
+            scratch.foldedPath.append(parentPath);
+            if (parentPath.empty() || parentPath.back() != '\\') scratch.foldedPath.push_back('\\');
         }
         scratch.foldedPath.append(idx.FoldedOf(entry));
         scratch.foldedFor = entry;
@@ -145,9 +135,9 @@ std::string_view Searcher::FoldedPath(uint32_t entry, MatchScratch& scratch) con
     return scratch.foldedPath;
 }
 
-std::string_view Searcher::WrittenPath(uint32_t entry, MatchScratch& scratch) const {
+std::string_view Matcher::WrittenPath(uint32_t entry, MatchScratch& scratch) const {
     if (scratch.writtenFor != entry) {
-        scratch.writtenPath = index->Path(entry, false);
+        scratch.writtenPath = index.Path(entry, false);
         scratch.writtenFor = entry;
     }
     return scratch.writtenPath;
@@ -166,11 +156,11 @@ struct CachedCaseTraits : std::regex_traits<char> {
     const std::ctype<char>* ctype;
 };
 
-struct Searcher::LinearPattern {
+struct Matcher::LinearPattern {
     std::basic_regex<char, CachedCaseTraits> regex;
 };
 
-std::shared_ptr<const Searcher::LinearPattern> Searcher::CompileLinear(const Term& term) {
+std::shared_ptr<const Matcher::LinearPattern> Matcher::CompileLinear(const Term& term) {
 #if defined(__GLIBCXX__)
     if (!term.regex) return nullptr;
     // An expression that starts with '^' and has no alternative can only match at
@@ -188,7 +178,7 @@ std::shared_ptr<const Searcher::LinearPattern> Searcher::CompileLinear(const Ter
 #endif
 }
 
-bool Searcher::RegexFind(const Term& term, std::string_view hay) const {
+bool Matcher::RegexFind(const Term& term, std::string_view hay) const {
     if (!term.regex) return false;
     try {
         const LinearPattern* linear = nullptr;
@@ -216,8 +206,8 @@ bool Searcher::RegexFind(const Term& term, std::string_view hay) const {
     }
 }
 
-bool Searcher::NameMatch(const Term& t, uint32_t entry, MatchScratch& scratch) const {
-    const Index& idx = *index;
+bool Matcher::NameMatch(const Term& t, uint32_t entry, MatchScratch& scratch) const {
+    const Index& idx = index;
     const Entry& e = idx.entries[entry];
     if (t.kind == TermKind::Substring && t.matchPath && !t.caseSensitive && !t.wholeWord && t.folderMatch &&
         entry < t.folderMatch->size()) {
@@ -254,14 +244,14 @@ bool Searcher::NameMatch(const Term& t, uint32_t entry, MatchScratch& scratch) c
     }
 }
 
-bool Searcher::RawMatch(const Term& t, uint32_t entry, MatchScratch& scratch) const {
-    const Entry& e = index->entries[entry];
+bool Matcher::RawMatch(const Term& t, uint32_t entry, MatchScratch& scratch) const {
+    const Entry& e = index.entries[entry];
     const bool isDir = IsDir(e);
     if ((t.selector == 1 && isDir) || (t.selector == 2 && !isDir)) return false;
     switch (t.kind) {
         case TermKind::Extension: {
             if (isDir) return false;
-            const std::string_view ext = ExtensionOf(index->FoldedOf(entry));
+            const std::string_view ext = FoldedExtension(index.FoldedOf(entry));
             if (ext.empty()) return false;
             const auto it = std::lower_bound(t.exts.begin(), t.exts.end(), ext,
                                              [](const std::string& a, std::string_view b) { return a < b; });
@@ -290,11 +280,34 @@ bool Searcher::RawMatch(const Term& t, uint32_t entry, MatchScratch& scratch) co
     }
 }
 
-bool Searcher::Match(const Term& term, uint32_t entry, MatchScratch& scratch) const {
+bool Matcher::Match(const Term& term, uint32_t entry, MatchScratch& scratch) const {
     return RawMatch(term, entry, scratch) != term.negate;
 }
 
-bool Searcher::CollectNeedles(const Query& query, std::vector<std::string>& out) {
+bool Matcher::Matches(const Query& query, uint32_t entry, MatchScratch& scratch) const {
+    for (const auto& group : query.groups) {
+        bool any = false;
+        for (const Term& t : group) {
+            if (Match(t, entry, scratch)) {
+                any = true;
+                break;
+            }
+        }
+        if (!any) return false;
+    }
+    return true;
+}
+
+void Matcher::Prepare(const Query& query) {
+    linearRegexes.clear();
+    for (const auto& group : query.groups) {
+        for (const Term& t : group) {
+            if (t.kind == TermKind::Regex && t.regex) linearRegexes.push_back({t.regex.get(), CompileLinear(t)});
+        }
+    }
+}
+
+bool Matcher::CollectNeedles(const Query& query, std::vector<std::string>& out) {
     out.clear();
     size_t best = 0;
     std::vector<std::string> needles;
@@ -310,7 +323,7 @@ bool Searcher::CollectNeedles(const Query& query, std::vector<std::string>& out)
     return !out.empty() && best > 1;
 }
 
-std::string Searcher::LongestRegexLiteral(const std::string& pattern) {
+std::string Matcher::LongestRegexLiteral(const std::string& pattern) {
     if (pattern.find('|') != std::string::npos) return {};
     std::string run;
     std::string best;
@@ -359,7 +372,7 @@ std::string Searcher::LongestRegexLiteral(const std::string& pattern) {
     return best.size() >= 2 ? best : std::string();
 }
 
-bool Searcher::ExtHashes(const Query& query, std::vector<uint32_t>& out) {
+bool Matcher::ExtHashes(const Query& query, std::vector<uint32_t>& out) {
     out.clear();
     bool found = false;
     std::vector<uint32_t> list;
@@ -380,28 +393,6 @@ bool Searcher::ExtHashes(const Query& query, std::vector<uint32_t>& out) {
         }
     }
     return !out.empty();
-}
-
-bool Searcher::RangeKey(const Query& query, SortKey& key, const Term** term) {
-    for (const auto& group : query.groups) {
-        if (group.size() != 1 || group[0].negate) continue;
-        switch (group[0].kind) {
-            case TermKind::Size:
-                key = SortKey::Size;
-                break;
-            case TermKind::Modified:
-                key = SortKey::DateModified;
-                break;
-            case TermKind::Created:
-                key = SortKey::DateCreated;
-                break;
-            default:
-                continue;
-        }
-        if (term) *term = &group[0];
-        return true;
-    }
-    return false;
 }
 
 }  // namespace ov

@@ -28,10 +28,6 @@ constexpr uint64_t kMapGrowth = 4096;
 // grow by this many records when it was small, before a number counts as bogus.
 constexpr uint64_t kRecordHeadroom = uint64_t{1} << 20;
 
-uint64_t NameKey(uint32_t parent, const char* foldedName, size_t length) {
-    return (static_cast<uint64_t>(parent) << 32) | Fnv1a32(foldedName, length);
-}
-
 // The bytes a pool really holds at [offset, offset + length).
 std::string_view Cut(const std::string& pool, uint64_t offset, uint64_t length) {
     if (offset >= pool.size()) return {};
@@ -62,37 +58,6 @@ bool IsBelowIn(const std::vector<Entry>& entries, uint32_t entry, uint32_t ances
         entry = entries[entry].parent;
     }
     return false;
-}
-
-uint64_t Decrease(uint64_t count, uint64_t by) {
-    return count - std::min(count, by);
-}
-
-// Removes entry (and, for a folder, what Remove takes with it) and lowers the
-// volume's counts by the type of every entry that goes.
-void RemoveCounted(Index& index, VolumeMaps& volume, uint32_t entry) {
-    const auto& entries = index.entries;
-    if (entry >= entries.size() || IsDeleted(entries[entry])) return;
-    uint64_t files = IsDir(entries[entry]) ? 0 : 1;
-    uint64_t folders = 1 - files;
-    if (IsDir(entries[entry]) && entries[entry].childCount > 0) {
-        // The same subtree rule Remove applies: entry among the first 256 ancestors.
-        const auto n = static_cast<uint32_t>(entries.size());
-        for (uint32_t j = 0; j < n; ++j) {
-            if (j == entry || IsDeleted(entries[j])) continue;
-            uint32_t cur = entries[j].parent;
-            for (int depth = 0; depth < Index::kMaxDepth && cur != kNoEntry && cur < n; ++depth) {
-                if (cur == entry) {
-                    (IsDir(entries[j]) ? folders : files) += 1;
-                    break;
-                }
-                cur = entries[cur].parent;
-            }
-        }
-    }
-    index.Remove(entry);
-    volume.files = Decrease(volume.files, files);
-    volume.folders = Decrease(volume.folders, folders);
 }
 
 // Compacts one name pool in place. Plan each survivor's name in entry order,
@@ -235,7 +200,7 @@ uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
             volume->nameMap.reserve(values.size());
             for (uint32_t v : values) {
                 const Entry& e = entries[v];
-                volume->nameMap.emplace(NameKey(e.parent, index.folded.data() + e.foldedOffset, e.foldedLength), v);
+                volume->nameMap.emplace(NameMapKey(e.parent, index.FoldedOf(v)), v);
             }
         }
     }
@@ -264,11 +229,13 @@ uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
     return live;
 }
 
-// Sets every folder's size and child count from scratch: each live file counts
-// for its nearest 256 folders. When no entry lies deeper than 256 levels (the
-// normal case) that equals summing each folder into its parent bottom-up,
-// deepest first, which visits every entry once instead of once per ancestor.
-void RecomputeTotals(std::vector<Entry>& entries) {
+}  // namespace
+
+// Each live file counts for its nearest 256 folders. When no entry lies deeper
+// than 256 levels (the normal case) that equals summing each folder into its
+// parent bottom-up, deepest first, which visits every entry once instead of once
+// per ancestor.
+void Index::RecomputeFolderTotals() {
     const auto n = static_cast<uint32_t>(entries.size());
     for (Entry& e : entries) {
         if (IsDir(e)) {
@@ -323,7 +290,16 @@ void RecomputeTotals(std::vector<Entry>& entries) {
     }
 }
 
-}  // namespace
+void Index::RemoveCounted(VolumeMaps& volume, uint32_t entry) {
+    if (entry >= entries.size() || IsDeleted(entries[entry])) return;
+    uint64_t files = IsDir(entries[entry]) ? 0 : 1;
+    uint64_t folders = 1 - files;
+    if (IsDir(entries[entry]) && entries[entry].childCount > 0)
+        ForEachBelow(entry, [&](uint32_t j) { (IsDir(entries[j]) ? folders : files) += 1; });
+    Remove(entry);
+    volume.files -= std::min(volume.files, files);
+    volume.folders -= std::min(volume.folders, folders);
+}
 
 bool Index::Ingest(int slot, Piece& piece) {
     if (slot < 0 || slot >= kMaxVolumes || static_cast<size_t>(slot) >= volumes.size() || volumes[slot] == nullptr)
@@ -368,14 +344,14 @@ bool Index::Ingest(int slot, Piece& piece) {
     piece.folders = 0;
 
     // Every volume's folders, not only the new ones, come out exact.
-    RecomputeTotals(entries);
+    RecomputeFolderTotals();
     if (volume.kind == VolumeKind::Folders) {
         const auto n = static_cast<uint32_t>(entries.size());
         volume.nameMap.reserve(n - base);
         for (uint32_t i = base; i < n; ++i) {
             const Entry& e = entries[i];
             if (e.parent == kNoEntry) continue;
-            volume.nameMap.emplace(NameKey(e.parent, folded.data() + e.foldedOffset, e.foldedLength), i);
+            volume.nameMap.emplace(NameMapKey(e.parent, FoldedOf(i)), i);
         }
     }
     excludesDirty = true;
@@ -432,7 +408,7 @@ bool Index::ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const Fil
     }
 
     if (!old.empty() && info.directory != IsDir(entries[old[0]])) {
-        for (uint32_t e : old) RemoveCounted(*this, volume, e);
+        for (uint32_t e : old) RemoveCounted(volume, e);
         old.clear();
         // A name whose folder went with the old entries has nowhere to live.
         std::erase_if(fresh, [&](const NewName& f) { return !usable(f.parent); });
@@ -460,7 +436,7 @@ bool Index::ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const Fil
         Rename(old[next], fresh[j].parent, std::string(fresh[j].name), std::string(fresh[j].folded));
     }
     for (size_t i = 0; i < old.size(); ++i) {
-        if (!taken[i]) RemoveCounted(*this, volume, old[i]);
+        if (!taken[i]) RemoveCounted(volume, old[i]);
     }
     const uint32_t flags = SlotBits(volume.slot) | attributes | (info.directory ? EntryFlags::Directory : 0);
     for (size_t j = 0; j < fresh.size(); ++j) {
@@ -500,7 +476,7 @@ void Index::ApplyExclusions() {
     std::vector<uint8_t> mark(n, kUnknown);
     for (size_t i = 0; i < n; ++i) {
         if (!IsDir(entries[i]) || i >= pathOffset.size() || pathOffset[i] == kNoEntry) continue;
-        if (targets.count(Cut(pathBuffer, pathOffset[i], pathLength[i]))) mark[i] = kInside;
+        if (targets.count(CachedPath(static_cast<uint32_t>(i)))) mark[i] = kInside;
     }
     // Each walk stops at the first entry already decided, so every entry is
     // walked over a bounded number of times.

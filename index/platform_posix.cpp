@@ -116,12 +116,14 @@ bool LocalTicksToUtc(uint64_t localTicks, uint64_t& utcTicks) {
     const int64_t maxSecs =
         (INT64_MAX - static_cast<int64_t>(kUnixEpochTicks)) / static_cast<int64_t>(kTicksPerSecond) - 1;
     if (static_cast<int64_t>(t) < minSecs || static_cast<int64_t>(t) > maxSecs) return false;
-    int64_t ticks = static_cast<int64_t>(t) * static_cast<int64_t>(kTicksPerSecond) + frac +
-                    static_cast<int64_t>(kUnixEpochTicks);
+    int64_t ticks =
+        static_cast<int64_t>(t) * static_cast<int64_t>(kTicksPerSecond) + frac + static_cast<int64_t>(kUnixEpochTicks);
     utcTicks = static_cast<uint64_t>(ticks);
     return true;
 }
 
-void SetFixedNowForTesting(uint64_t utcTicks) { gFixedNow.store(utcTicks); }
+void SetFixedNowForTesting(uint64_t utcTicks) {
+    gFixedNow.store(utcTicks);
+}
 
 }  // namespace ov::platform

@@ -56,8 +56,7 @@ LocalDate LocalToday() {
     if (uint64_t fixed = gFixedNow.load()) {
         FILETIME ft = ToFileTime(fixed);
         SYSTEMTIME utc;
-        if (!FileTimeToSystemTime(&ft, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &st))
-            GetLocalTime(&st);
+        if (!FileTimeToSystemTime(&ft, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &st)) GetLocalTime(&st);
     } else {
         GetLocalTime(&st);
     }
@@ -80,6 +79,8 @@ bool LocalTicksToUtc(uint64_t localTicks, uint64_t& utcTicks) {
     return true;
 }
 
-void SetFixedNowForTesting(uint64_t utcTicks) { gFixedNow.store(utcTicks); }
+void SetFixedNowForTesting(uint64_t utcTicks) {
+    gFixedNow.store(utcTicks);
+}
 
 }  // namespace ov::platform

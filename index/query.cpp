@@ -64,8 +64,12 @@ constexpr char kRegexError[] = "That regular expression isn't valid.";
 // fewer than this.
 constexpr uint64_t kRegexBudget = 1000;
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+char Lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+char Upper(char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
     size_t i = 0;
@@ -114,14 +118,20 @@ std::vector<std::string> SplitAlternatives(const std::string& word) {
     bool quoted = false;
     for (char c : word) {
         if (c == '"') quoted = !quoted;
-        if (c == '|' && !quoted) parts.emplace_back();
-        else parts.back().push_back(c);
+        if (c == '|' && !quoted)
+            parts.emplace_back();
+        else
+            parts.back().push_back(c);
     }
     return parts;
 }
 
-uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
-uint64_t SaturatingMul(uint64_t a, uint64_t b) { return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b; }
+uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+uint64_t SaturatingMul(uint64_t a, uint64_t b) {
+    return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
 
 // An upper estimate of the automaton the library builds for pattern: one unit
 // per atom, quantifier and group edge; a counted repetition {n,m} copies what
@@ -255,9 +265,8 @@ struct AttributeLetter {
     uint32_t bit;
 };
 const AttributeLetter kAttributeLetters[] = {
-    {'R', FileAttr::ReadOnly},   {'H', FileAttr::Hidden},     {'S', FileAttr::System},
-    {'A', FileAttr::Archive},    {'L', FileAttr::ReparsePoint}, {'C', FileAttr::Compressed},
-    {'O', FileAttr::Offline},    {'E', FileAttr::Encrypted},
+    {'R', FileAttr::ReadOnly},     {'H', FileAttr::Hidden},     {'S', FileAttr::System},  {'A', FileAttr::Archive},
+    {'L', FileAttr::ReparsePoint}, {'C', FileAttr::Compressed}, {'O', FileAttr::Offline}, {'E', FileAttr::Encrypted},
 };
 
 void ParseExtensions(const std::string& value, Term& term) {

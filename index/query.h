@@ -24,6 +24,11 @@ struct SearchOptions {
     bool descending = false;
 };
 
+// The options' sort key; an out-of-range value sorts by name.
+inline SortKey SortKeyOf(const SearchOptions& options) {
+    return static_cast<SortKey>(options.sort >= 0 && options.sort < kSortKeys ? options.sort : 0);
+}
+
 namespace TermKind {
 enum : int {
     Substring = 0,
@@ -47,8 +52,8 @@ struct Term {
     bool caseSensitive = false;
     bool wholeWord = false;
     bool matchPath = false;
-    int selector = 0;  // 0 any, 1 files only, 2 folders only
-    std::string text;  // folded unless caseSensitive; a regex's source is never folded
+    int selector = 0;               // 0 any, 1 files only, 2 folders only
+    std::string text;               // folded unless caseSensitive; a regex's source is never folded
     std::vector<std::string> exts;  // sorted ascending bytewise
     uint64_t lo = 0;
     uint64_t hi = kOpenEnd;  // exclusive
@@ -69,7 +74,7 @@ struct Query {
 
 struct FilterDef {
     const wchar_t* title;
-    int kind;  // 0 all, 1 files, 2 folders
+    int kind;                // 0 all, 1 files, 2 folders
     const char* extensions;  // ';'-separated, or null
     const wchar_t* tooltip;
 };

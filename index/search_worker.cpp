@@ -14,10 +14,6 @@ namespace {
 // new pending work; after this many rounds the search runs on whatever it finds.
 constexpr int kPrepareRounds = 6;
 
-bool OrderReady(const Index& index, SortKey key) {
-    return index.OrderCurrent(key);
-}
-
 // Parses, prepares and runs one request into result. False when it was cancelled
 // before or during the search.
 bool Search(SearchRequest& request, Index& index, const std::string& text, const SearchOptions& options,
@@ -52,16 +48,8 @@ bool Search(SearchRequest& request, Index& index, const std::string& text, const
 
 }  // namespace
 
-bool SearchReady(const Index& index, const Query& query, const SearchOptions& options) {
-    const auto sort = static_cast<SortKey>(options.sort >= 0 && options.sort < kSortKeys ? options.sort : 0);
-    if (index.excludesDirty) return false;
-    if (!OrderReady(index, sort)) return false;
-    SortKey rangeKey;
-    if (Searcher::RangeKey(query, rangeKey) && !OrderReady(index, rangeKey)) return false;
-    if ((query.needsPaths || sort == SortKey::Path) &&
-        (!index.pathsValid || index.pathOffset.size() < index.entries.size()))
-        return false;
-    return true;
+SearchRequest::~SearchRequest() {
+    StopSearchWorker(*this);
 }
 
 void StartSearchWorker(SearchRequest& request, Index& index, ResultSink sink) {

@@ -21,8 +21,8 @@
 #include "index/query.h"
 
 namespace ov {
+
 class Index;
-}
 
 // Posted to the main window with a SearchResult* in lParam (WM_APP + 50).
 constexpr unsigned WM_APP_RESULTS = 0x8000u + 50u;
@@ -51,15 +51,19 @@ struct SearchRequest {
     bool quit = false;                // guarded by mutex; never cleared
     bool hasRequest = false;          // guarded by mutex
     std::string text;                 // guarded by mutex
-    ov::SearchOptions options;        // guarded by mutex
+    SearchOptions options;            // guarded by mutex
     uint64_t sequence = 0;            // guarded by mutex
     bool keepSelection = false;       // guarded by mutex
     int threads = 0;                  // guarded by mutex; 0 or less = all
     std::condition_variable wake;
     std::mutex mutex;
-};
 
-namespace ov {
+    SearchRequest() = default;
+    SearchRequest(const SearchRequest&) = delete;
+    SearchRequest& operator=(const SearchRequest&) = delete;
+    // Stops and joins a worker still running (a joinable thread would end the process).
+    ~SearchRequest();
+};
 
 // Starts the worker over index; results go to sink. Not while a worker runs.
 void StartSearchWorker(SearchRequest& request, Index& index, ResultSink sink);
@@ -81,9 +85,5 @@ void StopSearchWorker(SearchRequest& request);
 // it. A failed post frees it.
 ResultSink PostResultsTo(struct HWND__* window);
 #endif
-
-// Whether the index state lets the query's search use current orders and paths.
-// Index lock held (shared is enough).
-bool SearchReady(const Index& index, const Query& query, const SearchOptions& options);
 
 }  // namespace ov

@@ -92,23 +92,31 @@ bool Searcher::Passes(const Entry& e) const {
     return true;
 }
 
-bool Searcher::QueryMatches(const Query& query, uint32_t entry, MatchScratch& scratch) const {
+bool Searcher::RangeKey(const Query& query, SortKey& key, const Term** term) {
     for (const auto& group : query.groups) {
-        bool any = false;
-        for (const Term& t : group) {
-            if (Match(t, entry, scratch)) {
-                any = true;
+        if (group.size() != 1 || group[0].negate) continue;
+        switch (group[0].kind) {
+            case TermKind::Size:
+                key = SortKey::Size;
                 break;
-            }
+            case TermKind::Modified:
+                key = SortKey::DateModified;
+                break;
+            case TermKind::Created:
+                key = SortKey::DateCreated;
+                break;
+            default:
+                continue;
         }
-        if (!any) return false;
+        if (term) *term = &group[0];
+        return true;
     }
-    return true;
+    return false;
 }
 
 void Searcher::Prepare(Query& query, const SearchOptions& options) {
     Index& idx = *index;
-    const auto sort = static_cast<SortKey>(options.sort >= 0 && options.sort < kSortKeys ? options.sort : 0);
+    const auto sort = SortKeyOf(options);
     if (idx.excludesDirty) idx.ApplyExclusions();
     if (query.needsPaths || sort == SortKey::Path) idx.BuildAllDirPaths();
     idx.EnsureSortedBy(sort);
@@ -119,18 +127,29 @@ void Searcher::Prepare(Query& query, const SearchOptions& options) {
         for (Term& t : group) {
             if (t.kind != TermKind::Parent) continue;
             t.parentEntry = kNoEntry;
-            const size_t n = std::min(idx.entries.size(), std::min(idx.pathOffset.size(), idx.pathLength.size()));
-            for (size_t i = 0; i < n; ++i) {
+            const auto n = static_cast<uint32_t>(std::min(idx.entries.size(), idx.pathOffset.size()));
+            for (uint32_t i = 0; i < n; ++i) {
                 const Entry& e = idx.entries[i];
                 if (!IsDir(e) || IsDeleted(e) || idx.pathOffset[i] == kNoEntry) continue;
-                if (idx.pathLength[i] == t.parentPath.size() &&
-                    idx.pathBuffer.compare(idx.pathOffset[i], idx.pathLength[i], t.parentPath) == 0) {
-                    t.parentEntry = static_cast<uint32_t>(i);
+                if (idx.CachedPath(i) == t.parentPath) {
+                    t.parentEntry = i;
                     break;
                 }
             }
         }
     }
+}
+
+bool SearchReady(const Index& index, const Query& query, const SearchOptions& options) {
+    const auto sort = SortKeyOf(options);
+    if (index.excludesDirty) return false;
+    if (!index.OrderCurrent(sort)) return false;
+    SortKey rangeKey;
+    if (Searcher::RangeKey(query, rangeKey) && !index.OrderCurrent(rangeKey)) return false;
+    if ((query.needsPaths || sort == SortKey::Path) &&
+        (!index.pathsValid || index.pathOffset.size() < index.entries.size()))
+        return false;
+    return true;
 }
 
 void Searcher::BuildFolderMatch(Term& term, uint32_t n) {
@@ -151,7 +170,7 @@ void Searcher::BuildFolderMatch(Term& term, uint32_t n) {
         const uint32_t end = std::min<uint64_t>(n, uint64_t{begin} + kBlock);
         for (uint32_t i = begin; i < end; ++i) {
             if (!IsDir(idx.entries[i]) || idx.pathOffset[i] == kNoEntry) continue;
-            const std::string_view path(idx.pathBuffer.data() + idx.pathOffset[i], idx.pathLength[i]);
+            const std::string_view path = idx.CachedPath(i);
             uint8_t b = MemMem(path.data(), path.size(), text.data(), text.size()) ? 1 : 0;
             if (slash != std::string::npos) {
                 const bool joined = !path.empty() && path.back() == '\\';
@@ -192,14 +211,13 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
     hideSystem = idx.hideSystem.load();
 
     const bool pathCacheFull = idx.pathsValid && idx.pathOffset.size() >= n && idx.pathLength.size() >= n;
-    linearRegexes.clear();
+    matcher.Prepare(query);
     for (auto& group : query.groups) {
         for (Term& t : group) {
             if (t.kind == TermKind::Substring && t.matchPath && !t.caseSensitive && !t.wholeWord && pathCacheFull)
                 BuildFolderMatch(t, n);
             else
                 t.folderMatch.reset();
-            if (t.kind == TermKind::Regex && t.regex) linearRegexes.push_back({t.regex.get(), CompileLinear(t)});
         }
     }
 
@@ -216,10 +234,11 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
         if (from <= Strategy::Range && RangeKey(query, rangeKey, &rangeTerm) && idx.OrderCurrent(rangeKey)) {
             lastStrategy = Strategy::Range;
             FindInRange(run, rangeKey, *rangeTerm);
-        } else if (from <= Strategy::ExtHashes && ExtHashes(query, hashes) && idx.extHashes.size() == n) {
+        } else if (from <= Strategy::ExtHashes && Matcher::ExtHashes(query, hashes) && idx.extHashes.size() == n) {
             lastStrategy = Strategy::ExtHashes;
             FindInBlocks(run, &hashes);
-        } else if (from <= Strategy::Needles && CollectNeedles(query, needles) && idx.foldedOffsets.size() == n) {
+        } else if (from <= Strategy::Needles && Matcher::CollectNeedles(query, needles) &&
+                   idx.foldedOffsets.size() == n) {
             lastStrategy = Strategy::Needles;
             FindByNeedles(run, needles);
         } else {
@@ -235,7 +254,7 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
         }
     }
 
-    const auto key = static_cast<size_t>(options.sort >= 0 && options.sort < kSortKeys ? options.sort : 0);
+    const auto key = static_cast<size_t>(SortKeyOf(options));
     const bool ranksFull = idx.ranks[key].size() == n;
     bool walk = allEntries || run.hitCount.load() >= n / 32 || !ranksFull;
     if (forced && !allEntries && ranksFull) walk = forcedOrdering == Ordering::Walk;
@@ -267,7 +286,7 @@ void Searcher::FindInRange(RunState& run, SortKey key, const Term& term) {
         const uint64_t hi = start + (static_cast<uint64_t>(t) + 1) * length / tasks;
         for (uint64_t pos = lo; pos < hi; ++pos) {
             const uint32_t id = order[pos];
-            if (id < n && Passes(idx.entries[id]) && QueryMatches(run.query, id, scratch)) local.push_back(id);
+            if (id < n && Passes(idx.entries[id]) && matcher.Matches(run.query, id, scratch)) local.push_back(id);
         }
         // Hits of a slice fall anywhere in the bitmap, so they are set under the lock.
         std::lock_guard<std::mutex> hold(mutex);
@@ -286,7 +305,7 @@ void Searcher::FindInBlocks(RunState& run, const std::vector<uint32_t>* hashes) 
         for (uint32_t i = run.BlockBegin(q), end = run.BlockEnd(q); i < end; ++i) {
             if (hashes && (stored[i] == 0 || std::find(hashes->begin(), hashes->end(), stored[i]) == hashes->end()))
                 continue;
-            if (Passes(idx.entries[i]) && QueryMatches(run.query, i, scratch)) {
+            if (Passes(idx.entries[i]) && matcher.Matches(run.query, i, scratch)) {
                 SetBit(run.bitmap, i);
                 ++count;
             }
@@ -323,7 +342,7 @@ void Searcher::FindByNeedles(RunState& run, const std::vector<std::string>& need
                     at = hitOffset + 1;
                     continue;
                 }
-                if (!HasBit(run.bitmap, cursor) && Passes(e) && QueryMatches(run.query, cursor, scratch)) {
+                if (!HasBit(run.bitmap, cursor) && Passes(e) && matcher.Matches(run.query, cursor, scratch)) {
                     SetBit(run.bitmap, cursor);
                     ++count;
                 }
@@ -338,7 +357,7 @@ void Searcher::FindByNeedles(RunState& run, const std::vector<std::string>& need
     MatchScratch scratch;
     for (uint32_t id : idx.changedNames) {
         if (id >= run.n || HasBit(run.bitmap, id) || Cancelled(run.cancel)) continue;
-        if (Passes(idx.entries[id]) && QueryMatches(run.query, id, scratch)) {
+        if (Passes(idx.entries[id]) && matcher.Matches(run.query, id, scratch)) {
             SetBit(run.bitmap, id);
             run.hitCount.fetch_add(1, std::memory_order_relaxed);
         }

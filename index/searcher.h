@@ -8,30 +8,15 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <mutex>
-#include <regex>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "index/index.h"
+#include "index/matcher.h"
 #include "index/query.h"
 
 namespace ov {
-
-// One search task's cache of the full path of the entry last tested, so the terms
-// of one entry build its path at most once.
-struct MatchScratch {
-    std::string foldedPath;
-    std::string writtenPath;
-    uint32_t foldedFor = kNoEntry;
-    uint32_t writtenFor = kNoEntry;
-};
-
-// The whole haystack against the whole pattern, bytewise: '*' any run of bytes,
-// '?' one character (a byte and the UTF-8 continuation bytes after it).
-bool WildcardMatch(std::string_view haystack, std::string_view pattern);
 
 class Searcher {
 public:
@@ -44,10 +29,7 @@ public:
     // walk and the pool sort take over.
     static constexpr uint32_t kBlock = 65536;
     static constexpr size_t kSerialSortMax = 50000;
-    // A backtracking regular-expression search is given at most this many bytes.
-    static constexpr size_t kBacktrackBytes = 256;
-
-    explicit Searcher(Index* index) : index(index) {}
+    explicit Searcher(Index* index) : index(index), matcher(*index) {}
     Searcher(const Searcher&) = delete;
     Searcher& operator=(const Searcher&) = delete;
 
@@ -61,19 +43,6 @@ public:
     // the query's path terms.
     bool Run(Query& query, const SearchOptions& options, std::vector<uint32_t>& out, const std::atomic<bool>* cancel);
 
-    // Whether one entry satisfies one term (negation applied). Safe from many
-    // tasks at once, each with its own scratch. Index lock held shared.
-    bool Match(const Term& term, uint32_t entry, MatchScratch& scratch) const;
-
-    // Literal byte strings, one of which every hit must hold in its folded name.
-    // False when no group gives needles of at least 2 bytes.
-    static bool CollectNeedles(const Query& query, std::vector<std::string>& out);
-    // The longest lower-cased literal run every match of the pattern contains, or
-    // empty when there is none of at least 2 bytes.
-    static std::string LongestRegexLiteral(const std::string& pattern);
-    // Extension hashes, one of which every hit must carry. False when no group
-    // consists of extension terms alone.
-    static bool ExtHashes(const Query& query, std::vector<uint32_t>& out);
     // The first group made of one non-negated size or date term gives the key of
     // the order that holds its hits as one slice.
     static bool RangeKey(const Query& query, SortKey& key, const Term** term = nullptr);
@@ -89,23 +58,9 @@ public:
     Ordering LastOrdering() const { return lastOrdering; }
 
 private:
-    struct LinearPattern;  // a linear-time copy of a term's expression
-    struct LinearRegex {
-        const std::regex* source;
-        std::shared_ptr<const LinearPattern> linear;  // null: the pattern needs backtracking
-    };
-
-    bool RawMatch(const Term& term, uint32_t entry, MatchScratch& scratch) const;
-    bool NameMatch(const Term& term, uint32_t entry, MatchScratch& scratch) const;
-    bool RegexFind(const Term& term, std::string_view haystack) const;
-    std::string_view FoldedPath(uint32_t entry, MatchScratch& scratch) const;
-    std::string_view WrittenPath(uint32_t entry, MatchScratch& scratch) const;
-    static std::shared_ptr<const LinearPattern> CompileLinear(const Term& term);
-
     struct RunState;
 
     bool Passes(const Entry& e) const;
-    bool QueryMatches(const Query& query, uint32_t entry, MatchScratch& scratch) const;
     void BuildFolderMatch(Term& term, uint32_t n);
     // The four ways of finding candidates; each sets the bits of the hits.
     void FindInRange(RunState& run, SortKey key, const Term& term);
@@ -119,11 +74,11 @@ private:
 
     std::mutex mutex;  // guards the hit bitmap while range tasks set their bits
     Index* index;
+    Matcher matcher;
 
-    // Per Run: visibility switches read once, and the linear-time regexes.
+    // Per Run: visibility switches read once.
     bool hideHidden = false;
     bool hideSystem = false;
-    std::vector<LinearRegex> linearRegexes;
 
     bool forced = false;
     Strategy forcedFrom = Strategy::Range;
@@ -131,5 +86,11 @@ private:
     Strategy lastStrategy = Strategy::Scan;
     Ordering lastOrdering = Ordering::Walk;
 };
+
+// Whether the index is ready for Run of the query without Prepare: exclusions
+// applied, the sort key's order (and a single range group's order) current, and
+// the path cache complete when the query needs paths or sorts by path. Must
+// change with Prepare. Index lock held, shared is enough.
+bool SearchReady(const Index& index, const Query& query, const SearchOptions& options);
 
 }  // namespace ov

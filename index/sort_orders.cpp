@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "index/index.h"
+#include "index/text.h"
 
 namespace ov {
 namespace {
@@ -55,25 +56,10 @@ int CompareBytes(const char* a, size_t aLength, const char* b, size_t bLength) {
     return aLength < bLength ? -1 : (aLength > bLength ? 1 : 0);
 }
 
-// A folder's cached folded path; empty outside the (possibly incomplete) cache.
-std::string_view CachedPath(const Index& index, uint32_t folder) {
-    if (folder >= index.pathOffset.size() || folder >= index.pathLength.size() || index.pathOffset[folder] == kNoEntry)
-        return {};
-    const size_t offset = index.pathOffset[folder];
-    if (offset >= index.pathBuffer.size()) return {};
-    return std::string_view(index.pathBuffer.data() + offset,
-                            std::min<size_t>(index.pathLength[folder], index.pathBuffer.size() - offset));
-}
-
-// The folded bytes after the last '.', empty for a folder, for a name without a
-// dot and for one whose only dot leads ('.profile').
-std::string_view ExtensionOf(const Entry& e, const std::string& foldedPool) {
-    if (IsDir(e) || e.foldedLength == 0) return {};
-    const char* name = foldedPool.data() + e.foldedOffset;
-    for (size_t i = e.foldedLength; i-- > 1;) {
-        if (name[i] == '.') return std::string_view(name + i + 1, e.foldedLength - i - 1);
-    }
-    return {};
+// The folded extension of a file; empty for a folder.
+std::string_view ExtensionOf(const Index& index, const Entry& e) {
+    if (IsDir(e)) return {};
+    return FoldedExtension(std::string_view(index.folded.data() + e.foldedOffset, e.foldedLength));
 }
 
 // Eight bytes from offset, big-endian, missing bytes 0: compares as the bytes do
@@ -120,7 +106,7 @@ struct FoldedNames {
 };
 struct CachedPaths {
     const Index& index;
-    std::string_view operator()(uint32_t id) const { return CachedPath(index, id); }
+    std::string_view operator()(uint32_t id) const { return index.CachedPath(id); }
     const void* Where(uint32_t id) const { return &index.pathOffset[id]; }
 };
 
@@ -206,7 +192,7 @@ std::vector<uint32_t> RankCachedPaths(const Index& index, Pool& pool, uint32_t& 
     std::vector<SK> folders;
     for (uint32_t i = 0; i < n; ++i) {
         if (index.pathOffset[i] == kNoEntry) continue;
-        const std::string_view p = CachedPath(index, i);
+        const std::string_view p = index.CachedPath(i);
         folders.emplace_back(Digit(p, 0), i, Group(false, p.size()));
     }
     const CachedPaths path{index};
@@ -261,7 +247,7 @@ public:
             case SortKey::Type: {
                 // A short extension, a zero byte (which no name holds) and the
                 // name's first bytes: ties are then rarer than on the extension alone.
-                const std::string_view x = ExtensionOf(e, index.folded);
+                const std::string_view x = ExtensionOf(index, e);
                 uint64_t value = Digit(x, 0);
                 if (x.size() < 7) value |= Digit(foldedOf(id), 0) >> (8 * (x.size() + 1));
                 return SK{value, id, group};
@@ -311,9 +297,9 @@ public:
             if (key == SortKey::Name) {
                 offset = 8;
             } else if (key == SortKey::Extension || key == SortKey::Type) {
-                const size_t x = ExtensionOf(index.entries[first->id], index.folded).size();
+                const size_t x = ExtensionOf(index, index.entries[first->id]).size();
                 if (x > 8 || (x == 8 && std::any_of(first, last, [&](const SK& r) {
-                                  return ExtensionOf(index.entries[r.id], index.folded).size() > 8;
+                                  return ExtensionOf(index, index.entries[r.id]).size() > 8;
                               }))) {
                     std::sort(first, last, byLess);  // long extensions that share eight bytes: rare
                     return;
@@ -352,8 +338,8 @@ bool Index::Less(SortKey key, uint32_t a, uint32_t b) const {
             break;
         case SortKey::Path: {
             if (ea.parent != eb.parent) {
-                const std::string_view pa = CachedPath(*this, ea.parent);
-                const std::string_view pb = CachedPath(*this, eb.parent);
+                const std::string_view pa = CachedPath(ea.parent);
+                const std::string_view pb = CachedPath(eb.parent);
                 if (int c = CompareBytes(pa.data(), pa.size(), pb.data(), pb.size())) return c < 0;
             }
             if (da != db) return da;
@@ -366,8 +352,8 @@ bool Index::Less(SortKey key, uint32_t a, uint32_t b) const {
         case SortKey::Type: {
             if (da != db) return da;
             if (da) break;
-            const std::string_view xa = ExtensionOf(ea, folded);
-            const std::string_view xb = ExtensionOf(eb, folded);
+            const std::string_view xa = ExtensionOf(*this, ea);
+            const std::string_view xb = ExtensionOf(*this, eb);
             if (int c = CompareBytes(xa.data(), xa.size(), xb.data(), xb.size())) return c < 0;
             break;
         }

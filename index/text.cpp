@@ -70,8 +70,10 @@ void FoldUnits(WChar* units, size_t count) {
     bool wide = false;
     for (size_t i = 0; i < count; ++i) {
         auto u = static_cast<uint16_t>(units[i]);
-        if (u >= 'A' && u <= 'Z') units[i] = static_cast<WChar>(u + 0x20);
-        else if (u > 0x7F) wide = true;
+        if (u >= 'A' && u <= 'Z')
+            units[i] = static_cast<WChar>(u + 0x20);
+        else if (u > 0x7F)
+            wide = true;
     }
     // Pure ASCII never reaches the platform.
     if (wide) platform::LowerUnits(units, count);
@@ -93,6 +95,8 @@ std::string FoldCaseUtf8(const char* utf8, size_t length) {
     return out;
 }
 
-double NowMs() { return platform::MonotonicMs(); }
+double NowMs() {
+    return platform::MonotonicMs();
+}
 
 }  // namespace ov

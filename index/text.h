@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "index/platform.h"
 
@@ -14,7 +15,9 @@ namespace ov {
 // Decodes UTF-8 leniently: never fails, never rejects input; lone surrogates
 // encoded as three bytes come back unchanged.
 WString ToWide(const char* utf8, size_t length);
-inline WString ToWide(const std::string& utf8) { return ToWide(utf8.data(), utf8.size()); }
+inline WString ToWide(const std::string& utf8) {
+    return ToWide(utf8.data(), utf8.size());
+}
 
 // Appends UTF-16 units as UTF-8; unpaired surrogates become three bytes each.
 void AppendUtf8(std::string& out, const WChar* units, size_t count);
@@ -30,7 +33,9 @@ void FoldUnits(WChar* units, size_t count);
 
 // The folded (lower-case) form of a UTF-8 text; same number of UTF-16 units.
 std::string FoldCaseUtf8(const char* utf8, size_t length);
-inline std::string FoldCaseUtf8(const std::string& utf8) { return FoldCaseUtf8(utf8.data(), utf8.size()); }
+inline std::string FoldCaseUtf8(const std::string& utf8) {
+    return FoldCaseUtf8(utf8.data(), utf8.size());
+}
 
 constexpr uint32_t kFnvBasis = 0x811C9DC5u;
 constexpr uint32_t kFnvPrime = 16777619u;
@@ -45,6 +50,14 @@ inline uint32_t Fnv1a32(const char* bytes, size_t length) {
 inline uint32_t ExtensionHash(const char* ext, size_t length) {
     uint32_t h = Fnv1a32(ext, length);
     return h == 0 ? 1 : h;
+}
+
+// The extension of a folded name as the index hashes and sorts it: the bytes
+// after the last '.', none when that dot is the first or the last byte.
+inline std::string_view FoldedExtension(std::string_view foldedName) {
+    const size_t dot = foldedName.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == foldedName.size()) return {};
+    return foldedName.substr(dot + 1);
 }
 
 // Monotonic time in fractional milliseconds; subtract two readings.

@@ -35,19 +35,31 @@ constexpr int kLastYear = 9999;
 constexpr int kScanLimit = 1000000000;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
 
-bool IsAlpha(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+bool IsAlpha(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) != 0;
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsSpace(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+char Lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 std::string Lowered(std::string text) {
     for (char& c : text) c = Lower(c);
     return text;
 }
 
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
 
-uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return a > kOpenEnd - b ? kOpenEnd : a + b; }
+uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
+    return a > kOpenEnd - b ? kOpenEnd : a + b;
+}
 
 // The multiplier of a unit word, or 0 when it is not one.
 uint64_t UnitWord(const std::string& unit) {
@@ -90,7 +102,9 @@ int ScanDate(const std::string& s, int& a, char& c1, int& b, char& c2, int& c) {
     return 5;
 }
 
-bool YearOk(int year) { return year >= kFirstYear && year <= kLastYear; }
+bool YearOk(int year) {
+    return year >= kFirstYear && year <= kLastYear;
+}
 
 // [first day, day after last) of a calendar span given as local dates.
 bool LocalSpan(int y1, int m1, int d1, int y2, int m2, int d2, uint64_t& from, uint64_t& to) {
@@ -219,8 +233,7 @@ bool ParseSizeRange(const std::string& text, uint64_t& lo, uint64_t& hi) {
     return ParseSizeValue(StartsWith(text, "=") ? text.substr(1) : text, lo, hi);
 }
 
-bool ParseRelativeTime(const std::string& rest, bool calendar, const DateClock& clock, uint64_t& from,
-                       uint64_t& to) {
+bool ParseRelativeTime(const std::string& rest, bool calendar, const DateClock& clock, uint64_t& from, uint64_t& to) {
     const char* start = rest.c_str();
     char* end = nullptr;
     long n = std::strtol(start, &end, 10);
@@ -232,19 +245,27 @@ bool ParseRelativeTime(const std::string& rest, bool calendar, const DateClock& 
     to = kOpenEnd;
     // Tested in this order, each as "starts with": "minutes" is minutes, "months" months, "hrs" nothing.
     uint64_t ticks = 0;
-    if (StartsWith(unit, "sec")) ticks = kSecondTicks;
-    else if (StartsWith(unit, "min")) ticks = kMinuteTicks;
-    else if (StartsWith(unit, "hour") || unit == "h") ticks = kHourTicks;
+    if (StartsWith(unit, "sec"))
+        ticks = kSecondTicks;
+    else if (StartsWith(unit, "min"))
+        ticks = kMinuteTicks;
+    else if (StartsWith(unit, "hour") || unit == "h")
+        ticks = kHourTicks;
     if (ticks != 0) {  // the same in both modes
         from = Before(clock.now, count, ticks);
         return true;
     }
     int days = 0, months = 0, years = 0;
-    if (StartsWith(unit, "day")) ticks = kDayTicks, days = k;
-    else if (StartsWith(unit, "week")) ticks = kWeekTicks, days = 7 * k;
-    else if (StartsWith(unit, "month")) ticks = kMonthTicks, months = k;
-    else if (StartsWith(unit, "year")) ticks = kYearTicks, years = k;
-    else return false;
+    if (StartsWith(unit, "day"))
+        ticks = kDayTicks, days = k;
+    else if (StartsWith(unit, "week"))
+        ticks = kWeekTicks, days = 7 * k;
+    else if (StartsWith(unit, "month"))
+        ticks = kMonthTicks, months = k;
+    else if (StartsWith(unit, "year"))
+        ticks = kYearTicks, years = k;
+    else
+        return false;
     from = calendar ? LocalFt(clock.year - years, clock.month - months, clock.day - days, 0, 0)
                     : Before(clock.now, count, ticks);
     return true;
@@ -287,11 +308,21 @@ bool ParseDateRange(const std::string& text, uint64_t& lo, uint64_t& hi) {
         std::string value = text.substr(std::char_traits<char>::length(form.op));
         if (!ParseDateValue(value, from, to)) return false;
         switch (form.kind) {
-            case 0: lo = from, hi = kOpenEnd; break;
-            case 1: lo = 0, hi = to; break;
-            case 2: lo = to, hi = kOpenEnd; break;  // a relative value's to is max: ">last7days" is empty
-            case 3: lo = 0, hi = from; break;
-            default: lo = from, hi = to; break;
+            case 0:
+                lo = from, hi = kOpenEnd;
+                break;
+            case 1:
+                lo = 0, hi = to;
+                break;
+            case 2:
+                lo = to, hi = kOpenEnd;
+                break;  // a relative value's to is max: ">last7days" is empty
+            case 3:
+                lo = 0, hi = from;
+                break;
+            default:
+                lo = from, hi = to;
+                break;
         }
         return true;
     }
@@ -311,8 +342,8 @@ uint64_t LocalFt(int year, int month, int day, int hour, int minute) {
     int64_t doy = (153 * (m <= 2 ? m + 9 : m - 3) + 2) / 5;
     int64_t doe = 365 * yoe + yoe / 4 - yoe / 100 + doy;
     int64_t days = era * 146097 + doe - 719468 + (static_cast<int64_t>(day) - 1);
-    int64_t seconds = days * 86400 + static_cast<int64_t>(hour) * 3600 + static_cast<int64_t>(minute) * 60 +
-                      kSecondsFrom1601To1970;
+    int64_t seconds =
+        days * 86400 + static_cast<int64_t>(hour) * 3600 + static_cast<int64_t>(minute) * 60 + kSecondsFrom1601To1970;
     if (seconds < 0) return 0;  // before 1601: from the beginning
     if (seconds > static_cast<int64_t>(kMaxFileTime / kTicksPerSecond)) return kMaxFileTime;
     uint64_t local = static_cast<uint64_t>(seconds) * kTicksPerSecond;

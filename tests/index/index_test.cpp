@@ -198,7 +198,7 @@ TEST(Index, ExtensionHashesTakeTheLastDotOfTheFoldedName) {
         uint32_t flags;
         const char* ext;  // null: no hash
     } cases[] = {
-        {"archive.tar.GZ", 0, "gz"}, {"a.txt", 0, "txt"}, {"README", 0, nullptr}, {".hidden", 0, nullptr},
+        {"archive.tar.GZ", 0, "gz"}, {"a.txt", 0, "txt"},           {"README", 0, nullptr}, {".hidden", 0, nullptr},
         {"name.", 0, nullptr},       {"photos.jpg", kDir, nullptr}, {"x.y.", 0, nullptr},
     };
     Index index;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "index/searcher.h"
+#include "index/matcher.h"
 #include "index/text.h"
 #include "tests/support/index_reference.h"
 #include "tests/support/search_reference.h"
@@ -115,9 +115,9 @@ TEST(Matcher, TermKindsOnSingleEntries) {
             const uint32_t attrs = c.name == "h3" ? 3 : 0;
             entry = add(c.name, attrs, c.name == "s10" ? 10 : 0);
         }
-        Searcher searcher(&index);
+        Matcher matcher(index);
         MatchScratch scratch;
-        EXPECT_EQ(searcher.Match(c.term, entry, scratch), c.want) << c.what;
+        EXPECT_EQ(matcher.Match(c.term, entry, scratch), c.want) << c.what;
         EXPECT_EQ(testing::NaiveTermMatch(index, c.term, entry), c.want) << "reference: " << c.what;
     }
 }
@@ -171,7 +171,7 @@ TEST(Matcher, CollectNeedlesPicksTheMostSelectiveGroup) {
     };
     for (const auto& c : cases) {
         std::vector<std::string> out;
-        EXPECT_EQ(Searcher::CollectNeedles(c.query, out), c.usable) << c.what;
+        EXPECT_EQ(Matcher::CollectNeedles(c.query, out), c.usable) << c.what;
         if (c.usable || !c.needles.empty()) {
             EXPECT_EQ(out, c.needles) << c.what;
         }
@@ -197,20 +197,20 @@ TEST(Matcher, LongestRegexLiteral) {
         {"x", ""},
         {"abc*", "ab"},
     };
-    for (const auto& c : cases) EXPECT_EQ(Searcher::LongestRegexLiteral(c.pattern), c.want) << c.pattern;
+    for (const auto& c : cases) EXPECT_EQ(Matcher::LongestRegexLiteral(c.pattern), c.want) << c.pattern;
 }
 
 TEST(Matcher, ExtHashesPicksTheShortestExtensionGroup) {
     const uint32_t png = ExtensionHash("png", 3);
     const uint32_t jpg = ExtensionHash("jpg", 3);
     std::vector<uint32_t> out;
-    EXPECT_TRUE(Searcher::ExtHashes(Groups({{Ext({"jpg", "png"})}, {Ext({"png"})}}), out));
+    EXPECT_TRUE(Matcher::ExtHashes(Groups({{Ext({"jpg", "png"})}, {Ext({"png"})}}), out));
     EXPECT_EQ(out, std::vector<uint32_t>({png}));
-    EXPECT_TRUE(Searcher::ExtHashes(Groups({{Ext({"jpg"}), Ext({"png"})}}), out));
+    EXPECT_TRUE(Matcher::ExtHashes(Groups({{Ext({"jpg"}), Ext({"png"})}}), out));
     EXPECT_EQ(out, std::vector<uint32_t>({jpg, png}));
-    EXPECT_FALSE(Searcher::ExtHashes(Groups({{Ext({"txt"}), Sub("foo")}}), out));
-    EXPECT_FALSE(Searcher::ExtHashes(Groups({{With(Ext({"txt"}), [](Term& t) { t.negate = true; })}}), out));
-    EXPECT_FALSE(Searcher::ExtHashes(Groups({{Ext({})}}), out));
+    EXPECT_FALSE(Matcher::ExtHashes(Groups({{Ext({"txt"}), Sub("foo")}}), out));
+    EXPECT_FALSE(Matcher::ExtHashes(Groups({{With(Ext({"txt"}), [](Term& t) { t.negate = true; })}}), out));
+    EXPECT_FALSE(Matcher::ExtHashes(Groups({{Ext({})}}), out));
 }
 
 // A path of about 32 KB: the regular expressions below would recurse once per
@@ -233,12 +233,12 @@ TEST(Matcher, RegexOnLongPathNeitherCrashesNorStalls) {
         {"(a)\\1", true},
         {"(a)\\1z", false},
     };
-    Searcher searcher(&index);
+    Matcher matcher(index);
     for (const auto& c : cases) {
         Term t = Rx(c.pattern);
         t.matchPath = true;
         MatchScratch scratch;
-        EXPECT_EQ(searcher.Match(t, file, scratch), c.want) << c.pattern;
+        EXPECT_EQ(matcher.Match(t, file, scratch), c.want) << c.pattern;
     }
 }
 

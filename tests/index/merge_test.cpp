@@ -6,9 +6,9 @@
 #include <set>
 
 #include "index/file_record.h"
-#include "index/volume_maps.h"
 #include "index/index.h"
 #include "index/text.h"
+#include "index/volume_maps.h"
 #include "tests/support/index_reference.h"
 #include "tests/support/random_index.h"
 

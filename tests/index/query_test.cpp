@@ -16,15 +16,14 @@
 namespace ov {
 namespace {
 
-const char* const kSizeError =
-    "Orvane didn't understand that size. Examples: size:>100mb  size:1gb..5gb  size:huge";
+const char* const kSizeError = "Orvane didn't understand that size. Examples: size:>100mb  size:1gb..5gb  size:huge";
 const char* const kDateError =
     "Orvane didn't understand that date. Examples: dm:today  dm:last7days  dm:2024  dm:>=1/1/2025";
 const char* const kRegexError = "That regular expression isn't valid.";
 
 std::string KindName(int kind) {
-    static const char* const kNames[] = {"Sub",  "Wild", "Regex", "Ext", "Size",  "Mod",
-                                         "Created", "Attr", "Empty", "Parent", "Any", "Error"};
+    static const char* const kNames[] = {"Sub",     "Wild", "Regex", "Ext",    "Size", "Mod",
+                                         "Created", "Attr", "Empty", "Parent", "Any",  "Error"};
     return kind >= 0 && kind <= TermKind::Error ? kNames[kind] : "?";
 }
 
@@ -88,7 +87,7 @@ struct Case {
     std::string text;
     const char* options;  // letters c, w, p, r as in Opts
     int filter;
-    const char* groups;   // Render of the query
+    const char* groups;  // Render of the query
     const char* highlight;
     bool needsPaths;
     int dupe;
@@ -113,7 +112,14 @@ const Case kCases[] = {
     {"!!foo", "", 0, "Sub'foo'", "foo", false, 0, ""},
     {"!tmp|log", "", 0, "!Sub'tmp' | Sub'log'", "log", false, 0, ""},
     {"FOO", "", 0, "Sub'foo'", "foo", false, 0, ""},
-    {"\xC3\x84" "BC", "", 0, "Sub'\xC3\xA4" "bc'", "\xC3\xA4" "bc", false, 0, ""},  // ÄBC folds to äbc
+    {"\xC3\x84"
+     "BC",
+     "", 0,
+     "Sub'\xC3\xA4"
+     "bc'",
+     "\xC3\xA4"
+     "bc",
+     false, 0, ""},  // ÄBC folds to äbc
     {"foo:", "", 0, "Sub'foo:'", "foo:", false, 0, ""},
     // Prefixes, stacked, case-insensitive, later ones overriding.
     {"case:Foo", "", 0, "Sub/c'Foo'", "foo", false, 0, ""},
@@ -204,8 +210,8 @@ const Case kCases[] = {
     {"case:regex:ABC", "", 0, "Regex/c'ABC'", "", false, 0, ""},
     {"regex:(", "", 0, "Error'('", "", false, 0, kRegexError},
     {"regex:[z-a]", "", 0, "Error'[z-a]'", "", false, 0, kRegexError},
-    {"regex:(a)\\1", "", 0, "Error'(a)\\1'", "", false, 0, kRegexError},  // back-references refused
-    {"regex:a{5000}", "", 0, "Error'a{5000}'", "", false, 0, kRegexError},   // over the budget
+    {"regex:(a)\\1", "", 0, "Error'(a)\\1'", "", false, 0, kRegexError},    // back-references refused
+    {"regex:a{5000}", "", 0, "Error'a{5000}'", "", false, 0, kRegexError},  // over the budget
     {"regex:\\d{4}", "", 0, "Regex'\\d{4}'", "", false, 0, ""},
     {"path:regex:x", "", 0, "Regex/p'x'", "", true, 0, ""},
     {"a b", "r", 0, "Regex'a b'", "", false, 0, ""},

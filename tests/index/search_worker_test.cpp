@@ -11,8 +11,8 @@
 
 #include "index/index.h"
 #include "tests/support/index_reference.h"
-#include "tests/support/random_search_index.h"
 #include "tests/support/random_query.h"
+#include "tests/support/random_search_index.h"
 
 namespace ov {
 namespace {

@@ -10,8 +10,8 @@
 
 #include "index/text.h"
 #include "tests/support/index_reference.h"
-#include "tests/support/random_search_index.h"
 #include "tests/support/random_query.h"
+#include "tests/support/random_search_index.h"
 #include "tests/support/search_reference.h"
 
 namespace ov {

@@ -24,12 +24,12 @@ TEST(Text, DecodesLenientlyAsSpecifiedBytes) {
         std::string in;
         WString out;
     } cases[] = {
-        {B({0x80}), W({0x0000})},                  // stray continuation byte
-        {B({0xC3, 0x28}), W({0x00E8})},            // second byte's top bits ignored
-        {B({0xE2, 0x82}), W({0x0082})},            // truncated at the end
-        {B({0xC3}), W({0x0003})},                  // lone lead byte
+        {B({0x80}), W({0x0000})},        // stray continuation byte
+        {B({0xC3, 0x28}), W({0x00E8})},  // second byte's top bits ignored
+        {B({0xE2, 0x82}), W({0x0082})},  // truncated at the end
+        {B({0xC3}), W({0x0003})},        // lone lead byte
         {B({0xF0, 0x9F, 0x98, 0x80}), W({0xD83D, 0xDE00})},
-        {B({0xED, 0xA0, 0x80}), W({0xD800})},      // lone surrogate survives
+        {B({0xED, 0xA0, 0x80}), W({0xD800})},  // lone surrogate survives
         {"abc", W({'a', 'b', 'c'})},
         {"", W({})},
     };
@@ -52,7 +52,7 @@ TEST(Text, EveryUtf16SequenceRoundTrips) {
         int n = len(rng);
         for (int i = 0; i < n; ++i) {
             int p = pick(rng);  // bias towards surrogates and ASCII, where mistakes hide
-            uint16_t u = p == 0 ? static_cast<uint16_t>(0xD800 + unit(rng) % 0x800)
+            uint16_t u = p == 0   ? static_cast<uint16_t>(0xD800 + unit(rng) % 0x800)
                          : p == 1 ? static_cast<uint16_t>(unit(rng) % 0x80)
                                   : static_cast<uint16_t>(unit(rng));
             s.push_back(static_cast<WChar>(u));
@@ -65,7 +65,7 @@ TEST(Text, EveryUtf16SequenceRoundTrips) {
 TEST(Text, FoldsAsciiDirectlyAndOthersThroughThePlatform) {
     EXPECT_EQ(FoldCaseUtf8("ABC.TXT"), "abc.txt");
     EXPECT_EQ(FoldCaseUtf8(""), "");
-    EXPECT_EQ(FoldCaseUtf8("\xC3\x89t\xC3\xA9.DOC"), "\xC3\xA9t\xC3\xA9.doc");       // Été
+    EXPECT_EQ(FoldCaseUtf8("\xC3\x89t\xC3\xA9.DOC"), "\xC3\xA9t\xC3\xA9.doc");        // Été
     EXPECT_EQ(FoldCaseUtf8("\xD0\x9C\xD0\x98\xD0\xA0"), "\xD0\xBC\xD0\xB8\xD1\x80");  // МИР
     // Folding never changes the number of UTF-16 units, nor touches lone surrogates.
     std::string odd = B({'A', 0xED, 0xA0, 0x80, 0xC3, 0x89});

@@ -38,10 +38,20 @@ TEST(Values, SizeUnitMultiplierReadsTheLetters) {
         const char* text;
         uint64_t want;
     } cases[] = {
-        {"1k", 1024},        {"1KB", 1024},          {"2.5m", 1048576},  {"3gb", 1073741824},
-        {"1t", 1099511627776ull}, {"1TB", 1099511627776ull}, {"100", 1}, {"1b", 1},
-        {"5bytes", 1},       {"1kib", 1},            {"1e3", 1},         {"", 1},
-        {"k1", 1024},        {"1\xC3\xA9k", 1024},  // bytes of 0x80 and above are no letters
+        {"1k", 1024},
+        {"1KB", 1024},
+        {"2.5m", 1048576},
+        {"3gb", 1073741824},
+        {"1t", 1099511627776ull},
+        {"1TB", 1099511627776ull},
+        {"100", 1},
+        {"1b", 1},
+        {"5bytes", 1},
+        {"1kib", 1},
+        {"1e3", 1},
+        {"", 1},
+        {"k1", 1024},
+        {"1\xC3\xA9k", 1024},  // bytes of 0x80 and above are no letters
     };
     for (const Case& c : cases) EXPECT_EQ(SizeUnitMultiplier(c.text), c.want) << c.text;
 }
@@ -72,7 +82,7 @@ TEST(Values, SizeRanges) {
         {"1e3", true, 1000, 1001},
         {"-0", true, 0, 1},
         {"16777215tb", true, 18446742974197923840ull, kMax},  // hi saturates instead of wrapping
-        {"10 kb", false, 0, 0},  // blank before the unit
+        {"10 kb", false, 0, 0},                               // blank before the unit
         {"-1", false, 0, 0},
         {"1kib", false, 0, 0},
         {"abc", false, 0, 0},
@@ -139,7 +149,9 @@ int WeekDay(int y, int m, int d) {  // 0 = Sunday
     return static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
 }
 
-int NthSunday(int y, int m, int n) { return 1 + (7 - WeekDay(y, m, 1)) % 7 + 7 * (n - 1); }
+int NthSunday(int y, int m, int n) {
+    return 1 + (7 - WeekDay(y, m, 1)) % 7 + 7 * (n - 1);
+}
 int LastSunday(int y, int m) {
     int last = static_cast<int>(DaysFromCivil(y, m + 1, 1) - DaysFromCivil(y, m, 1));
     return last - WeekDay(y, m, last);
@@ -150,15 +162,19 @@ int64_t CivilSeconds(int y, int m, int d, int h = 0, int mi = 0) {
     return DaysFromCivil(y, m, d) * 86400 + h * 3600 + mi * 60;
 }
 
-uint64_t FromUnixSeconds(int64_t s) { return kUnixEpochFileTime + static_cast<uint64_t>(s) * kTicksPerSecond; }
+uint64_t FromUnixSeconds(int64_t s) {
+    return kUnixEpochFileTime + static_cast<uint64_t>(s) * kTicksPerSecond;
+}
 
 struct Zone {
-    const char* name;        // TZ value natively
-    int standardMinutes;     // offset east of UTC
+    const char* name;                        // TZ value natively
+    int standardMinutes;                     // offset east of UTC
     int (*dst)(int y, int m, int d, int h);  // 1 when daylight saving is in force at that local time
 };
 
-int NoDst(int, int, int, int) { return 0; }
+int NoDst(int, int, int, int) {
+    return 0;
+}
 int NewYorkDst(int y, int m, int d, int h) {  // since 2007: 2nd Sunday in March to 1st Sunday in November, 2:00
     int64_t t = CivilSeconds(y, m, d, h);
     return t >= CivilSeconds(y, 3, NthSunday(y, 3, 2), 2) && t < CivilSeconds(y, 11, NthSunday(y, 11, 1), 1);
@@ -191,7 +207,9 @@ uint64_t LocalAt(const Zone& z, int y, int m, int d, int h = 0) {
     return FromUnixSeconds(t - offset * 60);
 }
 
-uint64_t Utc(int y, int m, int d, int h = 0, int mi = 0) { return FromUnixSeconds(CivilSeconds(y, m, d, h, mi)); }
+uint64_t Utc(int y, int m, int d, int h = 0, int mi = 0) {
+    return FromUnixSeconds(CivilSeconds(y, m, d, h, mi));
+}
 
 // Enters a zone for the life of the object, or says why it cannot.
 class ZoneScope {
@@ -225,12 +243,16 @@ public:
     ~ZoneScope() {
 #ifndef _WIN32
         if (!entered_) return;
-        if (hadOld_) setenv("TZ", old_.c_str(), 1);
-        else unsetenv("TZ");
+        if (hadOld_)
+            setenv("TZ", old_.c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
 #endif
     }
-    const std::string& why() const { return why_; }
+    const std::string& why() const {
+        return why_;
+    }
 
 private:
     std::string why_;
@@ -264,17 +286,25 @@ struct Bound {
     int y = 0, m = 0, d = 0;
     uint64_t ticks = 0;
 };
-Bound L(int y, int m, int d) { return {Bound::Local, y, m, d, 0}; }
-Bound Ago(uint64_t ticks) { return {Bound::Ago, 0, 0, 0, ticks}; }
+Bound L(int y, int m, int d) {
+    return {Bound::Local, y, m, d, 0};
+}
+Bound Ago(uint64_t ticks) {
+    return {Bound::Ago, 0, 0, 0, ticks};
+}
 const Bound kZero{Bound::Zero};
 const Bound kMaxB{Bound::Max};
 
 uint64_t Resolve(const Zone& z, const Bound& b, uint64_t now) {
     switch (b.kind) {
-        case Bound::Local: return LocalAt(z, b.y, b.m, b.d);
-        case Bound::Ago: return now - b.ticks;
-        case Bound::Zero: return 0;
-        default: return kMax;
+        case Bound::Local:
+            return LocalAt(z, b.y, b.m, b.d);
+        case Bound::Ago:
+            return now - b.ticks;
+        case Bound::Zero:
+            return 0;
+        default:
+            return kMax;
     }
 }
 
@@ -327,7 +357,7 @@ const DateCase kDateValues[] = {
     {"1/1/2025", true, L(2025, 1, 1), L(2025, 1, 2)},
     {"2024-13-01", true, L(2025, 1, 1), L(2025, 1, 2)},  // month roll-over
     {"2024-0-1", true, L(2023, 12, 1), L(2023, 12, 2)},
-    {"2024/01/05", true, L(2173, 8, 1), L(2173, 8, 2)},  // intended: month 2024 of 2005 rolls over
+    {"2024/01/05", true, L(2173, 8, 1), L(2173, 8, 2)},       // intended: month 2024 of 2005 rolls over
     {"2024-03-13xyz", true, L(2024, 3, 13), L(2024, 3, 14)},  // text after the last field is ignored
     {"1600", false, {}, {}},
     {"10000", false, {}, {}},
@@ -476,8 +506,8 @@ TEST_P(ZoneValues, LocalFtRollsOverAndClamps) {
 // Mended in the POSIX seam: a zone west of UTC moves the last FILETIME past
 // the signed range; that is a failed conversion, not an overflow.
 TEST_P(ZoneValues, PlatformConversionAtTheEndsOfTheRange) {
-    for (uint64_t local : {uint64_t{0}, kTicksPerSecond, kMaxFileTime - kDay, kMaxFileTime, kMaxFileTime + 1,
-                           kOpenEnd}) {
+    for (uint64_t local :
+         {uint64_t{0}, kTicksPerSecond, kMaxFileTime - kDay, kMaxFileTime, kMaxFileTime + 1, kOpenEnd}) {
         uint64_t utc = 0;
         if (platform::LocalTicksToUtc(local, utc)) {
             EXPECT_LE(local, kMaxFileTime);

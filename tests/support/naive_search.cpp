@@ -40,7 +40,7 @@ std::vector<uint32_t> NaiveSearch(const Index& index, const Query& query, const 
             if (ids.size() >= 2) hits.insert(hits.end(), ids.begin(), ids.end());
         }
     }
-    const auto key = static_cast<SortKey>(options.sort >= 0 && options.sort < kSortKeys ? options.sort : 0);
+    const auto key = SortKeyOf(options);
     std::sort(hits.begin(), hits.end(), [&](uint32_t a, uint32_t b) { return index.Less(key, a, b); });
     if (options.descending) std::reverse(hits.begin(), hits.end());
     return hits;

@@ -13,16 +13,10 @@ const char* Pick(std::mt19937_64& rng, const char* const (&items)[N]) {
     return items[rng() % N];
 }
 
-void AppendName(Index::Piece& piece, Entry& e, const std::string& name) {
-    const std::string f = FoldCaseUtf8(name);
-    e.nameOffset = static_cast<uint32_t>(piece.names.size());
-    e.nameLength = static_cast<uint16_t>(name.size());
-    piece.names += name;
-    piece.names.push_back('\0');
-    e.foldedOffset = static_cast<uint32_t>(piece.folded.size());
-    e.foldedLength = static_cast<uint16_t>(f.size());
-    piece.folded += f;
-    piece.folded.push_back('\0');
+uint32_t AddToPiece(Index::Piece& piece, const Entry& e, const std::string& name) {
+    const uint32_t at = piece.Add(e.parent, name, FoldCaseUtf8(name), e.flags, e.size, e.modified, e.created);
+    piece.entries[at].childCount = e.childCount;
+    return at;
 }
 
 }  // namespace
@@ -90,8 +84,7 @@ Index::Piece RandomPiece(std::mt19937_64& rng, const std::string& rootName, size
     Entry root{};
     root.parent = kNoEntry;
     root.flags = EntryFlags::Directory | EntryFlags::VolumeRoot;
-    AppendName(piece, root, rootName);
-    piece.entries.push_back(root);
+    AddToPiece(piece, root, rootName);
     records.push_back(5);
     std::vector<uint32_t> folders{0};
     for (size_t i = 0; i < count; ++i) {
@@ -103,12 +96,11 @@ Index::Piece RandomPiece(std::mt19937_64& rng, const std::string& rootName, size
         e.childCount = 77;
         e.modified = RandomTime(rng);
         e.created = RandomTime(rng);
-        AppendName(piece, e, RandomName(rng));
+        const uint32_t at = AddToPiece(piece, e, RandomName(rng));
         const auto record = static_cast<uint32_t>(24 + i);
-        piece.entries.push_back(e);
         records.push_back(record);
         if (dir) {
-            folders.push_back(static_cast<uint32_t>(piece.entries.size() - 1));
+            folders.push_back(at);
             piece.folders += 1;
             continue;
         }
@@ -116,8 +108,7 @@ Index::Piece RandomPiece(std::mt19937_64& rng, const std::string& rootName, size
         if (rng() % 10 == 0) {
             Entry link = e;
             link.parent = folders[rng() % folders.size()];
-            AppendName(piece, link, RandomName(rng));
-            piece.entries.push_back(link);
+            AddToPiece(piece, link, RandomName(rng));
             records.push_back(record);
             piece.files += 1;
         }
