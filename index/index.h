@@ -173,6 +173,8 @@ public:
     uint64_t garbageBytes = 0;
 
 private:
+    class CarriedCounts;
+
     // Applies delta (mod 2^64) to the sizes of `from` and up to 255 further ancestors.
     void AddToAncestors(uint32_t from, uint64_t delta);
     bool PoolsFit(size_t nameBytes, size_t foldedBytes) const;

@@ -290,6 +290,120 @@ void Index::RecomputeFolderTotals() {
     }
 }
 
+namespace {
+
+// 64-bit FNV-1a, continued over the '\\'-joined folded names of a path.
+constexpr uint64_t kPathHashBasis = 0xCBF29CE484222325ull;
+uint64_t HashOn(uint64_t h, std::string_view bytes) {
+    for (unsigned char c : bytes) h = (h ^ c) * 0x100000001B3ull;
+    return h;
+}
+
+// The folded names from the volume root down to entry, joined by '\\'; empty
+// when the chain is broken or deeper than the walks allow.
+std::string FoldedPathOf(const Index& index, uint32_t entry) {
+    std::vector<uint32_t> chain;
+    for (uint32_t cur = entry; cur != kNoEntry; cur = index.entries[cur].parent) {
+        if (cur >= index.entries.size() || chain.size() == static_cast<size_t>(Index::kMaxDepth)) return {};
+        chain.push_back(cur);
+    }
+    std::string path;
+    for (size_t k = chain.size(); k-- > 0;) {
+        if (k + 1 != chain.size()) path.push_back('\\');
+        path.append(index.FoldedOf(chain[k]));
+    }
+    return path;
+}
+
+}  // namespace
+
+// Open counts of one slot's entries, carried across the slot's replacement: by
+// file record when the old and the new entries both come from a file table (a
+// renamed file keeps its count), by folded path otherwise (folder volumes are
+// scanned again at every start).
+class Index::CarriedCounts {
+public:
+    CarriedCounts(const Index& index, const VolumeMaps& volume, int slot, bool byRecord) {
+        std::unordered_map<uint32_t, uint32_t> counted;
+        for (const auto& [entry, count] : index.openCounts) {
+            if (entry < index.entries.size() && count != 0 && !IsDeleted(index.entries[entry]) &&
+                SlotOf(index.entries[entry].flags) == slot)
+                counted.emplace(entry, count);
+        }
+        if (counted.empty()) return;
+        if (byRecord) {
+            auto take = [&](uint32_t record, uint32_t entry) {
+                const auto it = counted.find(entry);
+                if (it == counted.end()) return;
+                records.emplace_back(record, it->second);
+                counted.erase(it);
+            };
+            for (size_t r = 0; r < volume.recordMap.size(); ++r) take(static_cast<uint32_t>(r), volume.recordMap[r]);
+            for (const auto& [record, entry] : volume.hardLinks) take(record, entry);
+        }
+        for (const auto& [entry, count] : counted) {
+            std::string path = FoldedPathOf(index, entry);
+            if (!path.empty()) paths.push_back({HashOn(kPathHashBasis, path), std::move(path), count});
+        }
+    }
+
+    // After the slot's new entries [base, end) are in place with their maps.
+    void Give(Index& index, const VolumeMaps& volume, uint32_t base) const {
+        for (const auto& [record, count] : records) {
+            if (record < volume.recordMap.size() && volume.recordMap[record] != kNoEntry)
+                index.openCounts[volume.recordMap[record]] += count;
+        }
+        if (paths.empty()) return;
+        std::unordered_multimap<uint64_t, const ByPath*> wanted;
+        for (const ByPath& p : paths) wanted.emplace(p.hash, &p);
+        // Path hashes of the new entries, each from its parent's: a chain is
+        // walked up to the first known hash, then filled in on the way down.
+        const auto n = static_cast<uint32_t>(index.entries.size());
+        std::vector<uint64_t> hash(n - base, 0);
+        std::vector<uint8_t> known(n - base, 0);
+        std::vector<uint32_t> chain;
+        for (uint32_t i = base; i < n; ++i) {
+            chain.clear();
+            uint32_t cur = i;
+            while (cur >= base && cur < n && !known[cur - base] && chain.size() <= static_cast<size_t>(kMaxDepth)) {
+                chain.push_back(cur);
+                cur = index.entries[cur].parent;
+            }
+            if (chain.size() > static_cast<size_t>(kMaxDepth)) continue;
+            uint64_t h = kPathHashBasis;
+            bool root = true;
+            if (cur >= base && cur < n) {
+                h = hash[cur - base];
+                root = false;
+            } else if (cur != kNoEntry) {
+                continue;  // a chain that leaves the slot has no path of its own
+            }
+            for (size_t k = chain.size(); k-- > 0;) {
+                if (!root) h = HashOn(h, "\\");
+                h = HashOn(h, index.FoldedOf(chain[k]));
+                root = false;
+                hash[chain[k] - base] = h;
+                known[chain[k] - base] = 1;
+            }
+        }
+        for (uint32_t i = base; i < n; ++i) {
+            if (!known[i - base]) continue;
+            for (auto [it, end] = wanted.equal_range(hash[i - base]); it != end; ++it) {
+                if (FoldedPathOf(index, i) == it->second->path) index.openCounts[i] += it->second->count;
+            }
+        }
+    }
+
+private:
+    struct ByPath {
+        uint64_t hash;
+        std::string path;
+        uint32_t count;
+    };
+    std::vector<std::pair<uint32_t, uint32_t>> records;
+    std::vector<ByPath> paths;
+};
+
 void Index::RemoveCounted(VolumeMaps& volume, uint32_t entry) {
     if (entry >= entries.size() || IsDeleted(entries[entry])) return;
     uint64_t files = IsDir(entries[entry]) ? 0 : 1;
@@ -310,6 +424,7 @@ bool Index::Ingest(int slot, Piece& piece) {
         return false;
     if (!PieceIsSound(piece)) return false;
     VolumeMaps& volume = *volumes[slot];
+    const CarriedCounts counts(*this, volume, slot, !volume.recordMap.empty() && !piece.recordMap.empty());
 
     for (Entry& e : entries) {
         if (!IsDeleted(e) && SlotOf(e.flags) == slot) {
@@ -354,6 +469,7 @@ bool Index::Ingest(int slot, Piece& piece) {
             volume.nameMap.emplace(NameMapKey(e.parent, FoldedOf(i)), i);
         }
     }
+    counts.Give(*this, volume, base);
     excludesDirty = true;
     return true;
 }

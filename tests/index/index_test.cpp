@@ -122,6 +122,34 @@ TEST(Index, RenameComparesWrittenNamesAndMovesSizes) {
     EXPECT_TRUE(index.overflow[static_cast<size_t>(SortKey::Path)]);
 }
 
+// A deleted entry no longer counts in any folder: moving or renaming it, file or
+// folder, leaves every size and child count as it was.
+TEST(Index, MovingADeletedEntryChangesNoTotal) {
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    const uint32_t a = AddNamed(index, root, "a", kDir);
+    const uint32_t b = AddNamed(index, root, "b", kDir);
+    const uint32_t file = AddNamed(index, a, "f.txt", 0, 50);
+    const uint32_t folder = AddNamed(index, a, "sub", kDir);
+    AddNamed(index, folder, "inner.txt", 0, 7);
+    AddNamed(index, b, "stay.txt", 0, 3);
+    index.Remove(file);
+    index.Remove(folder);
+    auto totals = [&] {
+        std::vector<std::pair<uint64_t, uint32_t>> out;
+        for (const Entry& e : index.entries) out.emplace_back(e.size, e.childCount);
+        return out;
+    };
+    const auto before = totals();
+    for (uint32_t gone : {file, folder}) {
+        EXPECT_TRUE(index.Rename(gone, b, "moved", "moved"));
+        EXPECT_TRUE(index.Rename(gone, a, "back", "back"));
+        EXPECT_TRUE(index.Rename(gone, a, "renamed in place", "renamed in place"));
+    }
+    EXPECT_EQ(totals(), before);
+    EXPECT_EQ(CheckTotals(index), "");
+}
+
 TEST(Index, RefusesNamesAndPoolsBeyondTheRecordFormat) {
     Index index;
     uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);

@@ -165,7 +165,7 @@ const Case kCases[] = {
     {"size:huge", "", 0, "Size[16777217,134217729)", "", false, 0, ""},
     {"size:empty", "", 0, "Size[0,1)", "", false, 0, ""},
     {"size:gigantic", "", 0, "Size[134217729,max)", "", false, 0, ""},
-    {"size:>1mb", "", 0, "Size[2097152,max)", "", false, 0, ""},  // intended: at least 2 MiB
+    {"size:>1mb", "", 0, "Size[2097152,max)", "", false, 0, ""},  // at least 2 MiB
     {"size:1gb..5gb", "", 0, "Size[1073741824,6442450944)", "", false, 0, ""},
     {"size:\"10 kb\"", "", 0, "Error", "", false, 0, kSizeError},
     {"size:abc", "", 0, "Error", "", false, 0, kSizeError},
@@ -197,7 +197,7 @@ const Case kCases[] = {
     {"folder:empty:", "", 0, "Empty/d", "", false, 0, ""},
     {"dupe:", "", 0, "Any", "", false, 1, ""},
     {"dupe:Foo", "", 0, "Sub'foo'", "", false, 1, ""},
-    // Mended: with Match Case the dupe text stays as typed, like any case-sensitive substring.
+    // With Match Case the dupe text stays as typed, like any case-sensitive substring.
     {"dupe:Foo", "c", 0, "Sub/c'Foo'", "", false, 1, ""},
     {"case:dupe:Foo", "", 0, "Sub/c'Foo'", "", false, 1, ""},
     {"sizedupe:", "", 0, "Any/f", "", false, 2, ""},
@@ -298,7 +298,7 @@ TEST(Query, DateTermsCarryTheirRange) {
     // The raw value, not folded, goes to the date parser (which lowers it itself).
     Query q = ParseQuery("dm:\"TODAY\"", Opts());
     EXPECT_EQ(q.groups[0][0].kind, TermKind::Modified);
-    // Intended: a relative value has no upper end, so '>' of it keeps nothing.
+    // A relative value has no upper end, so '>' of it keeps nothing.
     q = ParseQuery("dm:>last7days", Opts());
     EXPECT_EQ(q.groups[0][0].lo, kOpenEnd);
     EXPECT_EQ(q.groups[0][0].hi, kOpenEnd);

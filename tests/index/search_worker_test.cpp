@@ -74,6 +74,41 @@ TEST(SearchWorker, NewerRequestsCancelTheRunningSearch) {
     EXPECT_FALSE(inbox.results[0]->ids.empty());
 }
 
+TEST(SearchWorker, ANewerRequestBeforeTheHandOffDropsTheFinishedResult) {
+    Index index;
+    FillSmall(index);
+    SearchRequest request;
+    Inbox inbox;
+    std::atomic<int> searches{0};
+    request.afterSearchForTesting = [&] {
+        if (searches++ == 0) RequestSearch(request, "b", {}, false, 0);
+    };
+    StartSearchWorker(request, index, inbox.Sink());
+    const uint64_t first = RequestSearch(request, "a", {}, false, 0);
+    ASSERT_TRUE(inbox.WaitFor(first + 1));
+    StopSearchWorker(request);
+    ASSERT_EQ(inbox.results.size(), 1u);
+    EXPECT_EQ(inbox.results[0]->sequence, first + 1);
+}
+
+// A save holds the index lock shared for seconds; a search that needs nothing
+// built must still answer meanwhile.
+TEST(SearchWorker, ReadySearchAnswersWhileASaveHoldsTheSharedLock) {
+    Index index;
+    FillSmall(index);
+    SearchRequest request;
+    Inbox inbox;
+    StartSearchWorker(request, index, inbox.Sink());
+    const uint64_t first = RequestSearch(request, "log", {}, false, 0);
+    ASSERT_TRUE(inbox.WaitFor(first));
+    {
+        std::shared_lock<std::shared_mutex> saving(index.lock);
+        const uint64_t second = RequestSearch(request, "log", {}, false, 0);
+        EXPECT_TRUE(inbox.WaitFor(second, 20s));
+    }
+    StopSearchWorker(request);
+}
+
 TEST(SearchWorker, ResultCarriesThreadsErrorAndIndexState) {
     Index index;
     FillSmall(index);

@@ -19,7 +19,7 @@ std::string B(std::initializer_list<int> bytes) {
     return s;
 }
 
-TEST(Text, DecodesLenientlyAsSpecifiedBytes) {
+TEST(Text, DecodesMalformedBytesLeniently) {
     struct Case {
         std::string in;
         WString out;
