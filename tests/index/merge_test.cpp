@@ -109,7 +109,7 @@ TEST(Merge, ApplyFileReconcilesEachCase) {
         uint32_t goneFirst;                                  // record reported not in use first; 0 = none
         bool applied;
         std::multiset<std::string> paths;  // the record's names afterwards, each once
-        bool keepsFirst;              // the record's first entry survives with its number
+        bool keepsFirst;                   // the record's first entry survives with its number
         int filesDelta;
         int foldersDelta;
         int changesDelta;  // -1: not checked
