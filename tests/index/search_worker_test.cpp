@@ -11,8 +11,8 @@
 
 #include "index/index.h"
 #include "tests/support/index_reference.h"
+#include "tests/support/random_index.h"
 #include "tests/support/random_query.h"
-#include "tests/support/random_search_index.h"
 
 namespace ov {
 namespace {
@@ -40,7 +40,7 @@ struct Inbox {
 };
 
 void FillSmall(Index& index) {
-    std::mt19937 rng(5);
+    testing::Rng rng(5);
     testing::FillRandomIndex(index, rng, {.entries = 2000, .mutate = true, .exclude = true});
 }
 
@@ -164,7 +164,7 @@ TEST(SearchWorker, RandomRequestsAgainstAChangingIndex) {
     StartSearchWorker(request, index, inbox.Sink());
     std::atomic<bool> stopWriter{false};
     std::thread writer([&] {
-        std::mt19937 rng(11);
+        testing::Rng rng(11);
         while (!stopWriter.load()) {
             {
                 std::unique_lock<std::shared_mutex> hold(index.lock);
@@ -175,7 +175,7 @@ TEST(SearchWorker, RandomRequestsAgainstAChangingIndex) {
             std::this_thread::yield();
         }
     });
-    std::mt19937 rng(3);
+    testing::Rng rng(3);
     std::vector<std::string> folders;
     {
         std::shared_lock<std::shared_mutex> hold(index.lock);

@@ -11,8 +11,8 @@
 #include "index/text.h"
 #include "index/volume_maps.h"
 #include "tests/support/index_reference.h"
+#include "tests/support/random_index.h"
 #include "tests/support/random_query.h"
-#include "tests/support/random_search_index.h"
 #include "tests/support/search_reference.h"
 
 namespace ov {
@@ -62,7 +62,7 @@ TEST(Searcher, AgreesWithNaiveSearchOnRandomIndexes) {
     std::map<Strategy, int> strategies;
     std::map<Ordering, int> orderings;
     for (unsigned seed = 1; seed <= 12; ++seed) {
-        std::mt19937 rng(seed);
+        testing::Rng rng(seed);
         Index index;
         testing::FillRandomIndex(index, rng, {.entries = 600 + rng() % 1500, .mutate = true, .exclude = true});
         if (seed % 3 == 0) {

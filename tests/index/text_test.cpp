@@ -79,10 +79,5 @@ TEST(Text, FnvMatchesKnownValues) {
     EXPECT_EQ(ExtensionHash("abc", 3), 0x1A47E90Bu);
 }
 
-TEST(Text, ClockIsMonotonic) {
-    double a = NowMs(), b = NowMs();
-    EXPECT_LE(a, b);
-}
-
 }  // namespace
 }  // namespace ov
