@@ -142,6 +142,22 @@ TEST(SearchWorker, ResultCarriesThreadsErrorAndIndexState) {
     StopSearchWorker(request);  // a second stop only sets the flags again
 }
 
+// Going out of scope with the worker still running stops and joins it; a
+// joinable thread would end the process.
+TEST(SearchWorker, RequestDestroyedWhileItsWorkerRuns) {
+    Index index;
+    FillSmall(index);
+    Inbox inbox;
+    {
+        SearchRequest request;
+        StartSearchWorker(request, index, inbox.Sink());
+        RequestSearch(request, "log", {}, false, 0);
+    }
+    // Reaching here means no terminate; and no search still holds the index.
+    EXPECT_TRUE(index.lock.try_lock());
+    index.lock.unlock();
+}
+
 TEST(SearchWorker, RequestAfterStopIsNeverSearched) {
     Index index;
     FillSmall(index);
