@@ -1,0 +1,71 @@
+#include "app/activity_log.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cwchar>
+#include <deque>
+
+namespace {
+
+SRWLOCK gLogLock = SRWLOCK_INIT;
+std::deque<std::wstring> gLogLines;  // guarded by gLogLock
+
+void FormatInto(wchar_t* buffer, size_t size, const wchar_t* format, va_list args) {
+    if (size == 0) return;
+    _vsnwprintf(buffer, size - 1, format, args);
+    buffer[size - 1] = L'\0';
+}
+
+}  // namespace
+
+void Log(const wchar_t* format, ...) {
+    wchar_t text[900] = {};
+    va_list args;
+    va_start(args, format);
+    FormatInto(text, 900, format, args);
+    va_end(args);
+    wchar_t line[960] = {};
+    FormatBuf(line, 960, L"%9lu  %ls", GetTickCount(), text);
+    AcquireSRWLockExclusive(&gLogLock);
+    try {
+        gLogLines.emplace_back(line);
+        if (gLogLines.size() > kActivityLogLines) gLogLines.pop_front();
+    } catch (const std::bad_alloc&) {
+        // A line that does not fit in memory is dropped.
+    }
+    ReleaseSRWLockExclusive(&gLogLock);
+}
+
+std::vector<std::wstring> ActivityLogLines() {
+    AcquireSRWLockShared(&gLogLock);
+    std::vector<std::wstring> lines(gLogLines.begin(), gLogLines.end());
+    ReleaseSRWLockShared(&gLogLock);
+    return lines;
+}
+
+void FormatBuf(wchar_t* buffer, size_t size, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    FormatInto(buffer, size, format, args);
+    va_end(args);
+}
+
+std::wstring FormatString(const wchar_t* format, ...) {
+    wchar_t buffer[2048] = {};
+    va_list args;
+    va_start(args, format);
+    FormatInto(buffer, 2048, format, args);
+    va_end(args);
+    return buffer;
+}
+
+std::wstring FormatThousands(uint64_t value) {
+    const std::wstring digits = std::to_wstring(value);
+    std::wstring out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += L',';
+        out += digits[i];
+    }
+    return out;
+}

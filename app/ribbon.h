@@ -1,0 +1,27 @@
+// The ribbon: five tabs of large buttons and the Settings tab's controls, drawn
+// from the icon strip. UI thread only.
+#pragma once
+
+#include <windows.h>
+
+// A decoded icon strip in a memory device context; empty (no dc) when it could not be loaded.
+struct IconStrip {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    int size = 0;  // icon size in pixels
+};
+
+extern HWND gRibbon;
+extern IconStrip gIconStrip32;  // ribbon buttons
+extern IconStrip gIconStrip20;  // info bars
+
+// Loads the icon strip resource at size pixels; on failure the strip stays empty.
+void LoadIconStrip(IconStrip& strip, int size);
+// The ribbon window with its controls; called once by the main window's WM_CREATE.
+void CreateRibbon();
+LRESULT CALLBACK RibbonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// A Settings-tab control: a child of the ribbon of size width x height DIP, placed
+// at (x, y) DIP in group group when the Settings tab shows.
+HWND CreateRibbonControl(const wchar_t* className, const wchar_t* text, DWORD style, int group, int x, int y, int width,
+                         int height, int id);

@@ -1,0 +1,51 @@
+// The two roads out of the program: SaveBeforeExit, which every exit passes
+// through before the main window is destroyed, and the restart as administrator.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "app/command_line.h"
+#include "app/engine_host.h"
+#include "app/main_window.h"
+#include "app/results_list.h"
+#include "app/search_box.h"
+#include "app/settings.h"
+#include "app/startup.h"
+
+void SaveBeforeExit() {
+    gEnding = true;
+    SaveColumns();
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
+    if (gMain && GetWindowPlacement(gMain, &placement)) {
+        RegWriteBinary(L"WindowPlacement", &placement, sizeof placement);
+    }
+    SetStatusText(L"Saving the index…");
+    // The save blocks this thread: paint the text now or it never shows.
+    if (gStatusBar) UpdateWindow(gStatusBar);
+    if (gSaveThread.joinable()) gSaveThread.join();
+    StopSearchWorker(gSearch);
+    if (gIndexLoadThread.joinable()) gIndexLoadThread.join();
+    StopEngineWork(true);
+}
+
+void RestartAsAdmin() {
+    const std::wstring exe = GetExePath();
+    const std::wstring parameters = RestartAsAdminParameters(GetSearchText(), gArgs.forceScan);
+    SaveBeforeExit();
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.lpVerb = L"runas";
+    info.lpFile = exe.c_str();
+    info.lpParameters = parameters.c_str();
+    info.hwnd = gMain;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info)) {
+        // The engine and the search worker are stopped and cannot start again.
+        MessageBoxW(gMain,
+                    L"Administrator rights weren't given, so Orvane closes now. Your index was saved. Please start "
+                    L"Orvane again.",
+                    L"Orvane", MB_ICONINFORMATION | MB_OK);
+    }
+    DestroyWindow(gMain);
+}

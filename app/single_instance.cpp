@@ -1,0 +1,62 @@
+#include "app/single_instance.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "app/commands.h"
+#include "app/startup.h"
+
+namespace {
+
+constexpr const wchar_t* kMainClass = L"OrvaneMain";
+
+bool ProcessElevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool elevated =
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) && elevation.TokenIsElevated;
+    CloseHandle(token);
+    return elevated;
+}
+
+}  // namespace
+
+void WaitForTakeover() {
+    for (int i = 0; i < 150 && FindWindowW(kMainClass, nullptr); ++i) Sleep(100);
+}
+
+bool HandOffToRunningCopy(const CommandLine& line) {
+    HWND running = FindWindowW(kMainClass, nullptr);
+    if (!running) return false;
+    const std::wstring text = HandOffText(line);
+    COPYDATASTRUCT data = {};
+    data.dwData = kHandOffTag;
+    data.cbData = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    data.lpData = const_cast<wchar_t*>(text.data());
+    // Only a process allowed before it handles the message may take the foreground.
+    AllowSetForegroundWindow(ASFW_ANY);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 3000, &result);
+    return true;
+}
+
+void CreateInstanceMutex() {
+    static HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Keltrax.Orvane.Instance");
+    (void)mutex;
+}
+
+bool RelaunchElevated(const CommandLine& line, int show) {
+    if (ProcessElevated()) return false;
+    const std::wstring exe = GetExePath();
+    const std::wstring parameters = ElevatedRelaunchParameters(line);
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.lpVerb = L"runas";
+    info.lpFile = exe.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = show;
+    return ShellExecuteExW(&info) != FALSE;
+}

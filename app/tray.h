@@ -1,0 +1,26 @@
+// The notification-area icon with its menu and the system-wide hotkey. UI thread only.
+#pragma once
+
+#include <windows.h>
+
+struct HotkeyDef {
+    const wchar_t* name;
+    UINT modifiers;
+    UINT key;
+};
+constexpr int kHotkeyCount = 6;
+// Row 0 is "None"; the row number is the "Hotkey" setting.
+extern const HotkeyDef kHotkeys[kHotkeyCount];
+
+// Adds the icon (NIM_ADD) with its tip; again after Explorer restarts.
+void AddTrayIcon();
+// Deletes the icon when it was added.
+void RemoveTrayIcon();
+// (Re)registers hotkey 1 from the "Hotkey" setting and refreshes the tip.
+void RegisterGlobalHotkey();
+// WM_HOTKEY.
+void OnHotkey(int id);
+// WM_APP_TRAY: lParam holds the mouse message.
+void OnTrayMessage(LPARAM lParam);
+// After WM_CLOSE hid the window: the balloon, the first time in the process.
+void ShowTrayBalloonOnce();
