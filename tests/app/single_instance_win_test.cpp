@@ -1,0 +1,101 @@
+// A second start hands its request to the running copy and ends.
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "tests/app/harness/orvane_fixture.h"
+
+namespace ov::gui {
+namespace {
+
+class SingleInstance : public OrvaneTest {
+protected:
+    // Runs a second copy to its end; its exit code.
+    DWORD RunSecond(const std::wstring& arguments) {
+        Program second;
+        EXPECT_TRUE(second.Start(OrvanePath(), arguments));
+        DWORD code = 12345;
+        EXPECT_TRUE(second.WaitForExit(kStartMs, &code));
+        return code;
+    }
+};
+
+TEST_F(SingleInstance, SearchTextsArriveExactly) {
+    ASSERT_NE(Start(), nullptr);
+    std::wstring longText;
+    for (int i = 0; longText.size() < 30000; ++i) longText += (i % 7 == 0) ? L"\\\"q\" " : L"abcdefgh ";
+    longText.resize(30000);
+    const std::wstring texts[] = {
+        L"ends in a backslash\\",         L"C:\\Program Files\\", L"say \"hi\" \\\"there\\\\\"",
+        L"two  blanks  \"and a phrase\"", L"\\\\server\\share\\", longText,
+    };
+    for (const std::wstring& text : texts) {
+        EXPECT_EQ(RunSecond(L"/search " + QuoteArgument(text)), 0u);
+        EXPECT_TRUE(WaitUntil([&] { return WindowText(SearchBox()) == text; }, 5000))
+            << "arrived: " << WindowText(SearchBox()).size() << " of " << text.size() << " characters";
+    }
+    EXPECT_TRUE(Visible(main));
+}
+
+TEST_F(SingleInstance, TrayShowAndWrongCaseSwitches) {
+    ASSERT_NE(Start(L"/tray"), nullptr);
+    EXPECT_FALSE(Visible(main));
+    // "/tray" changes nothing visible; a switch in another case is no switch, so
+    // that start (like one without arguments) asks for the window.
+    EXPECT_EQ(RunSecond(L"/tray"), 0u);
+    Sleep(500);
+    EXPECT_FALSE(Visible(main));
+    EXPECT_EQ(RunSecond(L"/Tray"), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return Visible(main); }, 5000));
+    ShowWindow(main, SW_HIDE);
+    EXPECT_EQ(RunSecond(L""), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return Visible(main); }, 5000));
+    // "/search" without a value hands over "/show" and keeps the text.
+    SetWindowTextW(SearchBox(), L"kept");
+    EXPECT_EQ(RunSecond(L"/search"), 0u);
+    EXPECT_EQ(WindowText(SearchBox()), L"kept");
+}
+
+TEST_F(SingleInstance, WrongCaseTrayStartsVisible) {
+    ASSERT_NE(Start(L"/TRAY"), nullptr);
+    EXPECT_TRUE(Visible(main));
+}
+
+TEST_F(SingleInstance, BadCopyDataChangesNothing) {
+    ASSERT_NE(Start(L"/tray"), nullptr);
+    const std::wstring text = L"/search changed";
+    const std::wstring tooLong = L"/search " + std::wstring(32800, L'x');  // over 65535 bytes
+    struct Case {
+        ULONG_PTR tag;
+        const std::wstring* text;
+        DWORD bytes;
+    } cases[] = {
+        {244, &text, static_cast<DWORD>(text.size() * 2)},
+        {245, &tooLong, static_cast<DWORD>(tooLong.size() * 2)},
+        {0, &text, static_cast<DWORD>(text.size() * 2)},
+    };
+    for (const Case& c : cases) {
+        COPYDATASTRUCT data = {c.tag, c.bytes, const_cast<wchar_t*>(c.text->data())};
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(SendMessageTimeoutW(main, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 5000,
+                                        &result));
+        EXPECT_EQ(result, static_cast<DWORD_PTR>(TRUE));
+        EXPECT_EQ(WindowText(SearchBox()), L"");
+        EXPECT_FALSE(Visible(main));
+    }
+}
+
+TEST_F(SingleInstance, TakeoverStartsOnceTheRunningCopyHasExited) {
+    ASSERT_NE(Start(), nullptr);
+    Program second;
+    ASSERT_TRUE(second.Start(OrvanePath(), L"/takeover /search " + QuoteArgument(L"new copy")));
+    Sleep(1500);
+    EXPECT_TRUE(second.Running());
+    ASSERT_TRUE(ExitOrvane());
+    HWND secondMain = second.WaitForWindow(L"OrvaneMain", kStartMs);
+    ASSERT_NE(secondMain, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(ChildById(secondMain, 480)) == L"new copy"; }, 5000));
+    EXPECT_TRUE(second.Exit(secondMain, kExitMs));
+}
+
+}  // namespace
+}  // namespace ov::gui
