@@ -1,0 +1,33 @@
+// Reads a volume's file table and prints its piece as the image oracle lists
+// it. The Wine harness runs it on a raw drive: mft_list DEVICE VOLUME READERS.
+// On Windows DEVICE is a drive name ("X:") opened as "\\.\X:"; natively a path.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "engine/dev.h"
+#include "engine/mft_reader.h"
+#include "index/text.h"
+#include "tests/support/mft_listing.h"
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: mft_list DEVICE VOLUME READERS\n");
+        return 2;
+    }
+    ov::MftResult result;
+    if (!ov::MftReadAll(ov::DriveDevFactory(ov::ToWide(argv[1], std::char_traits<char>::length(argv[1]))),
+                        std::atoi(argv[3]), result, nullptr, nullptr)) {
+        std::fprintf(stderr, "Couldn't read the file table: %s\n", result.error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "%u records, %u chunks unread, %.0f ms\n", result.recordCount, result.failedChunks,
+                 result.readMs);
+    ov::Index::Piece piece;
+    if (!ov::FromMftResult(result, ov::ToWide(argv[2], std::char_traits<char>::length(argv[2])), piece)) {
+        std::fprintf(stderr, "The file table didn't make sense\n");
+        return 1;
+    }
+    for (const std::string& line : ov::testing::ListPiece(piece)) std::printf("%s\n", line.c_str());
+    return 0;
+}
