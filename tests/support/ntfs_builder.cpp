@@ -203,7 +203,7 @@ void MemVolume::AddRootAndFiles(uint32_t files) {
     for (uint32_t i = 0; i < files; ++i) {
         const std::u16string name = u"file" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
                                     std::u16string(1, static_cast<char16_t>(u'a' + i / 26 % 26));
-        Put(24 + i, RecordBuilder(s.recordSize).StandardInfo(30, 40, 0x20).FileName(5, name).ResidentData(i).Finish());
+        Put(24 + i, RecordBuilder(s.recordSize).StandardInfo(30, 40, 0x20).FileName(5, name).ResidentData(i % 500).Finish());
     }
     WriteRecordZero();
 }
