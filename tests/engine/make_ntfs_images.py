@@ -9,7 +9,8 @@ per file or folder, "path<TAB>D|F<TAB>size<TAB>modified<TAB>created<TAB>attribut
 attributes), sorted. Paths start at "X:" and use "/".
 
 Usage: make_ntfs_images.py OUTDIR. Images are made once and kept while this
-script is unchanged. Needs root, /dev/fuse, mkntfs, ntfs-3g and setfattr;
+script is unchanged. make_ntfs_images.py --million IMAGE makes the benchmark's
+volume of about a million records the same way, without an oracle. Needs root, /dev/fuse, mkntfs, ntfs-3g and setfattr;
 without them OUTDIR/skip-reason.txt says why and the exit code is still 0,
 so the tests that need the images skip with that reason.
 """
@@ -176,6 +177,35 @@ def fill_fragmented(root):
             break
 
 
+def fill_million(root):
+    rng = random.Random(13)
+    words = ["report", "invoice", "photo", "IMG", "backup", "notes", "Setup", "readme", "данные", "資料", "draft"]
+    exts = [".txt", ".jpg", ".pdf", ".docx", ".dll", ".log", ""]
+    for d in range(1000):
+        folder = os.path.join(root, "folder %04d" % d, "sub %d" % (d % 7))
+        os.makedirs(folder)
+        for f in range(999):
+            name = "%s %06d %s%s" % (rng.choice(words), d * 1000 + f, rng.choice(words), rng.choice(exts))
+            write(os.path.join(folder, name), b"x" * rng.choice([0, 0, 0, 100, 600]))
+
+
+def make_million(image):
+    partial = image + ".partial"
+    mount = tempfile.mkdtemp(prefix="ov-ntfs-")
+    try:
+        with open(partial, "wb") as f:
+            f.truncate(3 << 30)
+        run("mkntfs", "-F", "-f", "-q", partial)
+        run("ntfs-3g", partial, mount)
+        try:
+            fill_million(mount)
+        finally:
+            run("umount", mount)
+        os.rename(partial, image)
+    finally:
+        os.rmdir(mount)
+
+
 def oracle_line(path, rel, is_dir):
     st = os.lstat(path)
     created, modified = struct.unpack("<4Q", os.getxattr(path, "system.ntfs_times"))[:2]
@@ -235,6 +265,13 @@ def missing_tools():
 
 
 def main():
+    if sys.argv[1] == "--million":
+        reason = missing_tools()
+        if reason:
+            print("SKIP: " + reason)
+            return 1
+        make_million(os.path.abspath(sys.argv[2]))
+        return 0
     outdir = os.path.abspath(sys.argv[1])
     os.makedirs(outdir, exist_ok=True)
     stamp = hashlib.sha256(open(__file__, "rb").read()).hexdigest()

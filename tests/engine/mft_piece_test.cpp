@@ -135,7 +135,7 @@ TEST(MftPiece, DeepChainsDoNotPoisonTheirAncestors) {
         Table t(2000);
         const auto record = [&](uint32_t level) { return deepestFirst ? 1000 - level : 100 + level; };
         for (uint32_t level = 1; level <= depth; ++level)
-            t.Folder(record(level), level == 1 ? 5 : record(level - 1), "d" + std::to_string(level));
+            t.Folder(record(level), level == 1 ? 5 : record(level - 1), std::to_string(level) + "d");
         Index::Piece piece;
         ASSERT_TRUE(FromMftResult(t.result, ToWide(std::string("C:")), piece));
         for (uint32_t level = 1; level <= depth; ++level)

@@ -1,6 +1,11 @@
 // Reads a volume's file table and prints its piece as the image oracle lists
 // it. The Wine harness runs it on a raw drive: mft_list DEVICE VOLUME READERS.
 // On Windows DEVICE is a drive name ("X:") opened as "\\.\X:"; natively a path.
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,6 +20,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: mft_list DEVICE VOLUME READERS\n");
         return 2;
     }
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);  // the oracle's line ends
+#endif
     ov::MftResult result;
     if (!ov::MftReadAll(ov::DriveDevFactory(ov::ToWide(argv[1], std::char_traits<char>::length(argv[1]))),
                         std::atoi(argv[3]), result, nullptr, nullptr)) {
