@@ -60,9 +60,9 @@ public:
         const FileRec& root = files[base[kRootRecord]];
         const std::string name = ToUtf8(volumeName);
         const uint32_t rootEntry =
-            piece.Add(kNoEntry, name, FoldCaseUtf8(name), (root.attributes & EntryFlags::AttributeMask) |
-                                                              EntryFlags::Directory | EntryFlags::VolumeRoot,
-                      0, root.modified, root.created);
+            piece.Add(kNoEntry, name, FoldCaseUtf8(name),
+                      (root.attributes & EntryFlags::AttributeMask) | EntryFlags::Directory | EntryFlags::VolumeRoot, 0,
+                      root.modified, root.created);
         if (rootEntry == kNoEntry) return false;
         piece.root = rootEntry;
         piece.recordMap[kRootRecord] = rootEntry;
@@ -80,10 +80,9 @@ public:
             }
             uint32_t flags = file.attributes & EntryFlags::AttributeMask;
             if (file.directory) flags |= EntryFlags::Directory;
-            const uint32_t entry =
-                piece.Add(row.parent, Cut(result.namePool, row.nameOffset, row.nameLength),
-                          Cut(result.foldedPool, row.foldedOffset, row.foldedLength), flags,
-                          file.directory ? 0 : file.size, file.modified, file.created);
+            const uint32_t entry = piece.Add(row.parent, Cut(result.namePool, row.nameOffset, row.nameLength),
+                                             Cut(result.foldedPool, row.foldedOffset, row.foldedLength), flags,
+                                             file.directory ? 0 : file.size, file.modified, file.created);
             if (entry == kNoEntry) return false;
             if (piece.recordMap[r] == kNoEntry) {
                 piece.recordMap[r] = entry;

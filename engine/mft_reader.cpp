@@ -110,8 +110,7 @@ void ReadChunks(ReadJob& job, Dev& dev, ReaderBlock& block, size_t reserve) {
         block.marks.push_back(ChunkMark{k, block.files.size(), block.extensions.size(), block.nameRows.size(),
                                         block.namePool.size(), block.foldedPool.size()});
         const uint32_t finished = job.done.fetch_add(1) + 1;
-        if (job.progress)
-            job.progress->store(static_cast<int>(uint64_t{finished} * 1000 / job.chunks.size()));
+        if (job.progress) job.progress->store(static_cast<int>(uint64_t{finished} * 1000 / job.chunks.size()));
     }
 }
 
@@ -160,6 +159,15 @@ bool Merge(std::vector<ReaderBlock>& blocks, MftResult& result) {
     if (names + rows + 4096 > Index::kMaxPoolBytes || folded + rows + 4096 > Index::kMaxPoolBytes) {
         result.error = "too many names for the index";
         return false;
+    }
+    if (blocks.size() == 1) {  // one reader read its chunks in order: nothing to copy
+        ReaderBlock& only = blocks[0];
+        result.files = std::move(only.files);
+        result.extensions = std::move(only.extensions);
+        result.nameRows = std::move(only.nameRows);
+        result.namePool = std::move(only.namePool);
+        result.foldedPool = std::move(only.foldedPool);
+        return true;
     }
     std::sort(order.begin(), order.end());
     result.files.reserve(files);
@@ -213,7 +221,8 @@ bool ReadAll(const DevFactory& factory, int threads, MftResult& result, std::ato
         const uint32_t first = c * job.perChunk;
         if (AnyInUse(layout.bitmap, first, first + std::min(job.perChunk, records - first))) job.chunks.push_back(c);
     }
-    const int readers = static_cast<int>(std::max<size_t>(1, std::min<size_t>(std::max(threads, 1), job.chunks.size())));
+    const int readers =
+        static_cast<int>(std::max<size_t>(1, std::min<size_t>(std::max(threads, 1), job.chunks.size())));
     const size_t reserve = job.chunks.size() * job.perChunk / readers + 16;
 
     std::vector<ReaderBlock> blocks(readers);

@@ -26,8 +26,10 @@ TEST(MftLayout, DecodeRunList) {
         {"nine offset bytes", {0x90}, false, {}},
         {"cut short", {0x21, 0x10, 0x00}, false, {}},
         {"before cluster 0", {0x11, 0x04, 0x10, 0x11, 0x01, 0xE0}, false, {}},
-        {"overflowing cluster", {0x81, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x81, 1, 2, 0, 0, 0, 0, 0, 0, 0},
-         false, {}},
+        {"overflowing cluster",
+         {0x81, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x81, 1, 2, 0, 0, 0, 0, 0, 0, 0},
+         false,
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -108,8 +108,7 @@ TEST(MftPiece, MetadataOrphansAndLoopsAreLeftOut) {
     t.Name(74, 5, "no base record");
     t.Folder(80, 5, "kept").File(81, 80, "kept too", 7);
     Index::Piece piece;
-    EXPECT_EQ(t.Paths(piece),
-              (std::vector<std::string>{"C:\tD", "C:/kept\tD", "C:/kept/kept too\tF", "C:/plain\tF"}));
+    EXPECT_EQ(t.Paths(piece), (std::vector<std::string>{"C:\tD", "C:/kept\tD", "C:/kept/kept too\tF", "C:/plain\tF"}));
 }
 
 TEST(MftPiece, SizeFromAnExtensionRecord) {

@@ -85,10 +85,8 @@ TEST(MftReader, ReadsOnlyChunksWithRecordsInUseWithAtMostOneReaderEach) {
         volume.WriteRecordZero();
         if (shortBitmap) {
             volume.bitmap.pop_back();
-            volume.Put(0, RecordBuilder()
-                              .NonResidentData(0, 5000 * 1024, {{4, 1250}})
-                              .ResidentBitmap(volume.bitmap)
-                              .Finish());
+            volume.Put(
+                0, RecordBuilder().NonResidentData(0, 5000 * 1024, {{4, 1250}}).ResidentBitmap(volume.bitmap).Finish());
         }
         MftResult result;
         ASSERT_TRUE(Read(volume, result, 8)) << result.error;

@@ -58,7 +58,8 @@ std::vector<uint8_t> EncodeRuns(const std::vector<Run>& runs) {
         const int offsetBytes = run.lcn < 0 ? 0 : BytesFor(static_cast<uint64_t>(delta), true);
         out.push_back(static_cast<uint8_t>(offsetBytes << 4 | lengthBytes));
         for (int i = 0; i < lengthBytes; ++i) out.push_back(static_cast<uint8_t>(run.clusters >> (8 * i)));
-        for (int i = 0; i < offsetBytes; ++i) out.push_back(static_cast<uint8_t>(static_cast<uint64_t>(delta) >> (8 * i)));
+        for (int i = 0; i < offsetBytes; ++i)
+            out.push_back(static_cast<uint8_t>(static_cast<uint64_t>(delta) >> (8 * i)));
         if (run.lcn >= 0) lcn = run.lcn;
     }
     out.push_back(0);
@@ -203,7 +204,8 @@ void MemVolume::AddRootAndFiles(uint32_t files) {
     for (uint32_t i = 0; i < files; ++i) {
         const std::u16string name = u"file" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
                                     std::u16string(1, static_cast<char16_t>(u'a' + i / 26 % 26));
-        Put(24 + i, RecordBuilder(s.recordSize).StandardInfo(30, 40, 0x20).FileName(5, name).ResidentData(i % 500).Finish());
+        Put(24 + i,
+            RecordBuilder(s.recordSize).StandardInfo(30, 40, 0x20).FileName(5, name).ResidentData(i % 500).Finish());
     }
     WriteRecordZero();
 }
