@@ -61,19 +61,6 @@ public:
     MftResult result;
 };
 
-TEST(MftPiece, RootIsNamedAfterTheDriveWithRecordFivesTimes) {
-    Table t(30);
-    t.File(30 - 1, 5, "a.txt", 12);
-    Index::Piece piece;
-    EXPECT_EQ(t.Paths(piece), (std::vector<std::string>{"C:\tD", "C:/a.txt\tF"}));
-    const Entry& root = piece.entries[piece.root];
-    EXPECT_EQ(root.flags, 0x10u | EntryFlags::Directory | EntryFlags::VolumeRoot);
-    EXPECT_EQ(root.modified, 50u);
-    EXPECT_EQ(piece.recordMap[5], piece.root);
-    EXPECT_EQ(piece.entries[piece.recordMap[29]].size, 12u);
-    EXPECT_TRUE(t.result.files.empty() && t.result.namePool.empty());  // consumed
-}
-
 TEST(MftPiece, NoRootNoPiece) {
     MftResult result;
     result.recordCount = 40;
