@@ -7,25 +7,17 @@
 #include <cstring>
 
 #include "engine/le_bytes.h"
+#include "engine/ntfs_attributes.h"
 #include "index/text.h"
 
 namespace ov {
 namespace {
 
 constexpr uint32_t kHeaderBytes = 0x28;
-constexpr uint32_t kAttrHeader = 16;
-constexpr uint32_t kResidentHeader = 0x18;
-constexpr uint32_t kNonResidentHeader = 0x40;
-constexpr uint32_t kEndMarker = 0xFFFFFFFFu;
-constexpr uint32_t kStandardInformation = 0x10;
-constexpr uint32_t kAttributeList = 0x20;
-constexpr uint32_t kFileName = 0x30;
-constexpr uint32_t kData = 0x80;
 constexpr uint16_t kInUse = 0x0001;
 constexpr uint16_t kFolder = 0x0002;
 constexpr uint8_t kDosNames = 2;
 constexpr int kMaxNames = 64;
-constexpr uint32_t kListEntryMin = 26;
 
 struct FoundName {
     const uint8_t* units;
@@ -33,24 +25,6 @@ struct FoundName {
     uint8_t length;
     uint8_t nameSpace;
 };
-
-void AddOnce(std::vector<uint32_t>& list, uint32_t record) {
-    if (std::find(list.begin(), list.end(), record) == list.end()) list.push_back(record);
-}
-
-void ScanAttributeList(const uint8_t* value, uint32_t length, uint32_t recordNumber, std::vector<uint32_t>& out) {
-    if (length < kListEntryMin) return;
-    for (uint32_t at = 0; length - at >= kListEntryMin;) {
-        const uint8_t* e = value + at;
-        const uint32_t type = LeU32(e);
-        const uint16_t entryLength = LeU16(e + 4);
-        if (entryLength < kListEntryMin) break;
-        const uint32_t holder = LeU32(e + 0x10);
-        if ((type == kFileName || type == kData) && holder != recordNumber) AddOnce(out, holder);
-        if (entryLength > length - at) break;
-        at += entryLength;
-    }
-}
 
 }  // namespace
 
@@ -85,46 +59,33 @@ bool ParseFileRecord(uint8_t* record, uint32_t size, uint32_t recordNumber, File
 
     FoundName names[kMaxNames];
     int found = 0;
-    const uint32_t limit = std::min(LeU32(record + 0x18), size);
-    uint32_t at = LeU16(record + 0x14);
-    while (at <= limit && limit - at >= kAttrHeader) {
-        const uint8_t* a = record + at;
-        const uint32_t type = LeU32(a);
-        const uint32_t length = LeU32(a + 4);
-        if (type == kEndMarker || length < kAttrHeader || length > limit - at) break;
-        at += length;
-        const bool resident = a[8] == 0;
-        const bool unnamed = a[9] == 0;
-        if (resident && length < kResidentHeader) continue;
-        if (!resident && length < kNonResidentHeader) continue;
-        const uint32_t valueLength = resident ? LeU32(a + 0x10) : 0;
-        const uint32_t valueOffset = resident ? LeU16(a + 0x14) : 0;
-        const bool valueFits = resident && uint64_t{valueOffset} + valueLength <= length;
-        if (type == kStandardInformation && resident) {
-            if (valueOffset + 36u <= length && valueLength >= 36) {
-                const uint8_t* v = a + valueOffset;
+    ForEachAttribute(record, std::min(LeU32(record + 0x18), size), [&](const Attribute& attr) {
+        const uint8_t* v = attr.bytes + attr.valueOffset;
+        if (attr.type == kAttrStandardInformation && attr.resident) {
+            if (attr.valueOffset + 36u <= attr.length && attr.valueLength >= 36) {
                 out.created = LeU64(v);
                 out.modified = LeU64(v + 8);
                 out.attributes = LeU32(v + 32);
             }
-        } else if (type == kFileName && resident) {
-            if (valueLength < 66 || valueOffset + 66u > length) continue;
-            const uint8_t* v = a + valueOffset;
+        } else if (attr.type == kAttrFileName && attr.resident) {
+            if (attr.valueLength < 66 || attr.valueOffset + 66u > attr.length) return;
             const uint8_t n = v[64];
-            if (n == 0 || valueOffset + 66u + 2u * n > length || found == kMaxNames) continue;
+            if (n == 0 || attr.valueOffset + 66u + 2u * n > attr.length || found == kMaxNames) return;
             names[found++] = FoundName{v + 66, LeU32(v), n, v[65]};
-        } else if (type == kData && unnamed) {
-            if (resident) {
-                out.size = valueLength;
-                out.sizeKnown = true;
-            } else if (LeU64(a + 0x10) == 0) {
-                out.size = LeU64(a + 0x30);
+        } else if (attr.type == kAttrData && attr.unnamed) {
+            // A later unnamed $DATA overrides; only the first extent knows the size.
+            if (attr.resident || attr.lowestVcn == 0) {
+                out.size = attr.resident ? attr.valueLength : attr.dataSize;
                 out.sizeKnown = true;
             }
-        } else if (type == kAttributeList && resident && extensionRecords && valueFits) {
-            ScanAttributeList(a + valueOffset, valueLength, recordNumber, *extensionRecords);
+        } else if (attr.type == kAttrList && attr.resident && extensionRecords && attr.valueFits) {
+            ForEachListEntry(v, attr.valueLength, [&](uint32_t type, uint32_t holder) {
+                if ((type == kAttrFileName || type == kAttrData) && holder != recordNumber &&
+                    std::find(extensionRecords->begin(), extensionRecords->end(), holder) == extensionRecords->end())
+                    extensionRecords->push_back(holder);
+            });
         }
-    }
+    });
 
     bool longName = false;
     for (int i = 0; i < found; ++i) longName = longName || names[i].nameSpace != kDosNames;

@@ -12,6 +12,7 @@
 
 #include "engine/file_record_parser.h"
 #include "engine/le_bytes.h"
+#include "engine/ntfs_attributes.h"
 #include "engine/virtual_buffer.h"
 
 namespace ov {
@@ -21,10 +22,6 @@ constexpr uint32_t kBlock = 0x10000;
 constexpr uint32_t kBootRead = 4096;
 constexpr uint32_t kMaxAttributeList = 0x100000;
 constexpr uint32_t kMinRecords = 16;
-constexpr uint32_t kAttributeList = 0x20;
-constexpr uint32_t kData = 0x80;
-constexpr uint32_t kBitmap = 0xB0;
-constexpr uint32_t kListEntryMin = 26;
 
 bool AddU64(uint64_t a, uint64_t b, uint64_t& out) {
     return !__builtin_add_overflow(a, b, &out);
@@ -53,30 +50,22 @@ bool Fail(MftRuns& layout, const char* reason) {
 }
 
 void ScanListEntries(MftLayoutScan& scan, const uint8_t* list, uint64_t length) {
-    if (length < kListEntryMin) return;
-    for (uint64_t at = 0; length - at >= kListEntryMin;) {
-        const uint8_t* e = list + at;
-        const uint32_t type = LeU32(e);
-        const uint16_t entryLength = LeU16(e + 4);
-        if (entryLength < kListEntryMin) break;
-        const uint32_t holder = LeU32(e + 0x10);
-        if ((type == kData || type == kBitmap) && holder != 0) scan.extensionRecords.push_back(holder);
-        if (entryLength > length - at) break;
-        at += entryLength;
-    }
+    ForEachListEntry(list, length, [&](uint32_t type, uint32_t holder) {
+        if ((type == kAttrData || type == kAttrBitmap) && holder != 0) scan.extensionRecords.push_back(holder);
+    });
 }
 
-void ReadNonResidentList(MftLayoutScan& scan, const uint8_t* a, uint32_t length) {
-    const uint32_t pairs = LeU16(a + 0x20);
+void ReadNonResidentList(MftLayoutScan& scan, const Attribute& attr) {
     std::vector<Run> runs;
-    if (pairs > length || !DecodeRunList(a + pairs, a + length, runs)) return;
-    uint64_t size = LeU64(a + 0x30);
-    if (size > kMaxAttributeList) return;
+    if (attr.pairsOffset > attr.length ||
+        !DecodeRunList(attr.bytes + attr.pairsOffset, attr.bytes + attr.length, runs) ||
+        attr.dataSize > kMaxAttributeList)
+        return;
     uint64_t raised;
-    if (!RoundUp(size, scan.layout.clusterSize, raised) || raised == 0) return;
+    if (!RoundUp(attr.dataSize, scan.layout.clusterSize, raised) || raised == 0) return;
     VirtualBuffer block(raised + 4096);
     if (!block.data() || !ReadRuns(scan.dev, scan.layout, runs, 0, block.data(), raised)) return;
-    ScanListEntries(scan, block.data(), size);
+    ScanListEntries(scan, block.data(), attr.dataSize);
 }
 
 }  // namespace
@@ -146,44 +135,32 @@ bool ReadRuns(Dev* dev, const MftRuns& layout, const std::vector<Run>& runs, uin
 }
 
 void ParseMftSelfRecord(MftLayoutScan& scan, const uint8_t* record, bool base) {
-    const uint32_t limit = std::min(LeU32(record + 0x18), scan.layout.recordSize);
-    uint32_t at = LeU16(record + 0x14);
-    while (at <= limit && limit - at >= 16) {
-        const uint8_t* a = record + at;
-        const uint32_t type = LeU32(a);
-        const uint32_t length = LeU32(a + 4);
-        if (type == 0xFFFFFFFFu || length < 16 || length > limit - at) break;
-        at += length;
-        const bool resident = a[8] == 0;
-        const bool unnamed = a[9] == 0;
-        if (resident ? length < 0x18 : length < 0x40) continue;
-        if (!resident) {
-            const uint64_t vcn = LeU64(a + 0x10);
-            const uint32_t pairs = LeU16(a + 0x20);
-            const uint64_t dataSize = LeU64(a + 0x30);
-            if (type == kData && unnamed) {
-                RunSegment segment{vcn, {}};
-                if (pairs <= length && DecodeRunList(a + pairs, a + length, segment.runs))
+    ForEachAttribute(record, std::min(LeU32(record + 0x18), scan.layout.recordSize), [&](const Attribute& attr) {
+        const uint8_t* pairs = attr.bytes + attr.pairsOffset;
+        const uint8_t* end = attr.bytes + attr.length;
+        if (!attr.resident) {
+            if (attr.type == kAttrData && attr.unnamed) {
+                RunSegment segment{attr.lowestVcn, {}};
+                if (attr.pairsOffset <= attr.length && DecodeRunList(pairs, end, segment.runs))
                     scan.segments.push_back(std::move(segment));
-                if (vcn == 0) scan.layout.dataSize = dataSize;
-            } else if (type == kBitmap && unnamed) {
-                if (pairs <= length) DecodeRunList(a + pairs, a + length, scan.bitmapRuns);
-                if (vcn == 0) scan.bitmapSize = dataSize;
-            } else if (type == kAttributeList && base) {
-                ReadNonResidentList(scan, a, length);
+                if (attr.lowestVcn == 0) scan.layout.dataSize = attr.dataSize;
+            } else if (attr.type == kAttrBitmap && attr.unnamed) {
+                if (attr.pairsOffset <= attr.length) DecodeRunList(pairs, end, scan.bitmapRuns);
+                if (attr.lowestVcn == 0) scan.bitmapSize = attr.dataSize;
+            } else if (attr.type == kAttrList && base) {
+                ReadNonResidentList(scan, attr);
             }
-            continue;
+            return;
         }
-        const uint32_t valueLength = LeU32(a + 0x10);
-        const uint32_t valueOffset = LeU16(a + 0x14);
-        if (uint64_t{valueOffset} + valueLength > length) continue;
-        if (type == kBitmap && unnamed) {
-            scan.residentBitmap.assign(a + valueOffset, a + valueOffset + valueLength);
+        if (!attr.valueFits) return;
+        const uint8_t* value = attr.bytes + attr.valueOffset;
+        if (attr.type == kAttrBitmap && attr.unnamed) {
+            scan.residentBitmap.assign(value, value + attr.valueLength);
             scan.bitmapResident = true;
-        } else if (type == kAttributeList && base) {
-            ScanListEntries(scan, a + valueOffset, valueLength);
+        } else if (attr.type == kAttrList && base) {
+            ScanListEntries(scan, value, attr.valueLength);
         }
-    }
+    });
 }
 
 bool ParseBootSector(const uint8_t* boot, MftRuns& layout, uint64_t& mftCluster, uint64_t& volumeBytes) {
