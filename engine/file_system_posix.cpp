@@ -77,7 +77,10 @@ public:
             item.name = wide.data();
             item.nameLength = wide.size();
             item.attributes = AttributesOf(fd, name, st);
-            item.size = (item.attributes & FileAttr::Directory) ? 0 : static_cast<uint64_t>(st.st_size);
+            // Windows reports no size for folders and links.
+            item.size = (item.attributes & (FileAttr::Directory | FileAttr::ReparsePoint))
+                            ? 0
+                            : static_cast<uint64_t>(st.st_size);
             item.modified = Ticks(st.st_mtim);
             item.created = Ticks(st.st_ctim);
             if (!visitor.Item(item)) break;
