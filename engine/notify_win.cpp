@@ -1,4 +1,3 @@
-#include <knownfolders.h>
 #include <shlobj.h>
 #include <windows.h>
 
