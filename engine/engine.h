@@ -110,6 +110,9 @@ public:
     std::mutex statusMutex;
     std::mutex volumesMutex;
     std::mutex saveMutex;
+    // Walkers of a folder scan instead of twice the pool's threads; 0 = that
+    // rule. Set before volumes start; for timing runs only.
+    int scanWalkersForTesting = 0;
 
 private:
     struct DriveRecord;

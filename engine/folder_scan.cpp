@@ -283,7 +283,7 @@ bool Engine::FolderScan(Volume* volume) {
 
     const WString kIndexFull = Text(L"The index is full, so this drive or folder couldn't be added.");
     const WString kNoMemory = Text(L"There wasn't enough memory to index this drive or folder.");
-    const int walkers = ScanWalkers(pool.Threads());
+    const int walkers = scanWalkersForTesting > 0 ? scanWalkersForTesting : ScanWalkers(pool.Threads());
     Index::Piece piece;
     uint32_t count = 0;
     try {

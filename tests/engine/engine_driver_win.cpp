@@ -2,10 +2,12 @@
 // command per line from standard input, prints UTF-8 answers ending in "end".
 //   elevated 0|1      the engine's elevated flag (0 is the application's /forcescan)
 //   removable 0|1     index removable drives
+//   walkers N         folder-scan walkers (0: twice the pool's threads)
 //   folder PATH       add a folder; "folders" clears them
 //   refresh | rebuild | stop   RefreshVolumes, Rebuild, Stop(false) (prints its milliseconds)
 //   wait SECONDS      until no volume is in its first pass (prints idle or timeout)
-//   dump              volumes, then every live entry: slot, flags, size, path below the root
+//   dump              volumes (ending in the scan's milliseconds), then every live entry: slot,
+//                     flags, size, path below the root
 //   quit
 // Posted messages go to a message-only window and are counted as the
 // application would handle them (clearing the flag).
@@ -55,7 +57,7 @@ void Dump(ov::Engine& engine) {
         std::snprintf(head, sizeof head, "V\t%zu\t%08x\t%d\t%d\t", s, static_cast<unsigned>(v->serial),
                       static_cast<int>(v->kind), v->addedFolder ? 1 : 0);
         Print(head + ov::ToUtf8(v->root) + "\t" + ov::ToUtf8(v->label) + "\t" + ov::ToUtf8(v->fileSystem) + "\t" +
-              ov::ToUtf8(engine.StatusOf(v)));
+              ov::ToUtf8(engine.StatusOf(v)) + "\t" + std::to_string(v->scanMs));
     }
     for (uint32_t i = 0; i < engine.entries.size(); ++i) {
         const ov::Entry& e = engine.entries[i];
@@ -90,6 +92,8 @@ int main() {
         const std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
         if (command == "elevated") {
             engine.elevated = argument == "1";
+        } else if (command == "walkers") {
+            engine.scanWalkersForTesting = std::stoi(argument);
         } else if (command == "removable") {
             engine.SetIncludeRemovable(argument == "1");
         } else if (command == "folder") {

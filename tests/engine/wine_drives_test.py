@@ -50,7 +50,7 @@ class Driver:
             f = line.split("\t")
             if f[0] == "V":
                 volumes[int(f[1])] = {"serial": f[2], "kind": int(f[3]), "added": f[4] == "1", "root": f[5],
-                                      "label": f[6], "fs": f[7], "status": f[8]}
+                                      "label": f[6], "fs": f[7], "status": f[8], "scanMs": f[9]}
             elif f[0] == "E":
                 entries.setdefault(int(f[1]), {})[f[4].replace("\\", "/")] = (int(f[2], 16), int(f[3]))
             elif f[0] == "M":
