@@ -10,7 +10,8 @@
 #                                          folder's .windows-label and .windows-serial files
 #   wine_drives.sh image PREFIX X IMAGE    X: shows an NTFS image read-only: X:: is a read-only loop device
 #                                          (raw volume reads), X: its read-only ntfs-3g mount (files and
-#                                          GetVolumeInformationW); the label and serial are the image's
+#                                          GetVolumeInformationW, which reports "NTFS"; Wine 8 shows no
+#                                          label and a serial made from the letter for such a drive)
 #   wine_drives.sh type PREFIX X TYPE      what GetDriveTypeW reports for X: (hd, floppy = removable,
 #                                          cdrom, network); Wine reads HKLM\Software\Wine\Drives
 #   wine_drives.sh unmap PREFIX X          X: is gone (an image is unmounted and its loop device freed)
