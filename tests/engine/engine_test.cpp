@@ -117,7 +117,7 @@ TEST_F(EngineTest, RefreshFollowsTheDrives) {
         Volume* v = engine.VolumeAt(0);
         EXPECT_EQ(v->kind, VolumeKind::Folders);
         EXPECT_EQ(v->serial, 22u);
-        EXPECT_EQ(engine.StatusOf(v).substr(0, 36), Text(L"Indexed 1 files and 0 folders in 0.0").substr(0, 36));
+        EXPECT_EQ(engine.StatusOf(v).substr(0, 33), Text(L"Indexed 1 files and 0 folders in "));
     }
     // Nothing changed: nothing is stopped or started.
     const Volume* before = nullptr;
