@@ -7,6 +7,12 @@
 
 #include <cstdint>
 
+#include "index/search_worker.h"
+
+// A search-worker sink that posts each result to window as WM_APP_RESULTS; the
+// window then owns it. A failed post frees it.
+ov::ResultSink PostResultsTo(HWND window);
+
 // Start-up: makes the engine and gives it the settings; starts nothing yet.
 void SetUpEngine();
 // Start-up, once the main window exists: the engine posts to it from now on.

@@ -6,21 +6,11 @@
 
 #include "app/commands.h"
 #include "app/startup.h"
+#include "engine/notify.h"
 
 namespace {
 
 constexpr const wchar_t* kMainClass = L"OrvaneMain";
-
-bool ProcessElevated() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    TOKEN_ELEVATION elevation = {};
-    DWORD size = 0;
-    const bool elevated =
-        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) && elevation.TokenIsElevated;
-    CloseHandle(token);
-    return elevated;
-}
 
 }  // namespace
 
@@ -49,7 +39,7 @@ void CreateInstanceMutex() {
 }
 
 bool RelaunchElevated(const CommandLine& line, int show) {
-    if (ProcessElevated()) return false;
+    if (ov::ProcessIsElevated()) return false;
     const std::wstring exe = GetExePath();
     const std::wstring parameters = ElevatedRelaunchParameters(line);
     SHELLEXECUTEINFOW info = {};

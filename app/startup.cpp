@@ -23,6 +23,7 @@
 #include "app/search_box.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
+#include "engine/engine.h"
 #include "update/install.h"
 #include "update/update_download.h"
 
@@ -36,7 +37,7 @@ HFONT gFontList = nullptr;
 HFONT gFontListBold = nullptr;
 HICON gAppIcon = nullptr;
 UINT gTaskbarCreatedMessage = 0;
-ov::Engine* gEngine = nullptr;
+std::unique_ptr<ov::Engine> gEngine;
 ov::SearchRequest gSearch;
 std::thread gIndexLoadThread;
 std::thread gSaveThread;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -29,7 +30,7 @@ extern HICON gAppIcon;
 extern UINT gTaskbarCreatedMessage;
 
 // The one engine; null until start-up made it and after tear-down.
-extern ov::Engine* gEngine;
+extern std::unique_ptr<ov::Engine> gEngine;
 // The search worker's request block (the worker runs from start-up to SaveBeforeExit).
 extern ov::SearchRequest gSearch;
 extern std::thread gIndexLoadThread;

@@ -83,10 +83,4 @@ void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink);
 // Ends the worker and waits for it. Safe to call again: later calls only set the flags.
 void StopSearchWorker(SearchRequest& request);
 
-#ifdef _WIN32
-// A sink that posts each result to window as WM_APP_RESULTS; the window then owns
-// it. A failed post frees it.
-ResultSink PostResultsTo(struct HWND__* window);
-#endif
-
 }  // namespace ov

@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "app/engine_host.h"
 #include "index/index.h"
 #include "index/search_worker.h"
 #include "tests/support/index_reference.h"
@@ -30,7 +31,7 @@ std::unique_ptr<SearchResult> NextResult(HWND window, DWORD limitMs) {
     return nullptr;
 }
 
-TEST(SearchWorkerWin, PostsResultsToTheWindow) {
+TEST(SearchResults, PostsResultsToTheWindow) {
     Index index;
     const uint32_t root = testing::AddNamed(index, kNoEntry, "C:", EntryFlags::Directory | EntryFlags::VolumeRoot);
     const uint32_t file = testing::AddNamed(index, root, "report.txt", 0);
@@ -38,7 +39,7 @@ TEST(SearchWorkerWin, PostsResultsToTheWindow) {
     HWND window = MessageWindow();
     ASSERT_NE(window, nullptr);
     SearchRequest request;
-    StartSearchWorker(request, index, PostResultsTo(window));
+    StartSearchWorker(request, index, ::PostResultsTo(window));
     const uint64_t sequence = RequestSearch(request, "report", {}, false, 0);
     auto result = NextResult(window, 30000);
     ASSERT_NE(result, nullptr);

@@ -1,0 +1,106 @@
+// The main window's handling of the engine's messages and its timers, in this
+// process over a real engine whose volumes are never started.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <mutex>
+#include <shared_mutex>
+
+#include "app/commands.h"
+#include "app/engine_host.h"
+#include "app/main_window.h"
+#include "app/results_list.h"
+#include "app/search_box.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "engine/engine.h"
+#include "tests/app/harness/gui_harness.h"
+
+namespace {
+
+uint64_t LastRequest() {
+    std::lock_guard<std::mutex> hold(gSearch.mutex);
+    return gSearch.lastSequence;
+}
+
+// Pumps messages until the last request number moves; the milliseconds that took, or -1.
+double WaitForRequest(uint64_t after, DWORD limitMs) {
+    const ULONGLONG start = GetTickCount64();
+    ov::gui::WaitUntil([&] { return LastRequest() != after; }, limitMs);
+    return LastRequest() != after ? static_cast<double>(GetTickCount64() - start) : -1;
+}
+
+void Pump(DWORD ms) {
+    ov::gui::WaitUntil([] { return false; }, ms);
+}
+
+void ChangeIndex(bool newEpoch) {
+    std::unique_lock<std::shared_mutex> hold(gEngine->lock);
+    ++gEngine->changes;
+    if (newEpoch) ++gEngine->epoch;
+}
+
+class MainEvents : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        INITCOMMONCONTROLSEX controls = {sizeof controls, 0x40FF};
+        InitCommonControlsEx(&controls);
+        gInstance = GetModuleHandleW(nullptr);
+        ReadSettings();
+        CreateAppFonts();
+        RegisterWindowClasses();
+        SetUpEngine();
+        ASSERT_NE(CreateMainWindow(SW_SHOWNORMAL), nullptr);
+        StartSearching();
+        // A first result, so the shown results carry the index's epoch.
+        RequestSearch(false);
+        ASSERT_TRUE(ov::gui::WaitUntil([] { return gShown.sequence == LastRequest(); }, 5000));
+    }
+};
+
+TEST_F(MainEvents, TenChangesGiveOneSearchAfterTheLast) {
+    ChangeIndex(false);
+    const uint64_t before = LastRequest();
+    for (int i = 0; i < 10; ++i) {
+        PostMessageW(gMain, WM_APP_INDEX_CHANGED, 0, 0);
+        Pump(40);
+    }
+    EXPECT_EQ(LastRequest(), before);
+    const double delay = WaitForRequest(before, 3000);
+    EXPECT_GE(delay, 200);
+    EXPECT_LE(delay, 1500);
+    Pump(700);
+    EXPECT_EQ(LastRequest(), before + 1);
+}
+
+TEST_F(MainEvents, ANewEpochSearchesAtOnce) {
+    ChangeIndex(true);
+    const uint64_t before = LastRequest();
+    PostMessageW(gMain, WM_APP_INDEX_CHANGED, 0, 0);
+    const double delay = WaitForRequest(before, 3000);
+    EXPECT_GE(delay, 0);
+    EXPECT_LT(delay, 200);
+}
+
+// After log-off was announced the index is saved and everything stopped; the
+// window lives on until Windows ends the process, and no timer or message may
+// start engine work again.
+TEST_F(MainEvents, NothingRestartsAfterTheSessionEnds) {
+    gIndexLoaded = true;
+    SendMessageW(gMain, WM_ENDSESSION, TRUE, 0);
+    ASSERT_TRUE(gEnding);
+    ChangeIndex(false);
+    PostMessageW(gMain, WM_APP_INDEX_CHANGED, 0, 0);
+    PostMessageW(gMain, WM_DEVICECHANGE, 0x8000, 0);
+    for (UINT_PTR timer : {kTimerDevices, kTimerSave, kTimerRefresh}) SendMessageW(gMain, WM_TIMER, timer, 0);
+    Pump(2500);
+    EXPECT_FALSE(gSaveThread.joinable());
+    std::shared_lock<std::shared_mutex> hold(gEngine->lock);
+    EXPECT_TRUE(gEngine->volumes.empty());
+}
+
+}  // namespace
