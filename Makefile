@@ -5,7 +5,8 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 PACKAGES := g++ cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest libgtest-dev \
-            libbenchmark-dev ntfs-3g clang clang-format libclang-rt-14-dev apt-file lz4 python3 util-linux mount
+            libbenchmark-dev ntfs-3g clang clang-format libclang-rt-14-dev apt-file lz4 python3 util-linux mount \
+            imagemagick
 NATIVE_PRESETS := native native-asan native-tsan
 
 .PHONY: deps build-native run test test-format test-native test-windows test-fuzz bench clean
@@ -46,11 +47,11 @@ build-native: deps
 bench: build-native
 	build/native/bin/ov_bench --benchmark_filter='$(BENCH_FILTER)'
 
-# Until the desktop application exists: build everything and run the search benchmark
-# over the 10-million-entry corpus, with its memory-bandwidth floor.
-run: build-native
-	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS)
-	build/native/bin/ov_bench --benchmark_filter='BM_(Search|Floor)_.*/entries:10000000/'
+# Builds Orvane.exe and starts it under Wine in the project's own prefix (D: is
+# your home folder); without a display it runs on Xvfb and saves a screenshot.
+run: deps
+	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS) --target Orvane ov_gui
+	cmake/run-orvane.sh
 
 clean:
 	rm -rf build

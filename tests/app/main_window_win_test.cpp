@@ -25,7 +25,11 @@ bool SameRect(const RECT& a, const RECT& b) {
 
 TEST_F(MainWindow, CloseHidesAndTheExitMessageEnds) {
     ASSERT_NE(Start(), nullptr);
-    EXPECT_EQ(StatusBarText(ChildByClass(main, STATUSCLASSNAMEW), 3), L"  Loading the index…");
+    // The index loads, the status bar counts entries and the summary replaces "Loading the index…".
+    HWND status = ChildByClass(main, STATUSCLASSNAMEW);
+    EXPECT_TRUE(WaitUntil([&] { return StatusBarText(status, 3) != L"  Loading the index…"; }, kStartMs));
+    const std::wstring entries = StatusBarText(status, 0);
+    EXPECT_NE(entries.find(L" files and folders"), std::wstring::npos) << std::string(entries.begin(), entries.end());
     PostMessageW(main, WM_CLOSE, 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return !Visible(main); }, 5000));
     Sleep(300);
