@@ -10,6 +10,7 @@
 #include "app/results_list.h"
 #include "app/search_box.h"
 #include "app/settings.h"
+#include "app/single_instance.h"
 #include "app/startup.h"
 
 void SaveBeforeExit() {
@@ -30,17 +31,9 @@ void SaveBeforeExit() {
 }
 
 void RestartAsAdmin() {
-    const std::wstring exe = GetExePath();
     const std::wstring parameters = RestartAsAdminParameters(GetSearchText(), gArgs.forceScan);
     SaveBeforeExit();
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof info;
-    info.lpVerb = L"runas";
-    info.lpFile = exe.c_str();
-    info.lpParameters = parameters.c_str();
-    info.hwnd = gMain;
-    info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&info)) {
+    if (!StartElevated(parameters, gMain, SW_SHOWNORMAL)) {
         // The engine and the search worker are stopped and cannot start again.
         MessageBoxW(gMain,
                     L"Administrator rights weren't given, so Orvane closes now. Your index was saved. Please start "

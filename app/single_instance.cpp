@@ -38,15 +38,18 @@ void CreateInstanceMutex() {
     (void)mutex;
 }
 
-bool RelaunchElevated(const CommandLine& line, int show) {
-    if (ov::ProcessIsElevated()) return false;
+bool StartElevated(const std::wstring& parameters, HWND owner, int show) {
     const std::wstring exe = GetExePath();
-    const std::wstring parameters = ElevatedRelaunchParameters(line);
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
     info.lpVerb = L"runas";
     info.lpFile = exe.c_str();
     info.lpParameters = parameters.c_str();
+    info.hwnd = owner;
     info.nShow = show;
     return ShellExecuteExW(&info) != FALSE;
+}
+
+bool RelaunchElevated(const CommandLine& line, int show) {
+    return !ov::ProcessIsElevated() && StartElevated(ElevatedRelaunchParameters(line), nullptr, show);
 }
