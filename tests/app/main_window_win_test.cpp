@@ -159,6 +159,11 @@ TEST_F(MainWindow, SettingsCommandsStoreTheirValues) {
         EXPECT_EQ(stored, c.expected) << c.id << " " << c.state;
         DeleteRegistryKey(kSettingsKey);
     }
+    // This copy runs elevated (Wine's always are): switching "Run as administrator" on says nothing.
+    SendMessageW(check, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(main, WM_COMMAND, MAKEWPARAM(400, BN_CLICKED), reinterpret_cast<LPARAM>(check));
+    const std::wstring status = StatusBarText(ChildByClass(main, STATUSCLASSNAMEW), 3);
+    EXPECT_EQ(status.find(L"next time it starts"), std::wstring::npos);
     DestroyWindow(parent);
 }
 
