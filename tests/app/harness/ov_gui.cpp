@@ -3,8 +3,9 @@
 //   ov_gui exit CLASS MS      sends that window the program's exit message and
 //                             waits until it is gone
 //   ov_gui measure EXE [ARG]  starts Orvane and prints the milliseconds to its
-//                             visible window, to its first non-empty result,
-//                             its memory per indexed entry, and the
+//                             visible window, to its first non-empty result
+//                             and to the end of indexing, its memory per
+//                             indexed entry then, and the
 //                             milliseconds from the exit message to its end
 // Exit code 0 on success, 1 on a time-out, 2 on bad arguments.
 #include <windows.h>
@@ -48,6 +49,15 @@ int Measure(const std::wstring& exe, const std::wstring& arguments) {
     HWND status = ChildByClass(main, L"msctls_statusbar32");
     if (!WaitUntil([&] { return LeadingNumber(StatusBarText(status, 1)) > 0; }, 600000)) return 1;
     const ULONGLONG results = GetTickCount64();
+    const uint64_t shown = LeadingNumber(StatusBarText(status, 1));
+    // Memory once every drive finished its first pass (the status line stops naming busy drives).
+    WaitUntil(
+        [&] {
+            const std::wstring line = StatusBarText(status, 3);
+            return line.find(L"Up to date") != std::wstring::npos || line.find(L" live (see") != std::wstring::npos;
+        },
+        600000);
+    const ULONGLONG indexed = GetTickCount64();
     const uint64_t entries = LeadingNumber(StatusBarText(status, 0));
     PROCESS_MEMORY_COUNTERS_EX memory = {};
     memory.cb = sizeof memory;
@@ -57,9 +67,11 @@ int Measure(const std::wstring& exe, const std::wstring& arguments) {
     const ULONGLONG end = GetTickCount64();
     // Wine reports committed private memory as PagefileUsage (PrivateUsage stays 0).
     const uint64_t privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
-    wprintf(L"window_ms=%llu results_ms=%llu entries=%llu private_bytes=%llu bytes_per_entry=%.1f exit_ms=%llu\n",
-            window - start, results - start, entries, static_cast<unsigned long long>(privateBytes),
-            entries ? static_cast<double>(privateBytes) / entries : 0.0, end - exitStart);
+    wprintf(
+        L"window_ms=%llu results_ms=%llu results=%llu indexed_ms=%llu entries=%llu private_bytes=%llu "
+        L"bytes_per_entry=%.1f exit_ms=%llu\n",
+        window - start, results - start, shown, indexed - start, entries, static_cast<unsigned long long>(privateBytes),
+        entries ? static_cast<double>(privateBytes) / entries : 0.0, end - exitStart);
     return 0;
 }
 
