@@ -50,6 +50,20 @@ bool JournalFollowable(const DeviceControl& control, const Volume& volume) {
            data.firstUsn <= volume.nextUsn && volume.nextUsn <= data.nextUsn;
 }
 
+std::unique_ptr<JournalSource> OpenJournalDrive(const WString& driveName, uint32_t& error) {
+    class Drive final : public JournalSource {
+    public:
+        explicit Drive(const WString& name) : name(name) {}
+        DeviceControl Control() const override { return handle.Control(); }
+        DevFactory Raw() const override { return DriveDevFactory(name); }
+        DriveHandle handle;
+        WString name;
+    };
+    auto drive = std::make_unique<Drive>(driveName);
+    if (!drive->handle.Open(driveName, DriveHandle::Access::Read, error)) return nullptr;
+    return drive;
+}
+
 JournalEnd JournalReadFailure(uint32_t error) {
     switch (error) {
         case kErrorJournalEntryDeleted:

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "engine/dev.h"
@@ -29,6 +30,20 @@ enum class JournalEnd : int { Stopped = 0, ReadAgain = 1, RetryLater = 2 };
 enum class BatchEnd { Applied, Stopped, ReadAgain, RetryLater };
 
 constexpr uint32_t kJournalPollMs = 250;
+
+// An open drive as the journal reaches it: its controls and raw reads, valid
+// while the source lives.
+class JournalSource {
+public:
+    virtual ~JournalSource() = default;
+    virtual DeviceControl Control() const = 0;
+    virtual DevFactory Raw() const = 0;
+};
+
+// Opens a drive ("C:") for the journal; null with the error code.
+using JournalOpener = std::function<std::unique_ptr<JournalSource>(const WString& driveName, uint32_t& error)>;
+// The real drive: "\\.\" + driveName.
+std::unique_ptr<JournalSource> OpenJournalDrive(const WString& driveName, uint32_t& error);
 
 struct JournalCalls {
     DeviceControl control;  // the drive's journal and file-record controls

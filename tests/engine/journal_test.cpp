@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <shared_mutex>
 
+#include "engine/engine.h"
 #include "engine/journal_follow.h"
+#include "engine/wide_text.h"
+#include "tests/engine/fake_drives.h"
 #include "tests/support/index_reference.h"
 #include "tests/support/journal_drive.h"
 #include "tests/support/ntfs_builder.h"
@@ -245,6 +249,132 @@ TEST_F(Journal, ARecordKeepsTheNamesItsExtensionsHoldAndNoOthers) {
     EXPECT_FALSE(drive.fetches.count(3));
     EXPECT_EQ(drive.fetches[31], 1);
 }
+
+#ifndef _WIN32
+// The volume thread's answers to Journal's results, through the engine's
+// seams: X's journal is another one (read the drive again), Y's first read
+// fails (retry after 5 s) and its second delivers a new file.
+class EngineJournal : public ::testing::Test, NotifyTarget {
+protected:
+    using Clock = std::chrono::steady_clock;
+
+    void SetUp() override {
+        engine.elevated = true;
+        for (char letter : {'X', 'Y'}) {
+            testing::FakeDrive d;
+            d.target = testing::W(temp.path);
+            d.serial = static_cast<uint32_t>(letter);
+            drives.Set(letter, d);
+            journals[letter].journal = {kJournalId, 16, 4096};
+            journals[letter].Put(5, Folder(5, u"."));
+        }
+        journals['X'].journal.journalId = kJournalId + 1;
+        journals['Y'].reads.push_back({{}, 5});
+        std::vector<uint8_t> answer = JournalAnswer(300);
+        AppendUsnRecord(answer, 3, 30);
+        journals['Y'].reads.push_back({answer, 0});
+        journals['Y'].Put(30, File(5, u"new.txt"));
+
+        std::vector<std::unique_ptr<Volume>> slots;
+        for (char letter : {'X', 'Y'}) {
+            auto v = std::make_unique<Volume>();
+            v->root = WString{WChar(letter), u':', u'\\'};
+            v->name = v->root.substr(0, 2);
+            v->fileSystem = Text(L"NTFS");
+            v->serial = static_cast<uint32_t>(letter);
+            v->kind = VolumeKind::FileTable;
+            v->journalId = kJournalId;
+            v->nextUsn = 100;
+            slots.push_back(std::move(v));
+        }
+        std::unique_lock<std::shared_mutex> guard(engine.lock);
+        engine.ReplaceVolumes(std::move(slots));
+        for (int slot : {0, 1}) {
+            Volume* v = engine.VolumeAt(slot);
+            v->rootEntry = testing::AddNamed(engine, kNoEntry, ToUtf8(v->name), testing::kRoot | SlotBits(slot));
+            v->recordMap.assign(64, kNoEntry);
+            v->recordMap[5] = v->rootEntry;
+        }
+        engine.openJournalDrive = [this](const WString& name, uint32_t&) -> std::unique_ptr<JournalSource> {
+            std::lock_guard<std::mutex> lock(mutex);
+            const char letter = static_cast<char>(name[0]);
+            opens[letter].push_back(Clock::now());
+            return std::make_unique<Source>(journals[letter]);
+        };
+        engine.notifyWindow = static_cast<NotifyTarget*>(this);
+    }
+    void TearDown() override {
+        engine.Stop(false);
+        engine.notifyWindow = nullptr;
+    }
+
+    // Every status text each volume showed, in order.
+    void Posted(uint32_t message) override {
+        (message == WM_APP_VOLUMES_CHANGED ? engine.volumesChangedPosted : engine.indexChangedPosted).exchange(false);
+        std::lock_guard<std::mutex> lock(mutex);
+        for (int slot : {0, 1}) {
+            const std::string text = ToUtf8(engine.StatusOf(volumes[slot]));
+            if (!text.empty() && (shown[slot].empty() || shown[slot].back() != text)) shown[slot].push_back(text);
+        }
+    }
+
+    template <class Fn>
+    bool WaitFor(Fn done, int seconds) {
+        for (const auto until = Clock::now() + std::chrono::seconds(seconds); Clock::now() < until;) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (done()) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    struct Source final : JournalSource {
+        explicit Source(testing::JournalDrive& drive) : drive(drive) {}
+        DeviceControl Control() const override { return drive.Control(); }
+        DevFactory Raw() const override { return drive.Raw(); }
+        testing::JournalDrive& drive;
+    };
+
+    testing::TempDir temp{"journal"};
+    testing::FakeDrives drives;
+    Engine engine{drives};
+    std::map<char, testing::JournalDrive> journals;
+    std::mutex mutex;
+    std::map<char, std::vector<Clock::time_point>> opens;
+    Volume* volumes[2] = {};
+    std::vector<std::string> shown[2];
+};
+
+TEST_F(EngineJournal, ResetReadsTheDriveAgainAndErrorsRetryAfterFiveSeconds) {
+    volumes[0] = engine.VolumeAt(0);
+    volumes[1] = engine.VolumeAt(1);
+    engine.RefreshVolumes();
+    ASSERT_TRUE(WaitFor([&] { return opens['Y'].size() == 2 && volumes[1]->nextUsn == 300; }, 30));
+    EXPECT_GE(opens['Y'][1] - opens['Y'][0], std::chrono::milliseconds(4900));
+    EXPECT_TRUE(volumes[1]->live.load());
+    {
+        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        EXPECT_EQ(engine.Path(volumes[1]->recordMap.at(30), false), "Y:\\new.txt");
+    }
+
+    const auto stopping = Clock::now();
+    engine.Stop(false);  // Y waits 250 ms between reads: the stop ends the wait at once
+    EXPECT_LT(Clock::now() - stopping, std::chrono::milliseconds(Engine::kStopGraceMs));
+    EXPECT_FALSE(volumes[1]->running);
+    EXPECT_FALSE(volumes[1]->live.load());
+
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::string reset = "The change journal was reset - reading the drive again";
+    const auto at = std::find(shown[0].begin(), shown[0].end(), reset);
+    ASSERT_NE(at, shown[0].end());
+    ASSERT_NE(at + 1, shown[0].end());
+    EXPECT_EQ(*(at + 1), "Reading the file table\u2026");  // the drive is read again
+    EXPECT_EQ(opens['X'].size(), 1u);
+    EXPECT_EQ(shown[1], std::vector<std::string>{"Up to date \u2014 watching for changes (NTFS change journal)"});
+}
+#endif
 
 }  // namespace
 }  // namespace ov
