@@ -106,6 +106,14 @@ def deleted_files(root, count):
     os.rmdir(folder)
 
 
+def deep_tree(root, levels, name):
+    deep = root
+    for i in range(levels):
+        deep = os.path.join(deep, name % i)
+    os.makedirs(deep)
+    write(os.path.join(deep, "bottom.txt"), b"deep")
+
+
 def special_files(root):
     sparse = os.path.join(root, "sparse.bin")
     with open(sparse, "wb") as f:
@@ -129,11 +137,7 @@ def special_files(root):
     os.mkdir(os.path.join(root, "timed folder"))
     set_times(os.path.join(root, "timed folder"), 126000000000000000, 129000000000000000)
     os.mkdir(os.path.join(root, "empty folder"))
-    deep = root
-    for i in range(70):
-        deep = os.path.join(deep, "level%02d" % i)
-    os.makedirs(deep)
-    write(os.path.join(deep, "bottom.txt"), b"deep")
+    deep_tree(root, 70, "level%02d")
 
 
 def fill_mixed(root):
@@ -197,17 +201,9 @@ def fill_journal0(root):
             write(os.path.join(root, "photos", year, "img%02d.jpg" % i), b"p" * (100 * i))
     for i in range(150):
         write(os.path.join(root, "bulk", "file%03d.dat" % i), b"b" * (i % 7 * 300))
-    os.makedirs(os.path.join(root, "links", "more"))
-    target = os.path.join(root, "links", "target.bin")
-    write(target, b"L" * 3000)
-    for i in range(10):
-        os.link(target, os.path.join(root, "links", "more" if i % 2 else "", "link %d.bin" % i))
+    hard_links(root, 10)
     dos_names(root)
-    deep = root
-    for i in range(40):
-        deep = os.path.join(deep, "d%02d" % i)
-    os.makedirs(deep)
-    write(os.path.join(deep, "bottom.txt"), b"deep")
+    deep_tree(root, 40, "d%02d")
 
 
 def journal_stage1(root):
