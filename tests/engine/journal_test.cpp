@@ -84,37 +84,20 @@ protected:
 
 TEST(JournalRead, RecordsOfVersionTwoAndThreeWithinTheAnswer) {
     std::vector<uint8_t> answer = JournalAnswer(777);
-    AppendUsnRecord(answer, 2, 40);
-    AppendUsnRecord(answer, 3, 41);
-    AppendUsnRecord(answer, 4, 42);  // range records: skipped
-    AppendUsnRecord(answer, 3, 43);
-    answer.resize(answer.size() - 4);  // the last record no longer fits
-    std::vector<uint8_t> shortV3 = JournalAnswer(777);
-    AppendUsnRecord(shortV3, 2, 44, 6);
-    shortV3[12] = 3;  // a version 3 record of 72 bytes, shorter than its fixed part
-    AppendUsnRecord(shortV3, 2, 45);
-    std::vector<uint8_t> tooShort = JournalAnswer(777);
-    AppendUsnRecord(tooShort, 2, 46);
-    tooShort[8] = 56;  // below the smallest record: the rest is not read
-    AppendUsnRecord(tooShort, 2, 47);
-    struct Case {
-        std::vector<uint8_t> bytes;
-        bool read;
-        std::vector<uint64_t> references;
-    } cases[] = {{answer, true, {40, 41}},
-                 {shortV3, true, {45}},
-                 {tooShort, true, {}},
-                 {JournalAnswer(777), true, {}},
-                 {std::vector<uint8_t>(7, 1), false, {}}};
-    for (const Case& c : cases) {
-        uint64_t next = 0;
-        std::vector<UsnChange> changes;
-        EXPECT_EQ(ParseJournalRead(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), next, changes), c.read);
-        std::vector<uint64_t> references;
-        for (const UsnChange& change : changes) references.push_back(change.fileReference);
-        EXPECT_EQ(references, c.references);
-        EXPECT_EQ(next, c.read ? 777u : 0u);
+    for (const auto& [version, reference] : {std::pair{2, 40}, {3, 41}, {4, 42}, {2, 44}, {2, 45}, {3, 43}}) {
+        const size_t at = answer.size();
+        AppendUsnRecord(answer, static_cast<uint16_t>(version), reference, 6);
+        if (reference == 44) answer[at + 4] = 3;  // 72 bytes: a version 3 record shorter than its fixed part
     }
+    answer.resize(answer.size() - 4);  // the last no longer fits
+    uint64_t next = 0;
+    std::vector<UsnChange> changes;
+    ASSERT_TRUE(ParseJournalRead(answer.data(), static_cast<uint32_t>(answer.size()), next, changes));
+    EXPECT_EQ(next, 777u);
+    std::vector<uint64_t> references;
+    for (const UsnChange& change : changes) references.push_back(change.fileReference);
+    EXPECT_EQ(references, (std::vector<uint64_t>{40, 41, 45}));
+    EXPECT_FALSE(ParseJournalRead(answer.data(), 7, next, changes));
 }
 
 TEST_F(Journal, FollowsOnlyItsOwnJournalFromWhereItStands) {
@@ -150,17 +133,6 @@ TEST_F(Journal, ReadErrorsEndFollowingAsTheyShould) {
         EXPECT_EQ(FollowScripted(), c.end) << c.error;
         EXPECT_EQ(volume.nextUsn, 150u);
         volume.nextUsn = 100;
-    }
-    // Compaction pays once the deleted entries are many and a quarter of all.
-    struct Deleted {
-        uint64_t deleted, entries;
-        bool compact;
-    } thresholds[] = {{50000, 100000, false}, {50001, 200004, false}, {50001, 200003, true}};
-    for (const Deleted& t : thresholds) {
-        Index big;
-        big.deletedCount = t.deleted;
-        big.entries.resize(t.entries);
-        EXPECT_EQ(JournalShouldCompact(big), t.compact) << t.deleted << " of " << t.entries;
     }
 }
 
@@ -251,128 +223,107 @@ TEST_F(Journal, ARecordKeepsTheNamesItsExtensionsHoldAndNoOthers) {
 }
 
 #ifndef _WIN32
-// The volume thread's answers to Journal's results, through the engine's
-// seams: X's journal is another one (read the drive again), Y's first read
-// fails (retry after 5 s) and its second delivers a new file.
-class EngineJournal : public ::testing::Test, NotifyTarget {
-protected:
-    using Clock = std::chrono::steady_clock;
-
-    void SetUp() override {
-        engine.elevated = true;
-        for (char letter : {'X', 'Y'}) {
-            testing::FakeDrive d;
-            d.target = testing::W(temp.path);
-            d.serial = static_cast<uint32_t>(letter);
-            drives.Set(letter, d);
-            journals[letter].journal = {kJournalId, 16, 4096};
-            journals[letter].Put(5, Folder(5, u"."));
-        }
-        journals['X'].journal.journalId = kJournalId + 1;
-        journals['Y'].reads.push_back({{}, 5});
-        std::vector<uint8_t> answer = JournalAnswer(300);
-        AppendUsnRecord(answer, 3, 30);
-        journals['Y'].reads.push_back({answer, 0});
-        journals['Y'].Put(30, File(5, u"new.txt"));
-
-        std::vector<std::unique_ptr<Volume>> slots;
-        for (char letter : {'X', 'Y'}) {
-            auto v = std::make_unique<Volume>();
-            v->root = WString{WChar(letter), u':', u'\\'};
-            v->name = v->root.substr(0, 2);
-            v->fileSystem = Text(L"NTFS");
-            v->serial = static_cast<uint32_t>(letter);
-            v->kind = VolumeKind::FileTable;
-            v->journalId = kJournalId;
-            v->nextUsn = 100;
-            slots.push_back(std::move(v));
-        }
-        std::unique_lock<std::shared_mutex> guard(engine.lock);
-        engine.ReplaceVolumes(std::move(slots));
-        for (int slot : {0, 1}) {
-            Volume* v = engine.VolumeAt(slot);
-            v->rootEntry = testing::AddNamed(engine, kNoEntry, ToUtf8(v->name), testing::kRoot | SlotBits(slot));
-            v->recordMap.assign(64, kNoEntry);
-            v->recordMap[5] = v->rootEntry;
-        }
-        engine.openJournalDrive = [this](const WString& name, uint32_t&) -> std::unique_ptr<JournalSource> {
-            std::lock_guard<std::mutex> lock(mutex);
-            const char letter = static_cast<char>(name[0]);
-            opens[letter].push_back(Clock::now());
-            return std::make_unique<Source>(journals[letter]);
-        };
-        engine.notifyWindow = static_cast<NotifyTarget*>(this);
-    }
-    void TearDown() override {
-        engine.Stop(false);
-        engine.notifyWindow = nullptr;
-    }
-
-    // Every status text each volume showed, in order.
+// Every status text each volume showed, in order.
+struct StatusWindow final : NotifyTarget {
     void Posted(uint32_t message) override {
-        (message == WM_APP_VOLUMES_CHANGED ? engine.volumesChangedPosted : engine.indexChangedPosted).exchange(false);
+        (message == WM_APP_VOLUMES_CHANGED ? engine->volumesChangedPosted : engine->indexChangedPosted).exchange(false);
         std::lock_guard<std::mutex> lock(mutex);
         for (int slot : {0, 1}) {
-            const std::string text = ToUtf8(engine.StatusOf(volumes[slot]));
+            const std::string text = ToUtf8(engine->StatusOf(engine->VolumeAt(slot)));
             if (!text.empty() && (shown[slot].empty() || shown[slot].back() != text)) shown[slot].push_back(text);
         }
     }
+    Engine* engine;
+    std::mutex mutex;
+    std::vector<std::string> shown[2];
+};
 
-    template <class Fn>
-    bool WaitFor(Fn done, int seconds) {
-        for (const auto until = Clock::now() + std::chrono::seconds(seconds); Clock::now() < until;) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (done()) return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+// The volume thread's answers to Journal's results, through the engine's
+// seams: X's journal is another one (read the drive again), Y's first read
+// fails (retry after 5 s) and its second delivers a new file.
+TEST(EngineJournal, ResetReadsTheDriveAgainAndErrorsRetryAfterFiveSeconds) {
+    using Clock = std::chrono::steady_clock;
+    testing::TempDir temp{"journal"};
+    testing::FakeDrives drives;
+    Engine engine{drives};
+    engine.elevated = true;
+    std::map<char, testing::JournalDrive> journals;
+    std::vector<std::unique_ptr<Volume>> slots;
+    for (char letter : {'X', 'Y'}) {
+        drives.Set(letter, testing::FakeDrive{testing::W(temp.path), DriveType::Fixed, Text(L"NTFS"), {}, 1});
+        journals[letter].journal = {letter == 'X' ? kJournalId + 1 : kJournalId, 16, 4096};
+        journals[letter].Put(5, Folder(5, u"."));
+        slots.push_back(std::make_unique<Volume>());
+        Volume& v = *slots.back();
+        v.root = WString{WChar(letter), u':', u'\\'};
+        v.name = v.root.substr(0, 2);
+        v.fileSystem = Text(L"NTFS");
+        v.serial = 1;
+        v.kind = VolumeKind::FileTable;
+        v.journalId = kJournalId;
+        v.nextUsn = 100;
     }
-
+    std::vector<uint8_t> answer = JournalAnswer(300);
+    AppendUsnRecord(answer, 3, 30);
+    journals['Y'].reads = {{{}, 5}, {answer, 0}};
+    journals['Y'].Put(30, File(5, u"new.txt"));
+    Volume* x = slots[0].get();
+    Volume* y = slots[1].get();
+    {
+        std::unique_lock<std::shared_mutex> guard(engine.lock);
+        engine.ReplaceVolumes(std::move(slots));
+        for (Volume* v : {x, y}) {
+            v->rootEntry = testing::AddNamed(engine, kNoEntry, ToUtf8(v->name), testing::kRoot | SlotBits(v->slot));
+            v->recordMap.assign(64, kNoEntry);
+            v->recordMap[5] = v->rootEntry;
+        }
+    }
     struct Source final : JournalSource {
         explicit Source(testing::JournalDrive& drive) : drive(drive) {}
         DeviceControl Control() const override { return drive.Control(); }
         DevFactory Raw() const override { return drive.Raw(); }
         testing::JournalDrive& drive;
     };
-
-    testing::TempDir temp{"journal"};
-    testing::FakeDrives drives;
-    Engine engine{drives};
-    std::map<char, testing::JournalDrive> journals;
-    std::mutex mutex;
-    std::map<char, std::vector<Clock::time_point>> opens;
-    Volume* volumes[2] = {};
-    std::vector<std::string> shown[2];
-};
-
-TEST_F(EngineJournal, ResetReadsTheDriveAgainAndErrorsRetryAfterFiveSeconds) {
-    volumes[0] = engine.VolumeAt(0);
-    volumes[1] = engine.VolumeAt(1);
+    StatusWindow window;
+    window.engine = &engine;
+    std::map<char, std::vector<Clock::time_point>> opens;  // under window.mutex
+    engine.openJournalDrive = [&](const WString& name, uint32_t&) -> std::unique_ptr<JournalSource> {
+        std::lock_guard<std::mutex> lock(window.mutex);
+        opens[static_cast<char>(name[0])].push_back(Clock::now());
+        return std::make_unique<Source>(journals[static_cast<char>(name[0])]);
+    };
+    engine.notifyWindow = &window;
     engine.RefreshVolumes();
-    ASSERT_TRUE(WaitFor([&] { return opens['Y'].size() == 2 && volumes[1]->nextUsn == 300; }, 30));
-    EXPECT_GE(opens['Y'][1] - opens['Y'][0], std::chrono::milliseconds(4900));
-    EXPECT_TRUE(volumes[1]->live.load());
+
+    auto applied = [&] {
+        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        return y->nextUsn == 300;
+    };
+    for (const auto until = Clock::now() + std::chrono::seconds(30); Clock::now() < until && !applied();)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     {
         std::shared_lock<std::shared_mutex> guard(engine.lock);
-        EXPECT_EQ(engine.Path(volumes[1]->recordMap.at(30), false), "Y:\\new.txt");
+        ASSERT_EQ(y->nextUsn, 300u);
+        EXPECT_EQ(engine.Path(y->recordMap.at(30), false), "Y:\\new.txt");
     }
-
+    EXPECT_TRUE(y->live.load());
     const auto stopping = Clock::now();
     engine.Stop(false);  // Y waits 250 ms between reads: the stop ends the wait at once
     EXPECT_LT(Clock::now() - stopping, std::chrono::milliseconds(Engine::kStopGraceMs));
-    EXPECT_FALSE(volumes[1]->running);
-    EXPECT_FALSE(volumes[1]->live.load());
+    EXPECT_FALSE(y->running);
+    EXPECT_FALSE(y->live.load());
+    engine.notifyWindow = nullptr;
 
-    std::lock_guard<std::mutex> lock(mutex);
-    const std::string reset = "The change journal was reset - reading the drive again";
-    const auto at = std::find(shown[0].begin(), shown[0].end(), reset);
-    ASSERT_NE(at, shown[0].end());
-    ASSERT_NE(at + 1, shown[0].end());
-    EXPECT_EQ(*(at + 1), "Reading the file table\u2026");  // the drive is read again
+    std::lock_guard<std::mutex> lock(window.mutex);
+    ASSERT_EQ(opens['Y'].size(), 2u);
+    EXPECT_GE(opens['Y'][1] - opens['Y'][0], std::chrono::milliseconds(4900));
     EXPECT_EQ(opens['X'].size(), 1u);
-    EXPECT_EQ(shown[1], std::vector<std::string>{"Up to date \u2014 watching for changes (NTFS change journal)"});
+    const auto reset = std::find(window.shown[0].begin(), window.shown[0].end(),
+                                 "The change journal was reset - reading the drive again");
+    ASSERT_TRUE(reset != window.shown[0].end() && reset + 1 != window.shown[0].end());
+    EXPECT_EQ(*(reset + 1), "Reading the file table\u2026");  // the drive is read again
+    EXPECT_EQ(window.shown[1],
+              std::vector<std::string>{"Up to date \u2014 watching for changes (NTFS change journal)"});
 }
 #endif
 

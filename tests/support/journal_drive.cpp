@@ -121,10 +121,7 @@ DeviceControl JournalDrive::Control() {
 }
 
 DevFactory JournalDrive::Raw() {
-    return [this]() -> std::unique_ptr<Dev> {
-        ++rawOpens;
-        return path.empty() ? nullptr : DriveDevFactory(ToWide(path))();
-    };
+    return [this]() -> std::unique_ptr<Dev> { return path.empty() ? nullptr : DriveDevFactory(ToWide(path))(); };
 }
 
 std::vector<uint8_t> JournalAnswer(uint64_t next) {

@@ -31,7 +31,7 @@ public:
     uint32_t Records() const { return records; }
 
     DeviceControl Control();
-    // Raw reads of the image; every open is counted.
+    // Raw reads of the image.
     DevFactory Raw();
 
     JournalData journal{0x1D2E3F, 16, 4096};
@@ -47,7 +47,6 @@ public:
     std::function<void(uint32_t record)> onFetch;
     bool fixedUp = false;                    // serve records with their update sequence already undone
     std::map<uint32_t, uint32_t> cutAnswer;  // record -> bytes its answer falls short of its length
-    int rawOpens = 0;
 
 private:
     bool Answer(uint32_t asked, uint8_t* out, uint32_t outSize, uint32_t& returned);
