@@ -36,9 +36,9 @@ public:
     DriveHandle(const DriveHandle&) = delete;
     DriveHandle& operator=(const DriveHandle&) = delete;
 
-    // Opens "\\.\" + driveName, sharing read, write and delete; QueryOnly asks
-    // for no access rights. Natively the name is a path (an image file). False
-    // with the error code.
+    // Opens "\\.\" + driveName for reading, sharing read, write and delete;
+    // QueryOnly asks for no access rights and shares read and write. Natively
+    // the name is a path (an image file). False with the error code.
     bool Open(const WString& driveName, Access access, uint32_t& error);
     // Controls sent to the open handle; valid while it stays open. Natively
     // every control fails with kErrorNotSupported, as under Wine.
