@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "index/regex_compiler.h"
+
 namespace ov {
 
 // One task's working space for Search: sized on first use, reused after.
@@ -26,20 +28,14 @@ struct RegexScratch {
 
 class RegexAutomaton {
 public:
-    // Past these the pattern is refused (instructions) or matched by the state-set
-    // simulation instead of the table (states, closure steps spent building it).
-    static constexpr size_t kMaxInstructions = 20000;
+    // Past these Search runs state sets instead of the table: its states, and the
+    // closure steps spent building it.
     static constexpr size_t kMaxDfaStates = 4096;
     static constexpr size_t kMaxBuildSteps = 16000000;
-    // Deepest nesting of groups and quantifiers the compiler recurses through.
-    static constexpr int kMaxDepth = 200;
 
-    // Reads pattern the way std::regex reads ECMAScript, icase as its flag, with
-    // the case mapping and character classes of the global locale. False,
-    // leaving the automaton empty, when the pattern is not valid or needs what a
-    // finite automaton does not give: back-references, lookahead, collating
-    // elements and equivalence classes, or more than the limits above.
-    // maxDfaStates 0 keeps the table from being built (tests). Never throws.
+    // CompileRegex, then the table. False, leaving the automaton empty, where
+    // CompileRegex refuses the pattern. maxDfaStates 0 keeps the table from being
+    // built (tests). Never throws.
     bool Compile(std::string_view pattern, bool icase, size_t maxDfaStates = kMaxDfaStates);
 
     // Whether the pattern matches somewhere in text. Compile must have
@@ -47,15 +43,6 @@ public:
     bool Search(std::string_view text, RegexScratch& scratch) const;
 
     bool HasTable() const { return !table.empty(); }
-
-    // The compiler's output: instructions of a state machine over bytes.
-    using ByteSet = std::array<uint64_t, 4>;
-    struct Inst {
-        uint8_t op;
-        uint8_t assertion;
-        uint32_t next;
-        uint32_t alt;  // the second branch of a split; the byte set of a byte test
-    };
 
 private:
     bool SearchStates(std::string_view text, RegexScratch& scratch) const;
@@ -66,10 +53,7 @@ private:
     bool Closure(const uint32_t* from, size_t count, unsigned context, RegexScratch& scratch, uint32_t* out,
                  size_t& outCount, size_t& steps) const;
 
-    std::vector<Inst> program;
-    std::vector<ByteSet> sets;
-    ByteSet wordBytes{};
-    uint32_t start = 0;
+    RegexProgram program;
     bool deadWithoutState = false;  // past the first byte, only resumed states can still match
 
     // The table, when built: per state one column per byte class plus one for the

@@ -87,14 +87,20 @@ std::string RandomPattern(std::mt19937& rng, int depth) {
         if (pick == 1 && depth > 0) {
             out += rng() % 2 ? "(" : "(?:";
             out += RandomPattern(rng, depth - 1);
-            while (rng() % 3 == 0) out += "|" + RandomPattern(rng, depth - 1);
+            while (rng() % 3 == 0) {
+                out += '|';
+                out += RandomPattern(rng, depth - 1);
+            }
             out += ")";
         } else {
             out += kAtoms[rng() % std::size(kAtoms)];
         }
         if (rng() % 3 == 0) out += kQuantifiers[rng() % std::size(kQuantifiers)];
     }
-    if (rng() % 5 == 0) out += "|" + RandomPattern(rng, depth - 1);
+    if (rng() % 5 == 0) {
+        out += '|';
+        out += RandomPattern(rng, depth - 1);
+    }
     return out;
 }
 
