@@ -415,7 +415,8 @@ private:
             rep.max = max;
             rep.children = {node};
             const uint64_t body = nodes[node].size;
-            rep.size = max == kUnbounded ? (uint64_t{min} + 1) * body + 1
+            // x{n,} lays out n copies (the last one looping), x{n,m} m copies and m - n splits.
+            rep.size = max == kUnbounded ? std::max<uint64_t>(min, 1) * body + 1
                                          : uint64_t{min} * body + (uint64_t{max} - min) * (body + 1);
             node = Add(std::move(rep));
             if (node == kNoNode) return Refuse(refused);
@@ -625,15 +626,17 @@ public:
             default: {
                 uint32_t cur = out;
                 if (n.max == kUnbounded) {
+                    // x* loops through a split; x+ is entered at x, so one copy serves both.
                     const uint32_t loop = Push({kSplit, 0, 0, out});
                     const uint32_t body = Emit(n.children[0], loop);
                     program[loop].next = body;
-                    cur = loop;
+                    cur = n.min > 0 ? body : loop;
                 } else {
                     // (x(x(x)?)?)? : every optional copy may leave straight to `out`.
                     for (uint32_t k = n.min; k < n.max; ++k) cur = Push({kSplit, 0, Emit(n.children[0], cur), out});
                 }
-                for (uint32_t k = 0; k < n.min; ++k) cur = Emit(n.children[0], cur);
+                const uint32_t copies = n.max == kUnbounded && n.min > 0 ? n.min - 1 : n.min;
+                for (uint32_t k = 0; k < copies; ++k) cur = Emit(n.children[0], cur);
                 return cur;
             }
         }
