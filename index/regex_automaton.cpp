@@ -31,11 +31,9 @@
 namespace ov {
 namespace {
 
-using ByteSet = RegexProgram::ByteSet;
 using Inst = RegexProgram::Inst;
-constexpr auto kByte = RegexProgram::kByte;
-constexpr auto kSplit = RegexProgram::kSplit;
-constexpr auto kAssert = RegexProgram::kAssert;
+using enum RegexProgram::Op;
+using enum RegexProgram::Assertion;
 
 // What a position looks like to the assertions.
 constexpr unsigned kAtBegin = 1;
@@ -43,17 +41,17 @@ constexpr unsigned kAtEnd = 2;
 constexpr unsigned kPrevWord = 4;
 constexpr unsigned kNextWord = 8;
 
-inline bool HasByte(const ByteSet& set, unsigned char b) {
+inline bool HasByte(const RegexProgram::ByteSet& set, unsigned char b) {
     return (set[b >> 6] >> (b & 63)) & 1;
 }
 
 inline bool Holds(uint8_t assertion, unsigned context) {
     switch (assertion) {
-        case RegexProgram::kLineBegin:
+        case kLineBegin:
             return context & kAtBegin;
-        case RegexProgram::kLineEnd:
+        case kLineEnd:
             return context & kAtEnd;
-        case RegexProgram::kWordBoundary:
+        case kWordBoundary:
             return ((context & kPrevWord) != 0) != ((context & kNextWord) != 0);
         default:
             return ((context & kPrevWord) != 0) == ((context & kNextWord) != 0);
@@ -162,10 +160,10 @@ void RegexAutomaton::BuildTable(size_t maxStates) {
     // Byte classes: bytes no test (and no word boundary) tells apart.
     bool wordTests = false;
     for (const Inst& inst : program.insts)
-        wordTests = wordTests || (inst.op == kAssert && inst.assertion >= RegexProgram::kWordBoundary);
+        wordTests = wordTests || (inst.op == kAssert && inst.assertion >= kWordBoundary);
     std::array<uint32_t, 256> cls{};
     uint32_t classes = 1;
-    auto refine = [&](const ByteSet& set) {
+    auto refine = [&](const RegexProgram::ByteSet& set) {
         std::unordered_map<uint32_t, uint32_t> renumber;
         for (int b = 0; b < 256; ++b) {
             const uint32_t key = cls[b] * 2 + (HasByte(set, static_cast<unsigned char>(b)) ? 1 : 0);

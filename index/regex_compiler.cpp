@@ -20,13 +20,8 @@ namespace {
 
 using ByteSet = RegexProgram::ByteSet;
 using Inst = RegexProgram::Inst;
-constexpr auto kByte = RegexProgram::kByte;
-constexpr auto kSplit = RegexProgram::kSplit;
-constexpr auto kAssert = RegexProgram::kAssert;
-constexpr auto kLineBegin = RegexProgram::kLineBegin;
-constexpr auto kLineEnd = RegexProgram::kLineEnd;
-constexpr auto kWordBoundary = RegexProgram::kWordBoundary;
-constexpr auto kNotWordBoundary = RegexProgram::kNotWordBoundary;
+using enum RegexProgram::Op;
+using enum RegexProgram::Assertion;
 
 constexpr uint32_t kUnbounded = UINT32_MAX;
 constexpr uint32_t kNoNode = UINT32_MAX;
@@ -666,7 +661,7 @@ bool CompileRegex(std::string_view pattern, bool icase, RegexProgram& out) {
             return false;
         }
         out.insts.reserve(static_cast<size_t>(nodes[root].size) + 1);
-        out.insts.push_back({RegexProgram::kMatch, 0, 0, 0});
+        out.insts.push_back({kMatch, 0, 0, 0});
         out.start = Emitter(nodes, out.insts).Emit(root, 0);
         const CharRules plain(false);
         const std::optional<CharRules::Class> word = plain.LookupClass("w");
