@@ -86,8 +86,9 @@ private:
 // Sorts v by cmp on the pool: serial below 20,000 elements or with one thread in
 // use; otherwise a power-of-two number of chunks sorted in parallel, then merged
 // pairwise (equal elements keep their chunk order).
+// scratch, when given, is the merge buffer, kept by the caller between sorts.
 template <class T, class Cmp>
-void ParallelSort(Pool& pool, std::vector<T>& v, Cmp cmp) {
+void ParallelSort(Pool& pool, std::vector<T>& v, Cmp cmp, std::vector<T>* scratch = nullptr) {
     const size_t n = v.size();
     const int inUse = pool.ThreadsInUse();
     if (n < 20000 || inUse < 2) {
@@ -102,9 +103,11 @@ void ParallelSort(Pool& pool, std::vector<T>& v, Cmp cmp) {
 
     pool.Run(chunks, [&](int q) { std::sort(v.begin() + bounds[q], v.begin() + bounds[q + 1], cmp); });
 
-    std::vector<T> scratch(n);
+    std::vector<T> own;
+    std::vector<T>& buffer = scratch ? *scratch : own;
+    buffer.resize(n);
     std::vector<T>* src = &v;
-    std::vector<T>* dst = &scratch;
+    std::vector<T>* dst = &buffer;
     for (int w = 1; w < chunks; w *= 2) {
         pool.Run(chunks / (2 * w), [&, w](int task) {
             const uint64_t lo = bounds[static_cast<size_t>(2 * task * w)];
@@ -116,7 +119,7 @@ void ParallelSort(Pool& pool, std::vector<T>& v, Cmp cmp) {
         });
         std::swap(src, dst);
     }
-    if (src == &scratch) v.swap(scratch);
+    if (src == &buffer) v.swap(buffer);
 }
 
 }  // namespace ov
