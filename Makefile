@@ -9,7 +9,7 @@ PACKAGES := g++ cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 xvfb xa
             imagemagick
 NATIVE_PRESETS := native native-asan native-tsan
 
-.PHONY: deps build-native run test test-format test-native test-windows test-fuzz bench clean
+.PHONY: deps build-native build-windows run test test-format test-native test-windows test-fuzz bench clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -43,9 +43,17 @@ BENCH_FILTER ?= .
 build-native: deps
 	cmake --preset native >/dev/null && cmake --build --preset native -j $(JOBS)
 
-# Every benchmark; BENCH_FILTER narrows them (a Google Benchmark regex).
-bench: build-native
-	build/native/bin/ov_bench --benchmark_filter='$(BENCH_FILTER)'
+build-windows: deps
+	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS)
+
+# Every benchmark; BENCH_FILTER narrows them (a Google Benchmark regex). The search
+# rows at 10 million entries then run in the Windows build under Wine, and both
+# builds' figures are printed side by side.
+bench: build-native build-windows
+	build/native/bin/ov_bench --benchmark_filter='$(BENCH_FILTER)' \
+		--benchmark_out=build/native/bench.json --benchmark_out_format=json
+	python3 bench/side_by_side.py '$(BENCH_FILTER)' build/native/bench.json \
+		build/windows/wine-run.sh build/windows/bin/ov_search_timing.exe
 
 # Builds Orvane.exe and starts it under Wine in the project's own prefix (D: is
 # your home folder); without a display it runs on Xvfb and saves a screenshot.
