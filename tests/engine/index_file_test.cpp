@@ -106,9 +106,11 @@ Model ModelOf(const Index& index) {
             continue;
         }
         const auto& v = static_cast<const Volume&>(*maps);
-        ModelVolume mv{Units(v.root), Units(v.name), Units(v.fileSystem), Units(v.label), 1,
-                       v.serial,      v.addedFolder, uint32_t(v.kind),    v.journalId,    v.nextUsn,
-                       v.rootEntry,   v.files,       v.folders,           v.recordMap};
+        ModelVolume mv;
+        mv.root = Units(v.root), mv.name = Units(v.name), mv.fileSystem = Units(v.fileSystem);
+        mv.label = Units(v.label), mv.serial = v.serial, mv.added = v.addedFolder, mv.kind = uint32_t(v.kind);
+        mv.journalId = v.journalId, mv.nextUsn = v.nextUsn, mv.rootEntry = v.rootEntry, mv.files = v.files;
+        mv.folders = v.folders, mv.recordMap = v.recordMap;
         mv.links.assign(v.hardLinks.begin(), v.hardLinks.end());
         m.volumes.push_back(mv);
     }
@@ -405,8 +407,12 @@ TEST(IndexFile, AcceptsWhatTheFormatAllows) {
             ASSERT_EQ(3u, volumes.size());
             EXPECT_TRUE(volumes[0] && !volumes[1] && volumes[2] && volumes[2]->slot == 2);
         }
-        if (std::string(c.name) == "unknown volume kind") EXPECT_EQ(VolumeKind::None, volumes[1]->kind);
-        if (std::string(c.name) == "open count for no entry") EXPECT_EQ(1u, loaded->v.index.openCounts.size());
+        if (std::string(c.name) == "unknown volume kind") {
+            EXPECT_EQ(VolumeKind::None, volumes[1]->kind);
+        }
+        if (std::string(c.name) == "open count for no entry") {
+            EXPECT_EQ(1u, loaded->v.index.openCounts.size());
+        }
     }
 }
 
