@@ -29,6 +29,8 @@ public:
     bool Create(const WString& path, std::string& error);
     // One platform write; false when it fails or writes fewer bytes.
     bool Write(const void* data, size_t length) override;
+    // What the last failed write reported; empty when none failed.
+    const std::string& WriteError() const { return writeError; }
     bool Rewind() override;
     // Flushes the file's data to the disk and closes it; false when either fails.
     bool FlushAndClose(std::string& error);
@@ -36,6 +38,7 @@ public:
 
 private:
     intptr_t handle = -1;
+    std::string writeError;
 };
 
 // A file read front to back.

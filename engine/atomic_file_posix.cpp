@@ -49,7 +49,10 @@ bool OutputFile::Write(const void* data, size_t length) {
     while (length > 0) {
         const ssize_t n = ::write(static_cast<int>(handle), at, length);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) {
+            writeError = Describe("writing the file", n < 0 ? errno : EIO);
+            return false;
+        }
         at += n;
         length -= static_cast<size_t>(n);
     }

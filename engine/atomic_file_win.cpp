@@ -1,11 +1,16 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "engine/atomic_file.h"
 
 namespace ov {
 namespace {
+
+// FileRenameInfoEx, which the MinGW headers hide behind a version test they get wrong.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 
 HANDLE AsHandle(intptr_t h) {
     return reinterpret_cast<HANDLE>(h);
@@ -13,6 +18,39 @@ HANDLE AsHandle(intptr_t h) {
 
 std::string Describe(const char* what, DWORD code) {
     return std::string(what) + " failed (" + std::to_string(code) + ")";
+}
+
+// MoveFileExW refuses to replace a file that anyone has open, even when they
+// share delete access as the loader does. The rename with POSIX semantics
+// (Windows 10 and later, on NTFS) replaces it; readers keep the old file until
+// they close it.
+bool ReplaceOpenFile(const WString& from, const WString& to, DWORD& code) {
+    std::vector<wchar_t> full(32768);
+    const DWORD length = GetFullPathNameW(to.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0 || length >= full.size()) {
+        code = GetLastError();
+        return false;
+    }
+    std::wstring target(full.data(), length);
+    target = target.rfind(L"\\\\", 0) == 0 ? L"\\??\\UNC\\" + target.substr(2) : L"\\??\\" + target;
+    HANDLE h =
+        CreateFileW(from.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        code = GetLastError();
+        return false;
+    }
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, target.data(), info->FileNameLength);
+    const BOOL renamed = SetFileInformationByHandle(h, kFileRenameInfoEx, info, static_cast<DWORD>(buffer.size()));
+    code = renamed ? 0 : GetLastError();
+    // The rename is metadata of the file: flushing the file puts it on the disk.
+    if (renamed) FlushFileBuffers(h);
+    CloseHandle(h);
+    return renamed;
 }
 
 }  // namespace
@@ -36,8 +74,12 @@ bool OutputFile::Create(const WString& path, std::string& error) {
 bool OutputFile::Write(const void* data, size_t length) {
     if (handle == -1 || length > kMaxIoBytes) return false;
     DWORD written = 0;
-    const BOOL ok = WriteFile(AsHandle(handle), data, static_cast<DWORD>(length), &written, nullptr);
-    return ok && written == length;
+    if (!WriteFile(AsHandle(handle), data, static_cast<DWORD>(length), &written, nullptr)) {
+        writeError = Describe("writing the file", GetLastError());
+        return false;
+    }
+    if (written != length) writeError = "writing the file came up short";
+    return written == length;
 }
 
 bool OutputFile::Rewind() {
@@ -110,11 +152,16 @@ void InputFile::Close() {
 }
 
 bool MoveOver(const WString& from, const WString& to, std::string& error) {
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = Describe("replacing the file", GetLastError());
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    DWORD code = GetLastError();
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) {
+        DWORD retry = 0;
+        if (ReplaceOpenFile(from, to, retry)) return true;
+        error = Describe("replacing the file", code) + ", and with POSIX semantics (" + std::to_string(retry) + ")";
         return false;
     }
-    return true;
+    error = Describe("replacing the file", code);
+    return false;
 }
 
 bool RemoveFile(const WString& path) {

@@ -54,6 +54,7 @@ bool SaveDb(Index& index, const WString& path, std::mutex& saveMutex, const std:
     bool ok = CompactIfNeeded(index, reason, t);
     if (ok && indexChanged) indexChanged();
     ok = ok && WriteIndexFile(index, file, reason, &t);
+    if (!ok && !file.WriteError().empty()) reason = "the temporary file: " + file.WriteError();
     if (ok && !file.FlushAndClose(error)) {
         reason = "the temporary file: " + error;
         ok = false;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -14,6 +16,7 @@
 
 #include "index/searcher.h"
 #include "index/text.h"
+#include "tests/support/child_process.h"
 #include "tests/support/index_reference.h"
 #include "tests/support/random_query.h"
 #include "tests/support/random_search_index.h"
@@ -503,6 +506,67 @@ TEST(IndexFile, SaveLeavesTheLockFreeWhileWriting) {
         ASSERT_TRUE(WriteIndexFile(index, after, reason));
         EXPECT_EQ(after.bytes, gate.inner.bytes);
     }
+}
+
+constexpr char kKillTarget[] = "OV_INDEX_FILE_KILL_TARGET";
+
+// The two indexes the child saves by turns.
+void MakeKillIndex(VolumeIndex& v, int which) {
+    testing::FillVolumeIndex(v, 100 + which, 2, which ? 30000 : 20000, 300);
+}
+
+// The bytes a completed save of index `which` leaves: compacted, then written.
+std::string SavedBytes(int which) {
+    VolumeIndex v;
+    MakeKillIndex(v, which);
+    v.index.Compact();
+    StringSink sink;
+    std::string reason;
+    EXPECT_TRUE(WriteIndexFile(v.index, sink, reason)) << reason;
+    return sink.bytes;
+}
+
+TEST(IndexFile, DISABLED_SavesUntilKilled) {
+    const char* target = std::getenv(kKillTarget);
+    if (!target) GTEST_SKIP() << "runs only as the child of KilledSaveLeavesALoadableFile";
+    VolumeIndex v[2];
+    MakeKillIndex(v[0], 0);
+    MakeKillIndex(v[1], 1);
+    const std::string path = target;
+    testing::WriteWholeFile(ToWide(path + ".ready"), "");
+    for (int k = 0;; k ^= 1) Save(v[k].index, ToWide(path));
+}
+
+// A save killed at any moment leaves the previous complete file or the new one.
+TEST(IndexFile, KilledSaveLeavesALoadableFile) {
+    testing::TempFolder dir("index-file");
+    const WString path = dir.File("Orvane.db");
+    const WString ready = dir.File("Orvane.db.ready");
+    const std::string versions[2] = {SavedBytes(0), SavedBytes(1)};
+    ASSERT_NE(versions[0], versions[1]);
+    ASSERT_TRUE(testing::WriteWholeFile(path, versions[0]));
+    std::mt19937 rng(42);
+    int changed = 0, midSave = 0;
+    for (int round = 0; round < 12; ++round) {
+        std::filesystem::remove(std::filesystem::path(ready));
+        testing::ChildProcess child;
+        std::string error;
+        ASSERT_TRUE(child.Start("IndexFile.DISABLED_SavesUntilKilled", kKillTarget, ToUtf8(path), error)) << error;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (!std::filesystem::exists(std::filesystem::path(ready)) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(std::filesystem::exists(std::filesystem::path(ready))) << "the child never got ready";
+        std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 400));
+        child.Kill();
+        midSave += std::filesystem::exists(dir.Path() / "Orvane.db.tmp");
+        const std::string bytes = testing::ReadWholeFile(path);
+        EXPECT_TRUE(bytes == versions[0] || bytes == versions[1]) << "round " << round << ": " << bytes.size();
+        changed += bytes == versions[1];
+        auto loaded = LoadFile(path);
+        EXPECT_TRUE(loaded->ok) << loaded->reason;
+    }
+    EXPECT_GT(changed, 0) << "no save completed before a kill";
+    EXPECT_GT(midSave, 0) << "no kill landed inside a save";
 }
 
 }  // namespace
