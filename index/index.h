@@ -142,7 +142,7 @@ public:
         return std::string_view(folded).substr(e.foldedOffset, e.foldedLength);
     }
 
-    // --- state; field order as the saved file and the engine expect ---
+    // --- state; the saved file does not depend on this layout: it writes each field itself ---
 
     mutable std::shared_mutex lock;
     std::vector<Entry> entries;
