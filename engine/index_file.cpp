@@ -16,11 +16,18 @@ WString TempPathOf(const WString& path) {
     return temp;
 }
 
+// The exclusive lock is taken only when there is something to compact: taking
+// it would make searches wait.
 bool CompactIfNeeded(Index& index, std::string& reason, SaveTimes& times) {
-    const double start = NowMs();
+    {
+        std::shared_lock<std::shared_mutex> hold(index.lock);
+        if (index.deletedCount == 0 && index.garbageBytes == 0) return true;
+    }
     try {
         std::unique_lock<std::shared_mutex> hold(index.lock);
+        const double start = NowMs();
         if (index.deletedCount != 0 || index.garbageBytes != 0) index.Compact();
+        times.exclusiveMs = NowMs() - start;
     } catch (const std::bad_alloc&) {
         reason = "not enough memory to compact the index";
         return false;
@@ -28,7 +35,6 @@ bool CompactIfNeeded(Index& index, std::string& reason, SaveTimes& times) {
         reason = "not enough memory to compact the index";
         return false;
     }
-    times.exclusiveMs = NowMs() - start;
     return true;
 }
 
@@ -55,15 +61,19 @@ bool SaveDb(Index& index, const WString& path, std::mutex& saveMutex, const std:
     if (ok && indexChanged) indexChanged();
     ok = ok && WriteIndexFile(index, file, reason, &t);
     if (!ok && !file.WriteError().empty()) reason = "the temporary file: " + file.WriteError();
+    const double flushing = NowMs();
     if (ok && !file.FlushAndClose(error)) {
         reason = "the temporary file: " + error;
         ok = false;
     }
     file.Close();
+    const double moving = NowMs();
+    t.flushMs = moving - flushing;
     if (ok && !MoveOver(temp, path, error)) {
         reason = error;
         ok = false;
     }
+    t.moveMs = NowMs() - moving;
     // A temporary file left behind would only take up room until the next save.
     if (!ok) RemoveFile(temp);
     t.totalMs = NowMs() - start;

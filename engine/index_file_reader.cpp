@@ -185,7 +185,12 @@ bool Read(ByteSource& source, LoadedIndex& image, std::string& reason) {
             "the header claims " + std::to_string(tables) + " bytes of tables in a file of " + std::to_string(size);
         return false;
     }
-    // Every size is now bounded by the file's own.
+    // Every size is now bounded by the file's own. The room above it is only
+    // address space until used, and spares the first changes after the load a
+    // copy of the whole table or pool under the exclusive lock.
+    image.entries.reserve(n + n / 8);
+    image.names.reserve(nameBytes + nameBytes / 8);
+    image.folded.reserve(foldedBytes + foldedBytes / 8);
     image.entries.resize(n);
     image.names.resize(nameBytes);
     image.folded.resize(foldedBytes);
@@ -307,9 +312,9 @@ bool InstallIndex(Index& index, LoadedIndex& image, std::vector<std::unique_ptr<
         }
         t.prepareMs = NowMs() - start;
 
-        const double locked = NowMs();
         {
             std::unique_lock<std::shared_mutex> hold(index.lock);
+            const double locked = NowMs();
             Swap(index, ready);
             index.deletedCount = 0;
             index.garbageBytes = 0;
@@ -318,8 +323,8 @@ bool InstallIndex(Index& index, LoadedIndex& image, std::vector<std::unique_ptr<
             index.excludesDirty = true;
             index.epoch += 1;
             index.changes += 1;
+            t.exclusiveMs = NowMs() - locked;
         }
-        t.exclusiveMs = NowMs() - locked;
         owner.swap(image.volumes);
     } catch (const std::bad_alloc&) {
         reason = "not enough memory to load the index";

@@ -19,7 +19,10 @@ namespace {
 // writer's straight-write threshold so the copy goes to the sink without a detour.
 constexpr size_t kPoolChunkBytes = size_t{16} << 20;
 constexpr int kAttempts = 3;
-// Below this the table is copied on the calling thread alone.
+// Entries copied per shared hold: about a millisecond of memcpy.
+constexpr size_t kTableChunkEntries = size_t{1} << 18;
+constexpr int kChunkedTries = 4;
+// Below this a single hold copies the table on the calling thread alone.
 constexpr size_t kParallelCopyEntries = size_t{1} << 20;
 
 struct Snapshot {
@@ -92,45 +95,82 @@ bool EncodeTail(const Index& index, std::string& out, std::string& reason) {
     return true;
 }
 
-// Copies the table and encodes the tail under one shared hold. The buffers are
-// sized and touched before the lock is taken, so the hold is a memory copy.
+// Copies the table and encodes the tail. The buffers are sized and touched
+// before the lock is taken, so the holds are memory copies. The table is copied
+// a chunk per shared hold, and the copy counts only when neither the change
+// counter nor the epoch moved meanwhile: every change to an entry's content
+// raises one of them (the Excluded bits change without, but a load recomputes
+// them anyway). The tail is encoded under the last hold, after that check.
+// Should writers keep changing the index, the last try copies everything under
+// a single hold, on the pool's threads.
 bool TakeSnapshot(Index& index, Snapshot& snap, std::string& reason, SaveTimes& times) {
-    size_t entries = 0;
+    size_t room = 0;
     uint64_t tailBytes = 0;
     {
         std::shared_lock<std::shared_mutex> hold(index.lock);
-        entries = index.entries.size();
+        room = index.entries.size();
         tailBytes = TailBytes(index);
     }
-    snap.entries.assign(entries + entries / 64 + 1024, Entry{});
+    room += room / 64 + 1024;
+    snap.entries.assign(room, Entry{});
     snap.tail.assign(tailBytes + tailBytes / 64 + 4096, '\0');
 
-    const double start = NowMs();
-    std::shared_lock<std::shared_mutex> hold(index.lock);
-    const size_t n = index.entries.size();
-    if (n > snap.entries.size()) snap.entries.resize(n);
-    const Entry* from = index.entries.data();
-    Entry* to = snap.entries.data();
-    if (n < kParallelCopyEntries) {
-        if (n > 0) std::memcpy(to, from, n * sizeof(Entry));
-    } else {
-        const int tasks = std::max(1, index.pool.Threads());
-        index.pool.Run(tasks, [&](int t) {
-            const size_t lo = n * static_cast<size_t>(t) / static_cast<size_t>(tasks);
-            const size_t hi = n * static_cast<size_t>(t + 1) / static_cast<size_t>(tasks);
-            std::memcpy(to + lo, from + lo, (hi - lo) * sizeof(Entry));
-        });
+    for (int attempt = 1;; ++attempt) {
+        const bool single = attempt > kChunkedTries;
+        std::shared_lock<std::shared_mutex> hold(index.lock);
+        double start = NowMs();
+        auto account = [&] {
+            const double held = NowMs() - start;
+            times.snapshotMs = std::max(times.snapshotMs, held);
+            times.sharedMs += held;
+        };
+        const size_t n = index.entries.size();
+        if (n > snap.entries.size() && !single) {
+            account();
+            hold.unlock();
+            snap.entries.resize(n + n / 64 + 1024);
+            continue;
+        }
+        if (n > snap.entries.size()) snap.entries.resize(n);
+        const uint64_t epoch = index.epoch;
+        const uint64_t changes = index.changes;
+        bool moved = false;
+        if (single && n >= kParallelCopyEntries) {
+            const int tasks = std::max(1, index.pool.Threads());
+            index.pool.Run(tasks, [&](int t) {
+                const size_t lo = n * static_cast<size_t>(t) / static_cast<size_t>(tasks);
+                const size_t hi = n * static_cast<size_t>(t + 1) / static_cast<size_t>(tasks);
+                std::memcpy(snap.entries.data() + lo, index.entries.data() + lo, (hi - lo) * sizeof(Entry));
+            });
+        } else {
+            for (size_t lo = 0; lo < n; lo += kTableChunkEntries) {
+                if (lo > 0 && !single) {
+                    account();
+                    hold.unlock();
+                    hold.lock();
+                    start = NowMs();
+                    if (index.epoch != epoch || index.changes != changes) {
+                        moved = true;
+                        break;
+                    }
+                }
+                const size_t count = std::min(kTableChunkEntries, n - lo);
+                std::memcpy(snap.entries.data() + lo, index.entries.data() + lo, count * sizeof(Entry));
+            }
+        }
+        if (moved) {
+            account();
+            continue;
+        }
+        snap.entries.resize(n);
+        snap.epoch = epoch;
+        snap.nameBytes = index.names.size();
+        snap.foldedBytes = index.folded.size();
+        const bool encoded = EncodeTail(index, snap.tail, reason);
+        account();
+        times.snapshotTries = attempt;
+        return encoded;
     }
-    snap.entries.resize(n);
-    snap.epoch = index.epoch;
-    snap.nameBytes = index.names.size();
-    snap.foldedBytes = index.folded.size();
-    const bool encoded = EncodeTail(index, snap.tail, reason);
-    hold.unlock();
-    const double held = NowMs() - start;
-    times.snapshotMs = std::max(times.snapshotMs, held);
-    times.sharedMs += held;
-    return encoded;
 }
 
 enum class PoolResult { Written, Renumbered, Failed };
@@ -141,14 +181,15 @@ PoolResult WritePool(Index& index, std::string Index::*pool, uint64_t length, ui
     for (uint64_t at = 0; at < length; at += kPoolChunkBytes) {
         const auto bytes = static_cast<size_t>(std::min<uint64_t>(kPoolChunkBytes, length - at));
         if (chunk.size() < bytes) chunk.resize(bytes);
-        const double start = NowMs();
+        double held = 0;
         {
             std::shared_lock<std::shared_mutex> hold(index.lock);
+            const double start = NowMs();
             const std::string& bytesOf = index.*pool;
             if (index.epoch != epoch || bytesOf.size() < at + bytes) return PoolResult::Renumbered;
             std::memcpy(chunk.data(), bytesOf.data() + at, bytes);
+            held = NowMs() - start;
         }
-        const double held = NowMs() - start;
         times.longestPoolHoldMs = std::max(times.longestPoolHoldMs, held);
         times.sharedMs += held;
         out.WriteBytes(chunk.data(), bytes);
@@ -247,7 +288,7 @@ bool WriteIndexFile(Index& index, ByteSink& sink, std::string& reason, SaveTimes
             t.attempts = attempt;
             bool renumbered = false;
             if (WriteAttempt(index, out, chunk, renumbered, reason, t)) {
-                t.totalMs = NowMs() - start;
+                t.writeMs = t.totalMs = NowMs() - start;
                 return true;
             }
             if (!renumbered) return false;

@@ -4,11 +4,13 @@
 // lock that, on Windows, queues new readers behind a waiting writer, so a save
 // holding it shared for the seconds a large file takes to write would stop
 // every search as soon as a volume thread asked for it exclusively. Instead the
-// writer copies the entry table and everything after the pools (volumes, open
-// counts) under one short shared hold, into memory touched beforehand, and then
-// reads the pools a chunk at a time under short holds: within one epoch the
-// pools only grow, so the bytes below the lengths it noted cannot change. Should
-// the index be renumbered meanwhile, the writer starts again.
+// writer copies the entry table, a chunk per short shared hold, into memory
+// touched beforehand, and keeps the copy only when the index did not change
+// meanwhile; it encodes everything after the pools (volumes, open counts) under
+// the last of those holds. It then reads the pools a chunk at a time, again
+// under short holds: within one epoch the pools only grow, so the bytes below
+// the lengths it noted cannot change. Should the index be renumbered meanwhile,
+// the writer starts again.
 #pragma once
 
 #include <cstddef>
@@ -50,12 +52,16 @@ private:
 // How long a save held the index lock, in milliseconds.
 struct SaveTimes {
     double exclusiveMs = 0;  // compaction (SaveDb only)
-    double snapshotMs = 0;   // the one shared hold that copies the table and the volumes
+    double snapshotMs = 0;   // the longest shared hold while copying the table and the volumes
     double longestPoolHoldMs = 0;
     double sharedMs = 0;  // all shared holds together
+    double writeMs = 0;   // WriteIndexFile, lock holds included
+    double flushMs = 0;   // the flush to the disk (SaveDb only)
+    double moveMs = 0;    // putting the file in place (SaveDb only)
     double totalMs = 0;
     uint64_t bytes = 0;
-    int attempts = 0;
+    int attempts = 0;       // writes started (a renumbering starts the write again)
+    int snapshotTries = 0;  // copies of the table in the last write (changes meanwhile start it again)
 };
 
 // Writes the index to sink, with "END!" last. The caller must not hold
