@@ -1,6 +1,7 @@
 #include "engine/index_file_reader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -243,18 +244,38 @@ void Swap(Index& a, Index& b) {
     a.pending.swap(b.pending);
 }
 
-// The searcher maps a hit in the folded pool back to its entry by the entries'
-// offsets, which therefore must ascend without names overlapping, as
+// Fills the side tables the searcher uses in blocks on the index's pool, and
+// says whether the table must be compacted first: when it holds deleted or
+// renamed entries, or when the folded names do not follow each other in entry
+// order. The searcher maps a hit in the folded pool back to its entry by the
+// entries' offsets, which must therefore ascend without names overlapping, as
 // compaction leaves them.
-bool NeedsCompaction(const std::vector<Entry>& entries, uint64_t& deleted) {
-    bool needed = false;
-    uint64_t end = 0;
-    deleted = 0;
-    for (const Entry& e : entries) {
-        if (e.flags & EntryFlags::Deleted) ++deleted;
-        if ((e.flags & (EntryFlags::Deleted | EntryFlags::NameChanged)) || e.foldedOffset < end) needed = true;
-        end = uint64_t{e.foldedOffset} + e.foldedLength;
-    }
+bool FillSideTables(Index& index, uint64_t& deleted) {
+    const auto& entries = index.entries;
+    const size_t n = entries.size();
+    constexpr size_t kBlock = size_t{1} << 16;
+    index.foldedOffsets.resize(n);
+    index.extHashes.resize(n);
+    std::atomic<uint64_t> dropped{0};
+    std::atomic<bool> needed{false};
+    index.pool.Run(static_cast<int>((n + kBlock - 1) / kBlock), [&](int b) {
+        const size_t lo = static_cast<size_t>(b) * kBlock;
+        const size_t hi = std::min(n, lo + kBlock);
+        uint64_t end = lo == 0 ? 0 : uint64_t{entries[lo - 1].foldedOffset} + entries[lo - 1].foldedLength;
+        uint64_t count = 0;
+        bool out = false;
+        for (size_t i = lo; i < hi; ++i) {
+            const Entry& e = entries[i];
+            count += (e.flags & EntryFlags::Deleted) != 0;
+            out |= (e.flags & (EntryFlags::Deleted | EntryFlags::NameChanged)) || e.foldedOffset < end;
+            end = uint64_t{e.foldedOffset} + e.foldedLength;
+            index.foldedOffsets[i] = e.foldedOffset;
+            index.extHashes[i] = Index::ExtHashOfFolded(index.folded.data() + e.foldedOffset, e.foldedLength, IsDir(e));
+        }
+        dropped += count;
+        if (out) needed = true;
+    });
+    deleted = dropped;
     return needed;
 }
 
@@ -289,14 +310,10 @@ bool InstallIndex(Index& index, LoadedIndex& image, std::vector<std::unique_ptr<
         for (const auto& v : image.volumes) ready.volumes.push_back(v.get());
 
         uint64_t deleted = 0;
-        t.compacted = NeedsCompaction(ready.entries, deleted);
+        t.compacted = FillSideTables(ready, deleted);
         if (t.compacted) {
             ready.deletedCount = deleted;
-            ready.Compact();
-        } else {
-            ready.foldedOffsets.resize(ready.entries.size());
-            for (size_t i = 0; i < ready.entries.size(); ++i) ready.foldedOffsets[i] = ready.entries[i].foldedOffset;
-            ready.ComputeExtHashes();
+            ready.Compact();  // which fills the side tables anew
         }
         ready.RecomputeFolderTotals();
         const auto n = static_cast<uint32_t>(ready.entries.size());
