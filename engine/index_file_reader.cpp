@@ -340,9 +340,10 @@ bool InstallIndex(Index& index, LoadedIndex& image, std::vector<std::unique_ptr<
             index.excludesDirty = true;
             index.epoch += 1;
             index.changes += 1;
+            // Slots and their owner change together, as the engine reads both under the lock.
+            owner.swap(image.volumes);
             t.exclusiveMs = NowMs() - locked;
         }
-        owner.swap(image.volumes);
     } catch (const std::bad_alloc&) {
         reason = "not enough memory to load the index";
         return false;
