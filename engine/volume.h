@@ -1,11 +1,14 @@
 // One indexed root: a drive or an added folder. The index's part of it (maps and
 // counts) is VolumeMaps; this adds the volume's identity and its thread's state.
+// The engine owns every volume; one is destroyed only after its thread is joined.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <thread>
 
+#include "engine/stop_event.h"
 #include "index/platform.h"
 #include "index/volume_maps.h"
 
@@ -27,18 +30,27 @@ struct Volume : VolumeMaps {
     uint64_t nextUsn = 0;
 
     std::atomic<bool> live{false};  // a watcher runs for the volume
-    double scanMs = 0;
-    WString status;  // guarded by the engine's statusMutex
+    double scanMs = 0;              // written by the volume's thread under the index lock
+    WString status;                 // guarded by the engine's statusMutex
 
-    // Thread state: written by the volume's own thread while it runs and by its
-    // stopper only after the join.
+    // Thread state. stop is set by stoppers and read everywhere; rescan,
+    // folderScanned and mftFailed are written by the volume's own thread while it
+    // runs and by others only while no thread runs. running and stopEvent belong
+    // to whoever starts and stops threads (under the engine's volumesMutex).
     std::atomic<bool> stop{false};
-    bool running = false;
+    bool running = false;  // a thread was started and has not been joined
     bool rescan = false;
     bool folderScanned = false;
     bool mftFailed = false;
-    void* stopEvent = nullptr;  // manual-reset event; owned, created at the first start
+    std::unique_ptr<StopEvent> stopEvent;  // made at the first start, kept
     std::thread thread;
+
+    // Set by the thread as the last thing it does, so a stopper can wait for it
+    // with a time-out and join without blocking (under the engine's reapMutex).
+    std::atomic<bool> threadEnded{true};
+    // Rebuild asked for a rescan while the old thread was still ending
+    // (volumesMutex): the next start rescans.
+    bool rescanWhenStarted = false;
 };
 
 }  // namespace ov

@@ -4,8 +4,16 @@
 // ranks and the entries changed since it was last brought up to date.
 //
 // Locking: none of these operations lock. Writers hold `lock` exclusively, readers
-// shared. hideHidden/hideSystem are atomics read without the lock; the pool has
-// its own locks and is used only by holders of `lock`.
+// shared; the fields below say what each group promises. Anyone who keeps entry
+// numbers outside the lock keeps the epoch they belong to and drops them when it
+// moved.
+//
+// Lock order of the whole program, the one place it is written down: the engine's
+// volumesMutex (or its saveMutex, held for a whole save), then Index::lock, then
+// the pool's runMutex, then the pool's stateMutex. The engine's statusMutex, the
+// activity log's lock, the icon loader's mutex and a search request's mutex are
+// leaves: nothing else is taken while one of them is held, and the search worker
+// never holds its request mutex together with Index::lock.
 #pragma once
 
 #include <array>
@@ -142,37 +150,82 @@ public:
         return std::string_view(folded).substr(e.foldedOffset, e.foldedLength);
     }
 
-    // --- state; the saved file does not depend on this layout: it writes each field itself ---
+    // --- state ---
 
     mutable std::shared_mutex lock;
+
+    // The table and its pools (lock). Every parent is an entry number or kNoEntry;
+    // every name lies inside its pool and is followed by one NUL. Deleted entries
+    // stay in the table, out of every folder's totals, until compaction.
     std::vector<Entry> entries;
     std::string names;
     std::string folded;
-    std::vector<VolumeMaps*> volumes;  // not owned
-    Pool pool;
+    std::vector<VolumeMaps*> volumes;  // slot table (lock); not owned
+
+    // Counters (lock). epoch rises whenever entry numbers change (compaction,
+    // Ingest, a load); changes rises on every change. deletedCount entries are
+    // flagged Deleted and garbageBytes name bytes superseded by renames, both until
+    // the next compaction.
     uint64_t epoch = 1;
     uint64_t changes = 0;
     uint64_t deletedCount = 0;
+    uint64_t garbageBytes = 0;
+
+    // Read without the lock, once per search.
     std::atomic<bool> hideHidden{false};
     std::atomic<bool> hideSystem{false};
+
+    // Sort orders (lock). orders[k] holds live entries in Less order when
+    // orderValid[k] and not overflow[k], except for the entries in pending[k],
+    // whose places may have moved (and deleted ones not yet taken out); a pending
+    // list past kPendingCap is dropped and overflow[k] set instead. ranks[k] is the
+    // inverse of orders[k] and complete only when sized to the entry count
+    // (kNoEntry for entries the order lacks).
     std::array<std::vector<uint32_t>, kSortKeys> orders;
     std::array<bool, kSortKeys> orderValid{};
     std::array<std::vector<uint32_t>, kSortKeys> pending;
     std::array<bool, kSortKeys> overflow{};
+    std::array<std::vector<uint32_t>, kSortKeys> ranks;
+
+    // Path cache (lock): a folder's folded full path at pathBuffer[pathOffset,
+    // +pathLength) when its offset is not kNoEntry. pathsValid promises that both
+    // arrays are sized to the entry count and every live folder is cached (Add keeps
+    // that; a folder's rename or move, compaction and Ingest clear it). Without it
+    // the arrays may be short or stale: read them only through CachedPath.
     std::vector<uint32_t> pathOffset;
     std::vector<uint16_t> pathLength;
     std::string pathBuffer;
     bool pathsValid = false;
-    std::unordered_map<uint32_t, uint32_t> openCounts;
+
+    // Side tables of the search (lock), each sized to the entry count. An entry
+    // flagged NameChanged was renamed since the last compaction: its new name lies
+    // at the pools' end, listed once in changedNames, while foldedOffsets keeps its
+    // old offset, so foldedOffsets ascends with the entry number and the needle scan
+    // can map pool positions back to entries. extHashes holds each name's extension
+    // hash (0: none, and for folders).
     std::vector<uint32_t> foldedOffsets;
     std::vector<uint32_t> changedNames;
     std::vector<uint32_t> extHashes;
+
+    std::unordered_map<uint32_t, uint32_t> openCounts;  // entry -> times opened (lock)
+
+    // Folded full paths of excluded folders (lock). excludesDirty: the entries'
+    // Excluded flags may not match them; ApplyExclusions clears it. Entries added or
+    // moved below an excluded folder take the flag from their new parent.
     std::vector<std::string> excluded;
     bool excludesDirty = true;
-    std::array<std::vector<uint32_t>, kSortKeys> ranks;
-    uint64_t garbageBytes = 0;
+
+    // Own locks; used by holders of `lock` (searches shared, sorts exclusive).
+    Pool pool;
 
 private:
+    class CarriedCounts;
+
+    // Steps of EnsureSortedBy: place the pending entries into the kept order, and
+    // make the ranks its inverse.
+    void MergePending(SortKey key);
+    void RebuildRanks(SortKey key);
+
     // Applies delta (mod 2^64) to the sizes of `from` and up to 255 further ancestors.
     void AddToAncestors(uint32_t from, uint64_t delta);
     bool PoolsFit(size_t nameBytes, size_t foldedBytes) const;

@@ -110,21 +110,14 @@ private:
     size_t written = 0;
 };
 
-// Drops deleted entries and garbage name bytes and renumbers, keeping the
-// order; a piece's entries, when given, follow the survivors with their slot
-// bits, parents and name offsets set (what appending the piece and compacting
-// would give, without the pools' detour). Table and pools are compacted in
-// place. Returns the piece's base.
-uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
+// Drops deleted entries and their name bytes from the table and both pools in
+// place, keeping the order. renumber[i] becomes entry i's new number (kNoEntry
+// for a deleted one). Returns the number of survivors; the pools are left open
+// for a piece to be appended behind them.
+uint32_t CompactTable(Index& index, std::vector<uint32_t>& renumber, PoolCompactor& names, PoolCompactor& folded) {
     auto& entries = index.entries;
     const size_t n = entries.size();
-    const size_t namesBefore = index.names.size();
-    const size_t foldedBefore = index.folded.size();
-    // Compaction empties the ranks anyway; the first one's buffer serves here.
-    std::vector<uint32_t> renumber = std::move(index.ranks[0]);
     renumber.resize(n);
-    PoolCompactor names(index.names);
-    PoolCompactor folded(index.folded);
     uint32_t live = 0;
     for (size_t i = 0; i < n; ++i) {
         const Entry& e = entries[i];
@@ -151,31 +144,26 @@ uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
     names.Finish();
     folded.Finish();
     entries.resize(live);
-    const size_t added = piece ? piece->entries.size() : 0;
-    entries.reserve(live + added);
-    for (size_t i = 0; i < added; ++i) {
-        Entry e = piece->entries[i];
-        if (e.parent != kNoEntry) e.parent += live;
-        e.nameOffset = names.Append(Cut(piece->names, e.nameOffset, e.nameLength));
-        e.foldedOffset = folded.Append(Cut(piece->folded, e.foldedOffset, e.foldedLength));
+    return live;
+}
+
+// Appends a piece's entries behind the survivors, with the slot's bits, parents
+// moved by `base` and names copied into the pools.
+void AppendPiece(Index& index, const Index::Piece& piece, int slot, uint32_t base, PoolCompactor& names,
+                 PoolCompactor& folded) {
+    index.entries.reserve(base + piece.entries.size());
+    for (Entry e : piece.entries) {
+        if (e.parent != kNoEntry) e.parent += base;
+        e.nameOffset = names.Append(Cut(piece.names, e.nameOffset, e.nameLength));
+        e.foldedOffset = folded.Append(Cut(piece.folded, e.foldedOffset, e.foldedLength));
         e.flags = (e.flags & ~(EntryFlags::SlotMask | EntryFlags::NameChanged)) | SlotBits(slot);
-        entries.push_back(e);
+        index.entries.push_back(e);
     }
-    const size_t total = entries.size();
-    // Give back what a large removal freed (a dropped volume, a burst of
-    // deletions); a little slack stays for the entries to come.
-    auto release = [](auto& buffer, size_t before) {
-        if (before > buffer.size() + buffer.size() / 4) buffer.shrink_to_fit();
-    };
-    release(entries, n);
-    release(index.names, namesBefore);
-    release(index.folded, foldedBefore);
+}
 
-    index.foldedOffsets.resize(total);
-    for (size_t i = 0; i < total; ++i) index.foldedOffsets[i] = entries[i].foldedOffset;
-    index.changedNames.clear();
-    index.ComputeExtHashes();
-
+// Moves every volume's maps and the open counts to the new numbers.
+void RenumberMaps(Index& index, const std::vector<uint32_t>& renumber) {
+    const size_t n = renumber.size();
     auto map = [&](uint32_t v) { return v < n ? renumber[v] : kNoEntry; };
     for (VolumeMaps* volume : index.volumes) {
         if (volume == nullptr) continue;
@@ -198,20 +186,26 @@ uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
             }
             volume->nameMap.clear();
             volume->nameMap.reserve(values.size());
-            for (uint32_t v : values) {
-                const Entry& e = entries[v];
-                volume->nameMap.emplace(NameMapKey(e.parent, index.FoldedOf(v)), v);
-            }
+            for (uint32_t v : values)
+                volume->nameMap.emplace(NameMapKey(index.entries[v].parent, index.FoldedOf(v)), v);
         }
     }
-
     std::unordered_map<uint32_t, uint32_t> counts;
     counts.reserve(index.openCounts.size());
     for (const auto& [e, count] : index.openCounts) {
         if (map(e) != kNoEntry) counts.emplace(map(e), count);
     }
     index.openCounts.swap(counts);
+}
 
+// Everything derived from entry numbers starts over: side tables rebuilt, orders
+// and the path cache marked for rebuilding, the epoch raised.
+void ResetDerived(Index& index) {
+    const size_t total = index.entries.size();
+    index.foldedOffsets.resize(total);
+    for (size_t i = 0; i < total; ++i) index.foldedOffsets[i] = index.entries[i].foldedOffset;
+    index.changedNames.clear();
+    index.ComputeExtHashes();
     index.deletedCount = 0;
     index.garbageBytes = 0;
     for (int k = 0; k < kSortKeys; ++k) {
@@ -219,13 +213,38 @@ uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
         index.pending[k].clear();
         index.ranks[k].clear();
     }
-    // The cached paths are keyed by the old numbers.
     index.pathsValid = false;
     index.pathOffset.clear();
     index.pathLength.clear();
     index.pathBuffer.clear();
     index.epoch += 1;
     index.changes += 1;
+}
+
+// Drops deleted entries and garbage name bytes and renumbers, keeping the
+// order; a piece's entries, when given, follow the survivors (what appending the
+// piece and compacting would give, without the pools' detour). Table and pools
+// are compacted in place. Returns the piece's base.
+uint32_t Rebuild(Index& index, const Index::Piece* piece, int slot) {
+    const size_t entriesBefore = index.entries.size();
+    const size_t namesBefore = index.names.size();
+    const size_t foldedBefore = index.folded.size();
+    // Compaction empties the ranks anyway; the first one's buffer serves here.
+    std::vector<uint32_t> renumber = std::move(index.ranks[0]);
+    PoolCompactor names(index.names);
+    PoolCompactor folded(index.folded);
+    const uint32_t live = CompactTable(index, renumber, names, folded);
+    if (piece) AppendPiece(index, *piece, slot, live, names, folded);
+    // Give back what a large removal freed (a dropped volume, a burst of
+    // deletions); a little slack stays for the entries to come.
+    auto release = [](auto& buffer, size_t before) {
+        if (before > buffer.size() + buffer.size() / 4) buffer.shrink_to_fit();
+    };
+    release(index.entries, entriesBefore);
+    release(index.names, namesBefore);
+    release(index.folded, foldedBefore);
+    RenumberMaps(index, renumber);
+    ResetDerived(index);
     return live;
 }
 
@@ -290,6 +309,120 @@ void Index::RecomputeFolderTotals() {
     }
 }
 
+namespace {
+
+// 64-bit FNV-1a, continued over the '\\'-joined folded names of a path.
+constexpr uint64_t kPathHashBasis = 0xCBF29CE484222325ull;
+uint64_t HashOn(uint64_t h, std::string_view bytes) {
+    for (unsigned char c : bytes) h = (h ^ c) * 0x100000001B3ull;
+    return h;
+}
+
+// The folded names from the volume root down to entry, joined by '\\'; empty
+// when the chain is broken or deeper than the walks allow.
+std::string FoldedPathOf(const Index& index, uint32_t entry) {
+    std::vector<uint32_t> chain;
+    for (uint32_t cur = entry; cur != kNoEntry; cur = index.entries[cur].parent) {
+        if (cur >= index.entries.size() || chain.size() == static_cast<size_t>(Index::kMaxDepth)) return {};
+        chain.push_back(cur);
+    }
+    std::string path;
+    for (size_t k = chain.size(); k-- > 0;) {
+        if (k + 1 != chain.size()) path.push_back('\\');
+        path.append(index.FoldedOf(chain[k]));
+    }
+    return path;
+}
+
+}  // namespace
+
+// Open counts of one slot's entries, carried across the slot's replacement: by
+// file record when the old and the new entries both come from a file table (a
+// renamed file keeps its count), by folded path otherwise (folder volumes are
+// scanned again at every start).
+class Index::CarriedCounts {
+public:
+    CarriedCounts(const Index& index, const VolumeMaps& volume, int slot, bool byRecord) {
+        std::unordered_map<uint32_t, uint32_t> counted;
+        for (const auto& [entry, count] : index.openCounts) {
+            if (entry < index.entries.size() && count != 0 && !IsDeleted(index.entries[entry]) &&
+                SlotOf(index.entries[entry].flags) == slot)
+                counted.emplace(entry, count);
+        }
+        if (counted.empty()) return;
+        if (byRecord) {
+            auto take = [&](uint32_t record, uint32_t entry) {
+                const auto it = counted.find(entry);
+                if (it == counted.end()) return;
+                records.emplace_back(record, it->second);
+                counted.erase(it);
+            };
+            for (size_t r = 0; r < volume.recordMap.size(); ++r) take(static_cast<uint32_t>(r), volume.recordMap[r]);
+            for (const auto& [record, entry] : volume.hardLinks) take(record, entry);
+        }
+        for (const auto& [entry, count] : counted) {
+            std::string path = FoldedPathOf(index, entry);
+            if (!path.empty()) paths.push_back({HashOn(kPathHashBasis, path), std::move(path), count});
+        }
+    }
+
+    // After the slot's new entries [base, end) are in place with their maps.
+    void Give(Index& index, const VolumeMaps& volume, uint32_t base) const {
+        for (const auto& [record, count] : records) {
+            if (record < volume.recordMap.size() && volume.recordMap[record] != kNoEntry)
+                index.openCounts[volume.recordMap[record]] += count;
+        }
+        if (paths.empty()) return;
+        std::unordered_multimap<uint64_t, const ByPath*> wanted;
+        for (const ByPath& p : paths) wanted.emplace(p.hash, &p);
+        // Path hashes of the new entries, each from its parent's: a chain is
+        // walked up to the first known hash, then filled in on the way down.
+        const auto n = static_cast<uint32_t>(index.entries.size());
+        std::vector<uint64_t> hash(n - base, 0);
+        std::vector<uint8_t> known(n - base, 0);
+        std::vector<uint32_t> chain;
+        for (uint32_t i = base; i < n; ++i) {
+            chain.clear();
+            uint32_t cur = i;
+            while (cur >= base && cur < n && !known[cur - base] && chain.size() <= static_cast<size_t>(kMaxDepth)) {
+                chain.push_back(cur);
+                cur = index.entries[cur].parent;
+            }
+            if (chain.size() > static_cast<size_t>(kMaxDepth)) continue;
+            uint64_t h = kPathHashBasis;
+            bool root = true;
+            if (cur >= base && cur < n) {
+                h = hash[cur - base];
+                root = false;
+            } else if (cur != kNoEntry) {
+                continue;  // a chain that leaves the slot has no path of its own
+            }
+            for (size_t k = chain.size(); k-- > 0;) {
+                if (!root) h = HashOn(h, "\\");
+                h = HashOn(h, index.FoldedOf(chain[k]));
+                root = false;
+                hash[chain[k] - base] = h;
+                known[chain[k] - base] = 1;
+            }
+        }
+        for (uint32_t i = base; i < n; ++i) {
+            if (!known[i - base]) continue;
+            for (auto [it, end] = wanted.equal_range(hash[i - base]); it != end; ++it) {
+                if (FoldedPathOf(index, i) == it->second->path) index.openCounts[i] += it->second->count;
+            }
+        }
+    }
+
+private:
+    struct ByPath {
+        uint64_t hash;
+        std::string path;
+        uint32_t count;
+    };
+    std::vector<std::pair<uint32_t, uint32_t>> records;
+    std::vector<ByPath> paths;
+};
+
 void Index::RemoveCounted(VolumeMaps& volume, uint32_t entry) {
     if (entry >= entries.size() || IsDeleted(entries[entry])) return;
     uint64_t files = IsDir(entries[entry]) ? 0 : 1;
@@ -310,6 +443,7 @@ bool Index::Ingest(int slot, Piece& piece) {
         return false;
     if (!PieceIsSound(piece)) return false;
     VolumeMaps& volume = *volumes[slot];
+    const CarriedCounts counts(*this, volume, slot, !volume.recordMap.empty() && !piece.recordMap.empty());
 
     for (Entry& e : entries) {
         if (!IsDeleted(e) && SlotOf(e.flags) == slot) {
@@ -354,105 +488,152 @@ bool Index::Ingest(int slot, Piece& piece) {
             volume.nameMap.emplace(NameMapKey(e.parent, FoldedOf(i)), i);
         }
     }
+    counts.Give(*this, volume, base);
     excludesDirty = true;
     return true;
 }
 
+namespace {
+
+// One record's reconcile: the entries the index holds for it (old), the names
+// its fresh parse gives (fresh), and which old entry becomes which name.
+class FileReconcile {
+public:
+    struct NewName {
+        uint32_t parent;
+        std::string_view name;
+        std::string_view folded;
+    };
+
+    FileReconcile(Index& index, VolumeMaps& volume, uint32_t record) : index(index), volume(volume), record(record) {}
+
+    // The live entries of the record: its first name, then its further names.
+    void CollectOld() {
+        auto add = [&](uint32_t e) {
+            if (Usable(e) && std::find(old.begin(), old.end(), e) == old.end()) old.push_back(e);
+        };
+        if (record < volume.recordMap.size()) add(volume.recordMap[record]);
+        for (auto [it, end] = volume.hardLinks.equal_range(record); it != end; ++it) add(it->second);
+    }
+
+    // The record's rows whose parent folder the index holds; a folder keeps only
+    // its first usable name.
+    void CollectFresh(const FileRec& info, const std::vector<NameRec>& rows, const std::string& namePool,
+                      const std::string& foldedPool) {
+        const auto& entries = index.entries;
+        for (const NameRec& row : rows) {
+            if (row.record != record) continue;
+            uint32_t parent = kNoEntry;
+            if (row.parent == kRootRecord) {
+                parent = volume.rootEntry;
+            } else if (row.parent < volume.recordMap.size()) {
+                parent = volume.recordMap[row.parent];
+            }
+            if (!Usable(parent) || !IsDir(entries[parent])) continue;
+            // Records of one batch are applied one by one, so a folder's row can name
+            // a parent that the index still shows below that folder. Moving there
+            // would close a loop; the folder keeps its place until a later change.
+            if (info.directory && !old.empty() && IsDir(entries[old[0]]) && IsBelowIn(entries, parent, old[0]))
+                parent = entries[old[0]].parent;
+            fresh.push_back({parent, Cut(namePool, row.nameOffset, row.nameLength),
+                             Cut(foldedPool, row.foldedOffset, row.foldedLength)});
+            if (info.directory) break;  // a folder has exactly one name
+        }
+    }
+
+    // A record that changed between file and folder starts over: its old entries go.
+    void DropOnTypeChange(bool directory) {
+        if (old.empty() || directory == IsDir(index.entries[old[0]])) return;
+        for (uint32_t e : old) index.RemoveCounted(volume, e);
+        old.clear();
+        // A name whose folder went with the old entries has nowhere to live.
+        std::erase_if(fresh, [&](const NewName& f) { return !Usable(f.parent); });
+    }
+
+    // Old entries keep their numbers: an unchanged name keeps its entry, other
+    // old entries are renamed into the remaining names, what is left over goes,
+    // and missing names are added. Returns the record's entries, first name first.
+    std::vector<uint32_t> Pair(const FileRec& info, uint16_t attributes) {
+        std::vector<uint32_t> result(fresh.size(), kNoEntry);
+        std::vector<bool> taken(old.size(), false);
+        for (size_t j = 0; j < fresh.size(); ++j) {
+            for (size_t i = 0; i < old.size(); ++i) {
+                if (!taken[i] && index.entries[old[i]].parent == fresh[j].parent &&
+                    index.NameOf(old[i]) == fresh[j].name) {
+                    taken[i] = true;
+                    result[j] = old[i];
+                    break;
+                }
+            }
+        }
+        size_t next = 0;
+        for (size_t j = 0; j < fresh.size(); ++j) {
+            if (result[j] != kNoEntry) continue;
+            while (next < old.size() && taken[next]) ++next;
+            if (next == old.size()) break;
+            taken[next] = true;
+            result[j] = old[next];
+            // Should the new name not fit, the entry stays the record's under its old one.
+            index.Rename(old[next], fresh[j].parent, std::string(fresh[j].name), std::string(fresh[j].folded));
+        }
+        for (size_t i = 0; i < old.size(); ++i) {
+            if (!taken[i]) index.RemoveCounted(volume, old[i]);
+        }
+        const uint32_t flags = SlotBits(volume.slot) | attributes | (info.directory ? EntryFlags::Directory : 0);
+        for (size_t j = 0; j < fresh.size(); ++j) {
+            if (result[j] != kNoEntry || !Usable(fresh[j].parent)) continue;  // its folder may have been dropped
+            result[j] =
+                index.Add(fresh[j].parent, fresh[j].name.data(), fresh[j].name.size(), std::string(fresh[j].folded),
+                          flags, info.directory ? 0 : info.size, info.modified, info.created);
+            if (result[j] != kNoEntry) (info.directory ? volume.folders : volume.files) += 1;
+        }
+        result.erase(std::remove(result.begin(), result.end(), kNoEntry), result.end());
+        return result;
+    }
+
+    // The record map points at the first name, the hard-link map at the others.
+    void StoreMaps(const std::vector<uint32_t>& result) {
+        std::vector<uint32_t>& map = volume.recordMap;
+        const uint32_t first = result.empty() ? kNoEntry : result[0];
+        if (record >= map.size() && first != kNoEntry) map.resize(uint64_t{record} + kMapGrowth, kNoEntry);
+        if (record < map.size()) map[record] = first;
+        volume.hardLinks.erase(record);
+        for (size_t j = 1; j < result.size(); ++j) volume.hardLinks.emplace(record, result[j]);
+    }
+
+private:
+    bool Usable(uint32_t e) const { return e != kNoEntry && e < index.entries.size() && !IsDeleted(index.entries[e]); }
+
+    Index& index;
+    VolumeMaps& volume;
+    const uint32_t record;
+    std::vector<uint32_t> old;
+    std::vector<NewName> fresh;
+};
+
+}  // namespace
+
 bool Index::ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const FileRec& info,
                       const std::vector<NameRec>& rows, const std::string& namePool, const std::string& foldedPool) {
-    auto usable = [this](uint32_t e) { return e != kNoEntry && e < entries.size() && !IsDeleted(entries[e]); };
     const auto attributes = static_cast<uint16_t>(info.attributes & EntryFlags::AttributeMask);
     if (record == kRootRecord) {
         if (inUse && volume.rootEntry < entries.size())
             SetMeta(volume.rootEntry, 0, info.modified, info.created, attributes);
         return true;
     }
-    std::vector<uint32_t>& map = volume.recordMap;
-    if (record >= map.size()) {
-        if (volume.recordCount == 0) volume.recordCount = static_cast<uint32_t>(std::min<size_t>(map.size(), kNoEntry));
+    if (record >= volume.recordMap.size()) {
+        if (volume.recordCount == 0)
+            volume.recordCount = static_cast<uint32_t>(std::min<size_t>(volume.recordMap.size(), kNoEntry));
         const uint64_t known = volume.recordCount;
         if (record >= known + std::max(known, kRecordHeadroom)) return false;
     }
 
-    std::vector<uint32_t> old;
-    auto addOld = [&](uint32_t e) {
-        if (usable(e) && std::find(old.begin(), old.end(), e) == old.end()) old.push_back(e);
-    };
-    if (record < map.size()) addOld(map[record]);
-    for (auto [it, end] = volume.hardLinks.equal_range(record); it != end; ++it) addOld(it->second);
-
-    struct NewName {
-        uint32_t parent;
-        std::string_view name;
-        std::string_view folded;
-    };
-    std::vector<NewName> fresh;
-    for (const NameRec& row : rows) {
-        if (!inUse) break;
-        if (row.record != record) continue;
-        uint32_t parent = kNoEntry;
-        if (row.parent == kRootRecord) {
-            parent = volume.rootEntry;
-        } else if (row.parent < map.size()) {
-            parent = map[row.parent];
-        }
-        if (!usable(parent) || !IsDir(entries[parent])) continue;
-        // Records of one batch are applied one by one, so a folder's row can name
-        // a parent that the index still shows below that folder. Moving there
-        // would close a loop; the folder keeps its place until a later change.
-        if (info.directory && !old.empty() && IsDir(entries[old[0]]) && IsBelowIn(entries, parent, old[0]))
-            parent = entries[old[0]].parent;
-        fresh.push_back({parent, Cut(namePool, row.nameOffset, row.nameLength),
-                         Cut(foldedPool, row.foldedOffset, row.foldedLength)});
-        if (info.directory) break;  // a folder has exactly one name
-    }
-
-    if (!old.empty() && info.directory != IsDir(entries[old[0]])) {
-        for (uint32_t e : old) RemoveCounted(volume, e);
-        old.clear();
-        // A name whose folder went with the old entries has nowhere to live.
-        std::erase_if(fresh, [&](const NewName& f) { return !usable(f.parent); });
-    }
-
-    std::vector<uint32_t> result(fresh.size(), kNoEntry);
-    std::vector<bool> taken(old.size(), false);
-    for (size_t j = 0; j < fresh.size(); ++j) {
-        for (size_t i = 0; i < old.size(); ++i) {
-            if (!taken[i] && entries[old[i]].parent == fresh[j].parent && NameOf(old[i]) == fresh[j].name) {
-                taken[i] = true;
-                result[j] = old[i];
-                break;
-            }
-        }
-    }
-    size_t next = 0;
-    for (size_t j = 0; j < fresh.size(); ++j) {
-        if (result[j] != kNoEntry) continue;
-        while (next < old.size() && taken[next]) ++next;
-        if (next == old.size()) break;
-        taken[next] = true;
-        result[j] = old[next];
-        // Should the new name not fit, the entry stays the record's under its old one.
-        Rename(old[next], fresh[j].parent, std::string(fresh[j].name), std::string(fresh[j].folded));
-    }
-    for (size_t i = 0; i < old.size(); ++i) {
-        if (!taken[i]) RemoveCounted(volume, old[i]);
-    }
-    const uint32_t flags = SlotBits(volume.slot) | attributes | (info.directory ? EntryFlags::Directory : 0);
-    for (size_t j = 0; j < fresh.size(); ++j) {
-        if (result[j] != kNoEntry || !usable(fresh[j].parent)) continue;  // its folder may have been dropped
-        result[j] = Add(fresh[j].parent, fresh[j].name.data(), fresh[j].name.size(), std::string(fresh[j].folded),
-                        flags, info.directory ? 0 : info.size, info.modified, info.created);
-        if (result[j] != kNoEntry) (info.directory ? volume.folders : volume.files) += 1;
-    }
-    result.erase(std::remove(result.begin(), result.end(), kNoEntry), result.end());
-
-    const uint32_t first = result.empty() ? kNoEntry : result[0];
-    if (record >= map.size() && first != kNoEntry) map.resize(uint64_t{record} + kMapGrowth, kNoEntry);
-    if (record < map.size()) map[record] = first;
-    volume.hardLinks.erase(record);
-    for (size_t j = 1; j < result.size(); ++j) volume.hardLinks.emplace(record, result[j]);
-
+    FileReconcile reconcile(*this, volume, record);
+    reconcile.CollectOld();
+    if (inUse) reconcile.CollectFresh(info, rows, namePool, foldedPool);
+    reconcile.DropOnTypeChange(info.directory);
+    const std::vector<uint32_t> result = reconcile.Pair(info, attributes);
+    reconcile.StoreMaps(result);
     for (uint32_t e : result) {
         const uint64_t size = IsDir(entries[e]) ? entries[e].size : info.size;
         SetMeta(e, size, info.modified, info.created, attributes);

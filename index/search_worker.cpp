@@ -10,8 +10,6 @@
 namespace ov {
 namespace {
 
-// A scanner can take the exclusive lock between Prepare and the search and leave
-// new pending work; after this many rounds the search runs on whatever it finds.
 constexpr int kPrepareRounds = 6;
 
 // Parses, prepares and runs one request into result. False when it was cancelled
@@ -24,17 +22,17 @@ bool Search(SearchRequest& request, Index& index, const std::string& text, const
 
     Searcher searcher(&index);
     std::shared_lock<std::shared_mutex> shared(index.lock, std::defer_lock);
-    for (int round = 1;; ++round) {
+    // Readiness is checked under the shared lock, so a save (which holds it shared
+    // for seconds) does not hold up a search that needs nothing built. A writer
+    // may slip in between Prepare and the search and leave pending work; after
+    // kPrepareRounds preparations the search runs on whatever state it finds.
+    for (int round = 0;; ++round) {
         if (request.cancel.load()) return false;
-        {
-            std::unique_lock<std::shared_mutex> exclusive(index.lock);
-            searcher.Prepare(query, options);
-        }
-        // A writer may slip in here and leave pending work; Prepare gets another
-        // chance, and the last round searches whatever state the index is in.
         shared.lock();
         if (SearchReady(index, query, options) || round == kPrepareRounds) break;
         shared.unlock();
+        std::unique_lock<std::shared_mutex> exclusive(index.lock);
+        searcher.Prepare(query, options);
     }
 
     const double t0 = NowMs();
@@ -110,6 +108,9 @@ void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) 
         } catch (const std::exception&) {
             ok = false;
         }
+        if (request.afterSearchForTesting) request.afterSearchForTesting();
+        // A newer request that arrived after the search ended still wins: the
+        // window would drop this result anyway.
         if (ok && !request.cancel.load()) sink(std::move(result));
     }
 }

@@ -57,6 +57,9 @@ struct SearchRequest {
     int threads = 0;                  // guarded by mutex; 0 or less = all
     std::condition_variable wake;
     std::mutex mutex;
+    // Tests: called by the worker between a finished search and its hand-off.
+    // Set before the worker starts.
+    std::function<void()> afterSearchForTesting;
 
     SearchRequest() = default;
     SearchRequest(const SearchRequest&) = delete;

@@ -114,7 +114,7 @@ bool Searcher::RangeKey(const Query& query, SortKey& key, const Term** term) {
     return false;
 }
 
-void Searcher::Prepare(Query& query, const SearchOptions& options) {
+void Searcher::Prepare(const Query& query, const SearchOptions& options) {
     Index& idx = *index;
     const auto sort = SortKeyOf(options);
     if (idx.excludesDirty) idx.ApplyExclusions();
@@ -122,7 +122,22 @@ void Searcher::Prepare(Query& query, const SearchOptions& options) {
     idx.EnsureSortedBy(sort);
     SortKey rangeKey;
     if (RangeKey(query, rangeKey)) idx.EnsureSortedBy(rangeKey);
+}
 
+bool SearchReady(const Index& index, const Query& query, const SearchOptions& options) {
+    const auto sort = SortKeyOf(options);
+    if (index.excludesDirty) return false;
+    if (!index.OrderCurrent(sort)) return false;
+    SortKey rangeKey;
+    if (Searcher::RangeKey(query, rangeKey) && !index.OrderCurrent(rangeKey)) return false;
+    if ((query.needsPaths || sort == SortKey::Path) &&
+        (!index.pathsValid || index.pathOffset.size() < index.entries.size()))
+        return false;
+    return true;
+}
+
+void Searcher::ResolveParents(Query& query) const {
+    const Index& idx = *index;
     for (auto& group : query.groups) {
         for (Term& t : group) {
             if (t.kind != TermKind::Parent) continue;
@@ -138,18 +153,6 @@ void Searcher::Prepare(Query& query, const SearchOptions& options) {
             }
         }
     }
-}
-
-bool SearchReady(const Index& index, const Query& query, const SearchOptions& options) {
-    const auto sort = SortKeyOf(options);
-    if (index.excludesDirty) return false;
-    if (!index.OrderCurrent(sort)) return false;
-    SortKey rangeKey;
-    if (Searcher::RangeKey(query, rangeKey) && !index.OrderCurrent(rangeKey)) return false;
-    if ((query.needsPaths || sort == SortKey::Path) &&
-        (!index.pathsValid || index.pathOffset.size() < index.entries.size()))
-        return false;
-    return true;
 }
 
 void Searcher::BuildFolderMatch(Term& term, uint32_t n) {
@@ -212,6 +215,9 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
 
     const bool pathCacheFull = idx.pathsValid && idx.pathOffset.size() >= n && idx.pathLength.size() >= n;
     matcher.Prepare(query);
+    // Entry numbers of parent: folders are taken under the lock this search
+    // holds: a compaction between Prepare and here renumbers them.
+    ResolveParents(query);
     for (auto& group : query.groups) {
         for (Term& t : group) {
             if (t.kind == TermKind::Substring && t.matchPath && !t.caseSensitive && !t.wholeWord && pathCacheFull)

@@ -33,14 +33,15 @@ public:
     Searcher(const Searcher&) = delete;
     Searcher& operator=(const Searcher&) = delete;
 
-    // Brings exclusions, the path cache and the orders the query needs up to date
-    // and resolves parent: terms. Index lock held exclusively.
-    void Prepare(Query& query, const SearchOptions& options);
+    // Brings exclusions, the path cache and the orders the query needs up to date:
+    // afterwards SearchReady holds until a writer changes the index. Index lock
+    // held exclusively.
+    void Prepare(const Query& query, const SearchOptions& options);
 
     // The hits in display order for options.sort (reversed when descending). False
     // when *cancel was found set; out is then no result. Index lock held shared,
-    // after Prepare for the same query and options. Attaches folder-match bytes to
-    // the query's path terms.
+    // after Prepare for the same query and options. Resolves the query's parent:
+    // folders and attaches folder-match bytes to its path terms.
     bool Run(Query& query, const SearchOptions& options, std::vector<uint32_t>& out, const std::atomic<bool>* cancel);
 
     // The first group made of one non-negated size or date term gives the key of
@@ -61,6 +62,7 @@ private:
     struct RunState;
 
     bool Passes(const Entry& e) const;
+    void ResolveParents(Query& query) const;
     void BuildFolderMatch(Term& term, uint32_t n);
     // The four ways of finding candidates; each sets the bits of the hits.
     void FindInRange(RunState& run, SortKey key, const Term& term);

@@ -420,82 +420,91 @@ bool Index::OrderCurrent(SortKey key) const {
 void Index::EnsureSortedBy(SortKey key) {
     const auto k = static_cast<size_t>(key);
     if (key == SortKey::Path) BuildAllDirPaths();
+    if (!orderValid[k] || overflow[k] || pending[k].size() > entries.size() / 8) {
+        FullSort(key);
+    } else if (!pending[k].empty()) {
+        MergePending(key);
+    } else if (ranks[k].size() == entries.size()) {
+        return;
+    }
+    RebuildRanks(key);
+}
+
+void Index::MergePending(SortKey key) {
+    const auto k = static_cast<size_t>(key);
     const size_t n = entries.size();
     std::vector<uint32_t>& order = orders[k];
     std::vector<uint32_t>& pend = pending[k];
-
-    if (!orderValid[k] || overflow[k] || pend.size() > n / 8) {
-        FullSort(key);
-    } else if (!pend.empty()) {
-        std::sort(pend.begin(), pend.end());
-        pend.erase(std::unique(pend.begin(), pend.end()), pend.end());
-        // One bit per entry: pending or deleted, so it leaves the kept part.
-        // Built from the table in order, which is far cheaper than visiting
-        // each entry in the order's sequence.
-        std::vector<uint64_t> leaves((n + 63) / 64, 0);
-        ForBlocks(pool, leaves.size(), [&](size_t, size_t begin, size_t end) {
-            for (size_t w = begin; w < end; ++w) {
-                uint64_t bits = 0;
-                for (size_t i = w * 64, stop = std::min(n, w * 64 + 64); i < stop; ++i)
-                    bits |= uint64_t{IsDeleted(entries[i])} << (i % 64);
-                leaves[w] = bits;
-            }
-        });
-        std::vector<uint32_t> live;
-        for (uint32_t x : pend) {
-            if (x >= n) continue;
-            if (!IsDeleted(entries[x])) live.push_back(x);
-            leaves[x / 64] |= uint64_t{1} << (x % 64);
+    std::sort(pend.begin(), pend.end());
+    pend.erase(std::unique(pend.begin(), pend.end()), pend.end());
+    // One bit per entry: pending or deleted, so it leaves the kept part.
+    // Built from the table in order, which is far cheaper than visiting
+    // each entry in the order's sequence.
+    std::vector<uint64_t> leaves((n + 63) / 64, 0);
+    ForBlocks(pool, leaves.size(), [&](size_t, size_t begin, size_t end) {
+        for (size_t w = begin; w < end; ++w) {
+            uint64_t bits = 0;
+            for (size_t i = w * 64, stop = std::min(n, w * 64 + 64); i < stop; ++i)
+                bits |= uint64_t{IsDeleted(entries[i])} << (i % 64);
+            leaves[w] = bits;
         }
-        size_t kept = 0;
-        for (uint32_t x : order) {
-            if (x < n && !((leaves[x / 64] >> (x % 64)) & 1)) order[kept++] = x;
-        }
-        order.resize(kept);
-        {
-            const KeySorter sorter(*this, key, false);
-            std::vector<SK> records;
-            records.reserve(live.size());
-            for (uint32_t x : live) records.push_back(sorter.Record(x));
-            sorter.Sort(records);
-            for (size_t j = 0; j < live.size(); ++j) live[j] = records[j].id;
-        }
-
-        // Where each live entry goes: the first kept element it precedes. live
-        // is sorted, so the bounds ascend: each search gallops on from the last.
-        auto less = [this, key](uint32_t a, uint32_t b) { return Less(key, a, b); };
-        std::vector<uint32_t> at(live.size());
-        ForBlocks(pool, live.size(), [&](size_t, size_t begin, size_t end) {
-            const auto last = order.end();
-            auto from = order.begin();
-            for (size_t j = begin; j < end; ++j) {
-                auto low = from;
-                auto high = from;
-                for (ptrdiff_t step = 1; high != last && !less(live[j], *high); step *= 2) {
-                    low = high + 1;
-                    high = last - high > step ? high + step : last;
-                }
-                from = std::upper_bound(low, high, live[j], less);
-                at[j] = static_cast<uint32_t>(from - order.begin());
-            }
-        });
-        // Back to front: move each run of kept elements right by the number of
-        // live entries that precede it, then drop the live entry in before it.
-        order.resize(kept + live.size());
-        size_t src = kept;
-        for (size_t j = live.size(); j-- > 0;) {
-            const size_t run = src - at[j];
-            std::memmove(order.data() + at[j] + j + 1, order.data() + at[j], run * sizeof(uint32_t));
-            order[at[j] + j] = live[j];
-            src = at[j];
-        }
-        pend.clear();
-    } else if (ranks[k].size() == n) {
-        return;
+    });
+    std::vector<uint32_t> live;
+    for (uint32_t x : pend) {
+        if (x >= n) continue;
+        if (!IsDeleted(entries[x])) live.push_back(x);
+        leaves[x / 64] |= uint64_t{1} << (x % 64);
+    }
+    size_t kept = 0;
+    for (uint32_t x : order) {
+        if (x < n && !((leaves[x / 64] >> (x % 64)) & 1)) order[kept++] = x;
+    }
+    order.resize(kept);
+    {
+        const KeySorter sorter(*this, key, false);
+        std::vector<SK> records;
+        records.reserve(live.size());
+        for (uint32_t x : live) records.push_back(sorter.Record(x));
+        sorter.Sort(records);
+        for (size_t j = 0; j < live.size(); ++j) live[j] = records[j].id;
     }
 
+    // Where each live entry goes: the first kept element it precedes. live
+    // is sorted, so the bounds ascend: each search gallops on from the last.
+    auto less = [this, key](uint32_t a, uint32_t b) { return Less(key, a, b); };
+    std::vector<uint32_t> at(live.size());
+    ForBlocks(pool, live.size(), [&](size_t, size_t begin, size_t end) {
+        const auto last = order.end();
+        auto from = order.begin();
+        for (size_t j = begin; j < end; ++j) {
+            auto low = from;
+            auto high = from;
+            for (ptrdiff_t step = 1; high != last && !less(live[j], *high); step *= 2) {
+                low = high + 1;
+                high = last - high > step ? high + step : last;
+            }
+            from = std::upper_bound(low, high, live[j], less);
+            at[j] = static_cast<uint32_t>(from - order.begin());
+        }
+    });
+    // Back to front: move each run of kept elements right by the number of
+    // live entries that precede it, then drop the live entry in before it.
+    order.resize(kept + live.size());
+    size_t src = kept;
+    for (size_t j = live.size(); j-- > 0;) {
+        const size_t run = src - at[j];
+        std::memmove(order.data() + at[j] + j + 1, order.data() + at[j], run * sizeof(uint32_t));
+        order[at[j] + j] = live[j];
+        src = at[j];
+    }
+    pend.clear();
+}
+
+void Index::RebuildRanks(SortKey key) {
+    const auto k = static_cast<size_t>(key);
+    const std::vector<uint32_t>& order = orders[k];
     std::vector<uint32_t>& rank = ranks[k];
-    rank.assign(n, kNoEntry);
+    rank.assign(entries.size(), kNoEntry);
     // Each entry appears once in the order, so the blocks write disjoint elements.
     ForBlocks(pool, order.size(), [&](size_t, size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) rank[order[i]] = static_cast<uint32_t>(i);

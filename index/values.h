@@ -1,9 +1,7 @@
-// Size and date values of the query keywords "size:", "dm:" and "dc:" (Part
-// 1.108): each becomes a half-open range [lo, hi) of u64, bytes or UTC FILETIME
-// ticks, with kOpenEnd as hi for an open upper end. Pure apart from reading
-// the clock and the time zone, which go through the platform seam
-// (platform::UtcNow, LocalToday, LocalTicksToUtc). A false return leaves the
-// outputs unspecified; nothing throws.
+// Size and date values of the query keywords "size:", "dm:" and "dc:": each becomes a half-open range [lo, hi) of u64,
+// bytes or UTC FILETIME ticks, with kOpenEnd as hi for an open upper end. Pure apart from reading the clock and the
+// time zone, which go through the platform seam (platform::UtcNow, LocalToday, LocalTicksToUtc). A false return leaves
+// the outputs unspecified; nothing throws.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,7 @@
 
 #include "index/text.h"
 #include "tests/support/index_reference.h"
+#include "tests/support/random_index.h"
 
 namespace ov {
 namespace {
@@ -122,6 +123,34 @@ TEST(Index, RenameComparesWrittenNamesAndMovesSizes) {
     EXPECT_TRUE(index.overflow[static_cast<size_t>(SortKey::Path)]);
 }
 
+// A deleted entry no longer counts in any folder: moving or renaming it, file or
+// folder, leaves every size and child count as it was.
+TEST(Index, MovingADeletedEntryChangesNoTotal) {
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    const uint32_t a = AddNamed(index, root, "a", kDir);
+    const uint32_t b = AddNamed(index, root, "b", kDir);
+    const uint32_t file = AddNamed(index, a, "f.txt", 0, 50);
+    const uint32_t folder = AddNamed(index, a, "sub", kDir);
+    AddNamed(index, folder, "inner.txt", 0, 7);
+    AddNamed(index, b, "stay.txt", 0, 3);
+    index.Remove(file);
+    index.Remove(folder);
+    auto totals = [&] {
+        std::vector<std::pair<uint64_t, uint32_t>> out;
+        for (const Entry& e : index.entries) out.emplace_back(e.size, e.childCount);
+        return out;
+    };
+    const auto before = totals();
+    for (uint32_t gone : {file, folder}) {
+        EXPECT_TRUE(index.Rename(gone, b, "moved", "moved"));
+        EXPECT_TRUE(index.Rename(gone, a, "back", "back"));
+        EXPECT_TRUE(index.Rename(gone, a, "renamed in place", "renamed in place"));
+    }
+    EXPECT_EQ(totals(), before);
+    EXPECT_EQ(CheckTotals(index), "");
+}
+
 TEST(Index, RefusesNamesAndPoolsBeyondTheRecordFormat) {
     Index index;
     uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
@@ -217,40 +246,13 @@ TEST(Index, ExtensionHashesTakeTheLastDotOfTheFoldedName) {
 // and the incrementally cached paths equal a rebuild.
 TEST(Index, RandomEditsKeepTotalsAndPathsExact) {
     for (uint32_t seed = 1; seed <= 6; ++seed) {
-        std::mt19937 rng(seed);
+        testing::Rng rng(seed);
         Index index;
         index.BuildAllDirPaths();  // cache paths as folders arrive
-        std::vector<uint32_t> roots{AddNamed(index, kNoEntry, "C:", kRoot), AddNamed(index, kNoEntry, "D:", kRoot)};
-        auto live = [&](bool dirsOnly) {
-            for (;;) {
-                uint32_t i = static_cast<uint32_t>(rng() % index.entries.size());
-                const Entry& e = index.entries[i];
-                if (!IsDeleted(e) && (!dirsOnly || IsDir(e))) return i;
-            }
-        };
-        auto inside = [&](uint32_t entry, uint32_t folder) {
-            for (uint32_t cur = entry; cur != kNoEntry; cur = index.entries[cur].parent) {
-                if (cur == folder) return true;
-            }
-            return false;
-        };
+        testing::AddRandomTree(index, rng, AddNamed(index, kNoEntry, "C:", kRoot), 0, 800);
+        testing::AddRandomTree(index, rng, AddNamed(index, kNoEntry, "D:", kRoot), 1, 800);
         for (int step = 0; step < 3000; ++step) {
-            int op = static_cast<int>(rng() % 10);
-            std::string name = "n" + std::to_string(rng() % 50) + (rng() % 2 ? ".TXT" : "");
-            if (op < 5 || index.entries.size() < 10) {
-                bool dir = rng() % 3 == 0;
-                AddNamed(index, live(true), name, dir ? kDir : 0, dir ? 0 : rng() % 1000);
-            } else if (op == 5) {
-                uint32_t i = live(false);
-                if (!(index.entries[i].flags & EntryFlags::VolumeRoot)) index.Remove(i);
-            } else if (op < 8) {
-                uint32_t i = live(false), p = live(true);
-                if ((index.entries[i].flags & EntryFlags::VolumeRoot) || inside(p, i)) continue;
-                index.Rename(i, rng() % 2 ? p : index.entries[i].parent, name, FoldCaseUtf8(name));
-            } else {
-                uint32_t i = live(false);
-                index.SetMeta(i, rng() % 5000, rng() % 9, rng() % 9, static_cast<uint16_t>(rng() % 0x40));
-            }
+            testing::RandomChange(index, rng);
             if (step % 100 == 0) {
                 ASSERT_EQ(CheckTotals(index), "") << "seed " << seed << " step " << step;
             }
@@ -270,15 +272,13 @@ TEST(Index, RandomEditsKeepTotalsAndPathsExact) {
 }
 
 TEST(Index, IncrementalPathCacheEqualsRebuild) {
-    std::mt19937 rng(3);
+    testing::Rng rng(3);
     Index index;
     index.BuildAllDirPaths();
-    std::vector<uint32_t> dirs{AddNamed(index, kNoEntry, "C:", kRoot)};
-    for (int i = 0; i < 2000; ++i) {
-        uint32_t parent = dirs[rng() % dirs.size()];
-        bool dir = rng() % 2 == 0;
-        uint32_t n = AddNamed(index, parent, "Dir" + std::to_string(i), dir ? kDir : 0);
-        if (dir) dirs.push_back(n);
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    std::vector<uint32_t> dirs{root};
+    for (uint32_t e : testing::AddRandomTree(index, rng, root, 0, 2000)) {
+        if (IsDir(index.entries[e])) dirs.push_back(e);
     }
     std::vector<std::string> incremental;
     for (uint32_t d : dirs) incremental.push_back(index.pathBuffer.substr(index.pathOffset[d], index.pathLength[d]));

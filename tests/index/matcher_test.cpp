@@ -83,6 +83,7 @@ TEST(Matcher, TermKindsOnSingleEntries) {
         {"ww:log log_1", With(Sub("log"), [](Term& t) { t.wholeWord = true; }), "log_1", false},
         {"ww:log next to an accent", With(Sub("log"), [](Term& t) { t.wholeWord = true; }), "\xC3\xA9log", false},
         {"ww:log second occurrence", With(Sub("log"), [](Term& t) { t.wholeWord = true; }), "catalog log", true},
+        {"ww:a-a after an overlapping miss", With(Sub("a-a"), [](Term& t) { t.wholeWord = true; }), "ba-a-a", true},
         {"a*b ab", Wild("a*b"), "ab", true},
         {"a*b axxb", Wild("a*b"), "axxb", true},
         {"a*b abc", Wild("a*b"), "abc", false},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -33,19 +34,7 @@ Index::Piece MakePiece(const std::vector<PieceRow>& rows, size_t mapSize) {
     Index::Piece piece;
     piece.recordMap.assign(mapSize, kNoEntry);
     auto append = [&](uint32_t parent, const std::string& name, uint32_t flags, uint64_t size) {
-        Entry e{};
-        e.parent = parent;
-        e.flags = flags;
-        e.size = size;
-        const std::string f = FoldCaseUtf8(name);
-        e.nameOffset = static_cast<uint32_t>(piece.names.size());
-        e.nameLength = static_cast<uint16_t>(name.size());
-        e.foldedOffset = static_cast<uint32_t>(piece.folded.size());
-        e.foldedLength = static_cast<uint16_t>(f.size());
-        piece.names += name + '\0';
-        piece.folded += f + '\0';
-        piece.entries.push_back(e);
-        return static_cast<uint32_t>(piece.entries.size() - 1);
+        return piece.Add(parent, name, FoldCaseUtf8(name), flags, size, 0, 0);
     };
     piece.root = piece.recordMap[5] = append(kNoEntry, "C:", kRoot, 0);
     for (const PieceRow& r : rows) {
@@ -119,8 +108,8 @@ TEST(Merge, ApplyFileReconcilesEachCase) {
         std::vector<std::pair<uint32_t, std::string>> rows;  // (parent record, name)
         uint32_t goneFirst;                                  // record reported not in use first; 0 = none
         bool applied;
-        std::set<std::string> paths;  // the record's names afterwards
-        bool keepsFirst;              // the record's first entry survives with its number
+        std::multiset<std::string> paths;  // the record's names afterwards, each once
+        bool keepsFirst;                   // the record's first entry survives with its number
         int filesDelta;
         int foldersDelta;
         int changesDelta;  // -1: not checked
@@ -183,7 +172,7 @@ TEST(Merge, ApplyFileReconcilesEachCase) {
         info.directory = c.directory;
 
         EXPECT_EQ(index.ApplyFile(volume, c.record, c.inUse, info, batch.rows, batch.names, batch.folded), c.applied);
-        std::set<std::string> paths;
+        std::multiset<std::string> paths;
         const std::vector<uint32_t> after = EntriesOf(volume, c.record);
         for (uint32_t e : after) {
             ASSERT_LT(e, index.entries.size());
@@ -318,6 +307,57 @@ TEST(Merge, IngestReplacesTheSlotAndRecomputesEveryFolder) {
 
 // Past 256 levels a file no longer counts in its farthest folders, and a loop
 // of folders must not hang the recount.
+TEST(Merge, IngestCarriesRunCountsByRecordOrByFoldedPath) {
+    auto countOf = [](const Index& index, uint32_t entry) {
+        const auto it = index.openCounts.find(entry);
+        return it == index.openCounts.end() ? 0u : it->second;
+    };
+    {
+        // File table: the record keeps its count through a rename and a move;
+        // both names of a hard-linked record add up on its first name.
+        OneVolume v;
+        ASSERT_TRUE(v.index.Ingest(0, *std::make_unique<Index::Piece>(MakePiece(kDisk, 64))));
+        v.index.openCounts[EntriesOf(*v.volume, 40)[0]] = 3;
+        v.index.openCounts[EntriesOf(*v.volume, 41)[0]] = 1;
+        v.index.openCounts[EntriesOf(*v.volume, 41)[1]] = 2;
+        std::vector<PieceRow> moved = kDisk;
+        moved[2] = {40, 31, "renamed.txt", false, 10};
+        Index::Piece piece = MakePiece(moved, 64);
+        ASSERT_TRUE(v.index.Ingest(0, piece));
+        EXPECT_EQ(v.index.Path(EntriesOf(*v.volume, 40)[0], false), "C:\\dir\\sub\\renamed.txt");
+        EXPECT_EQ(countOf(v.index, EntriesOf(*v.volume, 40)[0]), 3u);
+        EXPECT_EQ(countOf(v.index, EntriesOf(*v.volume, 41)[0]), 3u);
+        EXPECT_EQ(v.index.openCounts.size(), 2u);
+    }
+    {
+        // Folders: matched by folded path, whatever the order and case of the new scan.
+        OneVolume v;
+        v.volume->kind = VolumeKind::Folders;
+        auto scan = [](const std::vector<std::pair<std::string, const char*>>& rows) {
+            Index::Piece piece;
+            std::map<std::string, uint32_t> at{{"", piece.Add(kNoEntry, "C:", "c:", kRoot, 0, 0, 0)}};
+            for (const auto& [parent, name] : rows) {
+                at[parent + "\\" + name] = piece.Add(at.at(parent), name, FoldCaseUtf8(name), kDir, 0, 0, 0);
+                piece.folders += 1;
+            }
+            piece.root = 0;
+            return piece;
+        };
+        Index::Piece first = scan({{"", "Docs"}, {"\\Docs", "Old"}, {"\\Docs", "Gone"}, {"", "Other"}});
+        ASSERT_TRUE(v.index.Ingest(0, first));
+        std::map<std::string, uint32_t> before{{"c:\\docs", 4}, {"c:\\docs\\old", 7}, {"c:\\docs\\gone", 9}};
+        for (uint32_t i = 0; i < v.index.entries.size(); ++i) {
+            const std::string path = FoldCaseUtf8(v.index.Path(i, false));
+            if (before.count(path)) v.index.openCounts[i] = before[path];
+        }
+        Index::Piece second = scan({{"", "Other"}, {"", "DOCS"}, {"\\DOCS", "new"}, {"\\DOCS", "OLD"}});
+        ASSERT_TRUE(v.index.Ingest(0, second));
+        std::map<std::string, uint32_t> after;
+        for (const auto& [entry, count] : v.index.openCounts) after[FoldCaseUtf8(v.index.Path(entry, false))] = count;
+        EXPECT_EQ(after, (std::map<std::string, uint32_t>{{"c:\\docs", 4}, {"c:\\docs\\old", 7}}));
+    }
+}
+
 TEST(Merge, IngestTotalsHoldForDeepChainsAndLoops) {
     for (int depth : {10, 255, 256, 257, 300}) {
         for (bool loop : {false, true}) {

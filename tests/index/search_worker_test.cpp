@@ -11,8 +11,8 @@
 
 #include "index/index.h"
 #include "tests/support/index_reference.h"
+#include "tests/support/random_index.h"
 #include "tests/support/random_query.h"
-#include "tests/support/random_search_index.h"
 
 namespace ov {
 namespace {
@@ -40,7 +40,7 @@ struct Inbox {
 };
 
 void FillSmall(Index& index) {
-    std::mt19937 rng(5);
+    testing::Rng rng(5);
     testing::FillRandomIndex(index, rng, {.entries = 2000, .mutate = true, .exclude = true});
 }
 
@@ -72,6 +72,41 @@ TEST(SearchWorker, NewerRequestsCancelTheRunningSearch) {
     EXPECT_TRUE(inbox.results[0]->keepSelection);
     EXPECT_EQ(inbox.results[0]->words, std::vector<std::string>{"log"});
     EXPECT_FALSE(inbox.results[0]->ids.empty());
+}
+
+TEST(SearchWorker, ANewerRequestBeforeTheHandOffDropsTheFinishedResult) {
+    Index index;
+    FillSmall(index);
+    SearchRequest request;
+    Inbox inbox;
+    std::atomic<int> searches{0};
+    request.afterSearchForTesting = [&] {
+        if (searches++ == 0) RequestSearch(request, "b", {}, false, 0);
+    };
+    StartSearchWorker(request, index, inbox.Sink());
+    const uint64_t first = RequestSearch(request, "a", {}, false, 0);
+    ASSERT_TRUE(inbox.WaitFor(first + 1));
+    StopSearchWorker(request);
+    ASSERT_EQ(inbox.results.size(), 1u);
+    EXPECT_EQ(inbox.results[0]->sequence, first + 1);
+}
+
+// A save holds the index lock shared for seconds; a search that needs nothing
+// built must still answer meanwhile.
+TEST(SearchWorker, ReadySearchAnswersWhileASaveHoldsTheSharedLock) {
+    Index index;
+    FillSmall(index);
+    SearchRequest request;
+    Inbox inbox;
+    StartSearchWorker(request, index, inbox.Sink());
+    const uint64_t first = RequestSearch(request, "log", {}, false, 0);
+    ASSERT_TRUE(inbox.WaitFor(first));
+    {
+        std::shared_lock<std::shared_mutex> saving(index.lock);
+        const uint64_t second = RequestSearch(request, "log", {}, false, 0);
+        EXPECT_TRUE(inbox.WaitFor(second, 20s));
+    }
+    StopSearchWorker(request);
 }
 
 TEST(SearchWorker, ResultCarriesThreadsErrorAndIndexState) {
@@ -107,6 +142,22 @@ TEST(SearchWorker, ResultCarriesThreadsErrorAndIndexState) {
     StopSearchWorker(request);  // a second stop only sets the flags again
 }
 
+// Going out of scope with the worker still running stops and joins it; a
+// joinable thread would end the process.
+TEST(SearchWorker, RequestDestroyedWhileItsWorkerRuns) {
+    Index index;
+    FillSmall(index);
+    Inbox inbox;
+    {
+        SearchRequest request;
+        StartSearchWorker(request, index, inbox.Sink());
+        RequestSearch(request, "log", {}, false, 0);
+    }
+    // Reaching here means no terminate; and no search still holds the index.
+    EXPECT_TRUE(index.lock.try_lock());
+    index.lock.unlock();
+}
+
 TEST(SearchWorker, RequestAfterStopIsNeverSearched) {
     Index index;
     FillSmall(index);
@@ -129,7 +180,7 @@ TEST(SearchWorker, RandomRequestsAgainstAChangingIndex) {
     StartSearchWorker(request, index, inbox.Sink());
     std::atomic<bool> stopWriter{false};
     std::thread writer([&] {
-        std::mt19937 rng(11);
+        testing::Rng rng(11);
         while (!stopWriter.load()) {
             {
                 std::unique_lock<std::shared_mutex> hold(index.lock);
@@ -140,7 +191,7 @@ TEST(SearchWorker, RandomRequestsAgainstAChangingIndex) {
             std::this_thread::yield();
         }
     });
-    std::mt19937 rng(3);
+    testing::Rng rng(3);
     std::vector<std::string> folders;
     {
         std::shared_lock<std::shared_mutex> hold(index.lock);

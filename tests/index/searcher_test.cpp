@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "index/text.h"
+#include "index/volume_maps.h"
 #include "tests/support/index_reference.h"
+#include "tests/support/random_index.h"
 #include "tests/support/random_query.h"
-#include "tests/support/random_search_index.h"
 #include "tests/support/search_reference.h"
 
 namespace ov {
@@ -61,7 +62,7 @@ TEST(Searcher, AgreesWithNaiveSearchOnRandomIndexes) {
     std::map<Strategy, int> strategies;
     std::map<Ordering, int> orderings;
     for (unsigned seed = 1; seed <= 12; ++seed) {
-        std::mt19937 rng(seed);
+        testing::Rng rng(seed);
         Index index;
         testing::FillRandomIndex(index, rng, {.entries = 600 + rng() % 1500, .mutate = true, .exclude = true});
         if (seed % 3 == 0) {
@@ -227,6 +228,55 @@ TEST(Searcher, PathologicalRegexOnLongPathKeepsSearching) {
         t.negate = true;
         EXPECT_EQ(Search(index, OneTerm(t), {}).size(), index.entries.size()) << pattern;
     }
+}
+
+// A compaction that slips in between Prepare and Run renumbers the folders that
+// parent: terms name; the run must see the numbers of its own time.
+TEST(Searcher, ParentTermsFollowACompactionBetweenPrepareAndRun) {
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    for (int i = 0; i < 20; ++i) AddNamed(index, root, "gone" + std::to_string(i), kDir);
+    const uint32_t docs = AddNamed(index, root, "docs", kDir);
+    AddNamed(index, docs, "a.txt", 0);
+    AddNamed(index, docs, "b.txt", 0);
+    Query query = ParseQuery("parent:c:\\docs", {});
+    Searcher searcher(&index);
+    searcher.Prepare(query, {});
+    for (uint32_t i = 1; i <= 20; ++i) index.Remove(i);
+    index.Compact();
+    Searcher other(&index);  // another search brings the index up to date again
+    other.Prepare(query, {});
+    ASSERT_TRUE(SearchReady(index, query, {}));
+    std::vector<uint32_t> out;
+    ASSERT_TRUE(searcher.Run(query, {}, out, nullptr));
+    EXPECT_EQ(Names(index, out), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+// Once a search applied the exclusions, entries that arrive inside an excluded
+// folder (added, or moved or reconciled into it) stay out of later searches.
+TEST(Searcher, EntriesArrivingInsideAnExcludedFolderStayOut) {
+    Index index;
+    VolumeMaps volume;
+    volume.kind = VolumeKind::FileTable;
+    index.volumes = {&volume};
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    const uint32_t cache = AddNamed(index, root, "cache", kDir);
+    const uint32_t outside = AddNamed(index, root, "zmoved.txt", 0);
+    volume.rootEntry = root;
+    volume.recordMap.assign(64, kNoEntry);
+    volume.recordMap[30] = cache;
+    index.excluded = {"c:\\cache"};
+    index.excludesDirty = true;
+    EXPECT_EQ(Names(index, Search(index, OneTerm(Substring("z")), {})), std::vector<std::string>{"zmoved.txt"});
+
+    AddNamed(index, cache, "zadded.txt", 0);
+    index.Rename(outside, cache, "zmoved.txt", "zmoved.txt");
+    FileRec info;
+    info.record = 40;
+    std::vector<NameRec> rows{{40, 30, 0, 0, 11, 11, 1}};
+    ASSERT_TRUE(index.ApplyFile(volume, 40, true, info, rows, "zreconciled", "zreconciled"));
+    ASSERT_FALSE(index.excludesDirty);
+    EXPECT_TRUE(Search(index, OneTerm(Substring("z")), {}).empty());
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ TEST(SortOrders, LessMatchesNaiveReference) {
     }
 }
 
-TEST(SortOrders, KeysPlaceNamedEntriesAsDocumented) {
+TEST(SortOrders, EveryKeyPlacesNamedEntries) {
     Index index;
     const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
     const uint32_t sub = AddNamed(index, root, "sub", kDir);

@@ -71,7 +71,7 @@ TEST(Values, SizeRanges) {
         {"1gb..5gb", true, 1073741824, 6442450944ull},
         {">=1mb", true, 1048576, kMax},
         {"<=1mb", true, 0, 2097152},
-        {">1mb", true, 2097152, kMax},  // intended: the value's interval ends at 2 MiB
+        {">1mb", true, 2097152, kMax},  // the value 1 MiB covers [1 MiB, 2 MiB), and > is past it
         {"<1mb", true, 0, 1048576},
         {"<=1.5mb", true, 0, 1572864 + 1048576},
         {">=0", true, 0, kMax},
@@ -93,7 +93,7 @@ TEST(Values, SizeRanges) {
         {"..1", false, 0, 0},
         {"> 1", true, 2, kMax},  // strtod skips leading white space
         {">=-1", false, 0, 0},
-        // Mended: values that do not fit 64 bits, inf and nan are errors.
+        // Values that do not fit 64 bits, inf and nan are errors.
         {"inf", false, 0, 0},
         {"-inf", false, 0, 0},
         {"nan", false, 0, 0},
@@ -342,7 +342,7 @@ const DateCase kDateValues[] = {
     {"2h", true, Ago(2 * kHour), kMaxB},
     {"1month", true, Ago(30 * kDay), kMaxB},
     {"1year", true, Ago(365 * kDay), kMaxB},
-    // Mended: spans reaching before 1601 start at the beginning instead of wrapping.
+    // Spans reaching before 1601 start at the beginning instead of wrapping.
     {"100000years", true, kZero, kMaxB},
     {"99999weeks", true, kZero, kMaxB},
     {"last100000years", true, kZero, kMaxB},
@@ -353,11 +353,12 @@ const DateCase kDateValues[] = {
     {"2/2024", true, L(2024, 2, 1), L(2024, 3, 1)},
     {"2024-02-30", true, L(2024, 3, 1), L(2024, 3, 2)},  // day roll-over
     {"1/2/25", true, L(2025, 1, 2), L(2025, 1, 3)},
+    {"12/31/99", true, L(2099, 12, 31), L(2100, 1, 1)},  // two digits are always 20yy
     {"1/1/0", true, L(2000, 1, 1), L(2000, 1, 2)},
     {"1/1/2025", true, L(2025, 1, 1), L(2025, 1, 2)},
     {"2024-13-01", true, L(2025, 1, 1), L(2025, 1, 2)},  // month roll-over
     {"2024-0-1", true, L(2023, 12, 1), L(2023, 12, 2)},
-    {"2024/01/05", true, L(2173, 8, 1), L(2173, 8, 2)},       // intended: month 2024 of 2005 rolls over
+    {"2024/01/05", true, L(2173, 8, 1), L(2173, 8, 2)},       // y/m/d is read as m/d/y: month 2024 of 2005 rolls over
     {"2024-03-13xyz", true, L(2024, 3, 13), L(2024, 3, 14)},  // text after the last field is ignored
     {"1600", false, {}, {}},
     {"10000", false, {}, {}},
@@ -374,7 +375,7 @@ const DateCase kDateValues[] = {
     {"2024.02", false, {}, {}},
     {"2024-02/01", false, {}, {}},
     {"24/2", false, {}, {}},
-    // Mended: a typed year outside 1601-9999 is an error in every form.
+    // A typed year outside 1601-9999 is an error in every form.
     {"1600-01", false, {}, {}},
     {"10000-01", false, {}, {}},
     {"1/10000", false, {}, {}},
@@ -423,7 +424,7 @@ TEST_P(ZoneValues, DateRanges) {
         {"2023..2024", true, L(2023, 1, 1), L(2025, 1, 1)},
         {"2025..2023", true, L(2025, 1, 1), L(2024, 1, 1)},  // empty
         {"yesterday..today", true, L(2024, 3, 12), L(2024, 3, 14)},
-        {">last7days", true, kMaxB, kMaxB},  // intended: a relative value has no upper end, so this keeps nothing
+        {">last7days", true, kMaxB, kMaxB},  // a relative value has no upper end, so this keeps nothing
         {"<last7days", true, kZero, L(2024, 3, 6)},
         {">=last7days", true, L(2024, 3, 6), kMaxB},
         {"2024..x", false, {}, {}},
@@ -494,7 +495,7 @@ TEST_P(ZoneValues, LocalFtRollsOverAndClamps) {
     EXPECT_EQ(LocalFt(2024, -23, 1, 0, 0), LocalFt(2022, 1, 1, 0, 0));
     EXPECT_EQ(LocalFt(2024, 3, 0, 0, 0), LocalFt(2024, 2, 29, 0, 0));
     EXPECT_EQ(LocalFt(2024, 1, 1, 25, 61), LocalFt(2024, 1, 2, 2, 1));
-    // Mended: nothing wraps. Before 1601 is 0; past the FILETIME range is its end.
+    // Nothing wraps. Before 1601 is 0; past the FILETIME range is its end.
     EXPECT_EQ(LocalFt(1600, 1, 1, 0, 0), 0u);
     EXPECT_EQ(LocalFt(-100000, 1, 1, 0, 0), 0u);
     EXPECT_EQ(LocalFt(INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN), 0u);
@@ -503,7 +504,7 @@ TEST_P(ZoneValues, LocalFtRollsOverAndClamps) {
     EXPECT_LE(LocalFt(30000, 1, 1, 0, 0), kMaxFileTime);
 }
 
-// Mended in the POSIX seam: a zone west of UTC moves the last FILETIME past
+// In the POSIX seam a zone west of UTC moves the last FILETIME past
 // the signed range; that is a failed conversion, not an overflow.
 TEST_P(ZoneValues, PlatformConversionAtTheEndsOfTheRange) {
     for (uint64_t local :

@@ -4,7 +4,7 @@ namespace ov::testing {
 namespace {
 
 template <size_t N>
-const char* Any(std::mt19937& rng, const char* const (&table)[N]) {
+const char* Any(std::mt19937_64& rng, const char* const (&table)[N]) {
     return table[rng() % N];
 }
 
@@ -26,7 +26,7 @@ const char* const kKeywords[] = {
 const char* const kPrefixes[] = {"case:", "ww:", "nocase:", "file:", "folder:", "!", "path:", "noww:", "files:"};
 
 // A piece of a real folder path, often across a '\', so path terms hit.
-std::string PathPiece(std::mt19937& rng, const std::string& path) {
+std::string PathPiece(std::mt19937_64& rng, const std::string& path) {
     if (path.empty()) return "c:";
     const size_t a = rng() % path.size();
     const size_t b = a + 1 + rng() % (path.size() - a);
@@ -35,7 +35,7 @@ std::string PathPiece(std::mt19937& rng, const std::string& path) {
     return piece;
 }
 
-std::string Word(std::mt19937& rng, const std::vector<std::string>& folders) {
+std::string Word(std::mt19937_64& rng, const std::vector<std::string>& folders) {
     std::string prefix;
     while (rng() % 4 == 0) prefix += Any(rng, kPrefixes);
     switch (rng() % 10) {
@@ -66,7 +66,7 @@ std::string Word(std::mt19937& rng, const std::vector<std::string>& folders) {
 
 }  // namespace
 
-RandomSearch RandomQuery(std::mt19937& rng, const std::vector<std::string>& folders) {
+RandomSearch RandomQuery(std::mt19937_64& rng, const std::vector<std::string>& folders) {
     RandomSearch s;
     SearchOptions& o = s.options;
     o.matchCase = rng() % 7 == 0;

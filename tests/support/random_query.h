@@ -17,6 +17,6 @@ struct RandomSearch {
 
 // folderPaths: folded full paths of folders in the index searched, used for
 // parent: and path terms so they hit something.
-RandomSearch RandomQuery(std::mt19937& rng, const std::vector<std::string>& folderPaths);
+RandomSearch RandomQuery(std::mt19937_64& rng, const std::vector<std::string>& folderPaths);
 
 }  // namespace ov::testing

@@ -1,6 +1,8 @@
 // A deliberately naive search: every haystack built from scratch by walking the
-// parent chain, plain string searches, a memoised recursive wildcard matcher, and
-// a full sort by Index::Less. It shares nothing with the searcher but the index.
+// parent chain, plain string searches, a memoised recursive wildcard matcher,
+// exclusions worked out from the excluded paths, and a full sort by its own
+// spelled-out comparison. It shares the parsed query and the entry table with the
+// searcher, nothing else.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +28,8 @@ uint32_t NaiveFindFolder(const Index& index, const std::string& path);
 // One term against one entry, negation applied. Parent terms are resolved here.
 bool NaiveTermMatch(const Index& index, const Term& term, uint32_t entry);
 
-// Entry filter, every group, duplicates, then std::sort by Less (reversed when
-// descending). Reads the index's hideHidden and hideSystem.
+// Entry filter, every group, duplicates, then std::sort by the key's rules
+// (reversed when descending). Reads the index's hideHidden and hideSystem.
 std::vector<uint32_t> NaiveSearch(const Index& index, const Query& query, const SearchOptions& options);
 
 }  // namespace ov::testing

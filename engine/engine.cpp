@@ -1,0 +1,418 @@
+// The volume list and the volume threads. Retry decisions of a volume thread
+// (none of them spins: every retry waits on the volume's stop event first):
+// - A failed folder scan waits 60 s, a journal error 5 s, then tries again.
+// - A watcher that returns with neither stop nor rescan set could not watch the
+//   volume (or watching is not available): the volume stays as scanned, without
+//   live updates, until it is stopped or started again (the Rescan command, a
+//   rebuild, the next start). This also keeps a volume that fell back from its
+//   file table from reading the table and scanning its folders every cycle.
+// - A file-table read without a change journal (journal id 0) stays as read,
+//   without live updates, until started again; a journal that cannot be
+//   followed right after a fresh read waits 60 s before the drive is read again.
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdarg>
+#include <shared_mutex>
+
+#include "engine/wide_text.h"
+#include "index/text.h"
+
+namespace ov {
+namespace {
+
+constexpr uint32_t kFailedScanWaitMs = 60000;
+constexpr uint32_t kJournalErrorWaitMs = 5000;
+
+void Post(const std::atomic<WindowHandle>& window, std::atomic<bool>& flag, uint32_t message) {
+    WindowHandle target = window.load();
+    if (target != nullptr && !flag.exchange(true)) PostNotify(target, message);
+}
+
+}  // namespace
+
+struct Engine::DriveRecord {
+    WString root;
+    WString name;
+    WString fileSystem;
+    WString label;
+    uint32_t serial = 0;
+    bool addedFolder = false;
+};
+
+Engine::Engine(FileSystem& fs) : fs(fs) {
+    elevated = ProcessIsElevated();
+    indexPath = SavedIndexPath();
+}
+
+Engine::~Engine() {
+    Stop(false);
+    std::lock_guard<std::mutex> guard(volumesMutex);
+    // Threads that outlived the stop's grace still use their volumes and this
+    // engine: wait for them however long their last call takes.
+    for (auto& v : owned)
+        if (v && v->thread.joinable()) v->thread.join();
+    for (auto& v : retired)
+        if (v->thread.joinable()) v->thread.join();
+    retired.clear();
+    std::unique_lock<std::shared_mutex> index(lock);
+    volumes.clear();
+    owned.clear();
+}
+
+Volume* Engine::VolumeAt(int slot) const {
+    if (slot < 0 || static_cast<size_t>(slot) >= owned.size()) return nullptr;
+    return owned[slot].get();
+}
+
+void Engine::ReplaceVolumes(std::vector<std::unique_ptr<Volume>> slots) {
+    owned = std::move(slots);
+    owned.resize(std::min<size_t>(owned.size(), kMaxVolumes));
+    volumes.assign(owned.size(), nullptr);
+    for (size_t i = 0; i < owned.size(); ++i) {
+        if (!owned[i]) continue;
+        owned[i]->slot = static_cast<int>(i);
+        volumes[i] = owned[i].get();
+    }
+}
+
+std::vector<Volume*> Engine::SlotVolumes() {
+    std::shared_lock<std::shared_mutex> guard(lock);
+    std::vector<Volume*> list;
+    for (auto& v : owned)
+        if (v) list.push_back(v.get());
+    return list;
+}
+
+void Engine::SetIncludeRemovable(bool include) {
+    std::lock_guard<std::mutex> guard(volumesMutex);
+    includeRemovable = include;
+}
+
+void Engine::SetAddedFolders(std::vector<WString> folders) {
+    std::lock_guard<std::mutex> guard(volumesMutex);
+    addedFolders = std::move(folders);
+}
+
+// --- notifications, status and log ---
+
+void Engine::PostIndexChanged() {
+    Post(notifyWindow, indexChangedPosted, WM_APP_INDEX_CHANGED);
+}
+
+void Engine::PostVolumesChanged() {
+    Post(notifyWindow, volumesChangedPosted, WM_APP_VOLUMES_CHANGED);
+}
+
+void Engine::SetStatus(Volume* volume, const WString& text) {
+    {
+        std::lock_guard<std::mutex> guard(statusMutex);
+        volume->status = text;
+    }
+    PostVolumesChanged();
+}
+
+WString Engine::StatusOf(const Volume* volume) {
+    std::lock_guard<std::mutex> guard(statusMutex);
+    return volume->status;
+}
+
+void Engine::Log(const wchar_t* format, ...) {
+    if (!logSink) return;
+    va_list args;
+    va_start(args, format);
+    const WString line = FormatTextV(kLogChars, format, args);
+    va_end(args);
+    logSink(line.c_str());
+}
+
+// --- the volume list ---
+
+std::vector<Engine::DriveRecord> Engine::PresentRecords() {
+    std::vector<DriveRecord> records;
+    for (const WString& root : fs.DriveRoots()) {
+        const DriveType type = fs.TypeOf(root);
+        if (type != DriveType::Fixed && !(type == DriveType::Removable && includeRemovable)) continue;
+        DriveInfo info;
+        if (!fs.VolumeInfo(root, info)) continue;  // no medium or unreadable: absent
+        DriveRecord r;
+        r.root = root;
+        r.name = root.substr(0, 2);
+        r.fileSystem = std::move(info.fileSystem);
+        r.label = std::move(info.label);
+        r.serial = info.serial;
+        records.push_back(std::move(r));
+    }
+    for (const WString& folder : addedFolders) {
+        if (folder.empty()) continue;
+        DriveRecord r;
+        const bool slash = folder.back() == u'\\';
+        r.root = slash ? folder : folder + WChar(u'\\');
+        r.name = slash ? folder.substr(0, folder.size() - 1) : folder;
+        r.addedFolder = true;
+        records.push_back(std::move(r));
+    }
+    return records;
+}
+
+void Engine::RemoveVolumes(const std::vector<Volume*>& gone) {
+    StopThreads(gone);
+    std::vector<std::unique_ptr<Volume>> removed;
+    {
+        std::unique_lock<std::shared_mutex> guard(lock);
+        std::array<bool, kMaxVolumes> goneSlot{};
+        for (Volume* v : gone) goneSlot[v->slot] = true;
+        for (Entry& e : entries) {
+            if (!IsDeleted(e) && goneSlot[SlotOf(e.flags)]) {
+                e.flags |= EntryFlags::Deleted;
+                deletedCount += 1;
+            }
+        }
+        for (Volume* v : gone) {
+            volumes[v->slot] = nullptr;
+            removed.push_back(std::move(owned[v->slot]));
+        }
+        Compact();
+    }
+    PostIndexChanged();
+    // A thread that has not ended yet keeps its volume until it is joined.
+    for (auto& v : removed)
+        if (v->running) retired.push_back(std::move(v));
+}
+
+void Engine::RefreshVolumes() {
+    try {
+        std::lock_guard<std::mutex> guard(volumesMutex);
+        ReapEnded();
+        const std::vector<DriveRecord> records = PresentRecords();
+
+        std::vector<Volume*> gone;
+        for (Volume* v : SlotVolumes()) {
+            const bool present = std::any_of(records.begin(), records.end(), [v](const DriveRecord& r) {
+                return SameTextIgnoringCase(r.root, v->root) && (r.addedFolder || r.serial == v->serial);
+            });
+            if (!present) gone.push_back(v);
+        }
+        if (!gone.empty()) RemoveVolumes(gone);
+
+        for (const DriveRecord& r : records) {
+            Volume* found = nullptr;
+            for (Volume* v : SlotVolumes())
+                if (SameTextIgnoringCase(v->root, r.root)) found = v;  // the highest slot wins
+            if (found) {
+                if (found->running) continue;
+                {
+                    std::unique_lock<std::shared_mutex> index(lock);
+                    found->label = r.label;
+                }
+                StartVolume(found);
+                continue;
+            }
+            Volume* created = nullptr;
+            {
+                std::unique_lock<std::shared_mutex> index(lock);
+                size_t slot = 0;
+                while (slot < volumes.size() && volumes[slot] != nullptr) ++slot;
+                if (slot >= static_cast<size_t>(kMaxVolumes)) continue;  // all 256 slots taken
+                auto v = std::make_unique<Volume>();
+                v->root = r.root;
+                v->name = r.name;
+                v->fileSystem = r.fileSystem;
+                v->label = r.label;
+                v->serial = r.serial;
+                v->addedFolder = r.addedFolder;
+                v->slot = static_cast<int>(slot);
+                if (slot == volumes.size()) {
+                    volumes.push_back(nullptr);
+                    owned.emplace_back();
+                }
+                created = v.get();
+                volumes[slot] = created;
+                owned[slot] = std::move(v);
+            }
+            StartVolume(created);
+        }
+    } catch (const std::exception&) {
+        Log(L"Refreshing the volumes stopped: out of memory");
+    }
+    PostVolumesChanged();
+}
+
+// --- volume threads ---
+
+void Engine::StartVolume(Volume* volume) {
+    volume->running = true;
+    volume->stop.exchange(false);
+    bool firstPass = false;
+    try {
+        if (!volume->stopEvent) volume->stopEvent = std::make_unique<StopEvent>();
+        volume->stopEvent->Reset();
+        if (volume->rescanWhenStarted) {
+            volume->rescan = true;
+            volume->rescanWhenStarted = false;
+        }
+        firstPass = volume->kind == VolumeKind::None || volume->rescan;
+        if (firstPass) busyVolumes.fetch_add(1);
+        volume->threadEnded.store(false);
+        volume->thread = std::thread([this, volume] {
+            VolumeThread(volume);
+            {
+                std::lock_guard<std::mutex> guard(reapMutex);
+                volume->threadEnded.store(true);
+            }
+            reapSignal.notify_all();
+        });
+    } catch (const std::exception&) {
+        volume->running = false;
+        volume->threadEnded.store(true);
+        if (firstPass) busyVolumes.fetch_sub(1);
+        Log(L"%ls: couldn't start its thread", Arg(volume->name).c_str());
+        PostVolumesChanged();
+    }
+}
+
+void Engine::StopThreads(const std::vector<Volume*>& list) {
+    std::vector<Volume*> stopping;
+    for (Volume* v : list) {
+        if (!v->running) continue;
+        v->stop.exchange(true);
+        if (v->stopEvent) v->stopEvent->Set();
+        stopping.push_back(v);
+    }
+    if (stopping.empty()) return;
+    {
+        std::unique_lock<std::mutex> guard(reapMutex);
+        reapSignal.wait_for(guard, std::chrono::milliseconds(kStopGraceMs), [&stopping] {
+            return std::all_of(stopping.begin(), stopping.end(), [](Volume* v) { return v->threadEnded.load(); });
+        });
+    }
+    for (Volume* v : stopping) {
+        if (!v->threadEnded.load()) continue;  // joined later
+        if (v->thread.joinable()) v->thread.join();
+        v->running = false;
+    }
+}
+
+void Engine::ReapEnded() {
+    for (Volume* v : SlotVolumes()) {
+        if (!v->running || !v->threadEnded.load()) continue;
+        if (v->thread.joinable()) v->thread.join();
+        v->running = false;
+    }
+    for (auto it = retired.begin(); it != retired.end();) {
+        if (!(*it)->threadEnded.load()) {
+            ++it;
+            continue;
+        }
+        if ((*it)->thread.joinable()) (*it)->thread.join();
+        it = retired.erase(it);
+    }
+}
+
+void Engine::Rebuild() {
+    std::lock_guard<std::mutex> guard(volumesMutex);
+    ReapEnded();
+    const std::vector<Volume*> list = SlotVolumes();
+    StopThreads(list);
+    for (Volume* v : list) {
+        if (v->running) {
+            v->rescanWhenStarted = true;  // its old thread is still ending
+            continue;
+        }
+        v->rescan = true;
+        StartVolume(v);
+    }
+}
+
+bool Engine::RescanVolume(Volume* volume) {
+    std::lock_guard<std::mutex> guard(volumesMutex);
+    ReapEnded();
+    const std::vector<Volume*> list = SlotVolumes();
+    if (std::find(list.begin(), list.end(), volume) == list.end()) return false;
+    StopThreads({volume});
+    if (volume->running) {
+        volume->rescanWhenStarted = true;
+        return false;
+    }
+    volume->rescan = true;
+    StartVolume(volume);
+    return true;
+}
+
+void Engine::Stop(bool save) {
+    {
+        std::lock_guard<std::mutex> guard(volumesMutex);
+        ReapEnded();
+        StopThreads(SlotVolumes());
+    }
+    if (save) SaveDb();
+}
+
+bool Engine::WaitBeforeRetry(Volume* volume, uint32_t ms) {
+    return volume->stopEvent->WaitFor(ms) == StopEvent::Wait::TimedOut && !volume->stop.load();
+}
+
+void Engine::ReleaseFirstPass(bool& firstPass) {
+    if (!firstPass) return;
+    firstPass = false;
+    busyVolumes.fetch_sub(1);
+    PostVolumesChanged();
+}
+
+void Engine::VolumeThread(Volume* volume) {
+    bool firstPass = volume->kind == VolumeKind::None || volume->rescan;
+    // One folder scan (when needed) and the watch after it; false when the
+    // thread must end.
+    auto folderRoute = [&](bool scan) {
+        if (scan && !FolderScan(volume)) {
+            ReleaseFirstPass(firstPass);
+            return WaitBeforeRetry(volume, kFailedScanWaitMs);
+        }
+        ReleaseFirstPass(firstPass);
+        Watch(volume);
+        if (volume->stop.load() || volume->rescan) return true;
+        return WaitBeforeRetry(volume, StopEvent::kForever);  // cannot be watched
+    };
+    try {
+        while (!volume->stop.load()) {
+            const bool folders =
+                volume->addedFolder || !SameTextIgnoringCase(volume->fileSystem, Text(L"NTFS")) || !elevated;
+            if (folders) {
+                const bool scan = volume->kind != VolumeKind::Folders || volume->rescan || !volume->folderScanned;
+                if (!folderRoute(scan)) break;
+                continue;
+            }
+            const bool resume = volume->kind == VolumeKind::FileTable && !volume->rescan && volume->journalId != 0;
+            bool readNow = false;
+            if (!resume) {
+                if (!MftScan(volume)) {
+                    if (volume->stop.load()) break;
+                    volume->mftFailed = true;
+                    if (!folderRoute(true)) break;
+                    continue;
+                }
+                readNow = true;
+            }
+            ReleaseFirstPass(firstPass);
+            if (volume->journalId == 0) {  // nothing to follow: stays as read
+                WaitBeforeRetry(volume, StopEvent::kForever);
+                break;
+            }
+            const int result = Journal(volume);
+            if (result == 1) {
+                volume->rescan = true;
+                SetStatus(volume, Text(L"The change journal was reset - reading the drive again"));
+                if (readNow && !WaitBeforeRetry(volume, kFailedScanWaitMs)) break;
+                continue;
+            }
+            if (!WaitBeforeRetry(volume, kJournalErrorWaitMs)) break;
+        }
+    } catch (const std::exception&) {
+        Log(L"%ls: indexing stopped: out of memory", Arg(volume->name).c_str());
+    }
+    ReleaseFirstPass(firstPass);
+}
+
+}  // namespace ov

@@ -1,0 +1,141 @@
+// The engine: the index of every volume plus the volumes that fill it. It finds
+// the drives and added folders to index (RefreshVolumes), runs one thread per
+// volume that builds the volume's part of the index and keeps it current
+// (VolumeThread and its routes), reports per-volume status texts and tells the
+// main window about changes with coalesced posted messages.
+//
+// Locks, in order: volumesMutex (or saveMutex), then the index lock, then the
+// pool's. statusMutex and reapMutex are leaves. Whoever starts, stops or joins
+// volume threads holds volumesMutex, so no volume ever has two threads.
+//
+// A volume's thread may sit in a file-system call that does not return for a
+// long time (a dead network share). Stopping never waits for it longer than
+// kStopGraceMs: such a thread keeps its volume alive, is joined once it ended
+// (at the next refresh, rebuild or stop) and at the latest by the destructor.
+// Because it may still run after its volume left the slot table, every route
+// re-checks the volume's stop flag under the exclusive index lock before it
+// writes the volume's part of the index.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/file_system.h"
+#include "engine/notify.h"
+#include "engine/volume.h"
+#include "index/index.h"
+
+namespace ov {
+
+// Receives one wide, NUL-terminated log line.
+using LogSink = std::function<void(const WChar*)>;
+
+class Engine : public Index {
+public:
+    static constexpr int kStopGraceMs = 500;
+    static constexpr size_t kLogChars = 600;
+
+    // fs serves every file-system call and must outlive the engine.
+    explicit Engine(FileSystem& fs = SystemFileSystem());
+    // Stop(false), then joins every thread that outlived it.
+    ~Engine();
+
+    // Brings the volume list in line with the drives and added folders and
+    // starts a thread for every volume without one.
+    void RefreshVolumes();
+    // Starts the volume's thread; volumesMutex held, its previous thread joined.
+    void StartVolume(Volume* volume);
+    // Rebuilds every volume from scratch.
+    void Rebuild();
+    // The Rescan command: stops the volume's thread and starts it on a rescan.
+    // False when its old thread did not end within the grace (it rescans at the
+    // next refresh).
+    bool RescanVolume(Volume* volume);
+    // Stops every volume's thread (waiting at most kStopGraceMs); saves when asked.
+    void Stop(bool save);
+
+    // The removable-drive option and the added folders, read by RefreshVolumes.
+    void SetIncludeRemovable(bool include);
+    void SetAddedFolders(std::vector<WString> folders);
+
+    void SetStatus(Volume* volume, const WString& text);
+    WString StatusOf(const Volume* volume);
+    // printf-style line to logSink, cut to kLogChars - 1 characters; "%ls"
+    // arguments are wchar_t texts (see Arg in wide_text.h).
+    void Log(const wchar_t* format, ...);
+    void PostIndexChanged();
+    void PostVolumesChanged();
+
+    // Body of each volume's thread.
+    void VolumeThread(Volume* volume);
+
+    // The routes of a volume's thread (each in its own file).
+    // Folder scan: true when the volume's new part was merged.
+    bool FolderScan(Volume* volume);
+    // Folder change notifications until stopped; sets rescan when the volume
+    // must be scanned again. Returning with neither stop nor rescan set means
+    // the volume cannot be watched.
+    void Watch(Volume* volume);
+    // NTFS file-table read: true when the volume's new part was merged.
+    bool MftScan(Volume* volume);
+    // Change journal: 0 stopped, 1 read the drive again, 2 retry later.
+    int Journal(Volume* volume);
+    bool SaveDb();
+    bool LoadDb();
+
+    // The volume in a slot, or null (index lock held).
+    Volume* VolumeAt(int slot) const;
+    // Replaces the whole slot table (index lock held exclusively, before any
+    // volume thread started): the saved index's volumes, slot i at position i.
+    void ReplaceVolumes(std::vector<std::unique_ptr<Volume>> slots);
+
+    // Immutable while volume threads run: set by the application before it refreshes.
+    std::atomic<WindowHandle> notifyWindow{nullptr};
+    bool elevated = false;
+    WString indexPath;
+    bool includeRemovable = false;      // guarded by volumesMutex
+    std::vector<WString> addedFolders;  // guarded by volumesMutex
+    int readerThreads = 0;
+    std::atomic<bool> indexChangedPosted{false};
+    std::atomic<bool> volumesChangedPosted{false};
+    std::atomic<int> busyVolumes{0};
+    LogSink logSink;
+    double loadMs = 0;
+    bool loaded = false;
+    std::mutex statusMutex;
+    std::mutex volumesMutex;
+    std::mutex saveMutex;
+    // Walkers of a folder scan instead of twice the pool's threads; 0 = that
+    // rule. Set before volumes start; for timing runs only.
+    int scanWalkersForTesting = 0;
+
+private:
+    struct DriveRecord;
+    // Waits on the volume's stop event; false when the thread must end.
+    bool WaitBeforeRetry(Volume* volume, uint32_t ms);
+    void ReleaseFirstPass(bool& firstPass);
+    // Signals every running volume of the list and joins those whose thread ends
+    // within the grace; the others stay running (volumesMutex held).
+    void StopThreads(const std::vector<Volume*>& list);
+    // Joins threads that ended since they were stopped, frees retired volumes
+    // (volumesMutex held).
+    void ReapEnded();
+    std::vector<Volume*> SlotVolumes();
+    std::vector<DriveRecord> PresentRecords();
+    void RemoveVolumes(const std::vector<Volume*>& gone);
+
+    FileSystem& fs;
+    // The volumes of the slot table, owned; same length as volumes (index lock).
+    std::vector<std::unique_ptr<Volume>> owned;
+    // Volumes removed from the table whose thread has not ended yet (volumesMutex).
+    std::vector<std::unique_ptr<Volume>> retired;
+    std::mutex reapMutex;
+    std::condition_variable reapSignal;
+};
+
+}  // namespace ov

@@ -1,0 +1,82 @@
+#include <windows.h>
+
+#include <cwchar>
+
+#include "engine/file_system.h"
+
+namespace ov {
+namespace {
+
+uint64_t Ticks(const FILETIME& ft) {
+    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+class WinFileSystem final : public FileSystem {
+public:
+    bool ListFolder(const WString& folder, FolderVisitor& visitor) override {
+        const WString pattern = folder + L"*";
+        WIN32_FIND_DATAW fd;
+        HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr,
+                                       FIND_FIRST_EX_LARGE_FETCH);
+        if (find == INVALID_HANDLE_VALUE) return false;
+        do {
+            const wchar_t* name = fd.cFileName;
+            if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
+            FindData item;
+            item.name = name;
+            item.nameLength = wcsnlen(name, MAX_PATH);
+            item.attributes = fd.dwFileAttributes;
+            item.size = (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+            item.modified = Ticks(fd.ftLastWriteTime);
+            item.created = Ticks(fd.ftCreationTime);
+            if (!visitor.Item(item)) break;
+        } while (FindNextFileW(find, &fd));
+        FindClose(find);
+        return true;
+    }
+
+    bool Attributes(const WString& path, uint32_t& attributes, uint32_t& error) override {
+        const DWORD a = GetFileAttributesW(path.c_str());
+        if (a == INVALID_FILE_ATTRIBUTES) {
+            error = GetLastError();
+            return false;
+        }
+        attributes = a;
+        return true;
+    }
+
+    std::vector<WString> DriveRoots() override {
+        wchar_t buffer[512] = {};
+        const DWORD n = GetLogicalDriveStringsW(511, buffer);
+        std::vector<WString> roots;
+        if (n == 0 || n > 511) return roots;
+        for (const wchar_t* p = buffer; *p != 0; p += wcslen(p) + 1) roots.emplace_back(p);
+        return roots;
+    }
+
+    DriveType TypeOf(const WString& root) override { return static_cast<DriveType>(GetDriveTypeW(root.c_str())); }
+
+    bool VolumeInfo(const WString& root, DriveInfo& info) override {
+        wchar_t label[261] = {};
+        wchar_t fileSystem[261] = {};
+        DWORD serial = 0, maxComponent = 0, flags = 0;
+        const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS);
+        const BOOL ok =
+            GetVolumeInformationW(root.c_str(), label, 260, &serial, &maxComponent, &flags, fileSystem, 260);
+        SetErrorMode(previous);
+        if (!ok) return false;
+        info.label = label;
+        info.fileSystem = fileSystem;
+        info.serial = serial;
+        return true;
+    }
+};
+
+}  // namespace
+
+FileSystem& SystemFileSystem() {
+    static WinFileSystem fs;
+    return fs;
+}
+
+}  // namespace ov

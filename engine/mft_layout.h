@@ -1,0 +1,73 @@
+// Where a volume's master file table lies: the boot sector gives the sizes and
+// record 0's place, record 0 (with the extension records its attribute list
+// names) gives the table's extents and its in-use bitmap.
+//
+// Everything here reads untrusted bytes: sizes, offsets and run lists are
+// checked before use and all arithmetic on them is checked for overflow.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/dev.h"
+
+namespace ov {
+
+// One extent of a non-resident attribute.
+struct Run {
+    int64_t lcn = -1;  // first cluster on the volume; -1 = sparse, reads as zeros
+    uint64_t clusters = 0;
+};
+
+// The runs of one $DATA instance of the $MFT and the first virtual cluster they map.
+struct RunSegment {
+    uint64_t lowestVcn = 0;
+    std::vector<Run> runs;
+};
+
+struct MftRuns {
+    uint32_t sectorSize = 512;
+    uint32_t clusterSize = 4096;
+    uint32_t recordSize = 1024;
+    uint64_t dataSize = 0;
+    std::vector<Run> runs;        // the $MFT's extents in VCN order
+    std::vector<uint8_t> bitmap;  // bit r set = record r in use; empty = no bitmap
+    std::string message;          // why the layout could not be found
+};
+
+// What record 0 and its extension records tell.
+struct MftLayoutScan {
+    MftRuns layout;
+    std::vector<RunSegment> segments;
+    std::vector<uint8_t> residentBitmap;
+    bool bitmapResident = false;
+    std::vector<Run> bitmapRuns;
+    uint64_t bitmapSize = 0;
+    Dev* dev = nullptr;  // reads non-resident attribute lists; may be null
+    std::vector<uint32_t> extensionRecords;
+};
+
+constexpr uint32_t kMaxMftRecords = 0xFFFFFFF0u;
+constexpr uint32_t kMaxRead = 0x1000000;  // 16 MiB per device read
+
+// Appends the runs of an attribute's mapping pairs. False on a malformed pair,
+// an overflowing or negative cluster number.
+bool DecodeRunList(const uint8_t* begin, const uint8_t* end, std::vector<Run>& out);
+
+// Reads [offset, offset + length) of a non-resident attribute through its runs.
+bool ReadRuns(Dev* dev, const MftRuns& layout, const std::vector<Run>& runs, uint64_t offset, void* buffer,
+              uint64_t length);
+
+// Collects the layout facts of record 0 (base) or one of its extension records.
+// record holds at least layout.recordSize bytes, fixups applied.
+void ParseMftSelfRecord(MftLayoutScan& scan, const uint8_t* record, bool base);
+
+// The sizes of a boot sector (4096 bytes). False with layout.message set.
+bool ParseBootSector(const uint8_t* boot, MftRuns& layout, uint64_t& mftCluster, uint64_t& volumeBytes);
+
+// Boot sector to extents and bitmap. False with layout.message set; records is
+// the number of FILE records the table holds.
+bool ReadMftLayout(Dev& dev, MftRuns& layout, uint32_t& records);
+
+}  // namespace ov

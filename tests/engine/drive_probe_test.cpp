@@ -1,0 +1,81 @@
+#include "engine/drive_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace ov {
+namespace {
+
+// A device that answers the journal controls as told and records the calls.
+struct FakeDrive {
+    bool active = false;
+    bool creatable = true;
+    bool seeks = false;
+    bool answersSeek = true;
+    std::vector<uint32_t> calls;
+
+    DeviceControl Control() {
+        return [this](uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t& returned,
+                      uint32_t& error) {
+            calls.push_back(code);
+            if (code == kCreateUsnJournal) {
+                EXPECT_EQ(inSize, 16u);
+                uint64_t maximum;
+                std::memcpy(&maximum, in, 8);
+                EXPECT_EQ(maximum, 0x2000000u);
+                active = creatable;
+                error = creatable ? 0 : 5;
+                return creatable;
+            }
+            if (code == kQueryUsnJournal) {
+                if (!active) {
+                    error = kErrorJournalNotActive;
+                    return false;
+                }
+                const uint64_t fields[3] = {0xABCD, 0, 4242};  // id, first USN, next USN
+                std::memcpy(out, fields, sizeof fields);
+                returned = outSize;
+                return true;
+            }
+            if (code == kQueryStorageProperty && answersSeek) {
+                static_cast<uint8_t*>(out)[8] = seeks;
+                returned = 12;
+                return true;
+            }
+            error = 50;  // what Wine answers
+            return false;
+        };
+    }
+};
+
+TEST(DriveProbe, JournalIsCreatedWhenNotActive) {
+    struct Case {
+        bool active, creatable, present;
+        size_t calls;
+    } cases[] = {{true, true, true, 1}, {false, true, true, 3}, {false, false, false, 3}};
+    for (const Case& c : cases) {
+        FakeDrive drive;
+        drive.active = c.active;
+        drive.creatable = c.creatable;
+        JournalPin pin;
+        PinJournalWith(drive.Control(), pin);
+        EXPECT_EQ(pin.present, c.present);
+        EXPECT_EQ(pin.journalId, c.present ? 0xABCDu : 0u);
+        EXPECT_EQ(pin.nextUsn, c.present ? 4242u : 0u);
+        EXPECT_EQ(drive.calls.size(), c.calls);
+    }
+}
+
+TEST(DriveProbe, SeekPenalty) {
+    FakeDrive drive;
+    EXPECT_FALSE(SeekPenaltyWith(drive.Control()));
+    drive.seeks = true;
+    EXPECT_TRUE(SeekPenaltyWith(drive.Control()));
+    drive.answersSeek = false;
+    EXPECT_FALSE(SeekPenaltyWith(drive.Control()));  // unanswered: solid-state
+}
+
+}  // namespace
+}  // namespace ov

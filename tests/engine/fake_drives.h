@@ -1,0 +1,184 @@
+// Drives for engine tests: letters shown over real folders of the platform's
+// file system, or over a synthetic tree, with type, label, serial and presence
+// set by the test, and a folder whose listing hangs like a dead share until
+// the test lets it go.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/engine.h"
+#include "engine/folder_scan.h"
+#include "engine/wide_text.h"
+
+namespace ov::testing {
+
+inline WString W(const std::filesystem::path& p) {
+    const std::u16string s = p.u16string();
+    return WString(s.begin(), s.end());
+}
+
+struct FakeDrive {
+    WString target;  // folder the letter shows; empty for the synthetic tree
+    DriveType type = DriveType::Fixed;
+    WString fileSystem = Text(L"NTFS");
+    WString label;
+    uint32_t serial = 1;
+    bool present = true;
+};
+
+class FakeDrives final : public FileSystem {
+public:
+    // The synthetic tree: folders d0..d{folders-1} with files f0..f{files-1}
+    // each, and a folder "hang" whose listing blocks until Release.
+    int syntheticFolders = 0;
+    int syntheticFiles = 0;
+    bool syntheticHang = false;
+
+    void Set(char letter, const FakeDrive& drive) {
+        std::lock_guard<std::mutex> guard(mutex);
+        drives[letter] = drive;
+    }
+    template <class Fn>
+    void Change(char letter, Fn fn) {
+        std::lock_guard<std::mutex> guard(mutex);
+        fn(drives[letter]);
+    }
+    void Release() {
+        std::lock_guard<std::mutex> guard(mutex);
+        released = true;
+        wake.notify_all();
+    }
+    bool Hanging() {
+        std::lock_guard<std::mutex> guard(mutex);
+        return hanging;
+    }
+
+    bool ListFolder(const WString& folder, FolderVisitor& visitor) override {
+        char letter = 0;
+        WString rest;
+        FakeDrive d;
+        if (!IsDrivePath(folder)) return SystemFileSystem().ListFolder(folder, visitor);
+        if (!Find(folder, letter, rest, d)) return false;
+        if (!d.target.empty()) return SystemFileSystem().ListFolder(LongPath(d.target + WChar(u'\\') + rest), visitor);
+        if (rest == Text(L"hang\\")) {
+            std::unique_lock<std::mutex> guard(mutex);
+            hanging = true;
+            wake.wait(guard, [this] { return released; });
+            return true;
+        }
+        WString name;
+        auto visit = [&](const WString& n, uint32_t attributes, uint64_t size) {
+            name = n;
+            return visitor.Item(FindData{name.data(), name.size(), attributes, size, 1, 1});
+        };
+        if (rest.empty()) {
+            if (syntheticHang && !visit(Text(L"hang"), FileAttr::Directory, 0)) return true;
+            for (int i = 0; i < syntheticFolders; ++i)
+                if (!visit(Text(L"d") + Number(i), FileAttr::Directory, 0)) return true;
+            return true;
+        }
+        for (int i = 0; i < syntheticFiles; ++i)
+            if (!visit(Text(L"f") + Number(i), FileAttr::Archive, static_cast<uint64_t>(i))) return true;
+        return true;
+    }
+
+    bool Attributes(const WString& path, uint32_t& attributes, uint32_t& error) override {
+        char letter = 0;
+        WString rest;
+        FakeDrive d;
+        if (!IsDrivePath(path)) return SystemFileSystem().Attributes(path, attributes, error);
+        if (!Find(path, letter, rest, d)) {
+            error = WinError::PathNotFound;
+            return false;
+        }
+        if (!d.target.empty())
+            return SystemFileSystem().Attributes(LongPath(d.target + WChar(u'\\') + rest), attributes, error);
+        attributes = FileAttr::Directory;
+        return true;
+    }
+
+    std::vector<WString> DriveRoots() override {
+        std::lock_guard<std::mutex> guard(mutex);
+        std::vector<WString> roots;
+        for (const auto& [letter, d] : drives)
+            if (d.present) roots.push_back(WString{WChar(letter), WChar(u':'), WChar(u'\\')});
+        return roots;
+    }
+    DriveType TypeOf(const WString& root) override {
+        std::lock_guard<std::mutex> guard(mutex);
+        auto it = drives.find(static_cast<char>(root[0]));
+        return it == drives.end() || !it->second.present ? DriveType::NoRootDir : it->second.type;
+    }
+    bool VolumeInfo(const WString& root, DriveInfo& info) override {
+        std::lock_guard<std::mutex> guard(mutex);
+        auto it = drives.find(static_cast<char>(root[0]));
+        if (it == drives.end() || !it->second.present) return false;
+        info.label = it->second.label;
+        info.fileSystem = it->second.fileSystem;
+        info.serial = it->second.serial;
+        return true;
+    }
+
+private:
+    static WString Number(int i) { return Text(std::to_wstring(i).c_str()); }
+
+    // "\\?\X:\..." with X one of the test's letters; other paths are the platform's.
+    bool IsDrivePath(const WString& path) {
+        const WString p = path.substr(LongPath(WString()).size());
+        std::lock_guard<std::mutex> guard(mutex);
+        return p.size() >= 3 && p[1] == u':' && p[2] == u'\\' && drives.count(static_cast<char>(p[0])) != 0;
+    }
+    // "\\?\X:\rest" -> X and rest.
+    bool Find(const WString& path, char& letter, WString& rest, FakeDrive& d) {
+        const WString p = path.substr(LongPath(WString()).size());
+        if (p.size() < 3 || p[1] != u':') return false;
+        std::lock_guard<std::mutex> guard(mutex);
+        auto it = drives.find(static_cast<char>(p[0]));
+        if (it == drives.end() || !it->second.present) return false;
+        letter = static_cast<char>(p[0]);
+        rest = p.substr(3);
+        d = it->second;
+        return true;
+    }
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::map<char, FakeDrive> drives;
+    bool released = false;
+    bool hanging = false;
+};
+
+// Waits until every volume's first pass ended; false after the time-out.
+inline bool WaitIdle(Engine& engine, int seconds = 60) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (engine.busyVolumes.load() != 0) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// A fresh folder under the temporary folder, removed with everything in it.
+class TempDir {
+public:
+    explicit TempDir(const std::string& tag) {
+        static int counter = 0;
+        path = std::filesystem::temp_directory_path() /
+               ("ov-" + tag + "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                std::to_string(counter++));
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path path;
+};
+
+}  // namespace ov::testing

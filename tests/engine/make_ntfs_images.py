@@ -1,0 +1,301 @@
+#!/usr/bin/env python3
+"""Makes the NTFS test volumes and their oracles.
+
+Each image is formatted by mkntfs and filled through an ntfs-3g mount, so the
+on-disk structures come from another implementation than ours. The oracle is
+the same volume mounted read-only by ntfs-3g and walked from Linux: one line
+per file or folder, "path<TAB>D|F<TAB>size<TAB>modified<TAB>created<TAB>attributes"
+(times as FILETIME ticks, attributes as the low word of the record's
+attributes), sorted. Paths start at "X:" and use "/".
+
+Usage: make_ntfs_images.py OUTDIR. Images are made once and kept while this
+script is unchanged. make_ntfs_images.py --million IMAGE makes the benchmark's
+volume of about a million records the same way, without an oracle. Needs root, /dev/fuse, mkntfs, ntfs-3g and setfattr;
+without them OUTDIR/skip-reason.txt says why and the exit code is still 0,
+so the tests that need the images skip with that reason.
+"""
+import fcntl
+import hashlib
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+IMAGES = {
+    # name: (size in MiB, extra mkntfs options, filler)
+    "mixed": (64, [], "fill_mixed"),
+    "fragmented": (40, [], "fill_fragmented"),
+    "records4k": (48, ["-s", "4096"], "fill_records4k"),
+}
+
+
+def run(*cmd):
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def write(path, data=b""):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def set_attrib(path, value):
+    os.setxattr(path, "system.ntfs_attrib", struct.pack("<I", value))
+
+
+def set_times(path, created, modified):
+    # created, last write, last access, record change
+    os.setxattr(path, "system.ntfs_times", struct.pack("<4Q", created, modified, modified, modified))
+
+
+def set_dos_name(path, short):
+    os.setxattr(path, "system.ntfs_dos_name", short.encode())
+
+
+def hard_links(root, count):
+    os.makedirs(os.path.join(root, "links", "more"))
+    target = os.path.join(root, "links", "target.bin")
+    write(target, b"L" * 3000)
+    for i in range(count):
+        folder = "links" if i % 2 else os.path.join("links", "more")
+        os.link(target, os.path.join(root, folder, "link %02d with a longer name.bin" % i))
+
+
+def unicode_names(root):
+    for name in ["Привет мир.txt", "Ёлка", "日本語のファイル.txt", "中文目录", "emoji 😀🎉.txt", "🦀",
+                 "Ünïcödé Ñame.TXT", "MiXeD CaSe.Doc", "mixed case.doc"]:
+        path = os.path.join(root, name)
+        if "." in name:
+            write(path, name.encode() * 3)
+        else:
+            os.mkdir(path)
+            write(os.path.join(path, "внутри.txt"), b"x")
+
+
+def dos_names(root):
+    write(os.path.join(root, "Long File Name Document.txt"), b"dos")
+    set_dos_name(os.path.join(root, "Long File Name Document.txt"), "LONGFI~1.TXT")
+    os.mkdir(os.path.join(root, "Program Files Test"))
+    set_dos_name(os.path.join(root, "Program Files Test"), "PROGRA~1")
+    write(os.path.join(root, "Program Files Test", "app settings.json"), b"{}")
+    set_dos_name(os.path.join(root, "Program Files Test", "app settings.json"), "APPSET~1.JSO")
+
+
+def many_files(root, folders, per_folder, rng):
+    for d in range(folders):
+        folder = os.path.join(root, "tree", "folder %03d" % d)
+        os.makedirs(folder)
+        for f in range(per_folder):
+            size = rng.choice([0, 10, 700, 1500, 5000])
+            write(os.path.join(folder, "file %04d.dat" % f), b"d" * size)
+
+
+def deleted_files(root, count):
+    folder = os.path.join(root, "gone")
+    os.mkdir(folder)
+    for i in range(count):
+        write(os.path.join(folder, "deleted %d.tmp" % i), b"z" * 100)
+    for i in range(count):
+        os.remove(os.path.join(folder, "deleted %d.tmp" % i))
+    os.rmdir(folder)
+
+
+def special_files(root):
+    sparse = os.path.join(root, "sparse.bin")
+    with open(sparse, "wb") as f:
+        f.seek(200 * 1024 * 1024)
+        f.write(b"end")
+    with open(os.path.join(root, "grown sparse.vhd"), "wb") as f:
+        f.truncate(1 << 30)
+    streams = os.path.join(root, "with streams.txt")
+    write(streams, b"main")
+    os.setxattr(streams, "user.small", b"s")
+    os.setxattr(streams, "user.large", b"L" * 20000)
+    hidden = os.path.join(root, "hidden system.sys")
+    write(hidden, b"h")
+    set_attrib(hidden, 0x26)
+    readonly = os.path.join(root, "read only.txt")
+    write(readonly, b"r")
+    set_attrib(readonly, 0x21)
+    timed = os.path.join(root, "timed.txt")
+    write(timed, b"t")
+    set_times(timed, 125000000000000000, 130000000000000000)
+    os.mkdir(os.path.join(root, "timed folder"))
+    set_times(os.path.join(root, "timed folder"), 126000000000000000, 129000000000000000)
+    os.mkdir(os.path.join(root, "empty folder"))
+    deep = root
+    for i in range(70):
+        deep = os.path.join(deep, "level%02d" % i)
+    os.makedirs(deep)
+    write(os.path.join(deep, "bottom.txt"), b"deep")
+
+
+def fill_mixed(root):
+    rng = random.Random(11)
+    unicode_names(root)
+    dos_names(root)
+    hard_links(root, 45)
+    special_files(root)
+    deleted_files(root, 300)
+    many_files(root, 30, 100, rng)
+
+
+def fill_records4k(root):
+    rng = random.Random(12)
+    unicode_names(root)
+    dos_names(root)
+    hard_links(root, 60)
+    special_files(root)
+    deleted_files(root, 100)
+    many_files(root, 10, 80, rng)
+
+
+def fill_fragmented(root):
+    # Fill the volume with one-cluster files, free every other one, then make
+    # so many records that the table grows through the holes.
+    folder = os.path.join(root, "fill")
+    os.mkdir(folder)
+    made = 0
+    try:
+        while True:
+            write(os.path.join(folder, "f%05d" % made), b"c" * 4096)
+            made += 1
+    except OSError:
+        pass
+    for i in range(0, made, 2):
+        path = os.path.join(folder, "f%05d" % i)
+        if os.path.exists(path):
+            os.remove(path)
+    again = os.path.join(root, "again")
+    os.mkdir(again)
+    for i in range(made * 2):
+        try:
+            write(os.path.join(again, "g%05d" % i))
+        except OSError:
+            break
+
+
+def fill_million(root):
+    rng = random.Random(13)
+    words = ["report", "invoice", "photo", "IMG", "backup", "notes", "Setup", "readme", "данные", "資料", "draft"]
+    exts = [".txt", ".jpg", ".pdf", ".docx", ".dll", ".log", ""]
+    for d in range(1000):
+        folder = os.path.join(root, "folder %04d" % d, "sub %d" % (d % 7))
+        os.makedirs(folder)
+        for f in range(999):
+            name = "%s %06d %s%s" % (rng.choice(words), d * 1000 + f, rng.choice(words), rng.choice(exts))
+            write(os.path.join(folder, name), b"x" * rng.choice([0, 0, 0, 100, 600]))
+
+
+def make_million(image):
+    partial = image + ".partial"
+    mount = tempfile.mkdtemp(prefix="ov-ntfs-")
+    try:
+        with open(partial, "wb") as f:
+            f.truncate(3 << 30)
+        run("mkntfs", "-F", "-f", "-q", partial)
+        run("ntfs-3g", partial, mount)
+        try:
+            fill_million(mount)
+        finally:
+            run("umount", mount)
+        os.rename(partial, image)
+    finally:
+        os.rmdir(mount)
+
+
+def oracle_line(path, rel, is_dir):
+    st = os.lstat(path)
+    created, modified = struct.unpack("<4Q", os.getxattr(path, "system.ntfs_times"))[:2]
+    attributes = struct.unpack("<I", os.getxattr(path, "system.ntfs_attrib"))[0] & 0xFFFF
+    return "%s\t%s\t%d\t%d\t%d\t%d" % (rel, "D" if is_dir else "F", 0 if is_dir else st.st_size, modified, created,
+                                       attributes)
+
+
+def oracle(mount):
+    lines = [oracle_line(mount, "X:", True)]
+    for folder, dirs, files in os.walk(mount):
+        rel = "X:" + folder[len(mount):]
+        for d in dirs:
+            lines.append(oracle_line(os.path.join(folder, d), rel + "/" + d, True))
+        for f in files:
+            lines.append(oracle_line(os.path.join(folder, f), rel + "/" + f, False))
+    return sorted(lines)
+
+
+def make(outdir, name):
+    size, options, filler = IMAGES[name]
+    image = os.path.join(outdir, name + ".img")
+    partial = image + ".partial"
+    mount = tempfile.mkdtemp(prefix="ov-ntfs-")
+    try:
+        if os.path.exists(partial):
+            os.remove(partial)
+        with open(partial, "wb") as f:
+            f.truncate(size << 20)
+        run("mkntfs", "-F", "-f", "-q", *options, partial)
+        run("ntfs-3g", partial, mount)
+        try:
+            globals()[filler](mount)
+        finally:
+            run("umount", mount)
+        run("ntfs-3g", "-o", "ro", partial, mount)
+        try:
+            lines = oracle(mount)
+        finally:
+            run("umount", mount)
+        with open(os.path.join(outdir, name + ".oracle"), "w", encoding="utf-8") as f:
+            f.write("\n".join(lines) + "\n")
+        os.rename(partial, image)
+    finally:
+        os.rmdir(mount)
+
+
+def missing_tools():
+    if os.geteuid() != 0:
+        return "making NTFS test images needs root (for FUSE mounts)"
+    if not os.path.exists("/dev/fuse"):
+        return "making NTFS test images needs /dev/fuse"
+    for tool in ("mkntfs", "ntfs-3g", "umount"):
+        if not shutil.which(tool):
+            return "making NTFS test images needs %s (packages ntfs-3g, mount)" % tool
+    return None
+
+
+def main():
+    if sys.argv[1] == "--million":
+        reason = missing_tools()
+        if reason:
+            print("SKIP: " + reason)
+            return 1
+        make_million(os.path.abspath(sys.argv[2]))
+        return 0
+    outdir = os.path.abspath(sys.argv[1])
+    os.makedirs(outdir, exist_ok=True)
+    stamp = hashlib.sha256(open(__file__, "rb").read()).hexdigest()
+    with open(os.path.join(outdir, ".lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        stamp_path = os.path.join(outdir, "stamp")
+        skip_path = os.path.join(outdir, "skip-reason.txt")
+        if os.path.exists(stamp_path) and open(stamp_path).read() == stamp:
+            return 0
+        reason = missing_tools()
+        if reason:
+            write(skip_path, reason.encode())
+            print("SKIP: " + reason)
+            return 0
+        if os.path.exists(skip_path):
+            os.remove(skip_path)
+        for name in IMAGES:
+            for ext in (".img", ".oracle"):
+                if os.path.exists(os.path.join(outdir, name + ext)):
+                    os.remove(os.path.join(outdir, name + ext))
+            make(outdir, name)
+        write(stamp_path, stamp.encode())
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
