@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "engine/index_file.h"
+#include "tests/engine/fake_drives.h"
 #include "tests/support/volume_index.h"
 
 namespace ov {
@@ -23,18 +24,18 @@ class TinyMount {
 public:
     explicit TinyMount(const char* size) : dir("index-file-mount") {
         const std::string options = std::string("size=") + size;
-        if (mount("tmpfs", dir.Path().c_str(), "tmpfs", 0, options.c_str()) == 0) {
+        if (mount("tmpfs", dir.path.c_str(), "tmpfs", 0, options.c_str()) == 0) {
             mounted = true;
         } else {
             error = std::strerror(errno);
         }
     }
     ~TinyMount() {
-        if (mounted) umount2(dir.Path().c_str(), MNT_DETACH);
+        if (mounted) umount2(dir.path.c_str(), MNT_DETACH);
     }
-    bool ReadOnly() { return mount("tmpfs", dir.Path().c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+    bool ReadOnly() { return mount("tmpfs", dir.path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
 
-    testing::TempFolder dir;
+    testing::TempDir dir;
     bool mounted = false;
     std::string error;
 };
@@ -47,8 +48,8 @@ bool Save(Index& index, const WString& path, std::string& reason) {
 // The index saved first fits; the second, larger one does not, or cannot be
 // put in place. Each time the old file must stay byte for byte, with no
 // temporary file left behind.
-void ExpectSecondSaveFails(const testing::TempFolder& dir, const std::function<bool(const WString&)>& breakIt) {
-    const WString path = dir.File("Orvane.db");
+void ExpectSecondSaveFails(const testing::TempDir& dir, const std::function<bool(const WString&)>& breakIt) {
+    const WString path = testing::FileIn(dir.path, "Orvane.db");
     testing::VolumeIndex small, large;
     testing::FillVolumeIndex(small, 1, 2, 50, 0);
     testing::FillVolumeIndex(large, 2, 2, 20000, 0);
@@ -61,7 +62,7 @@ void ExpectSecondSaveFails(const testing::TempFolder& dir, const std::function<b
     EXPECT_FALSE(reason.empty());
     ::testing::Test::RecordProperty("reason", reason);
     EXPECT_EQ(before, testing::ReadWholeFile(path));
-    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "Orvane.db.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "Orvane.db.tmp"));
 }
 
 TEST(IndexFilePosix, NoSpaceKeepsTheOldFile) {
@@ -79,7 +80,7 @@ TEST(IndexFilePosix, ReadOnlyFolderKeepsTheOldFile) {
 // The nearest thing to a file another program holds open without delete
 // sharing: an immutable file cannot be replaced.
 TEST(IndexFilePosix, LockedTargetKeepsTheOldFile) {
-    testing::TempFolder dir("index-file");
+    testing::TempDir dir("index-file");
     int fd = -1;
     ExpectSecondSaveFails(dir, [&](const WString& path) {
         fd = open(std::filesystem::path(path).c_str(), O_RDONLY);

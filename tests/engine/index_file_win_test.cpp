@@ -11,6 +11,7 @@
 #include "engine/atomic_file.h"
 #include "engine/index_file.h"
 #include "index/text.h"
+#include "tests/engine/fake_drives.h"
 #include "tests/support/volume_index.h"
 
 namespace ov {
@@ -37,8 +38,8 @@ bool Exists(const WString& path) {
 // Another program reading the file without delete sharing: the move fails, the
 // old file stays whole and the temporary file goes.
 TEST(IndexFileWin, TargetHeldOpenKeepsTheOldFile) {
-    testing::TempFolder dir("index-file");
-    const WString path = dir.File("Orvane.db");
+    testing::TempDir dir("index-file");
+    const WString path = testing::FileIn(dir.path, "Orvane.db");
     Fixture f;
     ASSERT_TRUE(Save(f.small.index, path, f.reason)) << f.reason;
     const std::string before = testing::ReadWholeFile(path);
@@ -48,14 +49,14 @@ TEST(IndexFileWin, TargetHeldOpenKeepsTheOldFile) {
     EXPECT_FALSE(f.reason.empty());
     CloseHandle(holder);
     EXPECT_EQ(before, testing::ReadWholeFile(path));
-    EXPECT_FALSE(Exists(dir.File("Orvane.db.tmp")));
+    EXPECT_FALSE(Exists(testing::FileIn(dir.path, "Orvane.db.tmp")));
 }
 
 // The loader shares delete access, so a save (another copy of the program
 // taking over) replaces the file while it reads, and it reads the old one whole.
 TEST(IndexFileWin, ReaderDoesNotBlockAReplace) {
-    testing::TempFolder dir("index-file");
-    const WString path = dir.File("Orvane.db");
+    testing::TempDir dir("index-file");
+    const WString path = testing::FileIn(dir.path, "Orvane.db");
     Fixture f;
     ASSERT_TRUE(Save(f.large.index, path, f.reason)) << f.reason;
     const std::string before = testing::ReadWholeFile(path);

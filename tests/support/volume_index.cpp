@@ -6,7 +6,6 @@
 #include "index/text.h"
 #include "tests/support/index_reference.h"
 #include "tests/support/random_index.h"
-#include "tests/support/random_search_index.h"
 
 namespace ov::testing {
 namespace {
@@ -57,38 +56,18 @@ void FillVolumeIndex(VolumeIndex& v, uint64_t seed, int slots, size_t perVolume,
         parent = AddNamed(index, parent, name, EntryFlags::Directory, 0, RandomTime(rng), RandomTime(rng));
         if (depth % 50 == 49) AddNamed(index, parent, "F\xC3\xBC\xC3\x9F.txt", 0, 1000 + depth, 1, 2);
     }
-    std::mt19937 rng32(static_cast<uint32_t>(seed));
-    for (size_t k = 0; k < changes; ++k) RandomChange(index, rng32);
+    for (size_t k = 0; k < changes; ++k) RandomChange(index, rng);
     for (size_t k = 0; k < index.entries.size() / 20; ++k) {
         const auto e = static_cast<uint32_t>(rng() % index.entries.size());
         index.openCounts[e] = 1 + static_cast<uint32_t>(rng() % 40);
     }
-    index.excluded = SomeFolderPaths(index, rng32, 1);
+    index.excluded = SomeFolderPaths(index, rng, 1);
     index.excludesDirty = true;
 }
 
-TempFolder::TempFolder(const std::string& name) {
-    static int serial = 0;
-    path = std::filesystem::temp_directory_path() /
-           ("ov-" + name + "-" + std::to_string(std::random_device{}()) + "-" + std::to_string(++serial));
-    std::filesystem::create_directories(path);
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
-
-WString TempFolder::File(const std::string& name) const {
-    return WidePath(path / std::filesystem::u8path(name));
-}
-
-WString WidePath(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return path.wstring();
-#else
-    return path.u16string();
-#endif
+WString FileIn(const std::filesystem::path& folder, const std::string& utf8Name) {
+    const std::u16string units = (folder / std::filesystem::u8path(utf8Name)).u16string();
+    return WString(units.begin(), units.end());
 }
 
 std::string ReadWholeFile(const WString& path) {

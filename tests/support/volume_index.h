@@ -1,5 +1,5 @@
-// Indexes with engine volumes in their slots, and temporary folders, for the
-// tests of the saved index file.
+// Indexes with engine volumes in their slots, and files, for the tests of the
+// saved index file.
 #pragma once
 
 #include <cstdint>
@@ -26,23 +26,8 @@ struct VolumeIndex {
 // uncompacted, open counts and excluded folders.
 void FillVolumeIndex(VolumeIndex& v, uint64_t seed, int slots, size_t perVolume, size_t changes);
 
-// A fresh folder under the temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& name);
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::filesystem::path& Path() const { return path; }
-    // The path of a file in the folder, as the engine spells paths.
-    WString File(const std::string& name) const;
-
-private:
-    std::filesystem::path path;
-};
-
-WString WidePath(const std::filesystem::path& path);
+// The engine's spelling of the file `utf8Name` in folder.
+WString FileIn(const std::filesystem::path& folder, const std::string& utf8Name);
 // The whole file; empty when it cannot be read.
 std::string ReadWholeFile(const WString& path);
 bool WriteWholeFile(const WString& path, const std::string& bytes);
