@@ -97,8 +97,9 @@ InputFile::Opened InputFile::Open(const WString& path, std::string& error) {
         return code == ENOENT ? Opened::Missing : Opened::Failed;
     }
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = S_ISREG(info.st_mode) ? Describe("reading the file size", errno) : "not a regular file";
+    const bool known = ::fstat(fd, &info) == 0;
+    if (!known || !S_ISREG(info.st_mode)) {
+        error = known ? "not a regular file" : Describe("reading the file size", errno);
         ::close(fd);
         return Opened::Failed;
     }

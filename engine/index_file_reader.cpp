@@ -93,7 +93,7 @@ std::unique_ptr<Volume> ReadVolume(Cursor& in, int slot, const std::vector<Entry
 
     const uint32_t records = in.ReadU32("a record map");
     const char* map = in.Take(4 * uint64_t{records}, "a record map");
-    if (map) {
+    if (map && records > 0) {
         v->recordMap.resize(records);
         std::memcpy(v->recordMap.data(), map, 4 * size_t{records});
         for (uint32_t r = 0; r < records; ++r) {
