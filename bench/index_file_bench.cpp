@@ -56,13 +56,21 @@ CorpusState* CorpusIndex(int64_t entries, std::string& error) {
     return &state;
 }
 
+// A folder of this run for the files written, removed with them at exit (they
+// take gigabytes at the larger sizes).
 std::filesystem::path BenchFolder() {
-    static const std::filesystem::path dir = [] {
-        auto p = std::filesystem::temp_directory_path() / ("ov-index-file-bench-" + std::to_string(getpid()));
-        std::filesystem::create_directories(p);
-        return p;
-    }();
-    return dir;
+    struct Folder {
+        Folder() : path(std::filesystem::temp_directory_path() / ("ov-index-file-bench-" + std::to_string(getpid()))) {
+            std::filesystem::create_directories(path);
+        }
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+        std::filesystem::path path;
+    };
+    static const Folder folder;
+    return folder.path;
 }
 
 ov::WString Wide(const std::filesystem::path& p) {

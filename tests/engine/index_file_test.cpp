@@ -656,8 +656,9 @@ TEST(IndexFile, DISABLED_SavesUntilKilled) {
     MakeKillIndex(v[0], 0);
     MakeKillIndex(v[1], 1);
     const std::string path = target;
-    testing::WriteWholeFile(ToWide(path + ".ready"), "");
-    for (int k = 1;; k ^= 1) Save(v[k].index, ToWide(path));  // the first save changes the file
+    Save(v[1].index, ToWide(path));
+    testing::WriteWholeFile(ToWide(path + ".ready"), "");  // from here on every moment lies in some save
+    for (int k = 0;; k ^= 1) Save(v[k].index, ToWide(path));
 }
 
 // A save killed at any moment leaves the previous complete file or the new one.
@@ -668,7 +669,7 @@ TEST(IndexFile, KilledSaveLeavesALoadableFile) {
     const std::string versions[2] = {SavedBytes(0), SavedBytes(1)};
     ASSERT_NE(versions[0], versions[1]);
     ASSERT_TRUE(testing::WriteWholeFile(path, versions[0]));
-    // Kills fall within the first few saves, however fast this build saves.
+    // Kills fall within the next few saves, however fast this build saves.
     double saveMs = 0;
     {
         VolumeIndex v;
@@ -678,9 +679,10 @@ TEST(IndexFile, KilledSaveLeavesALoadableFile) {
         saveMs = NowMs() - start;
     }
     std::mt19937 rng(42);
-    int changed = 0, midSave = 0;
+    int midSave = 0;
     for (int round = 0; round < 12; ++round) {
         std::filesystem::remove(std::filesystem::path(ready));
+        std::filesystem::remove(dir.path / "Orvane.db.tmp");
         testing::ChildProcess child;
         std::string error;
         ASSERT_TRUE(child.Start("IndexFile.DISABLED_SavesUntilKilled", kKillTarget, ToUtf8(path), error)) << error;
@@ -693,11 +695,9 @@ TEST(IndexFile, KilledSaveLeavesALoadableFile) {
         midSave += std::filesystem::exists(dir.path / "Orvane.db.tmp");
         const std::string bytes = testing::ReadWholeFile(path);
         EXPECT_TRUE(bytes == versions[0] || bytes == versions[1]) << "round " << round << ": " << bytes.size();
-        changed += bytes == versions[1];
         auto loaded = LoadFile(path);
         EXPECT_TRUE(loaded->ok) << loaded->reason;
     }
-    EXPECT_GT(changed, 0) << "no save completed before a kill";
     EXPECT_GT(midSave, 0) << "no kill landed inside a save";
 }
 
