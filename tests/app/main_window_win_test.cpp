@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <vector>
 
@@ -18,6 +19,16 @@ namespace {
 constexpr UINT kExitMessage = WM_APP + 70;
 
 using MainWindow = OrvaneTest;
+
+std::wstring SavedIndexFile() {
+    wchar_t* base = nullptr;
+    std::wstring path;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &base))) {
+        path = std::wstring(base) + L"\\Keltrax\\Orvane\\Orvane.db";
+    }
+    CoTaskMemFree(base);
+    return path;
+}
 
 bool SameRect(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
@@ -34,10 +45,16 @@ TEST_F(MainWindow, CloseHidesAndTheExitMessageEnds) {
     EXPECT_TRUE(WaitUntil([&] { return !Visible(main); }, 5000));
     Sleep(300);
     EXPECT_TRUE(program.Running());
+    const std::wstring saved = SavedIndexFile();
+    DeleteFileW(saved.c_str());
     PostMessageW(main, kExitMessage, 0, 0);
     DWORD code = 12345;
     ASSERT_TRUE(program.WaitForExit(kExitMs, &code));
     EXPECT_EQ(code, 0u);
+    // The exit saved the index.
+    WIN32_FILE_ATTRIBUTE_DATA file;
+    ASSERT_TRUE(GetFileAttributesExW(saved.c_str(), GetFileExInfoStandard, &file));
+    EXPECT_GT(file.nFileSizeLow | file.nFileSizeHigh, 0u);
 }
 
 TEST_F(MainWindow, CloseWithoutTrayEnds) {
