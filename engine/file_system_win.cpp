@@ -45,6 +45,39 @@ public:
         return true;
     }
 
+    bool Stat(const WString& path, FileStat& stat, uint32_t& error) override {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+            error = GetLastError();
+            return false;
+        }
+        stat.attributes = data.dwFileAttributes;
+        stat.size = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                        ? 0
+                        : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        stat.modified = Ticks(data.ftLastWriteTime);
+        stat.created = Ticks(data.ftCreationTime);
+        return true;
+    }
+
+    bool LongName(const WString& path, WString& longPath) override {
+        std::wstring out(path.size() + 260, L'\0');
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const DWORD n = GetLongPathNameW(path.c_str(), out.data(), static_cast<DWORD>(out.size()));
+            if (n == 0) return false;
+            if (n < out.size()) {
+                longPath.assign(out.data(), n);
+                return true;
+            }
+            out.resize(n);  // the size it needs, with the NUL
+        }
+        return false;
+    }
+
+    std::unique_ptr<ChangeWatch> WatchFolder(const WString& folder, uint32_t& error) override {
+        return OpenChangeWatch(folder, error);
+    }
+
     std::vector<WString> DriveRoots() override {
         wchar_t buffer[512] = {};
         const DWORD n = GetLogicalDriveStringsW(511, buffer);
