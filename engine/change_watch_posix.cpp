@@ -55,8 +55,8 @@ public:
             if (outstanding && (!pending.empty() || lost || gone)) return Wait::Completed;
             int timeout = -1;
             if (ms != StopEvent::kForever) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    until - std::chrono::steady_clock::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
                 timeout = static_cast<int>(std::max<int64_t>(0, left.count()));
             }
             pollfd fds[2] = {{fd, POLLIN, 0}, {stop.PollFd(), POLLIN, 0}};
@@ -240,7 +240,9 @@ std::unique_ptr<ChangeWatch> OpenChangeWatch(const std::string& folder, uint32_t
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     struct stat st;
     if (stat(root.c_str(), &st) != 0) {
-        error = errno == EACCES ? WinError::AccessDenied : errno == ENOENT ? WinError::FileNotFound : WinError::PathNotFound;
+        error = errno == EACCES   ? WinError::AccessDenied
+                : errno == ENOENT ? WinError::FileNotFound
+                                  : WinError::PathNotFound;
         return nullptr;
     }
     if (!S_ISDIR(st.st_mode)) {

@@ -12,9 +12,7 @@ namespace {
 
 class WinChangeWatch final : public ChangeWatch {
 public:
-    WinChangeWatch(HANDLE folder, HANDLE event) : folder(folder), event(event) {
-        overlapped.hEvent = event;
-    }
+    WinChangeWatch(HANDLE folder, HANDLE event) : folder(folder), event(event) { overlapped.hEvent = event; }
     ~WinChangeWatch() override {
         Cancel();
         CloseHandle(event);
@@ -76,8 +74,9 @@ private:
 }  // namespace
 
 std::unique_ptr<ChangeWatch> OpenChangeWatch(const WString& folder, uint32_t& error) {
-    HANDLE handle = CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE handle =
+        CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = GetLastError();
         return nullptr;

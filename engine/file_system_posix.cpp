@@ -117,8 +117,8 @@ public:
             return false;
         }
         out.attributes = AttributesOf(AT_FDCWD, p.c_str(), st);
-        out.size = (out.attributes & (FileAttr::Directory | FileAttr::ReparsePoint)) ? 0
-                                                                                        : static_cast<uint64_t>(st.st_size);
+        out.size =
+            (out.attributes & (FileAttr::Directory | FileAttr::ReparsePoint)) ? 0 : static_cast<uint64_t>(st.st_size);
         out.modified = Ticks(st.st_mtim);
         out.created = Ticks(st.st_ctim);
         return true;

@@ -493,8 +493,10 @@ void Engine::Overflowed(Volume* volume) {
     volume->rescan = true;
     const bool soon = NowMs() - volume->scannedAtMs < kSettleMs;
     volume->overflowStreak = soon ? volume->overflowStreak + 1 : 1;
+    const bool pause = volume->overflowStreak >= 2;
+    Log(L"%ls: changes were lost; scanning again%ls", Arg(volume->name).c_str(), pause ? L" in a minute" : L"");
     SetStatus(volume, Text(L"Lots of changes at once \u2014 scanning again"));
-    if (volume->overflowStreak >= 2) volume->stopEvent->WaitFor(FolderWaitMs(kOverflowWaitMs));
+    if (pause) volume->stopEvent->WaitFor(FolderWaitMs(kOverflowWaitMs));
 }
 
 bool Engine::Watch(Volume* volume, bool scan, const std::function<void()>& scanEnded) {
@@ -509,6 +511,13 @@ bool Engine::Watch(Volume* volume, bool scan, const std::function<void()>& scanE
     const bool network = volume->root.size() >= 2 && volume->root[0] == u'\\' && volume->root[1] == u'\\';
     uint32_t length = network ? kSmallReadBytes : kLargeReadBytes;
     bool armed = opened && Arm(*watch, length);
+    // Retries come without a scan; saying it once is enough.
+    if (!armed && scan) {
+        if (opened)
+            Log(L"%ls: the file system doesn't report changes", Arg(volume->name).c_str());
+        else
+            Log(L"%ls: can't watch for changes (%lu)", Arg(volume->name).c_str(), static_cast<unsigned long>(error));
+    }
 
     if (scan) {
         HeldChanges held;

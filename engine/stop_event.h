@@ -32,7 +32,9 @@ public:
 #ifndef _WIN32
     // Natively, a descriptor that polls readable while the event is set (-1
     // when it could not be made: such a waiter polls with a time-out).
-    int PollFd() const { return fd; }
+    int PollFd() const {
+        return fd;
+    }
 #endif
 
 private:

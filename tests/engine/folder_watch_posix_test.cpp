@@ -1,0 +1,303 @@
+// The folder watcher on real Linux folders (the inotify stand-in of the change
+// reads): after every kind of change the watched index equals a fresh scan of
+// the same folder, names, kinds, sizes, folder totals, times and counts.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <random>
+
+#include "engine/engine.h"
+#include "tests/engine/fake_drives.h"
+#include "tests/engine/volume_view.h"
+
+namespace ov {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::SettlesToFreshScan;
+using testing::TempDir;
+using testing::W;
+using testing::WaitIdle;
+
+void Write(const fs::path& p, size_t bytes, std::ios::openmode mode = std::ios::trunc) {
+    std::ofstream(p, std::ios::binary | std::ios::out | mode) << std::string(bytes, 'x');
+}
+
+// Open descriptors of this process.
+int OpenFiles() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+// The system's file system, with one folder whose listing waits until the
+// test opens the gate: a scan that is still running.
+class GatedDisk final : public FileSystem {
+public:
+    bool ListFolder(const WString& folder, FolderVisitor& visitor) override {
+        if (!gate.empty() && folder.size() >= gate.size() &&
+            folder.compare(folder.size() - gate.size(), gate.size(), gate) == 0) {
+            std::unique_lock<std::mutex> guard(mutex);
+            waiting = true;
+            wake.notify_all();
+            wake.wait(guard, [this] { return open; });
+        }
+        return SystemFileSystem().ListFolder(folder, visitor);
+    }
+    bool Attributes(const WString& p, uint32_t& a, uint32_t& e) override {
+        return SystemFileSystem().Attributes(p, a, e);
+    }
+    bool Stat(const WString& p, FileStat& s, uint32_t& e) override { return SystemFileSystem().Stat(p, s, e); }
+    bool LongName(const WString& p, WString& l) override { return SystemFileSystem().LongName(p, l); }
+    std::unique_ptr<ChangeWatch> WatchFolder(const WString& f, uint32_t& e) override {
+        return SystemFileSystem().WatchFolder(f, e);
+    }
+    std::vector<WString> DriveRoots() override { return {}; }
+    DriveType TypeOf(const WString&) override { return DriveType::NoRootDir; }
+    bool VolumeInfo(const WString&, DriveInfo&) override { return false; }
+
+    void WaitUntilHeld() {
+        std::unique_lock<std::mutex> guard(mutex);
+        wake.wait(guard, [this] { return waiting; });
+    }
+    void Open() {
+        std::lock_guard<std::mutex> guard(mutex);
+        open = true;
+        wake.notify_all();
+    }
+
+    WString gate;  // the end of the gated folder's path, set before the scan
+
+private:
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool waiting = false;
+    bool open = false;
+};
+
+class FolderWatchPosix : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(root / "old" / "deep" / "deeper");
+        Write(root / "old" / "deep" / "deeper" / "kept.txt", 3);
+        Write(root / "a.txt", 10);
+        engine.logSink = [this](const WChar* line) {
+            std::lock_guard<std::mutex> guard(logMutex);
+            log.push_back(ToUtf8(WString(line)));
+        };
+    }
+    void Start() {
+        engine.SetAddedFolders({W(root)});
+        engine.RefreshVolumes();
+        ASSERT_TRUE(WaitIdle(engine));
+        WaitLive();
+    }
+    void WaitLive() {
+        for (int i = 0; i < 2000 && !Live(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::lock_guard<std::mutex> guard(logMutex);
+        ASSERT_TRUE(Live()) << (log.empty() ? "" : log.back());
+    }
+    bool Live() {
+        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        Volume* v = engine.VolumeAt(0);
+        return v != nullptr && v->live.load();
+    }
+    Volume* TheVolume() {
+        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        return engine.VolumeAt(0);
+    }
+    std::string Settled(bool times = true) { return SettlesToFreshScan(engine, 0, disk, W(root), times); }
+    int LogLines(const std::string& part) {
+        std::lock_guard<std::mutex> guard(logMutex);
+        return static_cast<int>(std::count_if(log.begin(), log.end(),
+                                              [&](const std::string& l) { return l.find(part) != std::string::npos; }));
+    }
+
+    TempDir temp{"watch"};
+    fs::path root = temp.path / "root";
+    GatedDisk disk;
+    Engine engine{disk};
+    std::mutex logMutex;
+    std::vector<std::string> log;
+};
+
+// Every kind of change in turn; after each the index equals a fresh scan.
+TEST_F(FolderWatchPosix, EveryChangeEndsEqualToAFreshScan) {
+    Start();
+    const fs::path outside = temp.path / "outside";
+    const struct {
+        const char* what;
+        std::function<void()> change;
+    } steps[] = {
+        {"create", [&] { Write(root / "new.bin", 100); }},
+        {"append (folder sizes roll up)",
+         [&] { Write(root / "old" / "deep" / "deeper" / "kept.txt", 500, std::ios::app); }},
+        {"times",
+         [&] {
+             utimbuf t{1000000000, 1000000000};
+             utime((root / "a.txt").c_str(), &t);
+         }},
+        {"delete", [&] { fs::remove(root / "new.bin"); }},
+        {"rename", [&] { fs::rename(root / "a.txt", root / "b.txt"); }},
+        {"case-only rename", [&] { fs::rename(root / "b.txt", root / "B.txt"); }},
+        {"folder rename", [&] { fs::rename(root / "old" / "deep", root / "old" / "Deep2"); }},
+        {"tree moved in",
+         [&] {
+             fs::create_directories(outside / "x" / "y");
+             Write(outside / "x" / "y" / "in.txt", 7);
+             Write(outside / "top.txt", 9);
+             fs::rename(outside, root / "moved");
+         }},
+        {"changes deep in folders that were there before",
+         [&] {
+             Write(root / "old" / "Deep2" / "deeper" / "more.txt", 5);
+             fs::create_directories(root / "old" / "Deep2" / "deeper" / "n1" / "n2");
+             Write(root / "old" / "Deep2" / "deeper" / "n1" / "n2" / "leaf", 1);
+         }},
+        {"a file becomes a folder",
+         [&] {
+             fs::remove(root / "B.txt");
+             fs::create_directories(root / "B.txt");
+         }},
+        {"links are listed, not entered", [&] { fs::create_directory_symlink(root / "old", root / "old-link"); }},
+        {"rm -r of 1,000 files",
+         [&] {
+             fs::create_directories(root / "many");
+             for (int i = 0; i < 1000; ++i) Write(root / "many" / ("f" + std::to_string(i)), i % 7);
+             ASSERT_EQ(Settled(), "");
+             fs::remove_all(root / "many");
+         }},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        EXPECT_EQ(Settled(), "") << step.what;
+    }
+    EXPECT_EQ(LogLines("changes were lost"), 0);
+}
+
+// The first read is issued before the scan: what changes while it runs (in
+// folders it listed already, in the one it is listing, in ones still to come)
+// is applied after the merge.
+TEST_F(FolderWatchPosix, ChangesDuringTheFirstScanAreKept) {
+    fs::create_directories(root / "zz-gated" / "sub");
+    disk.gate = Text(L"zz-gated\\");
+    engine.scanWalkersForTesting = 2;
+    engine.SetAddedFolders({W(root)});
+    engine.RefreshVolumes();
+    disk.WaitUntilHeld();
+    Write(root / "old" / "deep" / "deeper" / "during.txt", 4);
+    fs::remove(root / "a.txt");
+    Write(root / "zz-gated" / "sub" / "x", 8);
+    fs::rename(root / "old" / "deep", root / "old" / "renamed");
+    disk.Open();
+    ASSERT_TRUE(WaitIdle(engine));
+    EXPECT_EQ(Settled(), "");
+}
+
+// 5,000 creates while a long search holds the index: the watcher cannot keep
+// up, says so, scans again and ends equal to the disk.
+TEST_F(FolderWatchPosix, BurstOverflowsAndRescans) {
+    Start();
+    {
+        std::shared_lock<std::shared_mutex> search(engine.lock);
+        for (int i = 0; i < 5000; ++i) Write(root / ("burst-" + std::to_string(i) + std::string(60, 'n')), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    for (int i = 0; i < 1000 && LogLines("changes were lost") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(LogLines("changes were lost"), 1);
+    ASSERT_TRUE(WaitIdle(engine));
+    EXPECT_EQ(Settled(), "");
+}
+
+// Stopping a watch returns at once; starting and stopping it 200 times leaves
+// no descriptor open.
+TEST_F(FolderWatchPosix, StopIsPromptAndCyclesLeakNothing) {
+    Start();
+    const auto t0 = std::chrono::steady_clock::now();
+    engine.Stop(false);
+    const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_LT(ms, 1000.0);
+    std::printf("stop during a watch: %.2f ms\n", ms);
+    const int before = OpenFiles();
+    for (int i = 0; i < 200; ++i) {
+        engine.RefreshVolumes();  // starts the stopped volume: a watch without a scan
+        WaitLive();
+        engine.Stop(false);
+    }
+    EXPECT_EQ(OpenFiles(), before);
+    EXPECT_FALSE(Live());
+}
+
+// A deleted root says it cannot be reached and comes back with the folder.
+TEST_F(FolderWatchPosix, DeletedRootComesBack) {
+    engine.folderWaitCapMsForTesting = 100;
+    Start();
+    fs::remove_all(root);
+    Volume* v = TheVolume();
+    for (int i = 0; i < 500 && engine.StatusOf(v).find(Text(L"Can't reach")) == WString::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ToUtf8(engine.StatusOf(v)), "Can't reach this folder right now (2)");
+    fs::create_directories(root / "back");
+    Write(root / "back" / "again.txt", 2);
+    WaitLive();
+    EXPECT_EQ(Settled(), "");
+}
+
+// A seeded script of creates, writes, renames, moves and deletes, in rounds.
+TEST_F(FolderWatchPosix, RandomChangesEndEqualToAFreshScan) {
+    Start();
+    const uint64_t seed = 20240611;
+    std::mt19937_64 rng(seed);
+    auto pick = [&rng](const std::vector<fs::path>& from) { return from[rng() % from.size()]; };
+    int made = 0;
+    for (int round = 0; round < 6; ++round) {
+        for (int op = 0; op < 60; ++op) {
+            std::vector<fs::path> folders{root}, files;
+            for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+                (it->is_directory() ? folders : files).push_back(it->path());
+            const fs::path folder = pick(folders);
+            const std::string name = (rng() % 2 ? "N" : "n") + std::to_string(made++);
+            std::error_code ignored;
+            switch (rng() % 7) {
+                case 0:
+                case 1:
+                    Write(folder / (name + ".dat"), rng() % 5000);
+                    break;
+                case 2:
+                    fs::create_directories(folder / name / "inner");
+                    Write(folder / name / "inner" / "i.txt", rng() % 100);
+                    break;
+                case 3:
+                    if (!files.empty()) Write(pick(files), rng() % 300, std::ios::app);
+                    break;
+                case 4:  // rename or move, files and folders
+                    if (folders.size() + files.size() > 1) {
+                        const fs::path from = rng() % 2 || files.empty() ? pick(folders) : pick(files);
+                        if (from != root) fs::rename(from, folder / name, ignored);  // into itself fails
+                    }
+                    break;
+                case 5:
+                    if (!files.empty()) fs::remove(pick(files), ignored);
+                    break;
+                case 6:
+                    if (folders.size() > 1) {
+                        const fs::path gone = pick(folders);
+                        if (gone != root) fs::remove_all(gone, ignored);
+                    }
+                    break;
+            }
+        }
+        ASSERT_EQ(Settled(), "") << "round " << round << ", seed " << seed;
+    }
+}
+
+}  // namespace
+}  // namespace ov
