@@ -251,7 +251,8 @@ std::unique_ptr<ChangeWatch> OpenChangeWatch(const std::string& folder, uint32_t
     }
     const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0) {
-        error = WinError::NotEnoughMemory;
+        // EMFILE: the user's inotify instances (128 by default) are all taken.
+        error = errno == EMFILE ? WinError::TooManyOpenFiles : WinError::NotEnoughMemory;
         return nullptr;
     }
     try {

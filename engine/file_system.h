@@ -96,6 +96,7 @@ namespace WinError {
 constexpr uint32_t InvalidFunction = 1;  // the file system does not support the call
 constexpr uint32_t FileNotFound = 2;
 constexpr uint32_t PathNotFound = 3;
+constexpr uint32_t TooManyOpenFiles = 4;
 constexpr uint32_t AccessDenied = 5;
 constexpr uint32_t NotEnoughMemory = 8;
 constexpr uint32_t BadNetPath = 53;

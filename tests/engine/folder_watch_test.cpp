@@ -234,9 +234,9 @@ protected:
     TempDir temp{"scripted"};
     fs::path root = temp.path;
     ScriptedDisk disk;
-    Engine engine{disk};
-    std::mutex logMutex;
+    std::mutex logMutex;  // before the engine, whose threads log until it is gone
     std::string log;
+    Engine engine{disk};
 };
 
 // Changes named by short names land on the long-named entries: no twin is

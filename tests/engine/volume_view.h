@@ -60,7 +60,8 @@ inline std::string Diff(const View& want, const View& got, int limit = 8) {
     return out;
 }
 
-// A file system whose folders cannot be watched: the oracle's engine only scans.
+// The file system without drives and without change reads: the oracle's
+// engine scans the one folder it is given and nothing else.
 class Unwatched final : public FileSystem {
 public:
     explicit Unwatched(FileSystem& fs) : fs(fs) {}
@@ -72,7 +73,7 @@ public:
         error = WinError::InvalidFunction;
         return nullptr;
     }
-    std::vector<WString> DriveRoots() override { return fs.DriveRoots(); }
+    std::vector<WString> DriveRoots() override { return {}; }
     DriveType TypeOf(const WString& r) override { return fs.TypeOf(r); }
     bool VolumeInfo(const WString& r, DriveInfo& i) override { return fs.VolumeInfo(r, i); }
 
