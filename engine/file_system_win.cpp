@@ -11,6 +11,20 @@ uint64_t Ticks(const FILETIME& ft) {
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
+bool LongPathName(const WString& path, WString& out) {
+    std::wstring buffer(path.size() + 260, L'\0');
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD n = GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return false;
+        if (n < buffer.size()) {
+            out.assign(buffer.data(), n);
+            return true;
+        }
+        buffer.resize(n);  // the size it needs, with the NUL
+    }
+    return false;
+}
+
 class WinFileSystem final : public FileSystem {
 public:
     bool ListFolder(const WString& folder, FolderVisitor& visitor) override {
@@ -61,17 +75,17 @@ public:
     }
 
     bool LongName(const WString& path, WString& longPath) override {
-        std::wstring out(path.size() + 260, L'\0');
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            const DWORD n = GetLongPathNameW(path.c_str(), out.data(), static_cast<DWORD>(out.size()));
-            if (n == 0) return false;
-            if (n < out.size()) {
-                longPath.assign(out.data(), n);
-                return true;
-            }
-            out.resize(n);  // the size it needs, with the NUL
-        }
-        return false;
+        if (!LongPathName(path, longPath)) return false;
+        // Wine leaves a "\\?\" path as it is; its plain form, when short
+        // enough to have one, is expanded.
+        static const WString kLong = L"\\\\?\\", kUnc = L"\\\\?\\UNC\\";
+        if (longPath != path || path.compare(0, kLong.size(), kLong) != 0) return true;
+        const bool unc = path.compare(0, kUnc.size(), kUnc) == 0;
+        const WString plain = unc ? L"\\\\" + path.substr(kUnc.size()) : path.substr(kLong.size());
+        WString expanded;
+        if (plain.size() >= MAX_PATH || !LongPathName(plain, expanded)) return true;
+        longPath = unc ? kUnc + expanded.substr(2) : kLong + expanded;
+        return true;
     }
 
     std::unique_ptr<ChangeWatch> WatchFolder(const WString& folder, uint32_t& error) override {

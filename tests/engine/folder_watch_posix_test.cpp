@@ -113,7 +113,7 @@ protected:
         std::shared_lock<std::shared_mutex> guard(engine.lock);
         return engine.VolumeAt(0);
     }
-    std::string Settled(bool times = true) { return SettlesToFreshScan(engine, 0, disk, W(root), times); }
+    std::string Settled() { return SettlesToFreshScan(engine, 0, disk, W(root), testing::Times::All); }
     int LogLines(const std::string& part) {
         std::lock_guard<std::mutex> guard(logMutex);
         return static_cast<int>(std::count_if(log.begin(), log.end(),

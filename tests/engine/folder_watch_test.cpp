@@ -223,8 +223,8 @@ protected:
         engine.RefreshVolumes();
     }
     std::string Differences() {
-        return testing::Diff(testing::FreshScan(SystemFileSystem(), W(root), true),
-                             testing::VolumeView(engine, 0, true));
+        return testing::Diff(testing::FreshScan(SystemFileSystem(), W(root), testing::Times::All),
+                             testing::VolumeView(engine, 0, testing::Times::All));
     }
     std::string Log() {
         std::lock_guard<std::mutex> guard(logMutex);
@@ -277,7 +277,7 @@ TEST_F(FolderWatchTest, MissingFoldersAreReadWholeToTheirDepthLimit) {
     disk.Deliver({Change(1, L"deep")});
     disk.Sync();
     size_t deepest = 0;
-    for (const auto& [path, what] : testing::VolumeView(engine, 0, false))
+    for (const auto& [path, what] : testing::VolumeView(engine, 0, testing::Times::None))
         if (path.rfind("deep", 0) == 0) deepest = std::max<size_t>(deepest, std::count(path.begin(), path.end(), '/'));
     EXPECT_EQ(deepest, 201u);
 }
@@ -302,7 +302,8 @@ TEST_F(FolderWatchTest, UnarmableWatchWaitsInsteadOfSpinning) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_EQ(scripted.Count(scripted.opens), c.opens);
         EXPECT_EQ(scripted.Count(scripted.reads), c.reads);
-        EXPECT_EQ(testing::Diff(testing::FreshScan(SystemFileSystem(), W(root), true), testing::VolumeView(e, 0, true)),
+        EXPECT_EQ(testing::Diff(testing::FreshScan(SystemFileSystem(), W(root), testing::Times::All),
+                                testing::VolumeView(e, 0, testing::Times::All)),
                   "");
         const double t0 = NowMs();
         e.Stop(false);
