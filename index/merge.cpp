@@ -424,14 +424,7 @@ private:
 };
 
 void Index::RemoveCounted(VolumeMaps& volume, uint32_t entry) {
-    if (entry >= entries.size() || IsDeleted(entries[entry])) return;
-    uint64_t files = IsDir(entries[entry]) ? 0 : 1;
-    uint64_t folders = 1 - files;
-    if (IsDir(entries[entry]) && entries[entry].childCount > 0)
-        ForEachBelow(entry, [&](uint32_t j) { (IsDir(entries[j]) ? folders : files) += 1; });
-    Remove(entry);
-    volume.files -= std::min(volume.files, files);
-    volume.folders -= std::min(volume.folders, folders);
+    RemoveTree(entry, &volume);
 }
 
 bool Index::Ingest(int slot, Piece& piece) {
