@@ -40,7 +40,7 @@ constexpr uint32_t kRootCheckMs = 30000;
 constexpr uint32_t kOverflowWaitMs = 60000;
 constexpr double kSettleMs = 60000;
 constexpr uint32_t kScanPollMs = 50;
-constexpr size_t kMaxHeldChanges = size_t{1} << 20;  // kept during a scan; past it they count as lost
+constexpr size_t kMaxHeldChanges = size_t{1} << 18;  // kept during a scan; past it they count as lost
 constexpr int kMaxTreeDepth = 200;
 constexpr uint64_t kCompactDeleted = 50000;
 
