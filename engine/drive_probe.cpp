@@ -2,14 +2,14 @@
 
 #include <cstring>
 
-#include "engine/le_bytes.h"
+#include "engine/usn_journal.h"
 
 namespace ov {
 
 void PinJournalWith(const DeviceControl& control, JournalPin& pin) {
-    uint8_t data[56] = {};  // USN_JOURNAL_DATA
-    uint32_t returned = 0, error = 0;
-    bool ok = control(kQueryUsnJournal, nullptr, 0, data, sizeof data, returned, error);
+    JournalData data;
+    uint32_t error = 0;
+    bool ok = QueryJournal(control, data, error);
     if (!ok && error == kErrorJournalNotActive) {
         uint8_t create[16] = {};  // CREATE_USN_JOURNAL_DATA: 32 MiB, grown by 8 MiB
         const uint64_t maximumSize = 0x2000000, allocationDelta = 0x800000;
@@ -17,11 +17,11 @@ void PinJournalWith(const DeviceControl& control, JournalPin& pin) {
         std::memcpy(create + 8, &allocationDelta, 8);
         uint32_t ignored = 0;
         control(kCreateUsnJournal, create, sizeof create, nullptr, 0, ignored, error);
-        ok = control(kQueryUsnJournal, nullptr, 0, data, sizeof data, returned, error);
+        ok = QueryJournal(control, data, error);
     }
-    pin.present = ok && returned >= 24;
-    pin.journalId = pin.present ? LeU64(data) : 0;
-    pin.nextUsn = pin.present ? LeU64(data + 16) : 0;
+    pin.present = ok;
+    pin.journalId = ok ? data.journalId : 0;
+    pin.nextUsn = ok ? data.nextUsn : 0;
 }
 
 bool SeekPenaltyWith(const DeviceControl& control) {
@@ -30,6 +30,21 @@ bool SeekPenaltyWith(const DeviceControl& control) {
     uint32_t returned = 0, error = 0;
     return control(kQueryStorageProperty, query, sizeof query, descriptor, sizeof descriptor, returned, error) &&
            returned >= 12 && descriptor[8] != 0;
+}
+
+JournalPin PinJournal(const WString& driveName) {
+    JournalPin pin;
+    DriveHandle drive;
+    if (!drive.Open(driveName, DriveHandle::Access::Read, pin.openError)) return pin;
+    pin.opened = true;
+    PinJournalWith(drive.Control(), pin);
+    return pin;
+}
+
+bool IncursSeekPenalty(const WString& driveName) {
+    DriveHandle drive;
+    uint32_t error = 0;
+    return drive.Open(driveName, DriveHandle::Access::QueryOnly, error) && SeekPenaltyWith(drive.Control());
 }
 
 }  // namespace ov

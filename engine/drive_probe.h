@@ -6,8 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
+#include "engine/drive_handle.h"
 #include "index/platform.h"
 
 namespace ov {
@@ -19,16 +19,6 @@ struct JournalPin {
     uint64_t journalId = 0;
     uint64_t nextUsn = 0;
 };
-
-// One device control: code, input, output; true on success with the bytes
-// returned, else false with the error code. The seam the logic is tested by.
-using DeviceControl = std::function<bool(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
-                                         uint32_t& returned, uint32_t& error)>;
-
-constexpr uint32_t kQueryUsnJournal = 0x900F4;
-constexpr uint32_t kCreateUsnJournal = 0x900E7;
-constexpr uint32_t kQueryStorageProperty = 0x2D1400;
-constexpr uint32_t kErrorJournalNotActive = 1179;
 
 // Queries the journal, creating it when it is not active, and queries again.
 void PinJournalWith(const DeviceControl& control, JournalPin& pin);

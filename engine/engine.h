@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "engine/file_system.h"
+#include "engine/journal_follow.h"
 #include "engine/notify.h"
 #include "engine/volume.h"
 #include "index/index.h"
@@ -112,6 +113,9 @@ public:
     bool MftScan(Volume* volume);
     // Change journal: 0 stopped, 1 read the drive again, 2 retry later.
     int Journal(Volume* volume);
+    // One batch of the journal applied to the volume's part of the index.
+    BatchEnd ApplyJournal(Volume* volume, const std::vector<UsnChange>& changes, uint64_t next,
+                          const DeviceControl& control, RawVolume& raw, JournalBatch& batch);
     bool SaveDb();
     bool LoadDb();
 
@@ -144,6 +148,9 @@ public:
     // watch that cannot be armed, the root check, the overflow timer); 0 = the
     // real waits. Set before volumes start; for tests only.
     uint32_t folderWaitCapMsForTesting = 0;
+    // Opens the drive the change journal follows; tests answer it instead.
+    // Set before volumes start.
+    JournalOpener openJournalDrive = OpenJournalDrive;
 
 private:
     struct DriveRecord;

@@ -45,6 +45,14 @@ bool ApplyUpdateSequence(uint8_t* record, uint32_t size, bool tolerant) {
     return true;
 }
 
+void AddExtensionRecords(const uint8_t* list, uint64_t length, uint32_t recordNumber, std::vector<uint32_t>& records) {
+    ForEachListEntry(list, length, [&](uint32_t type, uint32_t holder) {
+        if ((type == kAttrFileName || type == kAttrData) && holder != recordNumber &&
+            std::find(records.begin(), records.end(), holder) == records.end())
+            records.push_back(holder);
+    });
+}
+
 bool ParseFileRecord(uint8_t* record, uint32_t size, uint32_t recordNumber, FileRec& out, uint32_t& baseReference,
                      std::vector<NameRec>& rows, std::string& namePool, std::string& foldedPool, bool tolerant,
                      std::vector<uint32_t>* extensionRecords) {
@@ -79,11 +87,7 @@ bool ParseFileRecord(uint8_t* record, uint32_t size, uint32_t recordNumber, File
                 out.sizeKnown = true;
             }
         } else if (attr.type == kAttrList && attr.resident && extensionRecords && attr.valueFits) {
-            ForEachListEntry(v, attr.valueLength, [&](uint32_t type, uint32_t holder) {
-                if ((type == kAttrFileName || type == kAttrData) && holder != recordNumber &&
-                    std::find(extensionRecords->begin(), extensionRecords->end(), holder) == extensionRecords->end())
-                    extensionRecords->push_back(holder);
-            });
+            AddExtensionRecords(v, attr.valueLength, recordNumber, *extensionRecords);
         }
     });
 

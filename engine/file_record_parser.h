@@ -28,4 +28,8 @@ bool ParseFileRecord(uint8_t* record, uint32_t size, uint32_t recordNumber, File
                      std::vector<NameRec>& rows, std::string& namePool, std::string& foldedPool, bool tolerant,
                      std::vector<uint32_t>* extensionRecords);
 
+// Adds to records, once each, the records other than recordNumber that an
+// attribute list's value places names or data in.
+void AddExtensionRecords(const uint8_t* list, uint64_t length, uint32_t recordNumber, std::vector<uint32_t>& records);
+
 }  // namespace ov

@@ -20,7 +20,6 @@ namespace {
 
 constexpr uint32_t kBlock = 0x10000;
 constexpr uint32_t kBootRead = 4096;
-constexpr uint32_t kMaxAttributeList = 0x100000;
 constexpr uint32_t kMinRecords = 16;
 
 bool AddU64(uint64_t a, uint64_t b, uint64_t& out) {
@@ -56,19 +55,24 @@ void ScanListEntries(MftLayoutScan& scan, const uint8_t* list, uint64_t length) 
 }
 
 void ReadNonResidentList(MftLayoutScan& scan, const Attribute& attr) {
-    std::vector<Run> runs;
-    if (attr.pairsOffset > attr.length ||
-        !DecodeRunList(attr.bytes + attr.pairsOffset, attr.bytes + attr.length, runs) ||
-        attr.dataSize > kMaxAttributeList)
-        return;
-    uint64_t raised;
-    if (!RoundUp(attr.dataSize, scan.layout.clusterSize, raised) || raised == 0) return;
-    VirtualBuffer block(raised + 4096);
-    if (!block.data() || !ReadRuns(scan.dev, scan.layout, runs, 0, block.data(), raised)) return;
-    ScanListEntries(scan, block.data(), attr.dataSize);
+    std::unique_ptr<VirtualBuffer> list;
+    if (ReadNonResidentValue(scan.dev, scan.layout, attr, list)) ScanListEntries(scan, list->data(), attr.dataSize);
 }
 
 }  // namespace
+
+bool ReadNonResidentValue(Dev* dev, const MftRuns& layout, const Attribute& attr,
+                          std::unique_ptr<VirtualBuffer>& value) {
+    std::vector<Run> runs;
+    if (attr.resident || attr.pairsOffset > attr.length ||
+        !DecodeRunList(attr.bytes + attr.pairsOffset, attr.bytes + attr.length, runs) ||
+        attr.dataSize > kMaxAttributeValue)
+        return false;
+    uint64_t raised;
+    if (!RoundUp(attr.dataSize, layout.clusterSize, raised) || raised == 0) return false;
+    value = std::make_unique<VirtualBuffer>(raised + 4096);
+    return value->data() && ReadRuns(dev, layout, runs, 0, value->data(), raised);
+}
 
 bool DecodeRunList(const uint8_t* begin, const uint8_t* end, std::vector<Run>& out) {
     int64_t lcn = 0;

@@ -7,10 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/dev.h"
+#include "engine/ntfs_attributes.h"
+#include "engine/virtual_buffer.h"
 
 namespace ov {
 
@@ -49,7 +52,8 @@ struct MftLayoutScan {
 };
 
 constexpr uint32_t kMaxMftRecords = 0xFFFFFFF0u;
-constexpr uint32_t kMaxRead = 0x1000000;  // 16 MiB per device read
+constexpr uint32_t kMaxRead = 0x1000000;           // 16 MiB per device read
+constexpr uint32_t kMaxAttributeValue = 0x100000;  // a non-resident attribute list read whole
 
 // Appends the runs of an attribute's mapping pairs. False on a malformed pair,
 // an overflowing or negative cluster number.
@@ -58,6 +62,12 @@ bool DecodeRunList(const uint8_t* begin, const uint8_t* end, std::vector<Run>& o
 // Reads [offset, offset + length) of a non-resident attribute through its runs.
 bool ReadRuns(Dev* dev, const MftRuns& layout, const std::vector<Run>& runs, uint64_t offset, void* buffer,
               uint64_t length);
+
+// Reads a non-resident attribute's whole value through its runs into a new
+// page-aligned block (its length rounded up to clusters). False when the runs
+// are malformed, the value is larger than kMaxAttributeValue or a read fails.
+bool ReadNonResidentValue(Dev* dev, const MftRuns& layout, const Attribute& attr,
+                          std::unique_ptr<VirtualBuffer>& value);
 
 // Collects the layout facts of record 0 (base) or one of its extension records.
 // record holds at least layout.recordSize bytes, fixups applied.

@@ -98,9 +98,12 @@ public:
             for (uint32_t j = 0; j < count; ++j) {
                 if (j == folder || IsDeleted(entries[j])) continue;
                 uint32_t cur = entries[j].parent;
-                for (int depth = 0; depth < kMaxDepth && cur < count && cur != folder; ++depth)
-                    cur = entries[cur].parent;
-                if (cur == folder) fn(j);
+                for (int depth = 0; depth < kMaxDepth && cur < count; ++depth, cur = entries[cur].parent) {
+                    if (cur == folder) {
+                        fn(j);
+                        break;
+                    }
+                }
             }
             return;
         }

@@ -202,6 +202,12 @@ void RenumberMaps(Index& index, const std::vector<uint32_t>& renumber) {
 // and the path cache marked for rebuilding, the epoch raised.
 void ResetDerived(Index& index) {
     const size_t total = index.entries.size();
+    // Room for the entries to come: without it the first Add after a merge or a
+    // compaction copies the whole table and its side tables under the lock.
+    const size_t room = total + total / 32 + 4096;
+    index.entries.reserve(room);
+    index.foldedOffsets.reserve(room);
+    index.extHashes.reserve(room);
     index.foldedOffsets.resize(total);
     for (size_t i = 0; i < total; ++i) index.foldedOffsets[i] = index.entries[i].foldedOffset;
     index.changedNames.clear();

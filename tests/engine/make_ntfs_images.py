@@ -8,6 +8,10 @@ per file or folder, "path<TAB>D|F<TAB>size<TAB>modified<TAB>created<TAB>attribut
 (times as FILETIME ticks, attributes as the low word of the record's
 attributes), sorted. Paths start at "X:" and use "/".
 
+The change-journal test gets a series: journal0.img and journal1..3.img, each
+the one before changed through ntfs-3g (renames, moves, deletes, new trees,
+hard links, appends, attributes), without oracles: the test reads each whole.
+
 Usage: make_ntfs_images.py OUTDIR. Images are made once and kept while this
 script is unchanged. make_ntfs_images.py --million IMAGE makes the benchmark's
 volume of about a million records the same way, without an oracle. Needs root, /dev/fuse, mkntfs, ntfs-3g and setfattr;
@@ -102,6 +106,14 @@ def deleted_files(root, count):
     os.rmdir(folder)
 
 
+def deep_tree(root, levels, name):
+    deep = root
+    for i in range(levels):
+        deep = os.path.join(deep, name % i)
+    os.makedirs(deep)
+    write(os.path.join(deep, "bottom.txt"), b"deep")
+
+
 def special_files(root):
     sparse = os.path.join(root, "sparse.bin")
     with open(sparse, "wb") as f:
@@ -125,11 +137,7 @@ def special_files(root):
     os.mkdir(os.path.join(root, "timed folder"))
     set_times(os.path.join(root, "timed folder"), 126000000000000000, 129000000000000000)
     os.mkdir(os.path.join(root, "empty folder"))
-    deep = root
-    for i in range(70):
-        deep = os.path.join(deep, "level%02d" % i)
-    os.makedirs(deep)
-    write(os.path.join(deep, "bottom.txt"), b"deep")
+    deep_tree(root, 70, "level%02d")
 
 
 def fill_mixed(root):
@@ -177,6 +185,114 @@ def fill_fragmented(root):
             break
 
 
+def fill_journal0(root):
+    for folder in ["docs/old", "projects/alpha/src", "projects/alpha/build/obj", "projects/beta", "photos/2020",
+                   "photos/2021", "swap/X/Y", "leaving/sub", "bulk"]:
+        os.makedirs(os.path.join(root, folder))
+    for name, size in [("docs/report.txt", 1000), ("docs/notes.txt", 20), ("docs/Readme.md", 300),
+                       ("docs/old/a.txt", 5), ("docs/old/b.txt", 6), ("projects/alpha/src/main.c", 900),
+                       ("projects/alpha/src/util.c", 400), ("projects/alpha/build/obj/out.o", 7000),
+                       ("projects/beta/x.txt", 1), ("swap/X/Y/inside.txt", 11), ("swap/X/x.txt", 12),
+                       ("leaving/stay.txt", 13), ("leaving/mover.txt", 14), ("leaving/sub/deep.txt", 15),
+                       ("attrs.txt", 16), ("times.txt", 17)]:
+        write(os.path.join(root, name), b"j" * size)
+    for year in ("2020", "2021"):
+        for i in range(15):
+            write(os.path.join(root, "photos", year, "img%02d.jpg" % i), b"p" * (100 * i))
+    for i in range(150):
+        write(os.path.join(root, "bulk", "file%03d.dat" % i), b"b" * (i % 7 * 300))
+    hard_links(root, 10)
+    dos_names(root)
+    deep_tree(root, 40, "d%02d")
+
+
+def journal_stage1(root):
+    j = lambda *parts: os.path.join(root, *parts)
+    os.rename(j("docs", "report.txt"), j("docs", "report-final.txt"))
+    os.rename(j("docs", "notes.txt"), j("docs", "NOTES.txt"))
+    os.rename(j("projects", "beta"), j("projects", "Beta"))
+    os.rename(j("docs", "old", "a.txt"), j("projects", "alpha", "a.txt"))
+    os.rename(j("projects", "alpha", "build"), j("docs", "build"))
+    os.rename(j("Long File Name Document.txt"), j("Renamed Long Document.txt"))
+    level = j("new")
+    for i, name in enumerate(["one", "two", "three", "four"]):
+        level = os.path.join(level, name)
+        os.makedirs(level)
+        write(os.path.join(level, "at level %d.txt" % i), b"n" * (i + 1) * 100)
+    os.link(j("links", "target.bin"), j("new", "one", "link.bin"))
+    os.link(j("links", "target.bin"), j("links", "extra link.bin"))
+    with open(j("docs", "Readme.md"), "ab") as f:
+        f.write(b"appended" * 500)
+    set_attrib(j("attrs.txt"), 0x22)
+    set_times(j("times.txt"), 125000000000000000, 131000000000000000)
+    os.remove(j("docs", "old", "b.txt"))
+
+
+def journal_stage2(root):
+    j = lambda *parts: os.path.join(root, *parts)
+    # Moves into folders made in the same batch, and a folder that goes after
+    # what it held moved out.
+    os.mkdir(j("fresh"))
+    os.rename(j("photos", "2021"), j("fresh", "2021"))
+    os.rename(j("docs", "Readme.md"), j("fresh", "Readme.md"))
+    os.makedirs(j("fresh", "inner"))
+    os.rename(j("photos", "2020"), j("fresh", "inner", "2020"))
+    os.rename(j("leaving", "mover.txt"), j("docs", "mover.txt"))
+    os.rename(j("leaving", "sub"), j("docs", "sub"))
+    os.remove(j("leaving", "stay.txt"))
+    os.rmdir(j("leaving"))
+    # /swap/X/Y becomes /swap/Y/X.
+    os.rename(j("swap", "X", "Y"), j("swap", "Y"))
+    os.rename(j("swap", "X"), j("swap", "Y", "X"))
+    shutil.rmtree(j("new", "one", "two"))
+    for i in range(0, 150, 2):
+        os.remove(j("bulk", "file%03d.dat" % i))
+    # So many names that the record's attribute list leaves the record.
+    os.mkdir(j("big"))
+    write(j("big", "linked.dat"), b"k" * 5000)
+    for i in range(300):
+        os.link(j("big", "linked.dat"), j("big", "name number %03d of a much linked file.dat" % i))
+    os.mkdir(j("reuse"))
+    for i in range(40):
+        write(j("reuse", "r%02d.txt" % i), b"r" * i)
+
+
+def journal_stage3(root):
+    j = lambda *parts: os.path.join(root, *parts)
+    for name in os.listdir(j("big")):
+        os.remove(j("big", name))
+    os.rename(j("fresh"), j("Fresh Renamed"))
+    set_attrib(j("docs"), 0x12)
+    for i in range(0, 40, 3):
+        os.remove(j("reuse", "r%02d.txt" % i))
+    for i in range(60):
+        write(j("bulk", "again%02d.dat" % i), b"a" * i)
+    shutil.rmtree(j("swap", "Y", "X"))
+
+
+JOURNAL_STAGES = [journal_stage1, journal_stage2, journal_stage3]
+
+
+def make_journal(outdir):
+    previous = os.path.join(outdir, "journal0.img")
+    make_image(previous, 32, [], fill_journal0)
+    for i, stage in enumerate(JOURNAL_STAGES, 1):
+        image = os.path.join(outdir, "journal%d.img" % i)
+        partial = image + ".partial"
+        subprocess.run(["cp", "--sparse=always", previous, partial], check=True)
+        mount = tempfile.mkdtemp(prefix="ov-ntfs-")
+        try:
+            run("ntfs-3g", partial, mount)
+            try:
+                stage(mount)
+            finally:
+                run("umount", mount)
+            os.rename(partial, image)
+        finally:
+            os.rmdir(mount)
+        previous = image
+
+
 def fill_million(root):
     rng = random.Random(13)
     words = ["report", "invoice", "photo", "IMG", "backup", "notes", "Setup", "readme", "данные", "資料", "draft"]
@@ -190,20 +306,7 @@ def fill_million(root):
 
 
 def make_million(image):
-    partial = image + ".partial"
-    mount = tempfile.mkdtemp(prefix="ov-ntfs-")
-    try:
-        with open(partial, "wb") as f:
-            f.truncate(3 << 30)
-        run("mkntfs", "-F", "-f", "-q", partial)
-        run("ntfs-3g", partial, mount)
-        try:
-            fill_million(mount)
-        finally:
-            run("umount", mount)
-        os.rename(partial, image)
-    finally:
-        os.rmdir(mount)
+    make_image(image, 3 << 10, [], fill_million)
 
 
 def oracle_line(path, rel, is_dir):
@@ -225,9 +328,7 @@ def oracle(mount):
     return sorted(lines)
 
 
-def make(outdir, name):
-    size, options, filler = IMAGES[name]
-    image = os.path.join(outdir, name + ".img")
+def make_image(image, size, options, fill, with_oracle=None):
     partial = image + ".partial"
     mount = tempfile.mkdtemp(prefix="ov-ntfs-")
     try:
@@ -238,19 +339,26 @@ def make(outdir, name):
         run("mkntfs", "-F", "-f", "-q", *options, partial)
         run("ntfs-3g", partial, mount)
         try:
-            globals()[filler](mount)
+            fill(mount)
         finally:
             run("umount", mount)
-        run("ntfs-3g", "-o", "ro", partial, mount)
-        try:
-            lines = oracle(mount)
-        finally:
-            run("umount", mount)
-        with open(os.path.join(outdir, name + ".oracle"), "w", encoding="utf-8") as f:
-            f.write("\n".join(lines) + "\n")
+        if with_oracle:
+            run("ntfs-3g", "-o", "ro", partial, mount)
+            try:
+                lines = oracle(mount)
+            finally:
+                run("umount", mount)
+            with open(with_oracle, "w", encoding="utf-8") as f:
+                f.write("\n".join(lines) + "\n")
         os.rename(partial, image)
     finally:
         os.rmdir(mount)
+
+
+def make(outdir, name):
+    size, options, filler = IMAGES[name]
+    make_image(os.path.join(outdir, name + ".img"), size, options, globals()[filler],
+               os.path.join(outdir, name + ".oracle"))
 
 
 def missing_tools():
@@ -293,6 +401,11 @@ def main():
                 if os.path.exists(os.path.join(outdir, name + ext)):
                     os.remove(os.path.join(outdir, name + ext))
             make(outdir, name)
+        for i in range(len(JOURNAL_STAGES) + 1):
+            path = os.path.join(outdir, "journal%d.img" % i)
+            if os.path.exists(path):
+                os.remove(path)
+        make_journal(outdir)
         write(stamp_path, stamp.encode())
     return 0
 

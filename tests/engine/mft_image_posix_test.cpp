@@ -3,10 +3,6 @@
 // listing, through a device that refuses what unbuffered Windows reads refuse.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
 #include "engine/mft_layout.h"
 #include "engine/mft_reader.h"
 #include "index/text.h"
@@ -31,20 +27,10 @@ private:
     uint32_t sector;
 };
 
-std::string ImageFolder() {
-    const char* dir = std::getenv("OV_NTFS_IMAGES");
-    return dir ? dir : "";
-}
-
 TEST(MftImage, EqualsTheMountWithEveryReaderCount) {
-    const std::string dir = ImageFolder();
-    if (dir.empty()) GTEST_SKIP() << "OV_NTFS_IMAGES is not set (run through CTest)";
-    std::ifstream skip(dir + "/skip-reason.txt");
-    if (skip) {
-        std::stringstream reason;
-        reason << skip.rdbuf();
-        GTEST_SKIP() << "no NTFS images: " << reason.str();
-    }
+    std::string skipReason;
+    const std::string dir = testing::NtfsImageFolder(skipReason);
+    if (dir.empty()) GTEST_SKIP() << skipReason;
     for (const char* name : {"mixed", "fragmented", "records4k"}) {
         SCOPED_TRACE(name);
         const std::string image = dir + "/" + name + ".img";

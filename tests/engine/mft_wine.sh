@@ -55,8 +55,9 @@ if [ -n "$timed" ]; then
 fi
 
 failed=0
-for image in "$images"/*.img; do
-    name=$(basename "$image" .img)
+for oracle in "$images"/*.oracle; do
+    name=$(basename "$oracle" .oracle)
+    image="$images/$name.img"
     map "$image" || { echo "mount of $name failed"; failed=1; cleanup; continue; }
     for readers in 1 2 8; do
         out="$build/mft_wine.$name.$readers.txt"

@@ -1,7 +1,9 @@
 #include "tests/support/mft_listing.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 namespace ov::testing {
 
@@ -33,6 +35,22 @@ std::vector<std::string> ReadLines(const std::string& path) {
     for (std::string line; std::getline(in, line);)
         if (!line.empty()) lines.push_back(line);
     return lines;
+}
+
+std::string NtfsImageFolder(std::string& skipReason) {
+    const char* dir = std::getenv("OV_NTFS_IMAGES");
+    if (!dir) {
+        skipReason = "OV_NTFS_IMAGES is not set (run through CTest)";
+        return {};
+    }
+    std::ifstream skip(std::string(dir) + "/skip-reason.txt");
+    if (skip) {
+        std::stringstream reason;
+        reason << skip.rdbuf();
+        skipReason = "no NTFS images: " + reason.str();
+        return {};
+    }
+    return dir;
 }
 
 std::string FirstDifferences(const std::vector<std::string>& expected, const std::vector<std::string>& actual) {

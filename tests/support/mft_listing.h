@@ -16,6 +16,10 @@ std::vector<std::string> ListPiece(const Index::Piece& piece);
 // The oracle's lines; empty when the file cannot be read.
 std::vector<std::string> ReadLines(const std::string& path);
 
+// The folder of the NTFS test images (OV_NTFS_IMAGES, set by CTest); empty
+// with the reason in skipReason when there is none or they could not be made.
+std::string NtfsImageFolder(std::string& skipReason);
+
 // The first lines where two sorted listings differ, for a failure message.
 std::string FirstDifferences(const std::vector<std::string>& expected, const std::vector<std::string>& actual);
 

@@ -1,0 +1,90 @@
+// One batch of the change journal: every changed FILE record fetched once
+// with its extension records and parsed, then reconciled with the index in an
+// order that does not depend on the order of the journal records.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/dev.h"
+#include "engine/drive_handle.h"
+#include "engine/mft_layout.h"
+#include "engine/usn_journal.h"
+#include "index/file_record.h"
+#include "index/index.h"
+#include "index/volume_maps.h"
+
+namespace ov {
+
+// Raw reads of the drive for attribute lists too long to stay in their record;
+// the device is opened on first use and kept for later batches.
+class RawVolume {
+public:
+    explicit RawVolume(DevFactory factory) : factory(std::move(factory)) {}
+    // Reads a non-resident attribute's whole value. False when the drive cannot
+    // be opened or read or the attribute's runs make no sense.
+    bool ReadValue(const Attribute& attr, std::unique_ptr<VirtualBuffer>& value);
+
+private:
+    DevFactory factory;
+    std::unique_ptr<Dev> dev;
+    MftRuns layout;
+    bool tried = false;
+};
+
+// One distinct changed record of a batch.
+struct JournalItem {
+    uint32_t record = 0;
+    bool present = false;  // in use, a base record, and parsed
+    FileRec info;
+    uint32_t firstRow = 0;  // its name rows: rows[firstRow, firstRow + rowCount)
+    uint32_t rowCount = 0;
+};
+
+class JournalBatch {
+public:
+    enum class Fetched { Done, Stopped };
+    enum class Applied { Done, ReadAgain };
+
+    // Fetches and parses each distinct record of changes once, with its
+    // extension records (records 0-23 other than the root are NTFS metadata
+    // and left out). Stopped, with nothing kept, when stop was set before a
+    // fetch. Runs without any lock; may throw std::bad_alloc.
+    Fetched Fetch(const DeviceControl& control, RawVolume& raw, const std::vector<UsnChange>& changes,
+                  const std::atomic<bool>& stop);
+
+    // Reconciles the fetched records with the volume's entries: folders
+    // parent-first, then files, then the records that went. ReadAgain when
+    // ApplyFile refused a record or a folder's place in the index disagrees
+    // with its record afterwards. Index lock held exclusively; may throw
+    // std::bad_alloc, leaving the batch partly applied.
+    Applied Apply(Index& index, VolumeMaps& volume);
+
+    const std::vector<JournalItem>& Items() const { return items; }
+
+private:
+    bool Get(const DeviceControl& control, uint32_t record, bool asExtension, std::vector<uint8_t>& out);
+    void AddItem(const DeviceControl& control, RawVolume& raw, uint32_t record);
+    void JoinExtension(const DeviceControl& control, uint32_t base, uint32_t extension, JournalItem& item);
+    void DropDosTwins(JournalItem& item);
+    std::vector<uint32_t> ApplyOrder(const Index& index, const VolumeMaps& volume) const;
+    bool FoldersInPlace(const Index& index, const VolumeMaps& volume) const;
+
+    std::vector<JournalItem> items;
+    std::vector<NameRec> rows;
+    std::string namePool;
+    std::string foldedPool;
+    // Each record is asked for once per batch. Kept are the bytes a later
+    // request may need: those of extension records (empty: not kept, or the
+    // record could not be had).
+    std::unordered_map<uint32_t, std::vector<uint8_t>> fetched;
+    std::vector<uint8_t> answer;  // one control's output
+    std::vector<uint8_t> baseBytes;
+    std::vector<uint8_t> extensionBytes;
+};
+
+}  // namespace ov

@@ -1,0 +1,200 @@
+// The change journal against full reads of real NTFS volumes: journal0.img is
+// read whole, then the records whose bytes differ in each later image (changed
+// through ntfs-3g, see make_ntfs_images.py) are fed as journal records, in a
+// shuffled order with repeats, and served from that image. The index must then
+// be what a full read of that image gives, entry numbers kept.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <shared_mutex>
+
+#include "engine/journal_follow.h"
+#include "engine/le_bytes.h"
+#include "engine/mft_reader.h"
+#include "index/text.h"
+#include "tests/support/journal_drive.h"
+#include "tests/support/mft_listing.h"
+
+namespace ov {
+namespace {
+
+constexpr int kStages = 3;
+constexpr int kSeeds = 24;
+
+struct ReadVolume {
+    Index index;
+    Volume volume;
+};
+
+std::unique_ptr<ReadVolume> FullRead(const std::string& image) {
+    auto read = std::make_unique<ReadVolume>();
+    MftResult result;
+    Index::Piece piece;
+    if (!MftReadAll(DriveDevFactory(ToWide(image)), 2, result, nullptr, nullptr) ||
+        !FromMftResult(result, ToWide(std::string("X:")), piece)) {
+        ADD_FAILURE() << image << ": " << result.error;
+        return nullptr;
+    }
+    read->volume.kind = VolumeKind::FileTable;
+    read->volume.journalId = 0x1D2E3F;
+    read->volume.nextUsn = 100;
+    read->index.volumes = {&read->volume};
+    std::unique_lock<std::shared_mutex> guard(read->index.lock);
+    EXPECT_TRUE(read->index.Ingest(0, piece));
+    return read;
+}
+
+// Every live entry with everything the index keeps of it.
+std::vector<std::string> ListIndex(const Index& index) {
+    std::vector<std::string> lines;
+    for (uint32_t i = 0; i < index.entries.size(); ++i) {
+        const Entry& e = index.entries[i];
+        if (IsDeleted(e)) continue;
+        lines.push_back(index.Path(i, false) + "\t" + (IsDir(e) ? "D" : "F") + "\t" + std::to_string(e.size) + "\t" +
+                        std::to_string(e.childCount) + "\t" + std::to_string(e.modified) + "\t" +
+                        std::to_string(e.created) + "\t" + std::to_string(e.flags & EntryFlags::AttributeMask));
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+bool InUse(const std::vector<uint8_t>& record) {
+    return record.size() >= 0x28 && std::equal(record.begin(), record.begin() + 4, "FILE") &&
+           (LeU16(record.data() + 0x16) & 1);
+}
+
+// Records whose bytes differ, with the base records of changed extension
+// records (a journal names the file, not the record that changed).
+std::set<uint32_t> ChangedRecords(testing::JournalDrive& before, testing::JournalDrive& after) {
+    std::set<uint32_t> changed;
+    for (uint32_t r = 0; r < std::max(before.Records(), after.Records()); ++r) {
+        const std::vector<uint8_t> a = before.Record(r), b = after.Record(r);
+        if (a == b) continue;
+        changed.insert(r);
+        for (const auto* bytes : {&a, &b})
+            if (InUse(*bytes) && LeU32(bytes->data() + 0x20) != 0) changed.insert(LeU32(bytes->data() + 0x20));
+    }
+    return changed;
+}
+
+struct Stage {
+    std::string image;
+    std::set<uint32_t> changed;
+    std::set<uint32_t> freed;  // in use before, not after
+};
+
+class JournalImage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string skipReason;
+        dir = testing::NtfsImageFolder(skipReason);
+        if (dir.empty()) GTEST_SKIP() << skipReason;
+        std::vector<std::unique_ptr<testing::JournalDrive>> drives;
+        for (int i = 0; i <= kStages; ++i) {
+            drives.push_back(std::make_unique<testing::JournalDrive>());
+            std::string error;
+            ASSERT_TRUE(drives.back()->Load(Image(i), error)) << Image(i) << ": " << error;
+            expected.push_back(FullRead(Image(i)));
+            ASSERT_TRUE(expected.back());
+        }
+        for (int i = 1; i <= kStages; ++i) {
+            stages.push_back(StageBetween(*drives[i - 1], *drives[i], Image(i)));
+            ASSERT_GT(stages.back().changed.size(), 20u);
+        }
+        all = StageBetween(*drives[0], *drives[kStages], Image(kStages));
+    }
+
+    std::string Image(int i) const { return dir + "/journal" + std::to_string(i) + ".img"; }
+
+    static Stage StageBetween(testing::JournalDrive& before, testing::JournalDrive& after, const std::string& image) {
+        Stage stage{image, ChangedRecords(before, after), {}};
+        for (uint32_t r : stage.changed)
+            if (InUse(before.Record(r)) && !InUse(after.Record(r))) stage.freed.insert(r);
+        return stage;
+    }
+
+    // Feeds one stage's changes as one journal read in an order given by seed
+    // and checks the index against the full read of the stage's image.
+    void Apply(ReadVolume& read, const Stage& stage, const ReadVolume& full, uint32_t seed) {
+        testing::JournalDrive drive;
+        std::string error;
+        ASSERT_TRUE(drive.Load(stage.image, error)) << error;
+        drive.fixedUp = seed % 2;
+        std::mt19937 rng(seed);
+        std::vector<std::pair<uint16_t, uint64_t>> records;
+        for (uint32_t r : stage.changed) {
+            for (uint32_t copies = 1 + rng() % 3; copies-- > 0;)
+                records.emplace_back(rng() % 2 ? 2 : 3, r | uint64_t{rng() % 9} << 48);
+        }
+        std::shuffle(records.begin(), records.end(), rng);
+        const uint64_t next = read.volume.nextUsn + 64 * records.size();
+        std::vector<uint8_t> answer = testing::JournalAnswer(next);
+        for (const auto& [version, reference] : records) testing::AppendUsnRecord(answer, version, reference);
+        drive.journal = {read.volume.journalId, 16, next};
+        drive.reads.push_back({answer, 0});
+
+        const std::vector<uint32_t> mapBefore = read.volume.recordMap;
+        const std::vector<Entry> entriesBefore = read.index.entries;
+        RawVolume raw(drive.Raw());
+        JournalBatch batch;
+        const JournalCalls calls{drive.Control(), drive.Raw(), [&](uint32_t ms) {
+                                     EXPECT_EQ(ms, kJournalPollMs);
+                                     return !drive.reads.empty();
+                                 }};
+        ASSERT_TRUE(JournalFollowable(calls.control, read.volume));
+        const JournalEnd end = FollowJournal(read.index, read.volume, calls, [&](const auto& changes, uint64_t to) {
+            return ApplyJournalBatch(read.index, read.volume, changes, to, calls.control, raw, batch);
+        });
+        ASSERT_EQ(end, JournalEnd::Stopped);
+        EXPECT_EQ(read.volume.nextUsn, next);
+
+        const std::vector<std::string> got = ListIndex(read.index), want = ListIndex(full.index);
+        ASSERT_TRUE(got == want) << testing::FirstDifferences(want, got);
+        EXPECT_EQ(read.volume.files, full.volume.files);
+        EXPECT_EQ(read.volume.folders, full.volume.folders);
+
+        for (const auto& [record, count] : drive.fetches) EXPECT_EQ(count, 1) << "record " << record;
+        for (uint32_t r : stage.changed) EXPECT_TRUE((r != 5 && r < 24) || drive.fetches.count(r)) << "record " << r;
+        // A record that stayed a file or a folder keeps its entry.
+        const auto& map = read.volume.recordMap;
+        for (uint32_t r = 0; r < std::min(mapBefore.size(), map.size()); ++r) {
+            const uint32_t was = mapBefore[r], is = map[r];
+            if (was == kNoEntry || is == kNoEntry || IsDeleted(entriesBefore[was])) continue;
+            EXPECT_TRUE(IsDir(entriesBefore[was]) != IsDir(read.index.entries[is]) || was == is) << "record " << r;
+        }
+        for (uint32_t r : stage.freed) {
+            EXPECT_TRUE(r >= map.size() || map[r] == kNoEntry) << "record " << r;
+            EXPECT_EQ(read.volume.hardLinks.count(r), 0u) << "record " << r;
+        }
+    }
+
+    std::string dir;
+    std::vector<std::unique_ptr<ReadVolume>> expected;  // full reads of journal0..3
+    std::vector<Stage> stages;
+    Stage all;  // journal0 to the last image at once
+};
+
+TEST_F(JournalImage, ChangesApplyAsAFullReadWhateverTheirOrder) {
+    for (uint32_t seed = 0; seed < kSeeds; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        auto read = FullRead(Image(0));
+        ASSERT_TRUE(read);
+        for (int i = 0; i < kStages; ++i) {
+            SCOPED_TRACE("journal" + std::to_string(i + 1));
+            Apply(*read, stages[i], *expected[i + 1], seed);
+            if (HasFatalFailure()) return;
+        }
+        read = FullRead(Image(0));
+        ASSERT_TRUE(read);
+        SCOPED_TRACE("all at once");
+        Apply(*read, all, *expected[kStages], seed);
+        if (HasFatalFailure()) return;
+    }
+}
+
+}  // namespace
+}  // namespace ov

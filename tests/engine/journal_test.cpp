@@ -1,0 +1,331 @@
+// The journal's decisions on hand-made drives: what the controls answer, how
+// reads are paced, and which fetched records count. Whole volumes are checked
+// against full reads in journal_image_posix_test.cpp.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <shared_mutex>
+
+#include "engine/engine.h"
+#include "engine/journal_follow.h"
+#include "engine/wide_text.h"
+#include "tests/engine/fake_drives.h"
+#include "tests/support/index_reference.h"
+#include "tests/support/journal_drive.h"
+#include "tests/support/ntfs_builder.h"
+
+namespace ov {
+namespace {
+
+using testing::AppendUsnRecord;
+using testing::JournalAnswer;
+using testing::RecordBuilder;
+
+constexpr uint64_t kJournalId = 0x1D2E3F;
+
+std::vector<uint8_t> File(uint32_t parent, const std::u16string& name, uint32_t size = 10) {
+    return RecordBuilder().StandardInfo(1, 2, 0x20).FileName(parent, name).ResidentData(size).Finish();
+}
+std::vector<uint8_t> Folder(uint32_t parent, const std::u16string& name) {
+    return RecordBuilder(1024, 3).StandardInfo(1, 2, 0x10).FileName(parent, name).Finish();
+}
+
+// A file-table volume holding only its root, fed by a scripted drive.
+class Journal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        index.volumes = {&volume};
+        volume.kind = VolumeKind::FileTable;
+        volume.rootEntry = testing::AddNamed(index, kNoEntry, "X:", testing::kRoot);
+        volume.recordMap.assign(64, kNoEntry);
+        volume.recordMap[5] = volume.rootEntry;
+        volume.recordCount = 64;
+        volume.journalId = kJournalId;
+        volume.nextUsn = 100;
+        drive.journal = {kJournalId, 16, 4096};
+        drive.Put(5, Folder(5, u"."));
+    }
+
+    // One read naming the records (version 2), then a stop at the next wait.
+    JournalEnd Follow(const std::vector<uint32_t>& records, uint64_t next) {
+        std::vector<uint8_t> answer = JournalAnswer(next);
+        for (uint32_t r : records) AppendUsnRecord(answer, 2, r);
+        drive.reads.push_back({answer, 0});
+        return FollowScripted();
+    }
+    JournalEnd FollowScripted() {
+        drive.fetches.clear();
+        const JournalCalls calls{drive.Control(), drive.Raw(), [this](uint32_t ms) {
+                                     waits.push_back(ms);
+                                     return !drive.reads.empty();
+                                 }};
+        return FollowJournal(index, volume, calls, [&](const std::vector<UsnChange>& changes, uint64_t next) {
+            return ApplyJournalBatch(index, volume, changes, next, calls.control, raw, batch);
+        });
+    }
+
+    std::vector<std::string> Paths() const {
+        std::vector<std::string> paths;
+        for (uint32_t i = 0; i < index.entries.size(); ++i)
+            if (!IsDeleted(index.entries[i])) paths.push_back(index.Path(i, false));
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+
+    Index index;
+    Volume volume;
+    testing::JournalDrive drive;
+    RawVolume raw{nullptr};
+    JournalBatch batch;
+    std::vector<uint32_t> waits;
+};
+
+TEST(JournalRead, RecordsOfVersionTwoAndThreeWithinTheAnswer) {
+    std::vector<uint8_t> answer = JournalAnswer(777);
+    for (const auto& [version, reference] : {std::pair{2, 40}, {3, 41}, {4, 42}, {2, 44}, {2, 45}, {3, 43}}) {
+        const size_t at = answer.size();
+        AppendUsnRecord(answer, static_cast<uint16_t>(version), reference, 6);
+        if (reference == 44) answer[at + 4] = 3;  // 72 bytes: a version 3 record shorter than its fixed part
+    }
+    answer.resize(answer.size() - 4);  // the last no longer fits
+    uint64_t next = 0;
+    std::vector<UsnChange> changes;
+    ASSERT_TRUE(ParseJournalRead(answer.data(), static_cast<uint32_t>(answer.size()), next, changes));
+    EXPECT_EQ(next, 777u);
+    std::vector<uint64_t> references;
+    for (const UsnChange& change : changes) references.push_back(change.fileReference);
+    EXPECT_EQ(references, (std::vector<uint64_t>{40, 41, 45}));
+    EXPECT_FALSE(ParseJournalRead(answer.data(), 7, next, changes));
+}
+
+TEST_F(Journal, FollowsOnlyItsOwnJournalFromWhereItStands) {
+    struct Case {
+        uint64_t volumeId, nextUsn, driveId;
+        uint32_t queryError;
+        bool followable;
+    } cases[] = {{kJournalId, 100, kJournalId, 0, true},
+                 {kJournalId, 16, kJournalId, 0, true},
+                 {kJournalId, 4096, kJournalId, 0, true},
+                 {kJournalId, 15, kJournalId, 0, false},
+                 {kJournalId, 4097, kJournalId, 0, false},
+                 {kJournalId, 100, kJournalId + 1, 0, false},
+                 {0, 100, 0, 0, false},
+                 {kJournalId, 100, kJournalId, 1179, false}};
+    for (const Case& c : cases) {
+        volume.journalId = c.volumeId;
+        volume.nextUsn = c.nextUsn;
+        drive.journal.journalId = c.driveId;
+        drive.queryError = c.queryError;
+        EXPECT_EQ(JournalFollowable(drive.Control(), volume), c.followable) << c.volumeId << " " << c.nextUsn;
+    }
+}
+
+TEST_F(Journal, ReadErrorsEndFollowingAsTheyShould) {
+    struct Case {
+        uint32_t error;
+        JournalEnd end;
+    } cases[] = {{1181, JournalEnd::ReadAgain}, {1178, JournalEnd::ReadAgain}, {1179, JournalEnd::ReadAgain},
+                 {87, JournalEnd::ReadAgain},   {5, JournalEnd::RetryLater},   {1117, JournalEnd::RetryLater}};
+    for (const Case& c : cases) {
+        drive.reads = {{JournalAnswer(150), 0}, {{}, c.error}};
+        EXPECT_EQ(FollowScripted(), c.end) << c.error;
+        EXPECT_EQ(volume.nextUsn, 150u);
+        volume.nextUsn = 100;
+    }
+}
+
+TEST_F(Journal, WaitsWhenQuietAndDrainsABurst) {
+    drive.Put(30, File(5, u"busy.txt"));
+    std::vector<uint8_t> burst = JournalAnswer(9000);
+    while (burst.size() < kJournalReadBytes / 2) AppendUsnRecord(burst, 3, 30);
+    drive.reads = {{JournalAnswer(100), 0}, {JournalAnswer(120), 0}, {burst, 0}, {JournalAnswer(9000), 0}};
+    EXPECT_EQ(FollowScripted(), JournalEnd::Stopped);
+    // The burst is read again at once, without a wait before it.
+    EXPECT_EQ(drive.readFrom, (std::vector<uint64_t>{100, 100, 120, 9000}));
+    EXPECT_EQ(waits, (std::vector<uint32_t>(3, kJournalPollMs)));
+    EXPECT_EQ(volume.nextUsn, 9000u);
+    EXPECT_EQ(drive.fetches.size(), 1u);
+    EXPECT_EQ(drive.fetches[30], 1);
+    EXPECT_EQ(Paths(), (std::vector<std::string>{"X:\\", "X:\\busy.txt"}));
+}
+
+TEST_F(Journal, AStopDuringTheFetchesChangesNothing) {
+    drive.Put(30, File(5, u"a.txt"));
+    ASSERT_EQ(Follow({30}, 200), JournalEnd::Stopped);
+    const uint64_t changes = index.changes;
+    const size_t entries = index.entries.size();
+    drive.Put(31, File(5, u"b.txt"));
+    drive.Put(32, File(5, u"c.txt"));
+    drive.Put(30, RecordBuilder(1024, 0).Finish());  // deleted
+    drive.onFetch = [this](uint32_t record) {
+        if (record == 31) volume.stop = true;
+    };
+    EXPECT_EQ(Follow({30, 31, 32}, 300), JournalEnd::Stopped);
+    EXPECT_EQ(index.changes, changes);
+    EXPECT_EQ(index.entries.size(), entries);
+    EXPECT_EQ(volume.nextUsn, 200u);
+    EXPECT_EQ(Paths(), (std::vector<std::string>{"X:\\", "X:\\a.txt"}));
+    EXPECT_FALSE(drive.fetches.count(32));
+}
+
+TEST_F(Journal, WhatCannotBeAppliedWholeSendsTheVolumeBack) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<uint32_t, std::vector<uint8_t>>> records;
+    } cases[] = {
+        {"a record number far beyond the table", {{0x7FFFFFF0u, File(5, u"far.txt")}}},
+        {"two folders each inside the other", {{40, Folder(5, u"A")}, {41, Folder(40, u"B")}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint32_t> numbers;
+        for (const auto& [record, bytes] : c.records) {
+            drive.Put(record, bytes);
+            numbers.push_back(record);
+        }
+        if (numbers.size() == 2) {
+            ASSERT_EQ(Follow(numbers, volume.nextUsn + 10), JournalEnd::Stopped);
+            drive.Put(40, Folder(41, u"A"));  // now each names the other as its parent
+        }
+        const uint64_t before = volume.nextUsn;
+        EXPECT_EQ(Follow(numbers, before + 10), JournalEnd::ReadAgain);
+        EXPECT_EQ(volume.nextUsn, before);
+    }
+}
+
+TEST_F(Journal, ARecordKeepsTheNamesItsExtensionsHoldAndNoOthers) {
+    // Base 30 holds only a DOS name; its Win32 name lies in extension 31, and
+    // its list also names 32, which belongs to another file.
+    drive.Put(30, RecordBuilder()
+                      .StandardInfo(1, 2, 0x20)
+                      .FileName(5, u"LONGFI~1.TXT", 2)
+                      .AttributeList({{0x30, 30}, {0x80, 32}, {0x30, 31}, {0x30, 32}, {0x80, 31}})
+                      .Finish());
+    drive.Put(31, RecordBuilder(1024, 1, 30).FileName(5, u"Long file name.txt", 1).ResidentData(345).Finish());
+    drive.Put(32, RecordBuilder(1024, 1, 33).FileName(5, u"stranger.txt", 1).ResidentData(77).Finish());
+    drive.Put(34, File(5, u"cut short.txt"));
+    drive.Put(36, File(5, u"not in use.txt"));
+    ASSERT_EQ(Follow({30, 34, 36}, 200), JournalEnd::Stopped);
+    EXPECT_EQ(Paths(),
+              (std::vector<std::string>{"X:\\", "X:\\Long file name.txt", "X:\\cut short.txt", "X:\\not in use.txt"}));
+    EXPECT_EQ(index.entries[volume.recordMap[30]].size, 345u);
+
+    // An answer short of its record's length, a record no longer in use (the
+    // drive answers a lower one) and NTFS metadata named by the journal.
+    drive.cutAnswer[34] = 8;
+    drive.Put(36, RecordBuilder(1024, 0).Finish());
+    ASSERT_EQ(Follow({34, 36, 3, 30}, 300), JournalEnd::Stopped);
+    EXPECT_EQ(Paths(), (std::vector<std::string>{"X:\\", "X:\\Long file name.txt"}));
+    EXPECT_FALSE(drive.fetches.count(3));
+    EXPECT_EQ(drive.fetches[31], 1);
+}
+
+#ifndef _WIN32
+// Every status text each volume showed, in order.
+struct StatusWindow final : NotifyTarget {
+    void Posted(uint32_t message) override {
+        (message == WM_APP_VOLUMES_CHANGED ? engine->volumesChangedPosted : engine->indexChangedPosted).exchange(false);
+        std::lock_guard<std::mutex> lock(mutex);
+        for (int slot : {0, 1}) {
+            const std::string text = ToUtf8(engine->StatusOf(engine->VolumeAt(slot)));
+            if (!text.empty() && (shown[slot].empty() || shown[slot].back() != text)) shown[slot].push_back(text);
+        }
+    }
+    Engine* engine;
+    std::mutex mutex;
+    std::vector<std::string> shown[2];
+};
+
+// The volume thread's answers to Journal's results, through the engine's
+// seams: X's journal is another one (read the drive again), Y's first read
+// fails (retry after 5 s) and its second delivers a new file.
+TEST(EngineJournal, ResetReadsTheDriveAgainAndErrorsRetryAfterFiveSeconds) {
+    using Clock = std::chrono::steady_clock;
+    testing::TempDir temp{"journal"};
+    testing::FakeDrives drives;
+    Engine engine{drives};
+    engine.elevated = true;
+    std::map<char, testing::JournalDrive> journals;
+    std::vector<std::unique_ptr<Volume>> slots;
+    for (char letter : {'X', 'Y'}) {
+        drives.Set(letter, testing::FakeDrive{testing::W(temp.path), DriveType::Fixed, Text(L"NTFS"), {}, 1});
+        journals[letter].journal = {letter == 'X' ? kJournalId + 1 : kJournalId, 16, 4096};
+        journals[letter].Put(5, Folder(5, u"."));
+        slots.push_back(std::make_unique<Volume>());
+        Volume& v = *slots.back();
+        v.root = WString{WChar(letter), u':', u'\\'};
+        v.name = v.root.substr(0, 2);
+        v.fileSystem = Text(L"NTFS");
+        v.serial = 1;
+        v.kind = VolumeKind::FileTable;
+        v.journalId = kJournalId;
+        v.nextUsn = 100;
+    }
+    std::vector<uint8_t> answer = JournalAnswer(300);
+    AppendUsnRecord(answer, 3, 30);
+    journals['Y'].reads = {{{}, 5}, {answer, 0}};
+    journals['Y'].Put(30, File(5, u"new.txt"));
+    Volume* x = slots[0].get();
+    Volume* y = slots[1].get();
+    {
+        std::unique_lock<std::shared_mutex> guard(engine.lock);
+        engine.ReplaceVolumes(std::move(slots));
+        for (Volume* v : {x, y}) {
+            v->rootEntry = testing::AddNamed(engine, kNoEntry, ToUtf8(v->name), testing::kRoot | SlotBits(v->slot));
+            v->recordMap.assign(64, kNoEntry);
+            v->recordMap[5] = v->rootEntry;
+        }
+    }
+    struct Source final : JournalSource {
+        explicit Source(testing::JournalDrive& drive) : drive(drive) {}
+        DeviceControl Control() const override { return drive.Control(); }
+        DevFactory Raw() const override { return drive.Raw(); }
+        testing::JournalDrive& drive;
+    };
+    StatusWindow window;
+    window.engine = &engine;
+    std::map<char, std::vector<Clock::time_point>> opens;  // under window.mutex
+    engine.openJournalDrive = [&](const WString& name, uint32_t&) -> std::unique_ptr<JournalSource> {
+        std::lock_guard<std::mutex> lock(window.mutex);
+        opens[static_cast<char>(name[0])].push_back(Clock::now());
+        return std::make_unique<Source>(journals[static_cast<char>(name[0])]);
+    };
+    engine.notifyWindow = &window;
+    engine.RefreshVolumes();
+
+    auto applied = [&] {
+        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        return y->nextUsn == 300;
+    };
+    for (const auto until = Clock::now() + std::chrono::seconds(30); Clock::now() < until && !applied();)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    {
+        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        ASSERT_EQ(y->nextUsn, 300u);
+        EXPECT_EQ(engine.Path(y->recordMap.at(30), false), "Y:\\new.txt");
+    }
+    EXPECT_TRUE(y->live.load());
+    const auto stopping = Clock::now();
+    engine.Stop(false);  // Y waits 250 ms between reads: the stop ends the wait at once
+    EXPECT_LT(Clock::now() - stopping, std::chrono::milliseconds(Engine::kStopGraceMs));
+    EXPECT_FALSE(y->running);
+    EXPECT_FALSE(y->live.load());
+    engine.notifyWindow = nullptr;
+
+    std::lock_guard<std::mutex> lock(window.mutex);
+    ASSERT_EQ(opens['Y'].size(), 2u);
+    EXPECT_GE(opens['Y'][1] - opens['Y'][0], std::chrono::milliseconds(4900));
+    EXPECT_EQ(opens['X'].size(), 1u);
+    const auto reset = std::find(window.shown[0].begin(), window.shown[0].end(),
+                                 "The change journal was reset - reading the drive again");
+    ASSERT_TRUE(reset != window.shown[0].end() && reset + 1 != window.shown[0].end());
+    EXPECT_EQ(*(reset + 1), "Reading the file table\u2026");  // the drive is read again
+    EXPECT_EQ(window.shown[1],
+              std::vector<std::string>{"Up to date \u2014 watching for changes (NTFS change journal)"});
+}
+#endif
+
+}  // namespace
+}  // namespace ov
