@@ -92,6 +92,27 @@ WString OnDisk(const Volume& volume, const WString& path, bool folder = false) {
     return LongPath(full);
 }
 
+// Replaces short (8.3) components of path by their long names, so that no
+// "PROGRA~1" twin is added. A removed item is gone, so only its folders can
+// be looked up then; the longest prefix that resolves is taken.
+void ExpandShortNames(FileSystem& fs, const Volume& volume, bool removal, WString& path) {
+    const size_t leaf = LeafStart(path);
+    size_t end = removal ? (leaf == 0 ? 0 : leaf - 1) : path.size();
+    while (end > 0 && HasTilde(path.data(), path.data() + end)) {
+        WString full;
+        if (fs.LongName(OnDisk(volume, path.substr(0, end)), full)) {
+            // The long path has as many components as the short one.
+            const size_t parts = std::count(path.begin(), path.begin() + end, u'\\') + 1;
+            size_t from = full.size();
+            for (size_t k = 0; k < parts && from != WString::npos && from > 0; ++k) from = full.rfind(u'\\', from - 1);
+            if (from != WString::npos) path = full.substr(from + 1) + path.substr(end);
+            return;
+        }
+        const size_t slash = path.rfind(u'\\', end - 1);
+        end = slash == WString::npos ? 0 : slash;
+    }
+}
+
 // Each folder once; a folder below another one in the list is read with it.
 void Outermost(std::vector<WString>& folders) {
     std::sort(folders.begin(), folders.end());
@@ -340,8 +361,7 @@ double Engine::PruneFolder(Volume* volume, const WString& path) {
 }
 
 double Engine::ApplyWatch(Volume* volume, std::vector<DirChange>& batch) {
-    // The disk first, without the lock: long names for short (8.3) ones, so no
-    // "PROGRA~1" twin is added, and what each path is now.
+    // The disk first, without the lock: long names, and what each path is now.
     struct Fact {
         bool present = false;
         FileStat stat;
@@ -350,24 +370,7 @@ double Engine::ApplyWatch(Volume* volume, std::vector<DirChange>& batch) {
     for (size_t i = 0; i < batch.size(); ++i) {
         DirChange& c = batch[i];
         const bool removal = IsRemoval(c.action);
-        if (HasTilde(c.path.data(), c.path.data() + c.path.size())) {
-            // A removed item is gone: only its folders can be looked up on disk.
-            size_t end = removal ? (LeafStart(c.path) == 0 ? 0 : LeafStart(c.path) - 1) : c.path.size();
-            while (end > 0 && HasTilde(c.path.data(), c.path.data() + end)) {
-                WString full;
-                if (fs.LongName(OnDisk(*volume, c.path.substr(0, end)), full)) {
-                    // The long path has as many components as the short one.
-                    const size_t parts = std::count(c.path.begin(), c.path.begin() + end, u'\\') + 1;
-                    size_t from = full.size();
-                    for (size_t k = 0; k < parts && from != WString::npos && from > 0; ++k)
-                        from = full.rfind(u'\\', from - 1);
-                    if (from != WString::npos) c.path = full.substr(from + 1) + c.path.substr(end);
-                    break;
-                }
-                const size_t slash = c.path.rfind(u'\\', end - 1);
-                end = slash == WString::npos ? 0 : slash;
-            }
-        }
+        ExpandShortNames(fs, *volume, removal, c.path);
         uint32_t error = 0;
         if (!removal) facts[i].present = fs.Stat(OnDisk(*volume, c.path), facts[i].stat, error);
     }

@@ -253,6 +253,31 @@ TEST_F(FolderWatchPosix, DeletedRootComesBack) {
     EXPECT_EQ(Settled(), "");
 }
 
+// A folder volume as the saved index brings it back (its old entries, not
+// scanned in this run) is scanned again and then watched.
+TEST_F(FolderWatchPosix, AVolumeFromTheSavedIndexIsScannedAgainThenWatched) {
+    {
+        std::vector<std::unique_ptr<Volume>> slots;
+        slots.push_back(std::make_unique<Volume>());
+        Volume* v = slots[0].get();
+        v->root = W(root) + WChar(u'\\');
+        v->name = W(root);
+        v->addedFolder = true;
+        v->kind = VolumeKind::Folders;
+        Index::Piece piece;
+        piece.root = piece.Add(kNoEntry, root.string(), FoldCaseUtf8(root.string()), testing::kRoot, 0, 0, 0);
+        piece.Add(piece.root, "gone.txt", "gone.txt", 0, 5, 1, 1);
+        piece.files = 1;
+        std::unique_lock<std::shared_mutex> guard(engine.lock);
+        engine.ReplaceVolumes(std::move(slots));
+        ASSERT_TRUE(engine.Ingest(0, piece));
+    }
+    Start();
+    EXPECT_EQ(Settled(), "");
+    Write(root / "after.txt", 3);
+    EXPECT_EQ(Settled(), "");
+}
+
 // A seeded script of creates, writes, renames, moves and deletes, in rounds.
 TEST_F(FolderWatchPosix, RandomChangesEndEqualToAFreshScan) {
     Start();
