@@ -8,7 +8,7 @@ PACKAGES := g++ cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 xvfb xa
             libbenchmark-dev ntfs-3g clang clang-format libclang-rt-14-dev apt-file lz4 python3 util-linux mount
 NATIVE_PRESETS := native native-asan native-tsan
 
-.PHONY: deps build-native run test test-format test-native test-windows test-fuzz bench clean
+.PHONY: deps build-native build-windows run test test-format test-native test-windows test-fuzz bench clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -42,14 +42,21 @@ BENCH_FILTER ?= .
 build-native: deps
 	cmake --preset native >/dev/null && cmake --build --preset native -j $(JOBS)
 
-# Every benchmark; BENCH_FILTER narrows them (a Google Benchmark regex).
-bench: build-native
-	build/native/bin/ov_bench --benchmark_filter='$(BENCH_FILTER)'
+build-windows: deps
+	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS)
+
+# Every benchmark; BENCH_FILTER narrows them (a Google Benchmark regex). The search
+# rows at 10 million entries then run in the Windows build under Wine, and both
+# builds' figures are printed side by side.
+bench: build-native build-windows
+	build/native/bin/ov_bench --benchmark_filter='$(BENCH_FILTER)' \
+		--benchmark_out=build/native/bench.json --benchmark_out_format=json
+	python3 bench/side_by_side.py '$(BENCH_FILTER)' build/native/bench.json \
+		build/windows/wine-run.sh build/windows/bin/ov_search_timing.exe
 
 # Until the desktop application exists: build everything and run the search benchmark
 # over the 10-million-entry corpus, with its memory-bandwidth floor.
-run: build-native
-	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS)
+run: build-native build-windows
 	build/native/bin/ov_bench --benchmark_filter='BM_(Search|Floor)_.*/entries:10000000/'
 
 clean:

@@ -145,7 +145,10 @@ uint32_t FileFlags(int slot) {
 
 std::string VolumeName(int slot) {
     if (slot < 24) return std::string(1, static_cast<char>('C' + slot)) + ":";
-    return "V" + std::to_string(slot) + ":";
+    std::string name = "V";  // appended piece by piece: GCC 12 warns falsely about "V" + ...
+    name += std::to_string(slot);
+    name += ':';
+    return name;
 }
 
 void RandomFileMeta(std::mt19937_64& rng, uint64_t& size, uint64_t& modified, uint64_t& created) {

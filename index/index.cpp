@@ -287,18 +287,23 @@ void Index::ComputeExtHashes() {
 
 std::string Index::Path(uint32_t entry, bool fromParent) const {
     std::string out;
-    if (entry >= entries.size()) return out;
+    AppendPath(entry, fromParent, out);
+    return out;
+}
+
+void Index::AppendPath(uint32_t entry, bool fromParent, std::string& out) const {
+    if (entry >= entries.size()) return;
+    const size_t begin = out.size();
     uint32_t start = fromParent ? entries[entry].parent : entry;
     uint32_t chain[kMaxDepth];
     int depth = 0;
     for (uint32_t cur = start; cur != kNoEntry && cur < entries.size() && depth < kMaxDepth; cur = entries[cur].parent)
         chain[depth++] = cur;
     for (int k = depth; k-- > 0;) {
-        if (k != depth - 1 && (out.empty() || out.back() != '\\')) out.push_back('\\');
+        if (k != depth - 1 && (out.size() == begin || out.back() != '\\')) out.push_back('\\');
         out.append(NameOf(chain[k]));
     }
-    if (depth == 1 && out.size() == 2 && out[1] == ':') out.push_back('\\');
-    return out;
+    if (depth == 1 && out.size() - begin == 2 && out.back() == ':') out.push_back('\\');
 }
 
 WString Index::PathW(uint32_t entry, bool fromParent) const {

@@ -149,6 +149,8 @@ public:
     void ComputeExtHashes();
     // Full path from the names as written; fromParent starts at the parent. Shared lock.
     std::string Path(uint32_t entry, bool fromParent) const;
+    // Path appended to out, whose capacity a caller may keep from call to call.
+    void AppendPath(uint32_t entry, bool fromParent, std::string& out) const;
     WString PathW(uint32_t entry, bool fromParent) const;
 
     // --- bulk operations (exclusive lock) ---

@@ -1,17 +1,26 @@
 // Term matching: whether one entry satisfies one term, and the advance knowledge
 // (needles, extension hashes) that lets the search skip most entries.
 //
-// Regular expressions: the standard library's default matcher backtracks
-// recursively, one or more stack frames per haystack byte, so a 32 KB path
-// overflows a thread's stack (a crash no handler can catch), and nested
-// quantifiers such as (a*)*b take exponential time. Where the library offers it
-// (libstdc++'s polynomial mode) each expression is therefore compiled a second
-// time as "[\s\S]*?(?:pattern)" for a linear-time automaton whose recursion is
-// bounded by the size of the pattern, not of the haystack, and run anchored at
-// the start, so a search is one pass however long the path is. A pattern that
-// cannot take that form (back-references) keeps the backtracking matcher, fed only
-// the last kBacktrackBytes bytes of the haystack: the name and its nearest
-// folders. Any exception the library throws counts as no match.
+// Regular expressions: Prepare compiles each term's pattern once per search into
+// our own automaton (regex_automaton.h), which answers in one pass over the name
+// or path without allocating and without writing anything the tasks share. The
+// library's linear-time matcher allocates its state on every call, and on
+// Windows every allocation takes the heap's lock, so tasks matching at once
+// queued on it. A pattern the automaton cannot express (lookahead; a
+// back-reference, which only callers other than the parser can hand in) keeps
+// the library: where it offers it (libstdc++'s polynomial mode), compiled a
+// second time as "[\s\S]*?(?:pattern)" and run anchored at the start, so the
+// search is one breadth-first pass whose recursion is bounded by the pattern;
+// else, or for back-references, the backtracking matcher, which recurses once or
+// more per haystack byte and can take exponential time, fed only the last
+// kBacktrackBytes bytes of the haystack: the name and its nearest folders. Any
+// exception the library throws counts as no match.
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12 with sanitizers at -O1 takes a moved std::function inside libstdc++'s
+// regex compiler for maybe uninitialized: a false positive in library code.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -137,7 +146,8 @@ std::string_view Matcher::FoldedPath(uint32_t entry, MatchScratch& scratch) cons
 
 std::string_view Matcher::WrittenPath(uint32_t entry, MatchScratch& scratch) const {
     if (scratch.writtenFor != entry) {
-        scratch.writtenPath = index.Path(entry, false);
+        scratch.writtenPath.clear();
+        index.AppendPath(entry, false, scratch.writtenPath);
         scratch.writtenFor = entry;
     }
     return scratch.writtenPath;
@@ -178,29 +188,43 @@ std::shared_ptr<const Matcher::LinearPattern> Matcher::CompileLinear(const Term&
 #endif
 }
 
-bool Matcher::RegexFind(const Term& term, std::string_view hay) const {
+void Matcher::Compile(const Term& term, CompiledRegex& out) {
+    out.source = term.regex.get();
+    const auto flags = term.regex->flags();
+    const auto other = std::regex_constants::collate | std::regex_constants::multiline;
+    if ((flags & std::regex_constants::ECMAScript) && !(flags & other)) {
+        try {
+            auto automaton = std::make_unique<RegexAutomaton>();
+            if (automaton->Compile(term.text, (flags & std::regex_constants::icase) != 0)) {
+                out.automaton = std::move(automaton);
+                return;
+            }
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    out.linear = CompileLinear(term);
+}
+
+bool Matcher::RegexFind(const CompiledRegex& compiled, std::string_view hay, MatchScratch& scratch) const {
+    if (compiled.automaton) return compiled.automaton->Search(hay, scratch.regex);
+    const char* first = hay.data();
+    const char* last = hay.data() + hay.size();
+    if (compiled.linear)
+        return std::regex_search(first, last, compiled.linear->regex, std::regex_constants::match_continuous);
+    if (hay.size() > kBacktrackBytes)
+        return std::regex_search(last - kBacktrackBytes, last, *compiled.source,
+                                 std::regex_constants::match_prev_avail);
+    return std::regex_search(first, last, *compiled.source);
+}
+
+bool Matcher::RegexFind(const Term& term, std::string_view hay, MatchScratch& scratch) const {
     if (!term.regex) return false;
     try {
-        const LinearPattern* linear = nullptr;
-        bool known = false;
-        for (const LinearRegex& r : linearRegexes) {
-            if (r.source == term.regex.get()) {
-                linear = r.linear.get();
-                known = true;
-                break;
-            }
-        }
-        std::shared_ptr<const LinearPattern> local;  // a Match outside Run compiles its own
-        if (!known) {
-            local = CompileLinear(term);
-            linear = local.get();
-        }
-        const char* first = hay.data();
-        const char* last = hay.data() + hay.size();
-        if (linear) return std::regex_search(first, last, linear->regex, std::regex_constants::match_continuous);
-        if (hay.size() > kBacktrackBytes)
-            return std::regex_search(last - kBacktrackBytes, last, *term.regex, std::regex_constants::match_prev_avail);
-        return std::regex_search(first, last, *term.regex);
+        for (const CompiledRegex& compiled : regexes)
+            if (compiled.source == term.regex.get()) return RegexFind(compiled, hay, scratch);
+        CompiledRegex local;  // a Match outside Run compiles its own
+        Compile(term, local);
+        return RegexFind(local, hay, scratch);
     } catch (const std::exception&) {
         return false;
     }
@@ -240,7 +264,7 @@ bool Matcher::NameMatch(const Term& t, uint32_t entry, MatchScratch& scratch) co
         case TermKind::Wildcard:
             return WildcardMatch(hay, t.text);
         default:
-            return RegexFind(t, hay);
+            return RegexFind(t, hay, scratch);
     }
 }
 
@@ -299,11 +323,17 @@ bool Matcher::Matches(const Query& query, uint32_t entry, MatchScratch& scratch)
 }
 
 void Matcher::Prepare(const Query& query) {
-    linearRegexes.clear();
-    for (const auto& group : query.groups) {
-        for (const Term& t : group) {
-            if (t.kind == TermKind::Regex && t.regex) linearRegexes.push_back({t.regex.get(), CompileLinear(t)});
+    regexes.clear();
+    try {
+        for (const auto& group : query.groups) {
+            for (const Term& t : group) {
+                if (t.kind != TermKind::Regex || !t.regex) continue;
+                regexes.emplace_back();
+                Compile(t, regexes.back());
+            }
         }
+    } catch (const std::bad_alloc&) {
+        regexes.clear();  // each term then compiles its own, or counts as no match
     }
 }
 

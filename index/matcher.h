@@ -16,16 +16,19 @@
 
 #include "index/index.h"
 #include "index/query.h"
+#include "index/regex_automaton.h"
 
 namespace ov {
 
 // One search task's cache of the full path of the entry last tested, so the terms
-// of one entry build its path at most once.
+// of one entry build its path at most once, and its regular-expression working
+// space. Buffers keep their capacity from entry to entry.
 struct MatchScratch {
     std::string foldedPath;
     std::string writtenPath;
     uint32_t foldedFor = kNoEntry;
     uint32_t writtenFor = kNoEntry;
+    RegexScratch regex;
 };
 
 // The whole haystack against the whole pattern, bytewise: '*' any run of bytes,
@@ -41,8 +44,8 @@ public:
     Matcher(const Matcher&) = delete;
     Matcher& operator=(const Matcher&) = delete;
 
-    // Compiles what the query's regular expressions need, once per search; a term
-    // matched without it compiles its own on every call.
+    // Compiles the query's regular expressions into automata, once per search; a
+    // term matched without it compiles its own on every call.
     void Prepare(const Query& query);
 
     // Whether one entry satisfies one term (negation applied).
@@ -61,21 +64,25 @@ public:
     static bool ExtHashes(const Query& query, std::vector<uint32_t>& out);
 
 private:
-    struct LinearPattern;  // a linear-time copy of a term's expression
-    struct LinearRegex {
-        const std::regex* source;
-        std::shared_ptr<const LinearPattern> linear;  // null: the pattern needs backtracking
+    struct LinearPattern;  // a linear-time copy of a term's expression in the library's form
+    // A term's expression as it is matched: by our automaton, else by the library.
+    struct CompiledRegex {
+        const std::regex* source = nullptr;
+        std::unique_ptr<RegexAutomaton> automaton;    // null: a pattern it cannot express
+        std::shared_ptr<const LinearPattern> linear;  // null too: the pattern needs backtracking
     };
 
     bool RawMatch(const Term& term, uint32_t entry, MatchScratch& scratch) const;
     bool NameMatch(const Term& term, uint32_t entry, MatchScratch& scratch) const;
-    bool RegexFind(const Term& term, std::string_view haystack) const;
+    bool RegexFind(const Term& term, std::string_view haystack, MatchScratch& scratch) const;
+    bool RegexFind(const CompiledRegex& compiled, std::string_view haystack, MatchScratch& scratch) const;
     std::string_view FoldedPath(uint32_t entry, MatchScratch& scratch) const;
     std::string_view WrittenPath(uint32_t entry, MatchScratch& scratch) const;
+    static void Compile(const Term& term, CompiledRegex& out);
     static std::shared_ptr<const LinearPattern> CompileLinear(const Term& term);
 
     const Index& index;
-    std::vector<LinearRegex> linearRegexes;
+    std::vector<CompiledRegex> regexes;
 };
 
 }  // namespace ov

@@ -1,6 +1,36 @@
 #include "index/pool.h"
 
+#include <chrono>
+
 namespace ov {
+namespace {
+
+constexpr uint64_t kTicket = uint64_t{1} << 32;
+constexpr uint64_t kSeatMask = kTicket - 1;
+// How long an idle thread spins before it sleeps: longer than the serial stretch
+// between the jobs of one search, short against the time between searches.
+constexpr auto kSpin = std::chrono::microseconds(200);
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+// Calls ready() until it is true, for at most kSpin; returns its last answer.
+template <class Ready>
+bool Spin(Ready&& ready) {
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    for (int i = 1;; ++i) {
+        if (ready()) return true;
+        CpuRelax();
+        if (i % 64 == 0 && std::chrono::steady_clock::now() >= until) return ready();
+    }
+}
+
+}  // namespace
 
 Pool::Pool(int threadCount) {
     threads = threadCount > 0 ? threadCount : 4;
@@ -10,17 +40,46 @@ Pool::Pool(int threadCount) {
 }
 
 Pool::~Pool() {
+    stop.store(true);
     {
-        std::lock_guard<std::mutex> state(stateMutex);
-        ++generation;  // a worker looks at stop only after an unseen generation
-        stop = true;
+        std::lock_guard<std::mutex> sleeping(sleepMutex);
+        wake.notify_all();
     }
-    workReady.notify_all();
     for (auto& w : workers) w.join();
 }
 
 void Pool::Pull(const Job& j, int n) {
     for (int i = next.fetch_add(1); i < n; i = next.fetch_add(1)) j.call(j.object, i);
+}
+
+bool Pool::TakeSeat() {
+    uint64_t s = seats.load(std::memory_order_acquire);
+    while (s >= kTicket) {
+        if (seats.compare_exchange_weak(s, s - kTicket + 1, std::memory_order_acq_rel)) return true;
+    }
+    return false;
+}
+
+void Pool::LeaveSeat() {
+    // seq_cst with runSleeping: either Run sees the seat empty, or this sees it asleep.
+    if (seats.fetch_sub(1) == 1 && runSleeping.load()) {
+        std::lock_guard<std::mutex> sleeping(sleepMutex);
+        done.notify_all();
+    }
+}
+
+bool Pool::AwaitTickets() {
+    return Spin(
+        [this] { return seats.load(std::memory_order_relaxed) >= kTicket || stop.load(std::memory_order_relaxed); });
+}
+
+void Pool::CloseJob() {
+    if ((seats.fetch_and(kSeatMask) & kSeatMask) == 0) return;
+    if (Spin([this] { return (seats.load(std::memory_order_acquire) & kSeatMask) == 0; })) return;
+    std::unique_lock<std::mutex> sleeping(sleepMutex);
+    runSleeping.store(true);
+    done.wait(sleeping, [this] { return (seats.load() & kSeatMask) == 0; });
+    runSleeping.store(false);
 }
 
 void Pool::RunJob(int n, Job j) {
@@ -33,51 +92,38 @@ void Pool::RunJob(int n, Job j) {
         for (int i = 0; i < n; ++i) j.call(j.object, i);
         return;
     }
-    {
-        std::lock_guard<std::mutex> state(stateMutex);
-        job = j;
-        count = n;
-        next.store(0);
-        ++generation;
-        tickets = extra;
-        outstanding = extra;
+    job = j;
+    count = n;
+    next.store(0, std::memory_order_relaxed);
+    seats.store(static_cast<uint64_t>(extra) * kTicket);  // publishes the job; seq_cst with sleepers
+    if (sleepers.load() > 0) {
+        std::lock_guard<std::mutex> sleeping(sleepMutex);
+        wake.notify_all();
     }
-    workReady.notify_all();
     // Workers call the caller's callable, which dies with the caller's frame: wait
     // for them even when a task throws on this thread.
-    struct WaitForWorkers {
+    struct Closer {
         Pool& pool;
-        ~WaitForWorkers() {
-            std::unique_lock<std::mutex> state(pool.stateMutex);
-            pool.workDone.wait(state, [this] { return pool.outstanding == 0; });
-            pool.job = Job{};
-        }
-    } waitForWorkers{*this};
+        ~Closer() { pool.CloseJob(); }
+    } closer{*this};
     Pull(j, n);
 }
 
 void Pool::Worker() {
-    uint64_t seen = 0;
-    std::unique_lock<std::mutex> state(stateMutex);
     for (;;) {
-        if (generation == seen) {
-            workReady.wait(state);
+        if (TakeSeat()) {
+            const Job j = job;
+            const int n = count;
+            Pull(j, n);
+            LeaveSeat();
             continue;
         }
-        if (stop) return;
-        if (tickets <= 0) {
-            workReady.wait(state);
-            continue;
-        }
-        --tickets;
-        const uint64_t g = generation;
-        const Job j = job;
-        const int n = count;
-        state.unlock();
-        Pull(j, n);
-        state.lock();
-        if (--outstanding == 0) workDone.notify_all();
-        seen = g;
+        if (stop.load()) return;
+        if (AwaitTickets()) continue;
+        std::unique_lock<std::mutex> sleeping(sleepMutex);
+        sleepers.fetch_add(1);  // seq_cst with Run's publishing: a job is seen here or this sleeper there
+        wake.wait(sleeping, [this] { return seats.load() >= kTicket || stop.load(); });
+        sleepers.fetch_sub(1);
     }
 }
 

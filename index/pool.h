@@ -1,8 +1,15 @@
 // The one thread pool: a parallel-for whose caller works as one of the threads,
 // one job at a time, and a chunked parallel merge sort on top of it.
 //
-// Locks: runMutex, then stateMutex. Workers take only stateMutex. A task must
-// not call Run on the same pool.
+// A job hands out seats: Run publishes the job and a number of tickets, a worker
+// joins by trading a ticket for a seat, and Run returns once it has withdrawn the
+// tickets left and every seat is empty. Idle workers spin briefly before they
+// sleep, and so does Run before it sleeps on the last seat: one search runs
+// several jobs in a row, and waking a sleeping thread costs far more than a job
+// of small tasks (a wake goes through the kernel, under Wine through its server).
+//
+// Locks: runMutex is held for one whole Run; sleepMutex only around sleeping and
+// waking. A task must not call Run on the same pool.
 #pragma once
 
 #include <algorithm>
@@ -48,28 +55,40 @@ private:
     void RunJob(int n, Job job);
     void Worker();
     void Pull(const Job& job, int n);
+    bool TakeSeat();
+    void LeaveSeat();
+    // Spins until tickets are out or the pool stops, for a while; false on giving up.
+    bool AwaitTickets();
+    // Withdraws the tickets left, then waits until every seat is empty.
+    void CloseJob();
 
     std::vector<std::thread> workers;
-    std::mutex stateMutex;  // guards job, count, tickets, outstanding, generation, stop
-    std::mutex runMutex;    // held for one whole Run
-    std::condition_variable workReady;
-    std::condition_variable workDone;
+    std::mutex runMutex;  // held for one whole Run
+    // The current job: written by Run before it hands out tickets, read by workers
+    // holding a seat.
     Job job;
-    std::atomic<int32_t> next{0};
     int32_t count = 0;
-    int32_t tickets = 0;
-    int32_t outstanding = 0;
+    std::atomic<int32_t> next{0};
+    // Tickets left in the high half, occupied seats in the low half: one word, so a
+    // worker cannot slip in between Run withdrawing the tickets and seeing the
+    // seats empty.
+    std::atomic<uint64_t> seats{0};
+    std::mutex sleepMutex;  // idle workers sleep on wake, Run on done
+    std::condition_variable wake;
+    std::condition_variable done;
+    std::atomic<int32_t> sleepers{0};
+    std::atomic<bool> runSleeping{false};
+    std::atomic<bool> stop{false};
     int32_t threads = 4;
     std::atomic<int32_t> threadsInUse{4};  // written by the search worker while others may read
-    uint64_t generation = 0;
-    bool stop = false;
 };
 
 // Sorts v by cmp on the pool: serial below 20,000 elements or with one thread in
 // use; otherwise a power-of-two number of chunks sorted in parallel, then merged
 // pairwise (equal elements keep their chunk order).
+// scratch, when given, is the merge buffer, kept by the caller between sorts.
 template <class T, class Cmp>
-void ParallelSort(Pool& pool, std::vector<T>& v, Cmp cmp) {
+void ParallelSort(Pool& pool, std::vector<T>& v, Cmp cmp, std::vector<T>* scratch = nullptr) {
     const size_t n = v.size();
     const int inUse = pool.ThreadsInUse();
     if (n < 20000 || inUse < 2) {
@@ -84,9 +103,11 @@ void ParallelSort(Pool& pool, std::vector<T>& v, Cmp cmp) {
 
     pool.Run(chunks, [&](int q) { std::sort(v.begin() + bounds[q], v.begin() + bounds[q + 1], cmp); });
 
-    std::vector<T> scratch(n);
+    std::vector<T> own;
+    std::vector<T>& buffer = scratch ? *scratch : own;
+    buffer.resize(n);
     std::vector<T>* src = &v;
-    std::vector<T>* dst = &scratch;
+    std::vector<T>* dst = &buffer;
     for (int w = 1; w < chunks; w *= 2) {
         pool.Run(chunks / (2 * w), [&, w](int task) {
             const uint64_t lo = bounds[static_cast<size_t>(2 * task * w)];
@@ -98,7 +119,7 @@ void ParallelSort(Pool& pool, std::vector<T>& v, Cmp cmp) {
         });
         std::swap(src, dst);
     }
-    if (src == &scratch) v.swap(scratch);
+    if (src == &buffer) v.swap(buffer);
 }
 
 }  // namespace ov

@@ -14,13 +14,12 @@ constexpr int kPrepareRounds = 6;
 
 // Parses, prepares and runs one request into result. False when it was cancelled
 // before or during the search.
-bool Search(SearchRequest& request, Index& index, const std::string& text, const SearchOptions& options,
-            SearchResult& result) {
+bool Search(SearchRequest& request, Index& index, Searcher& searcher, const std::string& text,
+            const SearchOptions& options, SearchResult& result) {
     Query query = ParseQuery(text, options);
     result.error = query.error;
     result.words = query.highlightWords;
 
-    Searcher searcher(&index);
     std::shared_lock<std::shared_mutex> shared(index.lock, std::defer_lock);
     // Readiness is checked under the shared lock, so a save (which holds it shared
     // for seconds) does not hold up a search that needs nothing built. A writer
@@ -74,6 +73,7 @@ uint64_t RequestSearch(SearchRequest& request, const std::string& text, const Se
 }
 
 void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) {
+    Searcher searcher(&index);  // one for every search: its buffers are kept
     for (;;) {
         std::string text;
         SearchOptions options;
@@ -104,7 +104,7 @@ void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) 
         // Allocation failures are the only exceptions left here; they drop this search.
         bool ok = false;
         try {
-            ok = Search(request, index, text, options, *result);
+            ok = Search(request, index, searcher, text, options, *result);
         } catch (const std::exception&) {
             ok = false;
         }

@@ -193,7 +193,7 @@ struct Searcher::RunState {
     const std::atomic<bool>* cancel;
     uint32_t n;
     uint32_t blocks;
-    std::vector<uint64_t> bitmap;  // block tasks own whole words of it
+    std::vector<uint64_t>& bitmap;  // block tasks own whole words of it
     std::atomic<uint64_t> hitCount{0};
     std::atomic<bool> failed{false};
 
@@ -209,7 +209,7 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
     out.clear();
     const Index& idx = *index;
     const auto n = static_cast<uint32_t>(idx.entries.size());
-    RunState run{query, cancel, n, (n + kBlock - 1) / kBlock, {}};
+    RunState run{query, cancel, n, (n + kBlock - 1) / kBlock, hitBits};
     hideHidden = idx.hideHidden.load();
     hideSystem = idx.hideSystem.load();
 
@@ -403,27 +403,43 @@ bool Searcher::WalkOrder(RunState& run, const std::vector<uint32_t>& order, bool
 bool Searcher::SortByRank(RunState& run, const std::vector<uint32_t>& ranks, bool descending,
                           std::vector<uint32_t>& out) {
     // Ranks are distinct, so sorting (rank, entry) pairs as plain numbers gives the
-    // rank order without a lookup per comparison. The lookups themselves miss the
-    // cache, so each block's share is gathered by a task of its own.
-    std::vector<std::vector<uint64_t>> parts(run.blocks);
-    RunGuarded(index->pool, run.failed, static_cast<int>(run.blocks), [&](int q) {
-        const size_t firstWord = static_cast<size_t>(q) * (kBlock / 64);
-        const size_t lastWord = std::min(run.bitmap.size(), firstWord + kBlock / 64);
-        std::vector<uint64_t>& part = parts[static_cast<size_t>(q)];
-        for (size_t w = firstWord; w < lastWord; ++w) {
+    // rank order without a lookup per comparison. Each block's hits are counted
+    // first, so the blocks fill one array side by side; the lookups miss the cache,
+    // so many hits are gathered by the pool, a few on this thread (waking the pool
+    // costs more than they do).
+    std::vector<size_t> start(size_t{run.blocks} + 1, 0);
+    auto wordsOf = [&](size_t q) {
+        const size_t first = q * (kBlock / 64);
+        return std::make_pair(first, std::min(run.bitmap.size(), first + kBlock / 64));
+    };
+    for (size_t q = 0; q < run.blocks; ++q) {
+        size_t count = 0;
+        for (auto [w, end] = wordsOf(q); w < end; ++w) count += static_cast<size_t>(std::popcount(run.bitmap[w]));
+        start[q + 1] = start[q] + count;
+    }
+    constexpr uint64_t kHole = ~uint64_t{0};  // a hit the order lacks; sorts last
+    std::vector<uint64_t>& keyed = rankKeys;
+    keyed.resize(start.back());
+    auto gather = [&](int task) {
+        const auto q = static_cast<size_t>(task);
+        size_t at = start[q];
+        for (auto [w, end] = wordsOf(q); w < end; ++w) {
             for (uint64_t bits = run.bitmap[w]; bits != 0; bits &= bits - 1) {
                 const auto id = static_cast<uint32_t>(w * 64 + static_cast<unsigned>(std::countr_zero(bits)));
-                if (ranks[id] != kNoRank) part.push_back(uint64_t{ranks[id]} << 32 | id);
+                keyed[at++] = ranks[id] != kNoRank ? uint64_t{ranks[id]} << 32 | id : kHole;
             }
         }
-    });
-    std::vector<uint64_t> keyed;
-    keyed.reserve(run.hitCount.load());
-    for (const auto& part : parts) keyed.insert(keyed.end(), part.begin(), part.end());
+    };
+    if (keyed.size() <= kSerialGatherMax) {
+        for (uint32_t q = 0; q < run.blocks; ++q) gather(static_cast<int>(q));
+    } else {
+        RunGuarded(index->pool, run.failed, static_cast<int>(run.blocks), gather);
+    }
     if (keyed.size() <= kSerialSortMax)
         std::sort(keyed.begin(), keyed.end());
     else
-        ParallelSort(index->pool, keyed, std::less<uint64_t>());
+        ParallelSort(index->pool, keyed, std::less<uint64_t>(), &sortScratch);
+    while (!keyed.empty() && keyed.back() == kHole) keyed.pop_back();
     if (descending) std::reverse(keyed.begin(), keyed.end());
     out.resize(keyed.size());
     for (size_t i = 0; i < keyed.size(); ++i) out[i] = static_cast<uint32_t>(keyed[i]);

@@ -29,6 +29,7 @@ public:
     // walk and the pool sort take over.
     static constexpr uint32_t kBlock = 65536;
     static constexpr size_t kSerialSortMax = 50000;
+    static constexpr size_t kSerialGatherMax = 2048;
     explicit Searcher(Index* index) : index(index), matcher(*index) {}
     Searcher(const Searcher&) = delete;
     Searcher& operator=(const Searcher&) = delete;
@@ -77,6 +78,11 @@ private:
     std::mutex mutex;  // guards the hit bitmap while range tasks set their bits
     Index* index;
     Matcher matcher;
+    // The hit bitmap, kept between runs: a fresh megabyte per search costs page
+    // faults on every keystroke (several times more under Windows' heap).
+    std::vector<uint64_t> hitBits;
+    std::vector<uint64_t> rankKeys;
+    std::vector<uint64_t> sortScratch;
 
     // Per Run: visibility switches read once.
     bool hideHidden = false;

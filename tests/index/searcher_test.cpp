@@ -174,6 +174,22 @@ TEST(Searcher, OrdersManyHitsByWalkingAndFewByRank) {
         EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end(),
                                    [&](uint32_t a, uint32_t b) { return index.Less(SortKey::Name, a, b); }));
     }
+    // Sorting by rank gathers few hits on the calling thread and many on the
+    // pool; both give the walk's order.
+    for (uint64_t hits : {Searcher::kSerialGatherMax, Searcher::kSerialGatherMax + 1, uint64_t{20000}}) {
+        Term t;
+        t.kind = TermKind::Size;
+        t.lo = 1;
+        t.hi = 1 + hits;
+        Searcher walk(&index);
+        walk.ForceForTesting(Strategy::Range, Ordering::Walk);
+        Searcher rank(&index);
+        rank.ForceForTesting(Strategy::Range, Ordering::RankSort);
+        const auto want = Search(index, OneTerm(t), {}, &walk);
+        EXPECT_EQ(want.size(), hits);
+        EXPECT_EQ(Search(index, OneTerm(t), {}, &rank), want) << hits << " hits";
+        EXPECT_EQ(rank.LastOrdering(), Ordering::RankSort);
+    }
 }
 
 // A root whose name already ends in '\' joins its children without another one.
