@@ -87,8 +87,8 @@ public:
     bool Watch(Volume* volume, bool scan, const std::function<void()>& scanEnded);
     // Applies one batch of changes in order: the disk is read without the
     // index lock, the index changed under it held exclusively, folders that
-    // appeared are walked without it and added under it. Returns the
-    // milliseconds the lock was held.
+    // appeared are walked without it and added under it, in slices. Returns the
+    // longest time in milliseconds the lock was held at once.
     double ApplyWatch(Volume* volume, std::vector<DirChange>& batch);
 
     // Path updates of a folder volume through its name map (index lock held
@@ -101,10 +101,13 @@ public:
     // folder was added, whose contents the caller must read.
     uint32_t TouchPath(Volume* volume, const WString& path, const FileStat& stat, bool& newFolder,
                        std::vector<WString>& reads);
-    // Brings the item at path and, for a folder, everything below it to at most
-    // 201 levels in line with `tree` (ReadTree's output): missing items are
-    // added, present ones refreshed.
-    void AddTree(Volume* volume, const WString& path, const Index::Piece& tree);
+    // Brings items [begin, end) of `tree` (ReadTree's output: the item at path
+    // and, for a folder, what lies below it to at most 201 levels, parents
+    // first) in line with the index: missing ones are added, present ones
+    // refreshed. entryOf maps the tree's items to entries; with relocate the
+    // items before begin are found again first (entry numbers moved).
+    void AddTree(Volume* volume, const WString& path, const Index::Piece& tree, size_t begin, size_t end,
+                 std::vector<uint32_t>& entryOf, bool relocate);
     // Reads the item at path and what is below it from disk into tree (entry 0
     // the item, parents piece-local); no lock. False when it is gone or the
     // volume is stopping.
@@ -165,9 +168,9 @@ private:
     // One entry's name in line with the disk, added when missing (TouchPath's last step).
     uint32_t Settle(Volume* volume, uint32_t parent, const std::string& name, const std::string& folded,
                     const FileStat& stat, bool& added);
-    // Walks the folder at path and applies what it holds; returns the locked milliseconds.
+    // Walks the folder at path and applies what it holds; returns the longest hold of the lock.
     double ReadAndAddTree(Volume* volume, const WString& path);
-    // Removes the entries of the folder at path that are no longer on disk.
+    // Removes the entries of the folder at path that are no longer on disk; returns the hold of the lock.
     double PruneFolder(Volume* volume, const WString& path);
     void CompactIfDue();
     // Waits on the volume's stop event; false when the thread must end.

@@ -42,6 +42,7 @@ constexpr double kSettleMs = 60000;
 constexpr uint32_t kScanPollMs = 50;
 constexpr size_t kMaxHeldChanges = size_t{1} << 18;  // kept during a scan; past it they count as lost
 constexpr int kMaxTreeDepth = 200;
+constexpr size_t kAddSlice = 16384;  // items of a walked tree added per hold of the index lock
 constexpr uint64_t kCompactDeleted = 50000;
 
 bool IsRemoval(uint32_t action) {
@@ -77,6 +78,10 @@ void Forget(const Index& index, Volume& volume, uint32_t e) {
 
 void Remember(const Index& index, Volume& volume, uint32_t e) {
     volume.nameMap.emplace(NameMapKey(index.entries[e].parent, index.FoldedOf(e)), e);
+}
+
+std::string_view TreeFolded(const Index::Piece& tree, const Entry& t) {
+    return std::string_view(tree.folded).substr(t.foldedOffset, t.foldedLength);
 }
 
 // Where the last component of a relative path starts.
@@ -257,22 +262,32 @@ uint32_t Engine::TouchPath(Volume* volume, const WString& path, const FileStat& 
     return e;
 }
 
-void Engine::AddTree(Volume* volume, const WString& path, const Index::Piece& tree) {
+void Engine::AddTree(Volume* volume, const WString& path, const Index::Piece& tree, size_t begin, size_t end,
+                     std::vector<uint32_t>& entryOf, bool relocate) {
     if (tree.entries.empty() || path.empty()) return;
     const size_t leaf = LeafStart(path);
     const uint32_t parent = FindRel(volume, leaf == 0 ? WString() : path.substr(0, leaf - 1));
-    if (parent == kNoEntry || !IsDir(entries[parent])) return;  // went away meanwhile; its own change follows
-    std::vector<uint32_t> entryOf(tree.entries.size(), kNoEntry);
+    if (parent == kNoEntry || !IsDir(entries[parent])) {  // went away meanwhile; its own change follows
+        std::fill(entryOf.begin(), entryOf.end(), kNoEntry);
+        return;
+    }
     std::string name, folded;
-    for (size_t i = 0; i < tree.entries.size(); ++i) {
+    auto into = [&](size_t i) { return i == 0 ? parent : entryOf[tree.entries[i].parent]; };
+    // Entry numbers moved since the items before begin were added: find them again.
+    for (size_t i = 0; relocate && i < begin; ++i) {
+        const uint32_t folder = into(i);
         const Entry& t = tree.entries[i];
-        const uint32_t into = i == 0 ? parent : entryOf[t.parent];
-        if (into == kNoEntry || !IsDir(entries[into])) continue;  // its folder was refused
+        entryOf[i] = folder == kNoEntry ? kNoEntry : Lookup(*this, *volume, folder, TreeFolded(tree, t));
+    }
+    for (size_t i = begin; i < end; ++i) {
+        const Entry& t = tree.entries[i];
+        const uint32_t folder = into(i);
+        if (folder == kNoEntry || !IsDir(entries[folder])) continue;  // its folder was refused
         name.assign(tree.names, t.nameOffset, t.nameLength);
-        folded.assign(tree.folded, t.foldedOffset, t.foldedLength);
+        folded.assign(TreeFolded(tree, t));
         const FileStat stat{t.flags & EntryFlags::AttributeMask, t.size, t.modified, t.created};
         bool added = false;
-        entryOf[i] = Settle(volume, into, name, folded, stat, added);
+        entryOf[i] = Settle(volume, folder, name, folded, stat, added);
     }
 }
 
@@ -309,19 +324,28 @@ void Engine::CompactIfDue() {
 
 double Engine::ReadAndAddTree(Volume* volume, const WString& path) {
     Index::Piece tree;
+    std::vector<uint32_t> entryOf;
     try {
         if (!ReadTree(volume, path, tree)) return 0;
+        entryOf.assign(tree.entries.size(), kNoEntry);
     } catch (const std::bad_alloc&) {
         return 0;  // the next rescan brings it in
     }
-    std::unique_lock<std::shared_mutex> guard(lock);
-    if (volume->stop.load()) return 0;
-    const double t0 = NowMs();
-    AddTree(volume, path, tree);
-    CompactIfDue();
-    const double held = NowMs() - t0;
-    guard.unlock();
-    PostIndexChanged();
+    // In slices, so that a large tree does not hold up searches for all of its adding.
+    double held = 0;
+    uint64_t seen = 0;
+    for (size_t begin = 0; begin < tree.entries.size(); begin += kAddSlice) {
+        std::unique_lock<std::shared_mutex> guard(lock);
+        if (volume->stop.load()) break;
+        const double t0 = NowMs();
+        AddTree(volume, path, tree, begin, std::min(tree.entries.size(), begin + kAddSlice), entryOf,
+                begin > 0 && epoch != seen);
+        CompactIfDue();
+        seen = epoch;
+        held = std::max(held, NowMs() - t0);
+        guard.unlock();
+        PostIndexChanged();
+    }
     return held;
 }
 
@@ -405,7 +429,7 @@ double Engine::ApplyWatch(Volume* volume, std::vector<DirChange>& batch) {
             }
         }
         CompactIfDue();
-        held += NowMs() - t0;
+        held = NowMs() - t0;
     }
     PostIndexChanged();
 
@@ -414,13 +438,13 @@ double Engine::ApplyWatch(Volume* volume, std::vector<DirChange>& batch) {
     Outermost(reads);
     for (const WString& path : reads) {
         if (volume->stop.load()) break;
-        held += ReadAndAddTree(volume, path);
+        held = std::max(held, ReadAndAddTree(volume, path));
     }
     std::sort(prunes.begin(), prunes.end());
     prunes.erase(std::unique(prunes.begin(), prunes.end()), prunes.end());
     for (const WString& path : prunes) {
         if (volume->stop.load()) break;
-        held += PruneFolder(volume, path);
+        held = std::max(held, PruneFolder(volume, path));
     }
     return held;
 }
