@@ -133,6 +133,37 @@ TEST_F(FolderWatchTest, MissingFoldersAreReadWholeToTheirDepthLimit) {
     EXPECT_EQ(deepest, 201u);
 }
 
+// A walked tree is added in slices; when a compaction renumbered the entries
+// between two slices, the items added so far are found again.
+TEST_F(FolderWatchTest, TreeSlicesSurviveACompactionBetweenThem) {
+    Write(root / "old.txt", 1);
+    Start();  // its change reads are the test's, and none come: the test adds the tree itself
+    ASSERT_TRUE(testing::WaitIdle(engine));
+    for (const char* folder : {"t/a/x", "t/b/y", "t/c"}) {
+        fs::create_directories(root / folder);
+        for (int i = 0; i < 5; ++i) Write(root / folder / ("f" + std::to_string(i)), i);
+    }
+    Volume* v = nullptr;
+    Index::Piece tree;
+    {
+        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        v = engine.VolumeAt(0);
+    }
+    ASSERT_TRUE(engine.ReadTree(v, Text(L"t"), tree));
+    std::vector<uint32_t> entryOf(tree.entries.size(), kNoEntry);
+    const size_t half = tree.entries.size() / 2;
+    std::unique_lock<std::shared_mutex> guard(engine.lock);
+    engine.AddTree(v, Text(L"t"), tree, 0, half, entryOf, false);
+    engine.RemoveCounted(*v, engine.FindRel(v, Text(L"old.txt")));
+    fs::remove(root / "old.txt");
+    engine.Compact();  // every entry after old.txt moves down by one
+    engine.AddTree(v, Text(L"t"), tree, half, tree.entries.size(), entryOf, true);
+    guard.unlock();
+    EXPECT_EQ(testing::Diff(testing::FreshScan(SystemFileSystem(), W(root), testing::Times::None),
+                            testing::VolumeView(engine, 0, testing::Times::None)),
+              "");
+}
+
 // A watch that cannot be armed or opened waits before it tries again; the
 // volume is scanned all the same and a stop ends the wait at once.
 TEST_F(FolderWatchTest, UnarmableWatchWaitsInsteadOfSpinning) {
