@@ -19,6 +19,7 @@
 //                     slowest stop in milliseconds
 //   lag N FOLDER      N files made one by one in FOLDER, each waited for in the index; prints the
 //                     median and the largest delay in milliseconds
+//   save | load       Stop(true), which saves the index; LoadDb (prints loaded or not loaded)
 //   quit
 // Posted messages go to a message-only window and are counted as the
 // application would handle them (clearing the flag).
@@ -304,6 +305,10 @@ int main() {
             std::sort(lags.begin(), lags.end());
             Print(lags.empty() ? "lag\tnone"
                                : "lag\t" + std::to_string(lags[lags.size() / 2]) + "\t" + std::to_string(lags.back()));
+        } else if (command == "save") {
+            engine.Stop(true);
+        } else if (command == "load") {
+            Print(engine.LoadDb() ? "loaded" : "not loaded");
         } else if (command == "quit") {
             break;
         } else {

@@ -143,24 +143,27 @@ TEST_F(FolderWatchPosix, ChangesDuringTheFirstScanAreKept) {
     EXPECT_EQ(Settled(), "");
 }
 
-// A folder volume as the saved index brings it back (its old entries, not
-// scanned in this run) is scanned again and then watched.
+// A folder volume loaded from the saved index is scanned again, so what
+// changed while the program was not running comes in, and then watched.
 TEST_F(FolderWatchPosix, AVolumeFromTheSavedIndexIsScannedAgainThenWatched) {
+    const WString file = W(temp.path / "Orvane.db");
     {
-        std::vector<std::unique_ptr<Volume>> slots;
-        slots.push_back(std::make_unique<Volume>());
-        Volume* v = slots[0].get();
-        v->root = W(root) + WChar(u'\\');
-        v->name = W(root);
-        v->addedFolder = true;
-        v->kind = VolumeKind::Folders;
-        Index::Piece piece;
-        piece.root = piece.Add(kNoEntry, root.string(), FoldCaseUtf8(root.string()), testing::kRoot, 0, 0, 0);
-        piece.Add(piece.root, "gone.txt", "gone.txt", 0, 5, 1, 1);
-        piece.files = 1;
-        std::unique_lock<std::shared_mutex> guard(engine.lock);
-        engine.ReplaceVolumes(std::move(slots));
-        ASSERT_TRUE(engine.Ingest(0, piece));
+        Engine before(disk);
+        before.indexPath = file;
+        before.SetAddedFolders({W(root)});
+        before.RefreshVolumes();
+        ASSERT_TRUE(WaitIdle(before));
+        before.Stop(true);
+    }
+    Write(root / "while-closed.txt", 4);
+    fs::remove(root / "a.txt");
+    engine.indexPath = file;
+    ASSERT_TRUE(engine.LoadDb());
+    {
+        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        ASSERT_NE(engine.VolumeAt(0), nullptr);
+        EXPECT_EQ(engine.VolumeAt(0)->kind, VolumeKind::Folders);
+        EXPECT_FALSE(engine.VolumeAt(0)->folderScanned);
     }
     Start();
     EXPECT_EQ(Settled(), "");

@@ -202,11 +202,14 @@ def main():
         ms = float(stopped[0].split("\t")[1]) if stopped else 99999
         print("stop during a watch:", ms, "ms")
         expect(ms < 1000, "Stop took %d ms" % ms)
-        driver.ask("cycles 3")  # what the first cycles make once (Wine's own objects) is not a leak
+        driver.ask("cycles 3")  # what the first cycles make once is not a leak
         handles = driver.ask("cycles 200")
         print("200 start/stop cycles:", handles)
         h = handles[0].split("\t") if handles else []
-        expect(len(h) == 5 and h[1] == h[2] and h[4] == "live", "200 cycles leave the handle count: %s" % handles)
+        # A leak in the cycle leaves 200 handles or more; now and then one event
+        # appears once (a synchronisation object made on its first contention).
+        expect(len(h) == 5 and int(h[2]) - int(h[1]) <= 1 and h[4] == "live",
+               "200 cycles leave the handle count: %s" % handles)
 
         # A deleted root says it cannot be reached, and comes back with the folder.
         driver.ask("refresh")
@@ -224,6 +227,24 @@ def main():
         write(os.path.join(r, "rooted", "back", "again.txt"), b"ag")
         expect(driver.ask("live 60") == ["live"], "the root came back")
         settle(driver, "R:\\rooted\\", "a root that came back")
+        driver.ask("save")
+    finally:
+        driver.close()
+
+    # Loaded from the saved index, a folder volume is scanned again (what changed
+    # while the program was closed comes in) and then watched.
+    write(os.path.join(w, "while-closed.txt"), b"wc")
+    os.remove(os.path.join(w, "B.txt"))
+    driver = Driver(prefix, driver_exe)
+    try:
+        for line in ["elevated 0", "cap 300", "folder R:\\rooted"]:
+            driver.ask(line)
+        expect(driver.ask("load") == ["loaded"], "the saved index loads")
+        driver.ask("refresh")
+        expect(driver.ask("live 120") == ["live"], "watched after the load")
+        settle(driver, "W:\\", "scanned again after the load")
+        write(os.path.join(w, "after-load.txt"), b"al")
+        settle(driver, "W:\\", "watched after the load")
     finally:
         driver.close()
     print("%d passed, %d failed" % (1 if not wd.failures else 0, 1 if wd.failures else 0))
