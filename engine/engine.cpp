@@ -2,10 +2,9 @@
 // (none of them spins: every retry waits on the volume's stop event first):
 // - A failed folder scan waits 60 s, a journal error 5 s, then tries again.
 // - A watcher that returns with neither stop nor rescan set could not watch the
-//   volume (or watching is not available): the volume stays as scanned, without
-//   live updates, until it is stopped or started again (the Rescan command, a
-//   rebuild, the next start). This also keeps a volume that fell back from its
-//   file table from reading the table and scanning its folders every cycle.
+//   volume: the watch alone is tried again every 30 s, without scanning, so a
+//   volume that fell back from its file table does not read the table and scan
+//   its folders each time.
 // - A file-table read without a change journal (journal id 0) stays as read,
 //   without live updates, until started again; a journal that cannot be
 //   followed right after a fresh read waits 60 s before the drive is read again.
@@ -24,6 +23,7 @@ namespace ov {
 namespace {
 
 constexpr uint32_t kFailedScanWaitMs = 60000;
+constexpr uint32_t kUnwatchedWaitMs = 30000;
 constexpr uint32_t kJournalErrorWaitMs = 5000;
 
 void Post(const std::atomic<WindowHandle>& window, std::atomic<bool>& flag, uint32_t message) {
@@ -363,17 +363,17 @@ void Engine::ReleaseFirstPass(bool& firstPass) {
 
 void Engine::VolumeThread(Volume* volume) {
     bool firstPass = volume->kind == VolumeKind::None || volume->rescan;
-    // One folder scan (when needed) and the watch after it; false when the
+    // One folder scan (when needed) with the watch around it; false when the
     // thread must end.
     auto folderRoute = [&](bool scan) {
-        if (scan && !FolderScan(volume)) {
-            ReleaseFirstPass(firstPass);
-            return WaitBeforeRetry(volume, kFailedScanWaitMs);
+        const auto release = [&] { ReleaseFirstPass(firstPass); };
+        for (;;) {
+            if (!scan) release();
+            if (!Watch(volume, scan, release)) return WaitBeforeRetry(volume, FolderWaitMs(kFailedScanWaitMs));
+            if (volume->stop.load() || volume->rescan) return true;
+            if (!WaitBeforeRetry(volume, FolderWaitMs(kUnwatchedWaitMs))) return false;  // cannot be watched now
+            scan = false;
         }
-        ReleaseFirstPass(firstPass);
-        Watch(volume);
-        if (volume->stop.load() || volume->rescan) return true;
-        return WaitBeforeRetry(volume, StopEvent::kForever);  // cannot be watched
     };
     try {
         while (!volume->stop.load()) {

@@ -1,7 +1,8 @@
-// The file-system calls of the folder scanner and the volume list, behind a
-// small interface: the Windows build calls the real API, the native build maps
-// paths onto the Linux file system, and tests put fakes in front of either
-// (drives that come and go, a listing that hangs like a dead share).
+// The file-system calls of the folder scanner, the folder watcher and the
+// volume list, behind a small interface: the Windows build calls the real API,
+// the native build maps paths onto the Linux file system, and tests put fakes
+// in front of either (drives that come and go, a listing that hangs like a
+// dead share, scripted change records).
 //
 // Paths are what the scanner hands Windows: long-path form ("\\?\C:\dir\",
 // "\\?\UNC\server\share\dir\"), folders ending in '\'. Implementations must be
@@ -10,8 +11,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "engine/change_watch.h"
 #include "index/platform.h"
 
 namespace ov {
@@ -46,6 +49,14 @@ enum class DriveType : uint32_t {
     RamDisk = 6
 };
 
+// GetFileAttributesExW's answer.
+struct FileStat {
+    uint32_t attributes = 0;  // FILE_ATTRIBUTE_*
+    uint64_t size = 0;        // 0 for a folder
+    uint64_t modified = 0;    // FILETIME
+    uint64_t created = 0;
+};
+
 struct DriveInfo {
     WString label;
     WString fileSystem;
@@ -60,6 +71,15 @@ public:
     virtual bool ListFolder(const WString& folder, FolderVisitor& visitor) = 0;
     // The path's attributes; false with the Windows error code.
     virtual bool Attributes(const WString& path, uint32_t& attributes, uint32_t& error) = 0;
+    // Attributes, size and times of the path itself (a link is not followed);
+    // false with the Windows error code.
+    virtual bool Stat(const WString& path, FileStat& stat, uint32_t& error) = 0;
+    // The path with every short (8.3) component replaced by its long name;
+    // false when the path does not exist.
+    virtual bool LongName(const WString& path, WString& longPath) = 0;
+    // Opens folder (long-path form) for change notifications over its whole
+    // subtree; null with the Windows error code when it cannot be opened.
+    virtual std::unique_ptr<ChangeWatch> WatchFolder(const WString& folder, uint32_t& error) = 0;
     // Drive roots ("C:\") in the platform's order.
     virtual std::vector<WString> DriveRoots() = 0;
     virtual DriveType TypeOf(const WString& root) = 0;
@@ -73,9 +93,12 @@ FileSystem& SystemFileSystem();
 
 // Windows error codes the native side and the scanner report.
 namespace WinError {
+constexpr uint32_t InvalidFunction = 1;  // the file system does not support the call
 constexpr uint32_t FileNotFound = 2;
 constexpr uint32_t PathNotFound = 3;
+constexpr uint32_t TooManyOpenFiles = 4;
 constexpr uint32_t AccessDenied = 5;
+constexpr uint32_t NotEnoughMemory = 8;
 constexpr uint32_t BadNetPath = 53;
 constexpr uint32_t Directory = 267;  // ERROR_DIRECTORY: the name is not a folder
 }  // namespace WinError

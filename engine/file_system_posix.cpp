@@ -104,6 +104,44 @@ public:
         return true;
     }
 
+    bool Stat(const WString& path, FileStat& out, uint32_t& error) override {
+        std::string p;
+        if (!LinuxPath(path, p)) {
+            error = WinError::BadNetPath;
+            return false;
+        }
+        while (p.size() > 1 && p.back() == '/') p.pop_back();
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0) {
+            error = ErrorOf(errno);
+            return false;
+        }
+        out.attributes = AttributesOf(AT_FDCWD, p.c_str(), st);
+        out.size =
+            (out.attributes & (FileAttr::Directory | FileAttr::ReparsePoint)) ? 0 : static_cast<uint64_t>(st.st_size);
+        out.modified = Ticks(st.st_mtim);
+        out.created = Ticks(st.st_ctim);
+        return true;
+    }
+
+    // Linux names have no short forms: a path that exists is its own long name.
+    bool LongName(const WString& path, WString& longPath) override {
+        std::string p;
+        struct stat st;
+        if (!LinuxPath(path, p) || lstat(p.c_str(), &st) != 0) return false;
+        longPath = path;
+        return true;
+    }
+
+    std::unique_ptr<ChangeWatch> WatchFolder(const WString& folder, uint32_t& error) override {
+        std::string p;
+        if (!LinuxPath(folder, p)) {
+            error = WinError::BadNetPath;
+            return nullptr;
+        }
+        return OpenChangeWatch(p, error);
+    }
+
     std::vector<WString> DriveRoots() override { return {}; }
     DriveType TypeOf(const WString&) override { return DriveType::NoRootDir; }
     bool VolumeInfo(const WString&, DriveInfo&) override { return false; }

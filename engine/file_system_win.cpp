@@ -11,6 +11,20 @@ uint64_t Ticks(const FILETIME& ft) {
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
+bool LongPathName(const WString& path, WString& out) {
+    std::wstring buffer(path.size() + 260, L'\0');
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD n = GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return false;
+        if (n < buffer.size()) {
+            out.assign(buffer.data(), n);
+            return true;
+        }
+        buffer.resize(n);  // the size it needs, with the NUL
+    }
+    return false;
+}
+
 class WinFileSystem final : public FileSystem {
 public:
     bool ListFolder(const WString& folder, FolderVisitor& visitor) override {
@@ -43,6 +57,39 @@ public:
         }
         attributes = a;
         return true;
+    }
+
+    bool Stat(const WString& path, FileStat& stat, uint32_t& error) override {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+            error = GetLastError();
+            return false;
+        }
+        stat.attributes = data.dwFileAttributes;
+        stat.size = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                        ? 0
+                        : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        stat.modified = Ticks(data.ftLastWriteTime);
+        stat.created = Ticks(data.ftCreationTime);
+        return true;
+    }
+
+    bool LongName(const WString& path, WString& longPath) override {
+        if (!LongPathName(path, longPath)) return false;
+        // Wine leaves a "\\?\" path as it is; its plain form, when short
+        // enough to have one, is expanded.
+        static const WString kLong = L"\\\\?\\", kUnc = L"\\\\?\\UNC\\";
+        if (longPath != path || path.compare(0, kLong.size(), kLong) != 0) return true;
+        const bool unc = path.compare(0, kUnc.size(), kUnc) == 0;
+        const WString plain = unc ? L"\\\\" + path.substr(kUnc.size()) : path.substr(kLong.size());
+        WString expanded;
+        if (plain.size() >= MAX_PATH || !LongPathName(plain, expanded)) return true;
+        longPath = unc ? kUnc + expanded.substr(2) : kLong + expanded;
+        return true;
+    }
+
+    std::unique_ptr<ChangeWatch> WatchFolder(const WString& folder, uint32_t& error) override {
+        return OpenChangeWatch(folder, error);
     }
 
     std::vector<WString> DriveRoots() override {

@@ -67,12 +67,7 @@ public:
 
     bool Item(const FindData& fd) override {
         if (walk.Halted()) return false;
-        name.clear();
-        AppendUtf8(name, fd.name, fd.nameLength);
-        units.assign(fd.name, fd.name + fd.nameLength);
-        FoldUnits(units.data(), units.size());
-        foldedName.clear();
-        AppendUtf8(foldedName, units.data(), units.size());
+        NameAndFolded(fd.name, fd.nameLength, name, foldedName, units);
         if (name.size() > Index::kMaxNameBytes || foldedName.size() > Index::kMaxNameBytes) {
             walk.skippedNames.fetch_add(1);
             return true;
@@ -153,6 +148,15 @@ WString LongPath(const WString& path) {
     if (path.compare(0, kLong.size(), kLong) == 0) return path;
     if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') return kUnc + path.substr(2);
     return kLong + path;
+}
+
+void NameAndFolded(const WChar* units, size_t count, std::string& name, std::string& folded, WString& scratch) {
+    name.clear();
+    AppendUtf8(name, units, count);
+    scratch.assign(units, units + count);
+    FoldUnits(scratch.data(), scratch.size());
+    folded.clear();
+    AppendUtf8(folded, scratch.data(), scratch.size());
 }
 
 int ScanWalkers(int poolThreads) {

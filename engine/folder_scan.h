@@ -19,6 +19,10 @@ namespace ov {
 // that form is returned unchanged.
 WString LongPath(const WString& path);
 
+// The UTF-8 name and folded name of a name as the file system reports it, as
+// the index stores them; scratch is reused between calls.
+void NameAndFolded(const WChar* units, size_t count, std::string& name, std::string& folded, WString& scratch);
+
 // Walkers for a pool of poolThreads threads: twice as many, 2 to 16.
 int ScanWalkers(int poolThreads);
 

@@ -29,6 +29,13 @@ public:
     Wait WaitFor(uint32_t ms);
     // The event HANDLE for waits on several objects; null natively.
     void* Handle() const;
+#ifndef _WIN32
+    // Natively, a descriptor that polls readable while the event is set (-1
+    // when it could not be made: such a waiter polls with a time-out).
+    int PollFd() const {
+        return fd;
+    }
+#endif
 
 private:
 #ifdef _WIN32
@@ -37,6 +44,7 @@ private:
     std::mutex mutex;
     std::condition_variable changed;
     bool signalled = false;
+    int fd = -1;  // an eventfd holding 1 while signalled
 #endif
 };
 

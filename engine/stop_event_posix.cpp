@@ -1,20 +1,35 @@
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdint>
 
 #include "engine/stop_event.h"
 
 namespace ov {
 
-StopEvent::StopEvent() = default;
-StopEvent::~StopEvent() = default;
+StopEvent::StopEvent() : fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+StopEvent::~StopEvent() {
+    if (fd >= 0) close(fd);
+}
 
 void StopEvent::Set() {
     std::lock_guard<std::mutex> guard(mutex);
+    if (!signalled && fd >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = write(fd, &one, sizeof one);
+    }
     signalled = true;
     changed.notify_all();
 }
 
 void StopEvent::Reset() {
     std::lock_guard<std::mutex> guard(mutex);
+    if (signalled && fd >= 0) {
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = read(fd, &count, sizeof count);
+    }
     signalled = false;
 }
 

@@ -51,6 +51,11 @@ struct Volume : VolumeMaps {
     // Rebuild asked for a rescan while the old thread was still ending
     // (volumesMutex): the next start rescans.
     bool rescanWhenStarted = false;
+
+    // Folder watcher, volume thread only: overflows in a row that came during
+    // a scan or within a minute after it, and when the last scan ended.
+    int overflowStreak = 0;
+    double scannedAtMs = 0;
 };
 
 }  // namespace ov

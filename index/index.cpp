@@ -121,16 +121,23 @@ uint32_t Index::Add(uint32_t parent, const char* name, size_t nameLength, const 
     return n;
 }
 
-void Index::Remove(uint32_t entry) {
+void Index::RemoveTree(uint32_t entry, VolumeMaps* counts) {
     if (entry >= entries.size() || IsDeleted(entries[entry])) return;
     const Entry& e = entries[entry];
+    uint64_t files = IsDir(e) ? 0 : 1;
+    uint64_t folders = 1 - files;
     if (IsDir(e) && e.childCount > 0) {
-        ForEachBelow(entry, [this](uint32_t j) {
+        ForEachBelow(entry, [&](uint32_t j) {
+            (IsDir(entries[j]) ? folders : files) += 1;
             entries[j].flags |= EntryFlags::Deleted;
             changes += 1;
             deletedCount += 1;
             NoteAllKeys(j);
         });
+    }
+    if (counts) {
+        counts->files -= std::min(counts->files, files);
+        counts->folders -= std::min(counts->folders, folders);
     }
     const uint32_t parent = entries[entry].parent;
     if (parent != kNoEntry && parent < entries.size()) {

@@ -72,7 +72,7 @@ public:
     uint32_t Add(uint32_t parent, const char* name, size_t nameLength, const std::string& folded, uint32_t flags,
                  uint64_t size, uint64_t modified, uint64_t created);
     // Flags the entry and, for a folder, its whole subtree Deleted.
-    void Remove(uint32_t entry);
+    void Remove(uint32_t entry) { RemoveTree(entry, nullptr); }
     // Remove, lowering the volume's file and folder counts by every entry that goes.
     void RemoveCounted(VolumeMaps& volume, uint32_t entry);
     // Renames and/or moves one entry. False, changing nothing, when the new name
@@ -80,22 +80,62 @@ public:
     bool Rename(uint32_t entry, uint32_t newParent, const std::string& name, const std::string& folded);
     void SetMeta(uint32_t entry, uint64_t size, uint64_t modified, uint64_t created, uint16_t attributes);
 
-    // Calls fn(entry) for every live entry other than folder that has folder among
-    // its first 256 ancestors: the subtree Remove takes with it. One pass over the
-    // table, as there are no child lists.
+    // Calls fn(entry), in ascending order, for every live entry other than
+    // folder that has folder among its first 256 ancestors: the subtree Remove
+    // takes with it. One pass over the table, as there are no child lists; each
+    // entry's distance below folder is remembered, so a walk up stops at the
+    // first ancestor already placed.
     template <class Fn>
     void ForEachBelow(uint32_t folder, Fn&& fn) const {
         const auto count = static_cast<uint32_t>(entries.size());
-        for (uint32_t j = 0; j < count; ++j) {
-            if (j == folder || IsDeleted(entries[j])) continue;
-            uint32_t cur = entries[j].parent;
-            for (int depth = 0; depth < kMaxDepth && cur != kNoEntry && cur < count; ++depth) {
-                if (cur == folder) {
-                    fn(j);
-                    break;
+        if (folder >= count) return;
+        constexpr uint16_t kUnknown = 0, kNotBelow = 0xFFFF;  // else levels below folder, 1 to 256
+        std::vector<uint16_t> below;
+        try {
+            below.assign(count, kUnknown);
+        } catch (const std::bad_alloc&) {
+            // No room to remember: every entry walks up on its own.
+            for (uint32_t j = 0; j < count; ++j) {
+                if (j == folder || IsDeleted(entries[j])) continue;
+                uint32_t cur = entries[j].parent;
+                for (int depth = 0; depth < kMaxDepth && cur < count; ++depth, cur = entries[cur].parent) {
+                    if (cur == folder) {
+                        fn(j);
+                        break;
+                    }
                 }
-                cur = entries[cur].parent;
             }
+            return;
+        }
+        uint32_t chain[kMaxDepth + 1];
+        for (uint32_t j = 0; j < count; ++j) {
+            if (j == folder) continue;
+            if (below[j] == kUnknown) {
+                int n = 0;
+                uint32_t top = kNotBelow;  // levels below folder of what the walk stopped at
+                for (uint32_t cur = j; n <= kMaxDepth; cur = entries[cur].parent) {
+                    if (cur == folder) {
+                        top = 0;
+                        break;
+                    }
+                    if (cur == kNoEntry || cur >= count) break;
+                    if (below[cur] != kUnknown) {
+                        top = below[cur];
+                        break;
+                    }
+                    chain[n++] = cur;
+                }
+                if (n > kMaxDepth) {
+                    below[j] = kNotBelow;  // folder is not among its first 256 ancestors
+                } else {
+                    for (int i = 0; i < n; ++i) {
+                        const uint32_t level = top == kNotBelow ? kNotBelow : top + static_cast<uint32_t>(n - i);
+                        below[chain[i]] =
+                            level > static_cast<uint32_t>(kMaxDepth) ? kNotBelow : static_cast<uint16_t>(level);
+                    }
+                }
+            }
+            if (below[j] != kNotBelow && !IsDeleted(entries[j])) fn(j);
         }
     }
 
@@ -228,6 +268,8 @@ private:
     void MergePending(SortKey key);
     void RebuildRanks(SortKey key);
 
+    // Remove, counting the files and folders that go into counts when given.
+    void RemoveTree(uint32_t entry, VolumeMaps* counts);
     // Applies delta (mod 2^64) to the sizes of `from` and up to 255 further ancestors.
     void AddToAncestors(uint32_t from, uint64_t delta);
     bool PoolsFit(size_t nameBytes, size_t foldedBytes) const;

@@ -51,6 +51,12 @@ bool PieceIsSound(const Index::Piece& piece) {
     return true;
 }
 
+// Buckets for a folder volume's name map with room for the entries to come, as
+// the table keeps: rehashing millions of pairs under the lock takes a while.
+size_t NameMapRoom(size_t pairs) {
+    return pairs + pairs / 32 + 4096;
+}
+
 // entry is `ancestor` or lies within its first 256 levels.
 bool IsBelowIn(const std::vector<Entry>& entries, uint32_t entry, uint32_t ancestor) {
     for (int depth = 0; depth <= Index::kMaxDepth && entry < entries.size(); ++depth) {
@@ -185,7 +191,7 @@ void RenumberMaps(Index& index, const std::vector<uint32_t>& renumber) {
                 if (map(kv.second) != kNoEntry) values.push_back(map(kv.second));
             }
             volume->nameMap.clear();
-            volume->nameMap.reserve(values.size());
+            volume->nameMap.reserve(NameMapRoom(values.size()));
             for (uint32_t v : values)
                 volume->nameMap.emplace(NameMapKey(index.entries[v].parent, index.FoldedOf(v)), v);
         }
@@ -430,14 +436,7 @@ private:
 };
 
 void Index::RemoveCounted(VolumeMaps& volume, uint32_t entry) {
-    if (entry >= entries.size() || IsDeleted(entries[entry])) return;
-    uint64_t files = IsDir(entries[entry]) ? 0 : 1;
-    uint64_t folders = 1 - files;
-    if (IsDir(entries[entry]) && entries[entry].childCount > 0)
-        ForEachBelow(entry, [&](uint32_t j) { (IsDir(entries[j]) ? folders : files) += 1; });
-    Remove(entry);
-    volume.files -= std::min(volume.files, files);
-    volume.folders -= std::min(volume.folders, folders);
+    RemoveTree(entry, &volume);
 }
 
 bool Index::Ingest(int slot, Piece& piece) {
@@ -487,7 +486,7 @@ bool Index::Ingest(int slot, Piece& piece) {
     RecomputeFolderTotals();
     if (volume.kind == VolumeKind::Folders) {
         const auto n = static_cast<uint32_t>(entries.size());
-        volume.nameMap.reserve(n - base);
+        volume.nameMap.reserve(NameMapRoom(n - base));
         for (uint32_t i = base; i < n; ++i) {
             const Entry& e = entries[i];
             if (e.parent == kNoEntry) continue;

@@ -144,6 +144,7 @@ TEST_F(EngineTest, AddedFoldersShareRootsAndFillAtMost256Slots) {
     }
 
     std::vector<WString> folders;
+    drives.watchFolders = false;
     for (int i = 0; i < 300; ++i) {
         const auto folder = temp.path / "many" / std::to_string(i);
         std::filesystem::create_directories(folder);

@@ -39,6 +39,9 @@ public:
     int syntheticFolders = 0;
     int syntheticFiles = 0;
     bool syntheticHang = false;
+    // Natively each watch takes one of the user's 128 inotify instances; a
+    // test with hundreds of volumes leaves them to the tests running beside it.
+    bool watchFolders = true;
 
     void Set(char letter, const FakeDrive& drive) {
         std::lock_guard<std::mutex> guard(mutex);
@@ -60,12 +63,17 @@ public:
     }
 
     bool ListFolder(const WString& folder, FolderVisitor& visitor) override {
-        char letter = 0;
-        WString rest;
-        FakeDrive d;
-        if (!IsDrivePath(folder)) return SystemFileSystem().ListFolder(folder, visitor);
-        if (!Find(folder, letter, rest, d)) return false;
-        if (!d.target.empty()) return SystemFileSystem().ListFolder(LongPath(d.target + WChar(u'\\') + rest), visitor);
+        WString real, rest;
+        switch (Resolve(folder, real, rest)) {
+            case Where::Platform:
+                return SystemFileSystem().ListFolder(folder, visitor);
+            case Where::Target:
+                return SystemFileSystem().ListFolder(real, visitor);
+            case Where::Missing:
+                return false;
+            case Where::Synthetic:
+                break;
+        }
         if (rest == Text(L"hang\\")) {
             std::unique_lock<std::mutex> guard(mutex);
             hanging = true;
@@ -89,18 +97,64 @@ public:
     }
 
     bool Attributes(const WString& path, uint32_t& attributes, uint32_t& error) override {
-        char letter = 0;
-        WString rest;
-        FakeDrive d;
-        if (!IsDrivePath(path)) return SystemFileSystem().Attributes(path, attributes, error);
-        if (!Find(path, letter, rest, d)) {
+        WString real, rest;
+        switch (Resolve(path, real, rest)) {
+            case Where::Platform:
+                return SystemFileSystem().Attributes(path, attributes, error);
+            case Where::Target:
+                return SystemFileSystem().Attributes(real, attributes, error);
+            case Where::Missing:
+                error = WinError::PathNotFound;
+                return false;
+            case Where::Synthetic:
+                break;
+        }
+        attributes = FileAttr::Directory;
+        return true;
+    }
+
+    bool Stat(const WString& path, FileStat& stat, uint32_t& error) override {
+        WString real, rest;
+        const Where where = Resolve(path, real, rest);
+        if (where == Where::Synthetic) {
+            stat = FileStat{FileAttr::Directory, 0, 1, 1};
+            return true;
+        }
+        if (where == Where::Missing) {
             error = WinError::PathNotFound;
             return false;
         }
-        if (!d.target.empty())
-            return SystemFileSystem().Attributes(LongPath(d.target + WChar(u'\\') + rest), attributes, error);
-        attributes = FileAttr::Directory;
-        return true;
+        return SystemFileSystem().Stat(where == Where::Target ? real : path, stat, error);
+    }
+
+    bool LongName(const WString& path, WString& longPath) override {
+        WString real, rest;
+        const Where where = Resolve(path, real, rest);
+        if (where == Where::Platform) return SystemFileSystem().LongName(path, longPath);
+        longPath = path;
+        return where != Where::Missing;
+    }
+
+    // Synthetic drives cannot be watched.
+    std::unique_ptr<ChangeWatch> WatchFolder(const WString& folder, uint32_t& error) override {
+        WString real, rest;
+        if (!watchFolders) {
+            error = WinError::InvalidFunction;
+            return nullptr;
+        }
+        switch (Resolve(folder, real, rest)) {
+            case Where::Platform:
+                return SystemFileSystem().WatchFolder(folder, error);
+            case Where::Target:
+                return SystemFileSystem().WatchFolder(real, error);
+            case Where::Missing:
+                error = WinError::PathNotFound;
+                return nullptr;
+            case Where::Synthetic:
+                break;
+        }
+        error = WinError::InvalidFunction;
+        return nullptr;
     }
 
     std::vector<WString> DriveRoots() override {
@@ -128,23 +182,20 @@ public:
 private:
     static WString Number(int i) { return Text(std::to_wstring(i).c_str()); }
 
-    // "\\?\X:\..." with X one of the test's letters; other paths are the platform's.
-    bool IsDrivePath(const WString& path) {
-        const WString p = path.substr(LongPath(WString()).size());
+    enum class Where { Platform, Target, Synthetic, Missing };
+    // "\\?\X:\rest" with X one of the test's letters: the real path of a drive
+    // over a folder, or rest on the synthetic tree; other paths are the platform's.
+    Where Resolve(const WString& path, WString& real, WString& rest) {
+        const WString p = path.substr(std::min(path.size(), LongPath(WString()).size()));
         std::lock_guard<std::mutex> guard(mutex);
-        return p.size() >= 3 && p[1] == u':' && p[2] == u'\\' && drives.count(static_cast<char>(p[0])) != 0;
-    }
-    // "\\?\X:\rest" -> X and rest.
-    bool Find(const WString& path, char& letter, WString& rest, FakeDrive& d) {
-        const WString p = path.substr(LongPath(WString()).size());
-        if (p.size() < 3 || p[1] != u':') return false;
-        std::lock_guard<std::mutex> guard(mutex);
+        if (p.size() < 3 || p[1] != u':' || p[2] != u'\\') return Where::Platform;
         auto it = drives.find(static_cast<char>(p[0]));
-        if (it == drives.end() || !it->second.present) return false;
-        letter = static_cast<char>(p[0]);
+        if (it == drives.end()) return Where::Platform;
+        if (!it->second.present) return Where::Missing;
         rest = p.substr(3);
-        d = it->second;
-        return true;
+        if (it->second.target.empty()) return Where::Synthetic;
+        real = LongPath(it->second.target + WChar(u'\\') + rest);
+        return Where::Target;
     }
 
     std::mutex mutex;

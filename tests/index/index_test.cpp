@@ -85,6 +85,37 @@ TEST(Index, RemoveFlagsTheSubtreeOnceAndTakesItsBytes) {
     EXPECT_EQ(CheckTotals(index), "");
 }
 
+// The remembered walk of ForEachBelow against a plain one per entry: moves
+// give folders higher numbers than their children, and a chain of 300 folders
+// reaches below the 256 levels that count.
+TEST(Index, ForEachBelowEqualsAWalkPerEntry) {
+    testing::Rng rng(9);
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    testing::AddRandomTree(index, rng, root, 0, 3000);
+    for (int step = 0; step < 1500; ++step) testing::RandomChange(index, rng);
+    std::vector<uint32_t> chain{root};
+    for (int i = 0; i < 300; ++i) chain.push_back(AddNamed(index, chain.back(), "d" + std::to_string(i), kDir));
+    AddNamed(index, chain.back(), "deep.bin", 0, 7);
+    std::vector<uint32_t> folders{chain[1], chain[40], chain[45], chain[299]};
+    for (int i = 0; i < 20; ++i) folders.push_back(testing::RandomLiveEntry(index, rng, true));
+    for (uint32_t folder : folders) {
+        std::vector<uint32_t> got, want;
+        index.ForEachBelow(folder, [&got](uint32_t j) { got.push_back(j); });
+        for (uint32_t j = 0; j < index.entries.size(); ++j) {
+            if (j == folder || IsDeleted(index.entries[j])) continue;
+            uint32_t cur = index.entries[j].parent;
+            for (int depth = 0; depth < Index::kMaxDepth && cur != kNoEntry; ++depth, cur = index.entries[cur].parent) {
+                if (cur == folder) {
+                    want.push_back(j);
+                    break;
+                }
+            }
+        }
+        EXPECT_EQ(got, want) << folder;
+    }
+}
+
 TEST(Index, RenameComparesWrittenNamesAndMovesSizes) {
     Index index;
     uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
