@@ -79,7 +79,7 @@ void SetUpEngine() {
         std::vector<ov::WString>(gSettings.indexedFolders.begin(), gSettings.indexedFolders.end()));
     SetIndexHideFlags();
     {
-        std::unique_lock<std::shared_mutex> hold(gEngine->lock);
+        std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
         gEngine->excluded.clear();
         for (const std::wstring& folder : gSettings.excludedFolders) gEngine->excluded.push_back(ExclusionKey(folder));
         gEngine->excludesDirty = true;
@@ -136,7 +136,7 @@ void StartBackgroundSaveIfDue() {
     if (!EngineUsable() || !gIndexLoaded) return;
     uint64_t changes = 0;
     {
-        std::shared_lock<std::shared_mutex> hold(gEngine->lock);
+        std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
         changes = gEngine->changes;
     }
     // With volumes busy nothing is remembered, so the next tick tries again.
@@ -164,7 +164,7 @@ void ClearVolumesChangedPosted() {
 
 bool ReadIndexCounters(uint64_t& epoch, uint64_t& changes) {
     if (!gEngine) return false;
-    std::shared_lock<std::shared_mutex> hold(gEngine->lock);
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
     epoch = gEngine->epoch;
     changes = gEngine->changes;
     return true;
@@ -172,14 +172,14 @@ bool ReadIndexCounters(uint64_t& epoch, uint64_t& changes) {
 
 bool ReadLiveEntryCount(uint64_t& count) {
     if (!gEngine) return false;
-    std::shared_lock<std::shared_mutex> hold(gEngine->lock);
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
     count = gEngine->entries.size() - gEngine->deletedCount;
     return true;
 }
 
 bool AdminBarWanted() {
     if (!gEngine || gEngine->elevated) return false;
-    std::shared_lock<std::shared_mutex> hold(gEngine->lock);
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
     for (int slot = 0; slot < static_cast<int>(gEngine->volumes.size()); ++slot) {
         const ov::Volume* volume = gEngine->VolumeAt(slot);
         if (volume && !volume->addedFolder && ov::SameTextIgnoringCase(volume->fileSystem, L"NTFS")) return true;
@@ -189,7 +189,7 @@ bool AdminBarWanted() {
 
 bool IndexReadyForSelfTest() {
     if (!gEngine || !gIndexLoaded || gEngine->busyVolumes.load() != 0) return false;
-    std::shared_lock<std::shared_mutex> hold(gEngine->lock);
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
     for (int slot = 0; slot < static_cast<int>(gEngine->volumes.size()); ++slot) {
         const ov::Volume* volume = gEngine->VolumeAt(slot);
         if (volume && !volume->live.load()) return false;

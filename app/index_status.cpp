@@ -27,7 +27,7 @@ bool IsBusyStatus(const std::wstring& status) {
 std::wstring SummaryText() {
     std::vector<ov::Volume*> volumes;
     {
-        std::shared_lock<std::shared_mutex> hold(gEngine->lock);
+        std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
         for (int slot = 0; slot < static_cast<int>(gEngine->volumes.size()); ++slot) {
             if (ov::Volume* volume = gEngine->VolumeAt(slot)) volumes.push_back(volume);
         }

@@ -50,7 +50,7 @@ BigIndex& SharedBigIndex() {
     index.volumes = {&big->c, &big->d};
     std::string error;
     if (!AddEntries(index, MakeSyntheticEntries(kBigEntries - kBigPieceEntries, kSeed), error)) std::abort();
-    std::unique_lock<std::shared_mutex> guard(index.lock);
+    std::unique_lock<ov::SharedMutex> guard(index.lock);
     Index::Piece piece = PieceOf(BigPieceEntries());
     if (!index.Ingest(1, piece)) std::abort();
     return *big;

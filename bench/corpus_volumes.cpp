@@ -8,7 +8,7 @@
 namespace ov::bench {
 
 void AddCorpusVolumes(Index& index, std::vector<std::unique_ptr<Volume>>& volumes) {
-    std::unique_lock<std::shared_mutex> hold(index.lock);
+    std::unique_lock<ov::SharedMutex> hold(index.lock);
     volumes.clear();
     index.volumes.clear();
     const auto n = static_cast<uint32_t>(index.entries.size());

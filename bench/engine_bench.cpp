@@ -29,7 +29,7 @@ void BM_Engine_DropVolume(benchmark::State& state) {
         ov::testing::WaitIdle(engine, 600);
         state.ResumeTiming();
     }
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<ov::SharedMutex> guard(engine.lock);
     state.counters["entries"] = static_cast<double>(engine.entries.size());
 }
 BENCHMARK(BM_Engine_DropVolume)

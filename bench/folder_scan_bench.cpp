@@ -73,7 +73,7 @@ void BM_FolderScan_PieceAndIngest(benchmark::State& state) {
         const double pieceBytes =
             static_cast<double>(piece.entries.size() * sizeof(ov::Entry) + piece.names.size() + piece.folded.size());
         {
-            std::unique_lock<std::shared_mutex> guard(index.lock);
+            std::unique_lock<ov::SharedMutex> guard(index.lock);
             if (!index.Ingest(0, piece)) state.SkipWithError("Ingest refused the piece");
         }
         const double t2 = ov::NowMs();

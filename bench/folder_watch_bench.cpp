@@ -170,7 +170,7 @@ Fixture* Shared() {
     f->volume->name = ov::ToWide(std::string("C:"));
     f->volume->kind = ov::VolumeKind::Folders;
     {
-        std::unique_lock<std::shared_mutex> guard(f->engine->lock);
+        std::unique_lock<ov::SharedMutex> guard(f->engine->lock);
         f->engine->ReplaceVolumes(std::move(slots));
         if (!f->engine->Ingest(0, piece)) f->error = "Ingest refused the corpus";
     }
@@ -198,7 +198,7 @@ void BM_FolderWatch_Batch(benchmark::State& state) {
         state.PauseTiming();
         std::vector<ov::DirChange> batch;
         {
-            std::shared_lock<std::shared_mutex> guard(f->engine->lock);
+            std::shared_lock<ov::SharedMutex> guard(f->engine->lock);
             const auto& entries = f->engine->entries;
             auto pick = [&](bool folder) {
                 for (;;) {

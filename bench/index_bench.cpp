@@ -89,7 +89,7 @@ void BM_Index_Path(benchmark::State& state) {
         }
         index = std::move(filled);
     }
-    std::shared_lock<std::shared_mutex> guard(index->lock);
+    std::shared_lock<ov::SharedMutex> guard(index->lock);
     const auto n = static_cast<uint32_t>(index->entries.size());
     uint64_t pathBytes = 0;
     for (auto _ : state) {

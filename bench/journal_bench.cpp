@@ -80,7 +80,7 @@ JournalVolume* SharedVolume(std::string& error) {
     v->volume.journalId = 1;
     v->index.volumes = {&v->volume};
     {
-        std::unique_lock<std::shared_mutex> guard(v->index.lock);
+        std::unique_lock<ov::SharedMutex> guard(v->index.lock);
         if (!v->index.Ingest(0, piece)) {
             failed = "Ingest refused the piece";
             return nullptr;
@@ -199,7 +199,7 @@ void BM_Journal_Apply(benchmark::State& state) {
         }
         const auto locked = std::chrono::steady_clock::now();
         {
-            std::unique_lock<std::shared_mutex> guard(v->index.lock);
+            std::unique_lock<ov::SharedMutex> guard(v->index.lock);
             if (journal.Apply(v->index, v->volume) != ov::JournalBatch::Applied::Done) {
                 state.SkipWithError("the batch was not applied whole");
                 return;

@@ -39,7 +39,7 @@ void Refill(ov::Index& index, std::mt19937_64& rng, int count) {
 // Compaction after 100,000 files were removed.
 void BM_Index_Compact(benchmark::State& state) {
     ov::Index& index = ov::bench::SharedBigIndex().index;
-    std::unique_lock<std::shared_mutex> guard(index.lock);
+    std::unique_lock<ov::SharedMutex> guard(index.lock);
     std::mt19937_64 rng(3);
     for (auto _ : state) {
         state.PauseTiming();
@@ -70,7 +70,7 @@ BENCHMARK(BM_Index_Compact)
 void BM_Index_Ingest(benchmark::State& state) {
     ov::bench::BigIndex& big = ov::bench::SharedBigIndex();
     ov::Index& index = big.index;
-    std::unique_lock<std::shared_mutex> guard(index.lock);
+    std::unique_lock<ov::SharedMutex> guard(index.lock);
     for (auto _ : state) {
         state.PauseTiming();
         ov::Index::Piece piece = ov::bench::PieceOf(ov::bench::BigPieceEntries());

@@ -86,7 +86,7 @@ void SearchQuery(benchmark::State& state, const char* text, SortKey sort) {
     Index* index = BenchIndex(state);
     if (!index) return;
     ov::bench::QueryRun run(*index, text, sort);
-    std::shared_lock<std::shared_mutex> hold(index->lock);
+    std::shared_lock<ov::SharedMutex> hold(index->lock);
     size_t hits = 0;
     for (auto _ : state) benchmark::DoNotOptimize(hits = run.Run());
     SetCounters(state, *index, hits);
@@ -97,7 +97,7 @@ void FloorPoolPass(benchmark::State& state) {
     Index* index = BenchIndex(state);
     if (!index) return;
     ov::bench::PoolPassRun run(*index);
-    std::shared_lock<std::shared_mutex> hold(index->lock);
+    std::shared_lock<ov::SharedMutex> hold(index->lock);
     for (auto _ : state) run.Run();
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(run.Bytes()));
     SetCounters(state, *index, 0);
@@ -107,7 +107,7 @@ void FloorScan(benchmark::State& state, const char* needle) {
     Index* index = BenchIndex(state);
     if (!index) return;
     ov::bench::ScanRun run(*index, needle);
-    std::shared_lock<std::shared_mutex> hold(index->lock);
+    std::shared_lock<ov::SharedMutex> hold(index->lock);
     size_t hits = 0;
     for (auto _ : state) benchmark::DoNotOptimize(hits = run.Run());
     SetCounters(state, *index, hits);

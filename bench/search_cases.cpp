@@ -41,7 +41,7 @@ std::string SearchCaseName(const QueryCase& query, SortKey sort) {
 }
 
 void PrepareForSearch(Index& index) {
-    std::unique_lock<std::shared_mutex> hold(index.lock);
+    std::unique_lock<ov::SharedMutex> hold(index.lock);
     index.pool.SetThreadsInUse(index.pool.Threads());
     index.ApplyExclusions();
     index.BuildAllDirPaths();
@@ -51,7 +51,7 @@ void PrepareForSearch(Index& index) {
 QueryRun::QueryRun(Index& index, const char* text, SortKey sort) : searcher(&index) {
     options.sort = static_cast<int>(sort);
     query = ParseQuery(text, options);
-    std::unique_lock<std::shared_mutex> hold(index.lock);
+    std::unique_lock<ov::SharedMutex> hold(index.lock);
     searcher.Prepare(query, options);
 }
 

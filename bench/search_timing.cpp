@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
             if (!filter.Selects(name + suffix)) continue;
             index->pool.SetThreadsInUse(threads);
             std::function<size_t()> run = row.make(*index);
-            std::shared_lock<std::shared_mutex> hold(index->lock);
+            std::shared_lock<ov::SharedMutex> hold(index->lock);
             size_t hits = 0;
             std::vector<double> seconds;
             for (int r = 0; r < options.repetitions; ++r)

@@ -41,7 +41,7 @@ void Report(benchmark::State& state, const ov::Index& index) {
 
 void FullSort(benchmark::State& state, SortKey key) {
     ov::Index& index = PreparedIndex();
-    std::unique_lock<std::shared_mutex> guard(index.lock);
+    std::unique_lock<ov::SharedMutex> guard(index.lock);
     if (key == SortKey::Path) index.BuildAllDirPaths();
     for (auto _ : state) index.FullSort(key);
     Report(state, index);
@@ -50,7 +50,7 @@ void FullSort(benchmark::State& state, SortKey key) {
 // 200,000 noted entries (some twice) merged into a current order of the key.
 void MergePending(benchmark::State& state, SortKey key) {
     ov::Index& index = PreparedIndex();
-    std::unique_lock<std::shared_mutex> guard(index.lock);
+    std::unique_lock<ov::SharedMutex> guard(index.lock);
     index.EnsureSortedBy(key);
     const auto k = static_cast<size_t>(key);
     std::mt19937_64 rng(11);

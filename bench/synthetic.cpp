@@ -231,7 +231,7 @@ EntryList MakeSyntheticEntries(size_t count, uint64_t seed) {
 }
 
 bool AddEntries(Index& index, const EntryList& list, std::string& error) {
-    std::unique_lock<std::shared_mutex> guard(index.lock);
+    std::unique_lock<ov::SharedMutex> guard(index.lock);
     std::vector<uint32_t> added(list.entries.size());
     std::string folded;
     for (size_t i = 0; i < list.entries.size(); ++i) {

@@ -57,7 +57,7 @@ Engine::~Engine() {
     for (auto& v : retired)
         if (v->thread.joinable()) v->thread.join();
     retired.clear();
-    std::unique_lock<std::shared_mutex> index(lock);
+    std::unique_lock<SharedMutex> index(lock);
     volumes.clear();
     owned.clear();
 }
@@ -79,7 +79,7 @@ void Engine::ReplaceVolumes(std::vector<std::unique_ptr<Volume>> slots) {
 }
 
 std::vector<Volume*> Engine::SlotVolumes() {
-    std::shared_lock<std::shared_mutex> guard(lock);
+    std::shared_lock<SharedMutex> guard(lock);
     std::vector<Volume*> list;
     for (auto& v : owned)
         if (v) list.push_back(v.get());
@@ -161,7 +161,7 @@ void Engine::RemoveVolumes(const std::vector<Volume*>& gone) {
     StopThreads(gone);
     std::vector<std::unique_ptr<Volume>> removed;
     {
-        std::unique_lock<std::shared_mutex> guard(lock);
+        std::unique_lock<SharedMutex> guard(lock);
         std::array<bool, kMaxVolumes> goneSlot{};
         for (Volume* v : gone) goneSlot[v->slot] = true;
         for (Entry& e : entries) {
@@ -204,7 +204,7 @@ void Engine::RefreshVolumes() {
             if (found) {
                 if (found->running) continue;
                 {
-                    std::unique_lock<std::shared_mutex> index(lock);
+                    std::unique_lock<SharedMutex> index(lock);
                     found->label = r.label;
                 }
                 StartVolume(found);
@@ -212,7 +212,7 @@ void Engine::RefreshVolumes() {
             }
             Volume* created = nullptr;
             {
-                std::unique_lock<std::shared_mutex> index(lock);
+                std::unique_lock<SharedMutex> index(lock);
                 size_t slot = 0;
                 while (slot < volumes.size() && volumes[slot] != nullptr) ++slot;
                 if (slot >= static_cast<size_t>(kMaxVolumes)) continue;  // all 256 slots taken

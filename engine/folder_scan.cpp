@@ -339,7 +339,7 @@ bool Engine::FolderScan(Volume* volume) {
     }
 
     {
-        std::unique_lock<std::shared_mutex> guard(lock);
+        std::unique_lock<SharedMutex> guard(lock);
         if (volume->stop.load()) return false;
         const VolumeKind before = volume->kind;
         volume->kind = VolumeKind::Folders;  // so that Ingest fills the name map

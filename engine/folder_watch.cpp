@@ -335,7 +335,7 @@ double Engine::ReadAndAddTree(Volume* volume, const WString& path) {
     double held = 0;
     uint64_t seen = 0;
     for (size_t begin = 0; begin < tree.entries.size(); begin += kAddSlice) {
-        std::unique_lock<std::shared_mutex> guard(lock);
+        std::unique_lock<SharedMutex> guard(lock);
         if (volume->stop.load()) break;
         const double t0 = NowMs();
         AddTree(volume, path, tree, begin, std::min(tree.entries.size(), begin + kAddSlice), entryOf,
@@ -364,7 +364,7 @@ double Engine::PruneFolder(Volume* volume, const WString& path) {
         WString scratch;
     } names;
     if (!fs.ListFolder(OnDisk(*volume, path, true), names)) return 0;
-    std::unique_lock<std::shared_mutex> guard(lock);
+    std::unique_lock<SharedMutex> guard(lock);
     if (volume->stop.load()) return 0;
     const double t0 = NowMs();
     const uint32_t folder = FindRel(volume, path);
@@ -402,7 +402,7 @@ double Engine::ApplyWatch(Volume* volume, std::vector<DirChange>& batch) {
     double held = 0;
     std::vector<WString> reads, prunes;
     {
-        std::unique_lock<std::shared_mutex> guard(lock);
+        std::unique_lock<SharedMutex> guard(lock);
         // A stopped volume may already have left the slot table.
         if (volume->stop.load() || volume->kind != VolumeKind::Folders || volume->rootEntry == kNoEntry) return 0;
         const double t0 = NowMs();

@@ -20,11 +20,11 @@ WString TempPathOf(const WString& path) {
 // it would make searches wait.
 bool CompactIfNeeded(Index& index, std::string& reason, SaveTimes& times) {
     {
-        std::shared_lock<std::shared_mutex> hold(index.lock);
+        std::shared_lock<SharedMutex> hold(index.lock);
         if (index.deletedCount == 0 && index.garbageBytes == 0) return true;
     }
     try {
-        std::unique_lock<std::shared_mutex> hold(index.lock);
+        std::unique_lock<SharedMutex> hold(index.lock);
         const double start = NowMs();
         if (index.deletedCount != 0 || index.garbageBytes != 0) index.Compact();
         times.exclusiveMs = NowMs() - start;

@@ -330,7 +330,7 @@ bool InstallIndex(Index& index, LoadedIndex& image, std::vector<std::unique_ptr<
         t.prepareMs = NowMs() - start;
 
         {
-            std::unique_lock<std::shared_mutex> hold(index.lock);
+            std::unique_lock<SharedMutex> hold(index.lock);
             const double locked = NowMs();
             Swap(index, ready);
             index.deletedCount = 0;

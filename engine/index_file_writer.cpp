@@ -107,7 +107,7 @@ bool TakeSnapshot(Index& index, Snapshot& snap, std::string& reason, SaveTimes& 
     size_t room = 0;
     uint64_t tailBytes = 0;
     {
-        std::shared_lock<std::shared_mutex> hold(index.lock);
+        std::shared_lock<SharedMutex> hold(index.lock);
         room = index.entries.size();
         tailBytes = TailBytes(index);
     }
@@ -117,7 +117,7 @@ bool TakeSnapshot(Index& index, Snapshot& snap, std::string& reason, SaveTimes& 
 
     for (int attempt = 1;; ++attempt) {
         const bool single = attempt > kChunkedTries;
-        std::shared_lock<std::shared_mutex> hold(index.lock);
+        std::shared_lock<SharedMutex> hold(index.lock);
         double start = NowMs();
         auto account = [&] {
             const double held = NowMs() - start;
@@ -183,7 +183,7 @@ PoolResult WritePool(Index& index, std::string Index::*pool, uint64_t length, ui
         if (chunk.size() < bytes) chunk.resize(bytes);
         double held = 0;
         {
-            std::shared_lock<std::shared_mutex> hold(index.lock);
+            std::shared_lock<SharedMutex> hold(index.lock);
             const double start = NowMs();
             const std::string& bytesOf = index.*pool;
             if (index.epoch != epoch || bytesOf.size() < at + bytes) return PoolResult::Renumbered;

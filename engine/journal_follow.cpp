@@ -11,7 +11,7 @@ constexpr uint64_t kCompactAfterDeleted = 50000;
 
 void MoveNextUsn(Index& index, Volume& volume, uint64_t next) {
     if (next == volume.nextUsn) return;
-    std::unique_lock<std::shared_mutex> guard(index.lock);
+    std::unique_lock<SharedMutex> guard(index.lock);
     volume.nextUsn = next;
 }
 
@@ -81,7 +81,7 @@ bool JournalShouldCompact(const Index& index) {
 }
 
 void SetJournalLive(Index& index, Volume& volume, bool live) {
-    std::unique_lock<std::shared_mutex> guard(index.lock);
+    std::unique_lock<SharedMutex> guard(index.lock);
     volume.live.store(live);
 }
 
@@ -94,7 +94,7 @@ BatchEnd ApplyJournalBatch(Index& index, Volume& volume, const std::vector<UsnCh
     } catch (const std::length_error&) {
         return BatchEnd::RetryLater;
     }
-    std::unique_lock<std::shared_mutex> guard(index.lock);
+    std::unique_lock<SharedMutex> guard(index.lock);
     // A volume being removed may still have its thread running: its part of
     // the index is no longer its own to change.
     if (volume.stop.load()) return BatchEnd::Stopped;

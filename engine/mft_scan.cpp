@@ -100,7 +100,7 @@ bool Engine::MftScan(Volume* volume) {
         readMs, megabytes, readers, hardDisk ? L"hard disk" : L"SSD", piece.entries.size(), t2 - t1);
 
     {
-        std::unique_lock<std::shared_mutex> guard(lock);
+        std::unique_lock<SharedMutex> guard(lock);
         if (volume->stop.load()) return false;
         const VolumeKind before = volume->kind;
         volume->kind = VolumeKind::FileTable;  // Ingest keeps no name map for it

@@ -194,7 +194,7 @@ public:
 
     // --- state ---
 
-    mutable std::shared_mutex lock;
+    mutable SharedMutex lock;
 
     // The table and its pools (lock). Every parent is an entry number or kNoEntry;
     // every name lies inside its pool and is followed by one NUL. Deleted entries

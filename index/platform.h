@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#ifndef _WIN32
+#include <shared_mutex>
+#endif
 
 namespace ov {
 
@@ -15,6 +18,31 @@ using WChar = char16_t;
 #endif
 // UTF-16 text as the platform speaks it.
 using WString = std::basic_string<WChar>;
+
+#ifdef _WIN32
+// The index's reader/writer lock: a slim reader/writer lock of the system. The
+// MinGW library's SharedMutex sits on its own pthread emulation, which
+// let a writer in beside a reader and hung under load; this is the lock Windows
+// programs use. Same interface as SharedMutex; not recursive.
+class SharedMutex {
+public:
+    SharedMutex() = default;
+    SharedMutex(const SharedMutex&) = delete;
+    SharedMutex& operator=(const SharedMutex&) = delete;
+
+    void lock();
+    bool try_lock();
+    void unlock();
+    void lock_shared();
+    bool try_lock_shared();
+    void unlock_shared();
+
+private:
+    void* state = nullptr;  // an SRWLOCK, which is one pointer initialised to 0
+};
+#else
+using SharedMutex = std::shared_mutex;
+#endif
 
 struct LocalDate {
     int year = 1601;

@@ -5,6 +5,31 @@
 
 #include "index/platform.h"
 
+namespace ov {
+
+static_assert(sizeof(SRWLOCK) == sizeof(void*), "SharedMutex holds an SRWLOCK");
+
+void SharedMutex::lock() {
+    AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state));
+}
+bool SharedMutex::try_lock() {
+    return TryAcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state)) != 0;
+}
+void SharedMutex::unlock() {
+    ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state));
+}
+void SharedMutex::lock_shared() {
+    AcquireSRWLockShared(reinterpret_cast<PSRWLOCK>(&state));
+}
+bool SharedMutex::try_lock_shared() {
+    return TryAcquireSRWLockShared(reinterpret_cast<PSRWLOCK>(&state)) != 0;
+}
+void SharedMutex::unlock_shared() {
+    ReleaseSRWLockShared(reinterpret_cast<PSRWLOCK>(&state));
+}
+
+}  // namespace ov
+
 namespace ov::platform {
 namespace {
 

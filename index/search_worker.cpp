@@ -20,7 +20,7 @@ bool Search(SearchRequest& request, Index& index, Searcher& searcher, const std:
     result.error = query.error;
     result.words = query.highlightWords;
 
-    std::shared_lock<std::shared_mutex> shared(index.lock, std::defer_lock);
+    std::shared_lock<SharedMutex> shared(index.lock, std::defer_lock);
     // Readiness is checked under the shared lock, so a save (which holds it shared
     // for seconds) does not hold up a search that needs nothing built. A writer
     // may slip in between Prepare and the search and leave pending work; after
@@ -30,7 +30,7 @@ bool Search(SearchRequest& request, Index& index, Searcher& searcher, const std:
         shared.lock();
         if (SearchReady(index, query, options) || round == kPrepareRounds) break;
         shared.unlock();
-        std::unique_lock<std::shared_mutex> exclusive(index.lock);
+        std::unique_lock<SharedMutex> exclusive(index.lock);
         searcher.Prepare(query, options);
     }
 

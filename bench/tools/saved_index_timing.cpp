@@ -40,15 +40,15 @@ void Search(ov::Index& index, const ov::SearchOptions& options) {
     ov::Searcher searcher(&index);
     bool ready = false;
     {
-        std::shared_lock<std::shared_mutex> hold(index.lock);
+        std::shared_lock<ov::SharedMutex> hold(index.lock);
         ready = ov::SearchReady(index, query, options);
     }
     if (!ready) {
-        std::unique_lock<std::shared_mutex> hold(index.lock);
+        std::unique_lock<ov::SharedMutex> hold(index.lock);
         searcher.Prepare(query, options);
     }
     std::vector<uint32_t> hits;
-    std::shared_lock<std::shared_mutex> hold(index.lock);
+    std::shared_lock<ov::SharedMutex> hold(index.lock);
     searcher.Run(query, options, hits, nullptr);
 }
 
@@ -56,7 +56,7 @@ void Search(ov::Index& index, const ov::SearchOptions& options) {
 // It takes the lock exclusively but leaves the name order current, so what the
 // searches wait for is the lock, not the upkeep of a sort order.
 void Touch(ov::Index& index, int k) {
-    std::unique_lock<std::shared_mutex> hold(index.lock);
+    std::unique_lock<ov::SharedMutex> hold(index.lock);
     const auto e = static_cast<uint32_t>((uint64_t{7919} * static_cast<uint64_t>(k)) % index.entries.size());
     const ov::Entry& entry = index.entries[e];
     index.SetMeta(e, entry.size, entry.modified + 1, entry.created, static_cast<uint16_t>(entry.flags));

@@ -38,7 +38,7 @@ void Pump(DWORD ms) {
 }
 
 void ChangeIndex(bool newEpoch) {
-    std::unique_lock<std::shared_mutex> hold(gEngine->lock);
+    std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
     ++gEngine->changes;
     if (newEpoch) ++gEngine->epoch;
 }
@@ -99,7 +99,7 @@ TEST_F(MainEvents, NothingRestartsAfterTheSessionEnds) {
     for (UINT_PTR timer : {kTimerDevices, kTimerSave, kTimerRefresh}) SendMessageW(gMain, WM_TIMER, timer, 0);
     Pump(2500);
     EXPECT_FALSE(gSaveThread.joinable());
-    std::shared_lock<std::shared_mutex> hold(gEngine->lock);
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
     EXPECT_TRUE(gEngine->volumes.empty());
 }
 

@@ -69,7 +69,7 @@ void Pump(ov::Engine& engine) {
 }
 
 void Dump(ov::Engine& engine) {
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<ov::SharedMutex> guard(engine.lock);
     for (size_t s = 0; s < engine.volumes.size(); ++s) {
         ov::Volume* v = engine.VolumeAt(static_cast<int>(s));
         if (!v) continue;
@@ -98,7 +98,7 @@ void Dump(ov::Engine& engine) {
 
 // The volume whose root starts path, and path below it; null when none does.
 ov::Volume* VolumeOf(ov::Engine& engine, const ov::WString& path, ov::WString& rest) {
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<ov::SharedMutex> guard(engine.lock);
     for (size_t s = 0; s < engine.volumes.size(); ++s) {
         ov::Volume* v = engine.VolumeAt(static_cast<int>(s));
         const size_t n = v ? v->root.size() : 0;
@@ -111,7 +111,7 @@ ov::Volume* VolumeOf(ov::Engine& engine, const ov::WString& path, ov::WString& r
 }
 
 bool AllLive(ov::Engine& engine) {
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<ov::SharedMutex> guard(engine.lock);
     for (size_t s = 0; s < engine.volumes.size(); ++s) {
         ov::Volume* v = engine.VolumeAt(static_cast<int>(s));
         if (v && v->kind == ov::VolumeKind::Folders && !v->live.load()) return false;
@@ -227,7 +227,7 @@ int main() {
             if (holder.joinable()) holder.join();
             held = false;
             holder = std::thread([&engine, &heldMutex, &heldSignal, &held, ms = std::stoul(argument)] {
-                std::shared_lock<std::shared_mutex> search(engine.lock);
+                std::shared_lock<ov::SharedMutex> search(engine.lock);
                 {
                     std::lock_guard<std::mutex> guard(heldMutex);
                     held = true;
@@ -243,7 +243,7 @@ int main() {
             const ov::WString root = ov::ToWide(argument.substr(0, space2));
             int slot = -1;
             {
-                std::shared_lock<std::shared_mutex> guard(engine.lock);
+                std::shared_lock<ov::SharedMutex> guard(engine.lock);
                 for (size_t s = 0; s < engine.volumes.size(); ++s) {
                     ov::Volume* v = engine.VolumeAt(static_cast<int>(s));
                     if (v && ov::SameTextIgnoringCase(v->root, root)) slot = static_cast<int>(s);
@@ -293,7 +293,7 @@ int main() {
                 const ov::WString rel = below + name;
                 for (;;) {
                     {
-                        std::shared_lock<std::shared_mutex> guard(engine.lock);
+                        std::shared_lock<ov::SharedMutex> guard(engine.lock);
                         if (engine.FindRel(v, rel) != ov::kNoEntry) break;
                     }
                     if (ov::NowMs() - t0 > 10000) break;

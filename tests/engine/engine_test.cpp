@@ -24,7 +24,7 @@ void Touch(const std::filesystem::path& p, size_t bytes = 1) {
 
 // Live entries of the volume in the slot, as slot-relative paths.
 std::vector<std::string> Paths(Engine& engine, int slot) {
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<SharedMutex> guard(engine.lock);
     std::vector<std::string> paths;
     for (uint32_t i = 0; i < engine.entries.size(); ++i) {
         const Entry& e = engine.entries[i];
@@ -40,7 +40,7 @@ std::vector<std::string> Paths(Engine& engine, int slot) {
 
 // The volume per slot, with its root ("" for an empty slot).
 std::vector<std::string> Slots(Engine& engine) {
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<SharedMutex> guard(engine.lock);
     std::vector<std::string> roots;
     for (size_t s = 0; s < engine.volumes.size(); ++s) {
         Volume* v = engine.VolumeAt(static_cast<int>(s));
@@ -112,7 +112,7 @@ TEST_F(EngineTest, RefreshFollowsTheDrives) {
     EXPECT_EQ(Slots(engine), (std::vector<std::string>{d, c, f, ""}));
     EXPECT_EQ(Paths(engine, 1), (std::vector<std::string>{"c.txt"}));
     {
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         EXPECT_EQ(engine.deletedCount, 0u);
         Volume* v = engine.VolumeAt(0);
         EXPECT_EQ(v->kind, VolumeKind::Folders);
@@ -122,11 +122,11 @@ TEST_F(EngineTest, RefreshFollowsTheDrives) {
     // Nothing changed: nothing is stopped or started.
     const Volume* before = nullptr;
     {
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         before = engine.VolumeAt(2);
     }
     Refresh();
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<SharedMutex> guard(engine.lock);
     EXPECT_EQ(engine.VolumeAt(2), before);
     EXPECT_TRUE(engine.VolumeAt(2)->running);
 }
@@ -138,7 +138,7 @@ TEST_F(EngineTest, AddedFoldersShareRootsAndFillAtMost256Slots) {
     Refresh();
     EXPECT_EQ(Slots(engine), (std::vector<std::string>{"D:\\", "D:\\data\\"}));
     {
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         EXPECT_EQ(engine.VolumeAt(1)->name, Text(L"D:\\data"));
         EXPECT_TRUE(engine.VolumeAt(1)->addedFolder);
     }
@@ -183,7 +183,7 @@ TEST_F(EngineTest, StopReturnsPromptlyWhileAWalkerHangs) {
     drives.Release();
     ASSERT_TRUE(WaitIdle(engine));
     EXPECT_EQ(engine.busyVolumes.load(), 0);
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<SharedMutex> guard(engine.lock);
     EXPECT_TRUE(engine.entries.empty());  // a stopped scan merges nothing
 }
 
@@ -197,7 +197,7 @@ TEST_F(EngineTest, SyntheticTreeAndRebuild) {
     engine.Rebuild();
     EXPECT_EQ(engine.busyVolumes.load(), 1);
     ASSERT_TRUE(WaitIdle(engine));
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<SharedMutex> guard(engine.lock);
     EXPECT_EQ(engine.entries.size(), 200u * 1000u + 201u);
     EXPECT_EQ(engine.entries[0].size, 200u * (999u * 1000u / 2));
 }
@@ -216,7 +216,7 @@ TEST_F(EngineTest, FailedScansKeepTheIndexAndReportWhy) {
     EXPECT_TRUE(Paths(engine, 1).empty());
     Volume* kept = nullptr;
     {
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         kept = engine.VolumeAt(0);
         const WString done = engine.StatusOf(engine.VolumeAt(1));
         EXPECT_EQ(done.substr(0, 33), Text(L"Indexed 0 files and 0 folders in "));

@@ -38,7 +38,7 @@ std::map<std::string, std::string> FindTree(const std::filesystem::path& root) {
 }
 
 std::map<std::string, std::string> IndexTree(Engine& engine) {
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<SharedMutex> guard(engine.lock);
     std::map<std::string, std::string> tree;
     for (uint32_t i = 0; i < engine.entries.size(); ++i) {
         const Entry& e = engine.entries[i];
@@ -75,7 +75,7 @@ TEST(FolderScanPosix, IndexEqualsFind) {
     const auto found = FindTree(root);
     ASSERT_EQ(found.size(), 7u + 8u + 3u);
     EXPECT_EQ(IndexTree(engine), found);
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<SharedMutex> guard(engine.lock);
     EXPECT_EQ(testing::CheckTotals(engine), "");
     uint64_t bytes = 0;
     for (const auto& [path, what] : found)

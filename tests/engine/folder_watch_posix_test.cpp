@@ -51,7 +51,7 @@ protected:
         ASSERT_TRUE(Live()) << (log.empty() ? "" : log.back());
     }
     bool Live() {
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         Volume* v = engine.VolumeAt(0);
         return v != nullptr && v->live.load();
     }
@@ -160,7 +160,7 @@ TEST_F(FolderWatchPosix, AVolumeFromTheSavedIndexIsScannedAgainThenWatched) {
     engine.indexPath = file;
     ASSERT_TRUE(engine.LoadDb());
     {
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         ASSERT_NE(engine.VolumeAt(0), nullptr);
         EXPECT_EQ(engine.VolumeAt(0)->kind, VolumeKind::Folders);
         EXPECT_FALSE(engine.VolumeAt(0)->folderScanned);

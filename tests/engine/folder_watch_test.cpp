@@ -146,13 +146,13 @@ TEST_F(FolderWatchTest, TreeSlicesSurviveACompactionBetweenThem) {
     Volume* v = nullptr;
     Index::Piece tree;
     {
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         v = engine.VolumeAt(0);
     }
     ASSERT_TRUE(engine.ReadTree(v, Text(L"t"), tree));
     std::vector<uint32_t> entryOf(tree.entries.size(), kNoEntry);
     const size_t half = tree.entries.size() / 2;
-    std::unique_lock<std::shared_mutex> guard(engine.lock);
+    std::unique_lock<SharedMutex> guard(engine.lock);
     engine.AddTree(v, Text(L"t"), tree, 0, half, entryOf, false);
     engine.RemoveCounted(*v, engine.FindRel(v, Text(L"old.txt")));
     fs::remove(root / "old.txt");
@@ -250,14 +250,14 @@ TEST(FolderWatchCompaction, AtAndPastItsThresholds) {
         piece.files = c.removed + c.kept;
         uint64_t epoch = 0;
         {
-            std::unique_lock<std::shared_mutex> guard(engine.lock);
+            std::unique_lock<SharedMutex> guard(engine.lock);
             engine.ReplaceVolumes(std::move(slots));
             ASSERT_TRUE(engine.Ingest(0, piece));
             epoch = engine.epoch;
         }
         std::vector<DirChange> batch{Change(2, L"gone")};
         engine.ApplyWatch(v, batch);
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         EXPECT_EQ(engine.epoch != epoch, c.compacts) << c.removed << " " << c.kept;
         EXPECT_EQ(engine.deletedCount, c.compacts ? 0u : c.removed + 1u);
         EXPECT_EQ(v->files, c.kept);

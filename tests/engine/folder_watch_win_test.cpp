@@ -41,7 +41,7 @@ TEST(FolderWatchWin, ShortNamesOfThePlatformFindTheLongEntries) {
     ASSERT_TRUE(testing::WaitIdle(engine));
     Volume* v = nullptr;
     {
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         v = engine.VolumeAt(0);
     }
     auto differences = [&] {

@@ -500,7 +500,7 @@ TEST(IndexFile, SaveLeavesTheLockFreeWhileWriting) {
         std::thread save([&] { saved = WriteIndexFile(index, gate, reason, &times); });
         gate.AwaitWriter();
         {
-            std::unique_lock<std::shared_mutex> hold(index.lock, std::try_to_lock);
+            std::unique_lock<SharedMutex> hold(index.lock, std::try_to_lock);
             ASSERT_TRUE(hold.owns_lock());
             AddNamed(index, v.volumes[0]->rootEntry, "new.txt", 0, 10, 1, 1);
             index.SetMeta(3, 12345, 6, 7, 0);
@@ -538,7 +538,7 @@ TEST(IndexFile, ChangesDuringTheCopyNeverTearIt) {
     std::thread writer([&] {
         std::mt19937 rng(5);
         while (saving) {
-            std::unique_lock<std::shared_mutex> hold(index.lock);
+            std::unique_lock<SharedMutex> hold(index.lock);
             const uint32_t e = files[rng() % files.size()];
             index.SetMeta(e, rng() % 100000, 1, 1, 0);
         }
@@ -562,7 +562,7 @@ TEST(IndexFile, ChangesDuringTheCopyNeverTearIt) {
 
 // Live entries of an engine as paths below their volume's root, sorted.
 std::vector<std::string> EnginePaths(Engine& engine) {
-    std::shared_lock<std::shared_mutex> hold(engine.lock);
+    std::shared_lock<SharedMutex> hold(engine.lock);
     std::vector<std::string> paths;
     for (uint32_t i = 0; i < engine.entries.size(); ++i) {
         if (!IsDeleted(engine.entries[i])) paths.push_back(engine.Path(i, false));
@@ -608,7 +608,7 @@ TEST(IndexFile, EngineSavesAtStopAndLoadsAtStart) {
         ASSERT_TRUE(start(engine)) << (log.empty() ? "" : log.back());
         EXPECT_EQ(before, EnginePaths(engine));
         {
-            std::shared_lock<std::shared_mutex> hold(engine.lock);
+            std::shared_lock<SharedMutex> hold(engine.lock);
             const Volume* v = engine.VolumeAt(0);
             ASSERT_TRUE(v != nullptr);
             EXPECT_TRUE(v->root == Text(L"C:\\") && v->kind == VolumeKind::Folders && v->serial == 7u);

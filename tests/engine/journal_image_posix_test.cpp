@@ -43,7 +43,7 @@ std::unique_ptr<ReadVolume> FullRead(const std::string& image) {
     read->volume.journalId = 0x1D2E3F;
     read->volume.nextUsn = 100;
     read->index.volumes = {&read->volume};
-    std::unique_lock<std::shared_mutex> guard(read->index.lock);
+    std::unique_lock<SharedMutex> guard(read->index.lock);
     EXPECT_TRUE(read->index.Ingest(0, piece));
     return read;
 }

@@ -270,7 +270,7 @@ TEST(EngineJournal, ResetReadsTheDriveAgainAndErrorsRetryAfterFiveSeconds) {
     Volume* x = slots[0].get();
     Volume* y = slots[1].get();
     {
-        std::unique_lock<std::shared_mutex> guard(engine.lock);
+        std::unique_lock<SharedMutex> guard(engine.lock);
         engine.ReplaceVolumes(std::move(slots));
         for (Volume* v : {x, y}) {
             v->rootEntry = testing::AddNamed(engine, kNoEntry, ToUtf8(v->name), testing::kRoot | SlotBits(v->slot));
@@ -296,13 +296,13 @@ TEST(EngineJournal, ResetReadsTheDriveAgainAndErrorsRetryAfterFiveSeconds) {
     engine.RefreshVolumes();
 
     auto applied = [&] {
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         return y->nextUsn == 300;
     };
     for (const auto until = Clock::now() + std::chrono::seconds(30); Clock::now() < until && !applied();)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     {
-        std::shared_lock<std::shared_mutex> guard(engine.lock);
+        std::shared_lock<SharedMutex> guard(engine.lock);
         ASSERT_EQ(y->nextUsn, 300u);
         EXPECT_EQ(engine.Path(y->recordMap.at(30), false), "Y:\\new.txt");
     }

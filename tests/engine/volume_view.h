@@ -24,7 +24,7 @@ using View = std::map<std::string, std::string>;
 enum class Times { None, Files, All };
 
 inline View VolumeView(Engine& engine, int slot, Times times) {
-    std::shared_lock<std::shared_mutex> guard(engine.lock);
+    std::shared_lock<SharedMutex> guard(engine.lock);
     View view;
     Volume* v = engine.VolumeAt(slot);
     if (v == nullptr) return view;

@@ -58,7 +58,7 @@ TEST(SearchWorker, NewerRequestsCancelTheRunningSearch) {
     uint64_t third = 0;
     {
         // Holding the lock keeps the first search from preparing until the others arrived.
-        std::unique_lock<std::shared_mutex> hold(index.lock);
+        std::unique_lock<SharedMutex> hold(index.lock);
         RequestSearch(request, "a", {}, false, 0);
         while (!Taken(request)) std::this_thread::sleep_for(1ms);
         RequestSearch(request, "b", {}, false, 0);
@@ -102,7 +102,7 @@ TEST(SearchWorker, ReadySearchAnswersWhileASaveHoldsTheSharedLock) {
     const uint64_t first = RequestSearch(request, "log", {}, false, 0);
     ASSERT_TRUE(inbox.WaitFor(first));
     {
-        std::shared_lock<std::shared_mutex> saving(index.lock);
+        std::shared_lock<SharedMutex> saving(index.lock);
         const uint64_t second = RequestSearch(request, "log", {}, false, 0);
         EXPECT_TRUE(inbox.WaitFor(second, 20s));
     }
@@ -183,7 +183,7 @@ TEST(SearchWorker, RandomRequestsAgainstAChangingIndex) {
         testing::Rng rng(11);
         while (!stopWriter.load()) {
             {
-                std::unique_lock<std::shared_mutex> hold(index.lock);
+                std::unique_lock<SharedMutex> hold(index.lock);
                 for (int k = 0; k < 5; ++k) testing::RandomChange(index, rng);
                 if (rng() % 200 == 0) index.Compact();
                 if (rng() % 50 == 0) index.hideHidden = !index.hideHidden;
@@ -194,7 +194,7 @@ TEST(SearchWorker, RandomRequestsAgainstAChangingIndex) {
     testing::Rng rng(3);
     std::vector<std::string> folders;
     {
-        std::shared_lock<std::shared_mutex> hold(index.lock);
+        std::shared_lock<SharedMutex> hold(index.lock);
         folders = testing::SomeFolderPaths(index, rng, 10);
     }
     uint64_t last = 0;
