@@ -415,4 +415,21 @@ void Engine::VolumeThread(Volume* volume) {
     ReleaseFirstPass(firstPass);
 }
 
+bool Engine::MergePiece(Volume* volume, VolumeKind kind, Index::Piece& piece, std::unique_lock<SharedMutex>& guard) {
+    if (volume->stop.load()) return false;
+    const VolumeKind before = volume->kind;
+    volume->kind = kind;  // Ingest builds the name map of a folder volume only
+    bool merged = false;
+    try {
+        merged = Ingest(volume->slot, piece);
+    } catch (const std::exception&) {
+        merged = false;
+    }
+    if (merged) return true;
+    volume->kind = before;
+    guard.unlock();
+    SetStatus(volume, Text(kIndexFullText));
+    return false;
+}
+
 }  // namespace ov

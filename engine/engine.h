@@ -155,9 +155,16 @@ public:
     // Set before volumes start.
     JournalOpener openJournalDrive = OpenJournalDrive;
 
+    // The status of a volume whose part does not fit the index's record format.
+    static constexpr const wchar_t* kIndexFullText = L"The index is full, so this drive or folder couldn't be added.";
+
 private:
     struct DriveRecord;
     struct HeldChanges;
+    // With the exclusive index lock held by guard: makes piece the volume's part,
+    // built as kind. False, changing nothing, when the volume is being stopped; or
+    // when Ingest refuses it, with the kind kept, guard released and the status set.
+    bool MergePiece(Volume* volume, VolumeKind kind, Index::Piece& piece, std::unique_lock<SharedMutex>& guard);
     // The folder route's wait of ms, cut to folderWaitCapMsForTesting.
     uint32_t FolderWaitMs(uint32_t ms) const;
     // FolderScan on a thread of its own while this one keeps the watch's reads

@@ -285,7 +285,7 @@ bool Engine::FolderScan(Volume* volume) {
         return false;
     }
 
-    const WString kIndexFull = Text(L"The index is full, so this drive or folder couldn't be added.");
+    const WString kIndexFull = Text(kIndexFullText);
     const WString kNoMemory = Text(L"There wasn't enough memory to index this drive or folder.");
     const int walkers = scanWalkersForTesting > 0 ? scanWalkersForTesting : ScanWalkers(pool.Threads());
     Index::Piece piece;
@@ -340,21 +340,7 @@ bool Engine::FolderScan(Volume* volume) {
 
     {
         std::unique_lock<SharedMutex> guard(lock);
-        if (volume->stop.load()) return false;
-        const VolumeKind before = volume->kind;
-        volume->kind = VolumeKind::Folders;  // so that Ingest fills the name map
-        bool merged = false;
-        try {
-            merged = Ingest(volume->slot, piece);
-        } catch (const std::exception&) {
-            merged = false;
-        }
-        if (!merged) {
-            volume->kind = before;
-            guard.unlock();
-            SetStatus(volume, kIndexFull);
-            return false;
-        }
+        if (!MergePiece(volume, VolumeKind::Folders, piece, guard)) return false;
         volume->rescan = false;
         volume->folderScanned = true;
         volume->scanMs = NowMs() - t0;

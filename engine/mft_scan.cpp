@@ -101,21 +101,7 @@ bool Engine::MftScan(Volume* volume) {
 
     {
         std::unique_lock<SharedMutex> guard(lock);
-        if (volume->stop.load()) return false;
-        const VolumeKind before = volume->kind;
-        volume->kind = VolumeKind::FileTable;  // Ingest keeps no name map for it
-        bool merged = false;
-        try {
-            merged = Ingest(volume->slot, piece);
-        } catch (const std::exception&) {
-            merged = false;
-        }
-        if (!merged) {
-            volume->kind = before;
-            guard.unlock();
-            SetStatus(volume, Text(L"The index is full, so this drive or folder couldn't be added."));
-            return false;
-        }
+        if (!MergePiece(volume, VolumeKind::FileTable, piece, guard)) return false;
         volume->journalId = pin.present ? pin.journalId : 0;
         volume->nextUsn = pin.nextUsn;
         volume->rescan = false;
