@@ -19,7 +19,7 @@
 #include "app/main_window.h"
 #include "app/results_list.h"
 #include "app/ribbon.h"
-#include "app/row_painting.h"
+#include "app/icon_loader.h"
 #include "app/search_box.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
