@@ -8,12 +8,12 @@
 #include <memory>
 
 #include "app/commands.h"
+#include "app/icon_loader.h"
 #include "app/info_bars.h"
 #include "app/layout.h"
 #include "app/result_actions.h"
 #include "app/results_list.h"
 #include "app/ribbon.h"
-#include "app/icon_loader.h"
 #include "app/row_painting.h"
 #include "app/search_box.h"
 #include "app/settings.h"

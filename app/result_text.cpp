@@ -4,14 +4,9 @@
 #include <cwchar>
 
 const ColumnDef kColumns[kColumnCount] = {
-    {L"Name", 300, false, 0, true},
-    {L"Path", 380, false, 1, true},
-    {L"Size", 92, true, 2, true},
-    {L"Date Modified", 140, false, 4, true},
-    {L"Date Created", 140, false, 5, false},
-    {L"Type", 130, false, 6, false},
-    {L"Attributes", 76, false, -1, false},
-    {L"Run Count", 80, true, 7, false},
+    {L"Name", 300, false, 0, true},          {L"Path", 380, false, 1, true},          {L"Size", 92, true, 2, true},
+    {L"Date Modified", 140, false, 4, true}, {L"Date Created", 140, false, 5, false}, {L"Type", 130, false, 6, false},
+    {L"Attributes", 76, false, -1, false},   {L"Run Count", 80, true, 7, false},
 };
 
 namespace {

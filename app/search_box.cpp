@@ -125,7 +125,7 @@ constexpr size_t kRestoreRows = 5000002;
 
 uint32_t IdOfRow(int row) {
     return row >= 0 && static_cast<size_t>(row) < gShown.ids.size() ? gShown.ids[static_cast<size_t>(row)]
-                                                                     : ov::kNoEntry;
+                                                                    : ov::kNoEntry;
 }
 
 Remembered RememberView() {

@@ -119,8 +119,8 @@ protected:
         box = ChildById(main, 480);
         status = ChildByClass(main, STATUSCLASSNAMEW);
         // Indexing has finished once no drive is named busy.
-        ASSERT_TRUE(WaitUntil(
-            [] { return StatusBarText(status, 3).find(L"Up to date") != std::wstring::npos; }, kStartMs));
+        ASSERT_TRUE(
+            WaitUntil([] { return StatusBarText(status, 3).find(L"Up to date") != std::wstring::npos; }, kStartMs));
     }
 
     static void TearDownTestSuite() {
@@ -178,7 +178,7 @@ TEST_F(SearchBox, TypingShowsTheFixturesHitsWithCountsAndTiming) {
     std::set<std::pair<std::wstring, std::wstring>> shown;
     for (int row = 0; row < 6; ++row) shown.insert({ListViewCellText(list, row, 0), ListViewCellText(list, row, 1)});
     const std::set<std::pair<std::wstring, std::wstring>> expected = {
-        {L"qzfix_alpha.txt", L"F:\\"}, {L"qzfix_beta.txt", L"F:\\"},     {L"qzfix_gamma.txt", L"F:\\"},
+        {L"qzfix_alpha.txt", L"F:\\"}, {L"qzfix_beta.txt", L"F:\\"},        {L"qzfix_gamma.txt", L"F:\\"},
         {L"qzfix_delta.txt", L"F:\\"}, {L"qzfix_epsilon.txt", L"F:\\docs"}, {L"qzfix_dir", L"F:\\"}};
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(ResultsPart(), Count(6));
