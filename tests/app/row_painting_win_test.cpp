@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <memory>
 #include <mutex>
@@ -234,6 +236,62 @@ TEST_F(RowPainting, CellsFollowTheColumnsWhereTheyAreShown) {
     ListView_SetColumnWidth(gResultsList, 3, dateWidth);
     for (int i = 0; i < columns; ++i) order[i] = i;
     ListView_SetColumnOrderArray(gResultsList, columns, order.data());
+}
+
+// The shell's answers for the icon test: files answer slowly until released,
+// a root records whether the icon lock was free while it was asked.
+std::atomic<bool> gShellReleased{false};
+std::atomic<int> gRootAsked{0};
+std::atomic<bool> gRootAskedUnlocked{false};
+
+bool SlowShell(const std::wstring& path, DWORD, UINT flags, int& index) {
+    if (flags & SHGFI_USEFILEATTRIBUTES) {  // by type: answered at once
+        index = 1;
+        return true;
+    }
+    if (path.size() > 2 && path.back() == L'\\') {
+        ++gRootAsked;
+        gRootAskedUnlocked = IconLockFreeForTesting();
+        index = 7;
+        return true;
+    }
+    while (!gShellReleased) Sleep(5);
+    index = 100 + std::stoi(path.substr(path.find(L'_') + 1));
+    return true;
+}
+
+// Files of their own icon show their type's icon until the loader has theirs;
+// at most 2,000 wait, the rest are asked again when painted; a root is asked
+// once, never under the icon lock.
+TEST_F(RowPainting, IconLoaderQueueIsBoundedAndRootsAreAskedOutsideTheLock) {
+    SetShellIconLookupForTesting(SlowShell);
+    auto program = [](int i) {
+        ov::ResultRow row;
+        row.fullPath = L"C:\\apps\\tool_" + std::to_wstring(i) + L".exe";
+        row.extension = L"exe";
+        row.valid = true;
+        return row;
+    };
+    for (int i = 0; i < 2500; ++i) EXPECT_EQ(RowIconIndex(program(i)), 1) << i;
+    EXPECT_LE(QueuedIconPathsForTesting(), kIconQueueLimit);
+    EXPECT_GE(QueuedIconPathsForTesting(), kIconQueueLimit - 1);  // the loader holds one
+
+    ov::ResultRow root;
+    root.fullPath = L"\\\\server\\share\\";
+    root.flags = ov::EntryFlags::Directory | ov::EntryFlags::VolumeRoot;
+    EXPECT_EQ(RowIconIndex(root), 7);
+    EXPECT_EQ(RowIconIndex(root), 7);
+    EXPECT_EQ(gRootAsked, 1);
+    EXPECT_TRUE(gRootAskedUnlocked);
+
+    gShellReleased = true;
+    ASSERT_TRUE(ov::gui::WaitUntil([] { return QueuedIconPathsForTesting() == 0; }, 10000));
+    ASSERT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(1999)) == 100 + 1999; }, 5000));
+    EXPECT_EQ(RowIconIndex(program(0)), 100);
+    // One not taken the first time is queued now and arrives too.
+    EXPECT_EQ(RowIconIndex(program(2400)), 1);
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(2400)) == 2500; }, 5000));
+    SetShellIconLookupForTesting(nullptr);
 }
 
 }  // namespace
