@@ -11,9 +11,10 @@ namespace {
 SRWLOCK gLogLock = SRWLOCK_INIT;
 std::deque<std::wstring> gLogLines;  // guarded by gLogLock
 
+// ISO vswprintf (MinGW's own): a longer text is cut and terminated.
 void FormatInto(wchar_t* buffer, size_t size, const wchar_t* format, va_list args) {
     if (size == 0) return;
-    _vsnwprintf(buffer, size - 1, format, args);
+    std::vswprintf(buffer, size, format, args);
     buffer[size - 1] = L'\0';
 }
 
@@ -60,12 +61,15 @@ std::wstring FormatString(const wchar_t* format, ...) {
     return buffer;
 }
 
-std::wstring FormatThousands(uint64_t value) {
-    const std::wstring digits = std::to_wstring(value);
-    std::wstring out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out += L',';
-        out += digits[i];
-    }
-    return out;
+std::wstring FormatFileTime(uint64_t fileTime) {
+    if (fileTime == 0) return {};
+    const FILETIME utc = {static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
+    FILETIME local;
+    SYSTEMTIME parts;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &parts)) return {};
+    wchar_t date[64] = {};
+    wchar_t time[64] = {};
+    if (!GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &parts, nullptr, date, 64, nullptr)) date[0] = 0;
+    if (!GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &parts, nullptr, time, 64)) time[0] = 0;
+    return std::wstring(date) + L" " + time;
 }

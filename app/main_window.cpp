@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/commands.h"
+#include "app/icon_loader.h"
 #include "app/info_bars.h"
 #include "app/layout.h"
 #include "app/result_actions.h"
@@ -140,13 +141,9 @@ void OnWmCommand(int id, int code, HWND control) {
     }
 }
 
+// The header's right click is the list's subclass's (ResultsListSubclassProc).
 LRESULT OnNotify(const NMHDR* header) {
-    if (!gResultsList) return 0;
-    if (header->hwndFrom == gResultsList) return OnListNotify(header);
-    if (header->hwndFrom == ListView_GetHeader(gResultsList) && header->code == NM_RCLICK) {
-        ShowColumnMenu();
-        return TRUE;
-    }
+    if (gResultsList && header->hwndFrom == gResultsList) return OnListNotify(header);
     return 0;
 }
 
@@ -166,7 +163,7 @@ bool OnContextMenu(HWND source, LPARAM lParam) {
 
 bool OnMeasureItem(MEASUREITEMSTRUCT* item) {
     if (item->CtlType != ODT_LISTVIEW) return false;
-    item->itemHeight = std::max(Dip(22), Dip(6) + gListTextHeight);
+    item->itemHeight = std::max(Dip(22), Dip(6) + gSmallIconHeight);
     return true;
 }
 
@@ -323,4 +320,13 @@ void AddControlTooltip(HWND control, const wchar_t* text) {
     tool.uId = reinterpret_cast<UINT_PTR>(control);
     tool.lpszText = const_cast<wchar_t*>(text);
     SendMessageW(gTooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+int TrackMenuAtCursor(HMENU menu) {
+    POINT point;
+    GetCursorPos(&point);
+    const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0, gMain, nullptr);
+    // Without a message after it, a menu shown from the tray may not close on a click outside it.
+    PostMessageW(gMain, WM_NULL, 0, 0);
+    return chosen;
 }

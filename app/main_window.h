@@ -30,6 +30,9 @@ void SetStatusText(const std::wstring& text);
 void BringToFront();
 // Gives control its tooltip in the shared tooltip window.
 void AddControlTooltip(HWND control, const wchar_t* text);
+// Shows a popup menu at the cursor, owned by the main window; the chosen command
+// id, 0 when dismissed.
+int TrackMenuAtCursor(HMENU menu);
 
 // Message handlers of main_events.cpp.
 void OnMainTimer(UINT_PTR id);

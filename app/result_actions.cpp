@@ -4,6 +4,18 @@
 
 #include <commctrl.h>
 
+#include "app/results_list.h"
+
+std::vector<uint32_t> GetSelectedEntries() {
+    std::vector<uint32_t> ids;
+    if (!gResultsList) return ids;
+    for (int row = ListView_GetNextItem(gResultsList, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(gResultsList, row, LVNI_SELECTED)) {
+        if (static_cast<size_t>(row) < gShown.ids.size()) ids.push_back(gShown.ids[static_cast<size_t>(row)]);
+    }
+    return ids;
+}
+
 void OpenSelected() {}
 
 void OpenContainingFolder() {}
@@ -26,5 +38,13 @@ bool ForwardToShellMenu(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* res
 
 LRESULT CALLBACK ResultsListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                          DWORD_PTR data) {
+    if (message == WM_NOTIFY) {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        // Answered, not passed on: the list would forward it to the main window too.
+        if (header->hwndFrom == ListView_GetHeader(window) && header->code == NM_RCLICK) {
+            ShowColumnMenu();
+            return TRUE;
+        }
+    }
     return DefSubclassProc(window, message, wParam, lParam);
 }

@@ -4,8 +4,12 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
+// The entry ids of the results list's selected rows, in row order.
+std::vector<uint32_t> GetSelectedEntries();
 void OpenSelected();
 void OpenContainingFolder();
 void CopySelectedPaths(bool namesOnly);
@@ -19,5 +23,7 @@ void CopyTextToClipboard(const std::wstring& text);
 // While the results' context menu is open, the shell's menu draws and measures
 // its own items: true when it took the message (result set).
 bool ForwardToShellMenu(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+// The results list's subclass. The header's right click is answered here, where
+// the header reports it, and only here: the column menu shows once.
 LRESULT CALLBACK ResultsListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                          DWORD_PTR data);

@@ -1,18 +1,133 @@
-// Still to come: the rows' texts, icons and highlights, and the icon loader.
-// Until then a row is its background.
 #include "app/row_painting.h"
 
-#include "app/results_list.h"
+#include <commctrl.h>
 
-std::atomic<bool> gIconsPosted{false};
+#include <algorithm>
+#include <vector>
+
+#include "app/icon_loader.h"
+#include "app/results_list.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "index/entry.h"
+
+namespace {
+
+void Fill(HDC dc, const RECT& rect, COLORREF colour) {
+    HBRUSH brush = CreateSolidBrush(colour);
+    FillRect(dc, &rect, brush);
+    DeleteObject(brush);
+}
+
+void DrawBackground(const DRAWITEMSTRUCT* item) {
+    const bool selected = (item->itemState & ODS_SELECTED) != 0;
+    if (selected && GetFocus() == gResultsList) {
+        Fill(item->hDC, item->rcItem, kSelectedFill);
+        HBRUSH frame = CreateSolidBrush(kSelectedFrame);
+        FrameRect(item->hDC, &item->rcItem, frame);
+        DeleteObject(frame);
+    } else if (selected) {
+        Fill(item->hDC, item->rcItem, kSelectedUnfocusedFill);
+    } else {
+        const bool odd = (item->itemID & 1) != 0;
+        Fill(item->hDC, item->rcItem, gSettings.stripes && odd ? kStripeFill : kPlainFill);
+    }
+}
+
+void DrawNameIcon(HDC dc, const ov::ResultRow& row, const RECT& cell, bool dim) {
+    const int index = RowIconIndex(row);
+    if (index < 0 || !gSystemImages) return;
+    const int y = (cell.top + cell.bottom - gSmallIconHeight) / 2;
+    ImageList_Draw(gSystemImages, index, dc, cell.left, y, ILD_TRANSPARENT | (dim ? ILD_BLEND25 : 0));
+}
+
+// Each cell goes where the list has its column: the header knows the column's
+// place whatever the display order and the horizontal scroll.
+void DrawCells(HDC dc, const RECT& rowRect, const ov::ResultRow& row) {
+    HWND header = ListView_GetHeader(gResultsList);
+    const bool dim = (row.flags & (ov::FileAttr::Hidden | ov::FileAttr::System)) != 0;
+    const int margin = Dip(6);
+    for (int c = 0; c < static_cast<int>(gColumnMap.size()); ++c) {
+        RECT bounds;
+        if (!Header_GetItemRect(header, c, &bounds)) continue;
+        MapWindowPoints(header, gResultsList, reinterpret_cast<POINT*>(&bounds), 2);
+        RECT cell = {bounds.left + margin, rowRect.top, bounds.right - margin, rowRect.bottom};
+        if (cell.left >= cell.right) continue;
+        const int column = gColumnMap[c];
+        SetTextColor(dc, dim ? kMainTextHidden : kMainText);
+        if (column == 0) {
+            DrawNameIcon(dc, row, cell, dim);
+            cell.left += margin + gSmallIconHeight;
+            DrawHighlightedText(dc, row.name, cell, false);
+        } else if (column == 1) {
+            DrawHighlightedText(dc, row.folder, cell, true);
+        } else {
+            const std::wstring text = GetCellText(row, column);
+            if (column != 2 && column != 7) SetTextColor(dc, dim ? kOtherTextHidden : kOtherText);
+            const UINT right = kColumns[column].rightAligned ? DT_RIGHT : 0;
+            DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &cell,
+                      DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER | right);
+        }
+    }
+}
+
+}  // namespace
 
 void DrawResultRow(const DRAWITEMSTRUCT* item) {
-    FillRect(item->hDC, &item->rcItem, GetSysColorBrush(COLOR_WINDOW));
+    DrawBackground(item);
+    HDC dc = item->hDC;
+    HGDIOBJ oldFont = nullptr;
+    try {
+        const ov::ResultRow row = GetResultRow(static_cast<int>(item->itemID));
+        if (!row.valid) return;
+        SetBkMode(dc, TRANSPARENT);
+        oldFont = SelectObject(dc, gFontList);
+        DrawCells(dc, item->rcItem, row);
+    } catch (const std::exception&) {
+        // Out of memory: the row keeps what was painted.
+    }
+    if (oldFont) SelectObject(dc, oldFont);
 }
 
-void OnIconsReady() {
-    gIconsPosted.exchange(false);
-    if (gResultsList) InvalidateRect(gResultsList, nullptr, FALSE);
+void DrawHighlightedText(HDC dc, const std::wstring& text, const RECT& cell, bool path) {
+    RECT box = cell;
+    if (box.left >= box.right) return;
+    const UINT plain = (path ? DT_PATH_ELLIPSIS : DT_END_ELLIPSIS) | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER;
+    const int length = static_cast<int>(text.size());
+    auto drawPlain = [&] { DrawTextW(dc, text.c_str(), length, &box, plain); };
+    if (!gSettings.highlight || gShown.wideWords.empty() || text.empty()) return drawPlain();
+    std::wstring lower = text;
+    CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+    const std::vector<bool> marks = MatchMarks(lower, gShown.wideWords);
+    if (std::find(marks.begin(), marks.end(), true) == marks.end()) return drawPlain();
+    struct Run {
+        size_t start;
+        size_t length;
+        bool bold;
+        int width;
+    };
+    std::vector<Run> runs;
+    int total = 0;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = start + 1;
+        while (end < text.size() && marks[end] == marks[start]) ++end;
+        SelectObject(dc, marks[start] ? gFontListBold : gFontList);
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, text.c_str() + start, static_cast<int>(end - start), &size);
+        runs.push_back({start, end - start, marks[start], static_cast<int>(size.cx)});
+        total += size.cx;
+        start = end;
+    }
+    SelectObject(dc, gFontList);
+    // Bold that would not fit is dropped: the whole text with an ellipsis instead.
+    if (box.right - box.left < total) return drawPlain();
+    int x = box.left;
+    for (const Run& run : runs) {
+        SelectObject(dc, run.bold ? gFontListBold : gFontList);
+        RECT part = {x, box.top, box.right, box.bottom};
+        DrawTextW(dc, text.c_str() + run.start, static_cast<int>(run.length), &part,
+                  DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER);
+        x += run.width;
+    }
+    SelectObject(dc, gFontList);
 }
-
-void StopIconLoader() {}

@@ -1,12 +1,20 @@
-// Built so far: the request, the sort, ready-made searches and the status bar.
-// Still to come: the search box's keys and restoring the selection on refreshes.
+// Every keystroke becomes a request to the search worker; its answer comes back
+// as a posted record that ApplyResults swaps into the list. Answers to older
+// requests are dropped by their sequence number. A refresh (the same search
+// after the index changed) keeps what the user looked at: the selected rows,
+// the focused row and the top row are remembered by entry id and found again,
+// as long as the entry numbers still mean the same entries (same epoch).
 #include "app/search_box.h"
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "app/activity_log.h"
 #include "app/engine_host.h"
 #include "app/main_window.h"
+#include "app/result_actions.h"
 #include "app/results_list.h"
 #include "app/ribbon.h"
 #include "app/settings.h"
@@ -64,28 +72,169 @@ void RunPresetSearch(const wchar_t* text, ov::SortKey key, int direction) {
     SendMessageW(gSearchBox, EM_SETSEL, length, length);
 }
 
+namespace {
+
+bool HasResults() {
+    return !gShown.ids.empty() && gResultsList;
+}
+
+void SelectAndFocusRow(int row) {
+    const UINT state = LVIS_SELECTED | LVIS_FOCUSED;
+    ListView_SetItemState(gResultsList, row, state, state);
+}
+
+// Enter opens the selected results, or the first one when none is selected.
+void OnEnter(bool ctrl) {
+    if (HasResults() && ListView_GetSelectedCount(gResultsList) == 0) SelectAndFocusRow(0);
+    if (ctrl) {
+        OpenContainingFolder();
+    } else {
+        OpenSelected();
+    }
+}
+
+// Esc empties the box (which searches again); in an empty box it hides the
+// window to the tray, when the program lives there.
+void OnEscape() {
+    if (GetWindowTextLengthW(gSearchBox) > 0) {
+        SetWindowTextW(gSearchBox, L"");
+    } else if (gSettings.keepInTray) {
+        ShowWindow(gMain, SW_HIDE);
+    }
+}
+
+void EnterList() {
+    SetFocus(gResultsList);
+    if (ListView_GetNextItem(gResultsList, -1, LVNI_FOCUSED) < 0) {
+        SelectAndFocusRow(0);
+        ListView_EnsureVisible(gResultsList, 0, FALSE);
+    }
+}
+
+// What the user looked at before a refresh, by entry id.
+struct Remembered {
+    std::vector<uint32_t> selected;  // sorted
+    uint32_t top = ov::kNoEntry;
+    uint32_t focused = ov::kNoEntry;
+    bool Empty() const { return selected.empty() && top == ov::kNoEntry && focused == ov::kNoEntry; }
+};
+
+constexpr UINT kMaxKeptSelection = 4999;
+// The restore walk looks at rows 0 to 5,000,001.
+constexpr size_t kRestoreRows = 5000002;
+
+uint32_t IdOfRow(int row) {
+    return row >= 0 && static_cast<size_t>(row) < gShown.ids.size() ? gShown.ids[static_cast<size_t>(row)]
+                                                                    : ov::kNoEntry;
+}
+
+Remembered RememberView() {
+    Remembered view;
+    if (!gResultsList) return view;
+    if (ListView_GetSelectedCount(gResultsList) <= kMaxKeptSelection) {
+        view.selected = GetSelectedEntries();
+        std::sort(view.selected.begin(), view.selected.end());
+    }
+    view.top = IdOfRow(ListView_GetTopIndex(gResultsList));
+    view.focused = IdOfRow(ListView_GetNextItem(gResultsList, -1, LVNI_FOCUSED));
+    return view;
+}
+
+// Selects and focuses the remembered entries where they are now and scrolls
+// the remembered top entry back to the top.
+void RestoreView(const Remembered& view) {
+    size_t wanted = view.selected.size() + (view.focused != ov::kNoEntry) + (view.top != ov::kNoEntry);
+    int topRow = -1;
+    const size_t rows = std::min(gShown.ids.size(), kRestoreRows);
+    gQuietListChanges = true;
+    for (size_t row = 0; row < rows && wanted > 0; ++row) {
+        const uint32_t id = gShown.ids[row];
+        const int r = static_cast<int>(row);
+        if (std::binary_search(view.selected.begin(), view.selected.end(), id)) {
+            ListView_SetItemState(gResultsList, r, LVIS_SELECTED, LVIS_SELECTED);
+            --wanted;
+        }
+        if (id == view.focused) {
+            ListView_SetItemState(gResultsList, r, LVIS_FOCUSED, LVIS_FOCUSED);
+            --wanted;
+        }
+        if (id == view.top) {
+            topRow = r;
+            --wanted;
+        }
+    }
+    gQuietListChanges = false;
+    const int currentTop = ListView_GetTopIndex(gResultsList);
+    RECT first;
+    if (topRow >= 0 && topRow != currentTop && ListView_GetItemRect(gResultsList, 0, &first, LVIR_BOUNDS)) {
+        ListView_Scroll(gResultsList, 0, (topRow - currentTop) * (first.bottom - first.top));
+    }
+}
+
+}  // namespace
+
 LRESULT CALLBACK SearchBoxSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                        DWORD_PTR data) {
+    const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+    if (message == WM_KEYDOWN) {
+        switch (wParam) {
+            case VK_RETURN:
+                OnEnter(ctrl);
+                return 0;
+            case VK_ESCAPE:
+                OnEscape();
+                return 0;
+            case VK_DOWN:
+            case VK_NEXT:
+                if (!HasResults()) break;
+                EnterList();
+                return 0;
+            case 'A':
+                if (!ctrl) break;
+                SendMessageW(window, EM_SETSEL, 0, -1);
+                return 0;
+            default:
+                break;
+        }
+    } else if (message == WM_CHAR && (wParam == 1 || wParam == VK_RETURN || wParam == VK_ESCAPE)) {
+        return 0;  // the edit control would beep
+    }
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
 void ApplyResults(std::unique_ptr<ov::SearchResult> result) {
     if (!result || result->sequence < gShown.sequence) return;
     gShown.sequence = result->sequence;
+    const bool keep = result->keepSelection;
+    // The entry numbers shown still mean the same entries only within one epoch.
+    Remembered view;
+    if (keep && result->epoch == gShown.epoch) view = RememberView();
     gShown.ids.swap(result->ids);
     gShown.epoch = result->epoch;
     gShown.changes = result->changes;
     gShown.ms = result->ms;
     gShown.threads = result->threads;
-    gShown.error = result->error;
-    gShown.words = result->words;
+    gShown.words.swap(result->words);
     gShown.wideWords.clear();
     for (const std::string& word : gShown.words) gShown.wideWords.push_back(ov::ToWide(word));
+    gShown.error.swap(result->error);
+    result.reset();  // frees the previous ids too
     if (gResultsList) {
-        SendMessageW(gResultsList, LVM_SETITEMCOUNT, gShown.ids.size(), result->keepSelection ? LVSICF_NOSCROLL : 0);
+        SendMessageW(gResultsList, WM_SETREDRAW, FALSE, 0);
+        gQuietListChanges = true;
+        ListView_SetItemState(gResultsList, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        gQuietListChanges = false;
+        SendMessageW(gResultsList, LVM_SETITEMCOUNT, gShown.ids.size(), keep ? LVSICF_NOSCROLL : 0);
+        if (keep) {
+            if (!view.Empty()) RestoreView(view);
+        } else if (!gShown.ids.empty()) {
+            ListView_EnsureVisible(gResultsList, 0, FALSE);
+        }
+        SendMessageW(gResultsList, WM_SETREDRAW, TRUE, 0);
         InvalidateRect(gResultsList, nullptr, TRUE);
     }
     UpdateStatusBar();
+    if (gRibbon) InvalidateRect(gRibbon, nullptr, FALSE);
 }
 
 void UpdateStatusBar() {

@@ -20,6 +20,8 @@ void RequestSearch(bool keepSelection);
 void SetSort(int key, int direction);
 // A ready-made search: text into the box, filter back to "Everything", the sort.
 void RunPresetSearch(const wchar_t* text, ov::SortKey key, int direction);
+// Enter opens (Ctrl+Enter: the folder), Esc clears then hides, Down and Page
+// Down enter the list, Ctrl+A selects the text.
 LRESULT CALLBACK SearchBoxSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                        DWORD_PTR data);
 // WM_APP_RESULTS: takes the worker's result into the list; a stale one is dropped.

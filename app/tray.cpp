@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/activity_log.h"
 #include "app/commands.h"
 #include "app/main_window.h"
 #include "app/settings.h"
@@ -22,7 +23,14 @@ const HotkeyDef kHotkeys[kHotkeyCount] = {
 
 namespace {
 
+constexpr int kHotkeyId = 1;
+
 NOTIFYICONDATAW gTrayData = {};  // hWnd set: the icon was added
+bool gBalloonShown = false;
+
+const HotkeyDef& ChosenHotkey() {
+    return kHotkeys[gSettings.hotkey < kHotkeyCount ? gSettings.hotkey : 0];
+}
 
 void ShowTrayMenu() {
     HMENU menu = CreatePopupMenu();
@@ -31,10 +39,8 @@ void ShowTrayMenu() {
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, kCmdExit, L"E&xit Orvane");
     SetMenuDefaultItem(menu, kCmdShowWindow, FALSE);
-    POINT point;
-    GetCursorPos(&point);
     SetForegroundWindow(gMain);
-    const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0, gMain, nullptr);
+    const int chosen = TrackMenuAtCursor(menu);
     DestroyMenu(menu);
     if (chosen == kCmdIndexStatus) BringToFront();
     if (chosen != 0) OnCommand(chosen);
@@ -52,10 +58,9 @@ void AddTrayIcon() {
     gTrayData.uCallbackMessage = WM_APP_TRAY;
     gTrayData.hIcon = static_cast<HICON>(LoadImageW(gInstance, MAKEINTRESOURCEW(1), IMAGE_ICON,
                                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-    const uint32_t row = gSettings.hotkey < kHotkeyCount ? gSettings.hotkey : 0;
-    const std::wstring tip =
-        std::wstring(L"Orvane — ") +
-        (row > 0 ? std::wstring(L"press ") + kHotkeys[row].name + L" to search" : L"click to search");
+    const HotkeyDef& hotkey = ChosenHotkey();
+    const std::wstring tip = std::wstring(L"Orvane — ") +
+                             (hotkey.key ? std::wstring(L"press ") + hotkey.name + L" to search" : L"click to search");
     wcsncpy(gTrayData.szTip, tip.c_str(), 127);
     gTrayData.szTip[127] = L'\0';
     Shell_NotifyIconW(NIM_ADD, &gTrayData);
@@ -67,9 +72,32 @@ void RemoveTrayIcon() {
     gTrayData.hWnd = nullptr;
 }
 
-void RegisterGlobalHotkey() {}
+void RegisterGlobalHotkey() {
+    if (!gMain) return;
+    UnregisterHotKey(gMain, kHotkeyId);
+    const HotkeyDef& hotkey = ChosenHotkey();
+    if (hotkey.key && !RegisterHotKey(gMain, kHotkeyId, hotkey.modifiers | MOD_NOREPEAT, hotkey.key)) {
+        const DWORD error = GetLastError();
+        // At start-up the status line is soon taken by the index; the log keeps it.
+        Log(L"hotkey %ls not registered, error %lu", hotkey.name, error);
+        SetStatusText(std::wstring(L"The hotkey ") + hotkey.name +
+                      L" is already used by another program - pick another on the Settings tab");
+    }
+    // The tip names the hotkey.
+    if (gTrayData.hWnd) {
+        RemoveTrayIcon();
+        AddTrayIcon();
+    }
+}
 
-void OnHotkey(int id) {}
+void OnHotkey(int id) {
+    if (id != kHotkeyId || !gMain) return;
+    if (GetForegroundWindow() == gMain && IsWindowVisible(gMain)) {
+        ShowWindow(gMain, gSettings.keepInTray ? SW_HIDE : SW_MINIMIZE);
+    } else {
+        BringToFront();
+    }
+}
 
 void OnTrayMessage(LPARAM lParam) {
     switch (LOWORD(lParam)) {
@@ -86,4 +114,20 @@ void OnTrayMessage(LPARAM lParam) {
     }
 }
 
-void ShowTrayBalloonOnce() {}
+void ShowTrayBalloonOnce() {
+    if (gBalloonShown) return;
+    gBalloonShown = true;
+    const HotkeyDef& hotkey = ChosenHotkey();
+    const std::wstring text =
+        std::wstring(L"It keeps your index live in the tray. ") +
+        (hotkey.key ? std::wstring(L"Press ") + hotkey.name + L" to search" : L"Click the icon to search") +
+        L", or right-click it > Exit to quit.";
+    gTrayData.uFlags = NIF_INFO;
+    gTrayData.dwInfoFlags = NIIF_NONE;
+    wcsncpy(gTrayData.szInfoTitle, L"Orvane is still running", 63);
+    gTrayData.szInfoTitle[63] = L'\0';
+    wcsncpy(gTrayData.szInfo, text.c_str(), 255);
+    gTrayData.szInfo[255] = L'\0';
+    Shell_NotifyIconW(NIM_MODIFY, &gTrayData);
+    gTrayData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+}

@@ -16,9 +16,10 @@ extern const HotkeyDef kHotkeys[kHotkeyCount];
 void AddTrayIcon();
 // Deletes the icon when it was added.
 void RemoveTrayIcon();
-// (Re)registers hotkey 1 from the "Hotkey" setting and refreshes the tip.
+// (Re)registers hotkey 1 from the "Hotkey" setting and refreshes the tip; a
+// combination another program holds is reported in the status line and the log.
 void RegisterGlobalHotkey();
-// WM_HOTKEY.
+// WM_HOTKEY: hides (tray) or minimises the window in front, else brings it to the front.
 void OnHotkey(int id);
 // WM_APP_TRAY: lParam holds the mouse message.
 void OnTrayMessage(LPARAM lParam);

@@ -1,9 +1,12 @@
-// The application's portable rules: setting clamps, thread rows, folder lists
-// and the main window's layout.
+// The application's portable rules: setting clamps, thread rows, folder lists,
+// the main window's layout and the results list's cell texts.
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include "app/folder_lists.h"
 #include "app/layout.h"
+#include "app/result_text.h"
 #include "app/setting_rules.h"
 
 namespace {
@@ -61,6 +64,76 @@ TEST(AppRules, LayoutHoldsAtEverySize) {
                 }
             }
         }
+    }
+}
+
+// Sizes change unit at each power of 1,024 and never print a 1,024 of the smaller unit.
+TEST(AppRules, CellTexts) {
+    EXPECT_EQ(FormatThousands(0), L"0");
+    EXPECT_EQ(FormatThousands(999), L"999");
+    EXPECT_EQ(FormatThousands(1000), L"1,000");
+    EXPECT_EQ(FormatThousands(18446744073709551615ull), L"18,446,744,073,709,551,615");
+    const uint64_t kTB = uint64_t{1} << 40;
+    EXPECT_EQ(SizeText(1023, 0), L"1023 bytes");
+    EXPECT_EQ(SizeText(1024, 0), L"1.0 KB");
+    EXPECT_EQ(SizeText(5 << 20, 0), L"5.0 MB");
+    EXPECT_EQ(SizeText(3ull << 30, 0), L"3.00 GB");
+    EXPECT_EQ(SizeText(kTB, 0), L"1.00 TB");
+    EXPECT_EQ(SizeText(0, 1), L"0 KB");
+    EXPECT_EQ(SizeText(1, 1), L"1 KB");
+    EXPECT_EQ(SizeText(1025, 1), L"2 KB");
+    EXPECT_EQ(SizeText(UINT64_MAX, 1), L"18,014,398,509,481,984 KB");
+    EXPECT_EQ(SizeText(1234567, 2), L"1,234,567");
+    EXPECT_EQ(AttributeText(0x1 | 0x2 | 0x20), L"RHA");
+    EXPECT_EQ(AttributeText(0xFFFFFFFF), L"RHSACELO");
+    EXPECT_EQ(ExtensionOf(".gitignore"), "");
+    EXPECT_EQ(ExtensionOf("archive.tar.gz"), "gz");
+    EXPECT_EQ(ExtensionOf("name."), "");
+    EXPECT_EQ(ExtensionOf("readme"), "");
+}
+
+// Only whole pieces (a comma after them) of sensible widths are taken, and
+// what is stored reads back the same.
+TEST(AppRules, ColumnWidthsParseOnlyWholePieces) {
+    const auto read = [](const std::wstring& text) {
+        std::vector<int> widths(kColumnCount);
+        for (int i = 0; i < kColumnCount; ++i) widths[i] = kColumns[i].width;
+        ReadColumnWidths(text, widths.data());
+        return widths;
+    };
+    EXPECT_EQ(read(L"50,60,")[0], 50);
+    EXPECT_EQ(read(L"50,60,")[1], 60);
+    EXPECT_EQ(read(L"50,60,")[2], kColumns[2].width);
+    EXPECT_EQ(read(L"50,60")[1], kColumns[1].width);
+    EXPECT_EQ(read(L"19,3000,2999,x,,-5,")[0], kColumns[0].width);
+    EXPECT_EQ(read(L"19,3000,2999,x,,-5,")[1], kColumns[1].width);
+    EXPECT_EQ(read(L"19,3000,2999,x,,-5,")[2], 2999);
+    EXPECT_EQ(read(L"19,3000,2999,x,,-5,")[3], kColumns[3].width);
+    EXPECT_EQ(read(L"1,2,3,4,5,6,7,8,99,")[kColumnCount - 1], kColumns[kColumnCount - 1].width);
+    const int stored[kColumnCount] = {20, 2999, 77, 140, 141, 130, 76, 80};
+    EXPECT_EQ(read(ColumnWidthsText(stored)), std::vector<int>(stored, stored + kColumnCount));
+}
+
+// Marks against a brute-force oracle: a unit is marked when some occurrence of
+// some word covers it, overlapping occurrences included.
+TEST(AppRules, MatchMarksCoverEveryOccurrence) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 2000; ++round) {
+        std::wstring text(random() % 12, L'a');
+        for (wchar_t& c : text) c = static_cast<wchar_t>(L'a' + random() % 3);
+        std::vector<std::wstring> words(random() % 3);
+        for (std::wstring& word : words) {
+            word.resize(random() % 4);
+            for (wchar_t& c : word) c = static_cast<wchar_t>(L'a' + random() % 3);
+        }
+        std::vector<bool> expected(text.size(), false);
+        for (const std::wstring& word : words) {
+            for (size_t at = 0; !word.empty() && at + word.size() <= text.size(); ++at) {
+                if (text.compare(at, word.size(), word) != 0) continue;
+                for (size_t i = at; i < at + word.size(); ++i) expected[i] = true;
+            }
+        }
+        ASSERT_EQ(MatchMarks(text, words), expected) << round;
     }
 }
 

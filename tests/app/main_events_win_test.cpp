@@ -11,6 +11,7 @@
 
 #include "app/commands.h"
 #include "app/engine_host.h"
+#include "app/icon_loader.h"
 #include "app/main_window.h"
 #include "app/results_list.h"
 #include "app/search_box.h"
@@ -60,6 +61,8 @@ protected:
         RequestSearch(false);
         ASSERT_TRUE(ov::gui::WaitUntil([] { return gShown.sequence == LastRequest(); }, 5000));
     }
+    // The results list started the icon loader; a thread left running ends the process badly.
+    static void TearDownTestSuite() { StopIconLoader(); }
 };
 
 TEST_F(MainEvents, TenChangesGiveOneSearchAfterTheLast) {

@@ -234,6 +234,49 @@ std::wstring ListViewCellText(HWND list, int row, int column) {
     return text;
 }
 
+std::vector<int> ListViewSelectedRows(HWND list) {
+    std::vector<int> rows;
+    for (auto row = SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED); row >= 0;
+         row = SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED)) {
+        rows.push_back(static_cast<int>(row));
+    }
+    return rows;
+}
+
+int ListViewFocusedRow(HWND list) {
+    return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+}
+
+bool ListViewSetItemState(HWND list, int row, UINT state, UINT mask) {
+    RemoteMemory remote(list, sizeof(LVITEMW));
+    LVITEMW item = {};
+    item.state = state;
+    item.stateMask = mask;
+    if (!remote.Ok() || !remote.Write(&item, sizeof item)) return false;
+    return SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                        reinterpret_cast<LPARAM>(remote.Address())) != 0;
+}
+
+bool HeaderItemRect(HWND header, int item, RECT& rect) {
+    RemoteMemory remote(header, sizeof(RECT));
+    if (!remote.Ok() || !SendMessageW(header, HDM_GETITEMRECT, item, reinterpret_cast<LPARAM>(remote.Address()))) {
+        return false;
+    }
+    return remote.Read(&rect, sizeof rect);
+}
+
+int HeaderItemFormat(HWND header, int item) {
+    RemoteMemory remote(header, sizeof(HDITEMW));
+    HDITEMW data = {};
+    data.mask = HDI_FORMAT;
+    if (!remote.Ok() || !remote.Write(&data, sizeof data) ||
+        !SendMessageW(header, HDM_GETITEMW, item, reinterpret_cast<LPARAM>(remote.Address())) ||
+        !remote.Read(&data, sizeof data)) {
+        return -1;
+    }
+    return data.fmt;
+}
+
 void PressKey(WORD key, bool ctrl, bool shift) {
     if (ctrl) SendKey(VK_CONTROL, false);
     if (shift) SendKey(VK_SHIFT, false);

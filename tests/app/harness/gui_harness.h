@@ -83,6 +83,14 @@ std::wstring StatusBarText(HWND statusBar, int part);
 // Row count and one cell's text of a list view (LVM_GETITEMTEXTW).
 int ListViewRowCount(HWND list);
 std::wstring ListViewCellText(HWND list, int row, int column);
+// Rows with LVNI_SELECTED, in order; the focused row (-1 for none).
+std::vector<int> ListViewSelectedRows(HWND list);
+int ListViewFocusedRow(HWND list);
+// LVM_SETITEMSTATE of one row (-1: every row).
+bool ListViewSetItemState(HWND list, int row, UINT state, UINT mask);
+// A header item's rectangle (header client coordinates) and format (HDF_*).
+bool HeaderItemRect(HWND header, int item, RECT& rect);
+int HeaderItemFormat(HWND header, int item);
 
 // Input as a user gives it, to whatever window has the focus.
 void PressKey(WORD key, bool ctrl = false, bool shift = false);
