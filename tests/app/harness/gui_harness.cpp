@@ -253,8 +253,8 @@ bool ListViewSetItemState(HWND list, int row, UINT state, UINT mask) {
     item.state = state;
     item.stateMask = mask;
     if (!remote.Ok() || !remote.Write(&item, sizeof item)) return false;
-    return SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
-                        reinterpret_cast<LPARAM>(remote.Address())) != 0;
+    return SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.Address())) !=
+           0;
 }
 
 bool HeaderItemRect(HWND header, int item, RECT& rect) {
