@@ -9,7 +9,7 @@ PACKAGES := g++ cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 xvfb xa
             imagemagick
 NATIVE_PRESETS := native native-asan native-tsan
 
-.PHONY: deps build-native build-windows run test test-format test-native test-windows test-fuzz bench clean
+.PHONY: deps build-native build-windows run test test-format test-native test-windows test-fuzz bench bench-ui clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -54,6 +54,23 @@ bench: build-native build-windows
 		--benchmark_out=build/native/bench.json --benchmark_out_format=json
 	python3 bench/side_by_side.py '$(BENCH_FILTER)' build/native/bench.json \
 		build/windows/wine-run.sh build/windows/bin/ov_search_timing.exe
+
+# From a keystroke in the search box to the list painted: the Windows build's
+# ov_ui_timing under Wine on a virtual display, over a saved index of
+# BENCH_UI_SIZE (1M, 3M, 8M or 10M) corpus entries that the native build writes
+# when it is missing or older than its writer; BENCH_UI_ROUNDS keystrokes a case.
+BENCH_UI_SIZE ?= 10M
+BENCH_UI_ROUNDS ?= 30
+bench-ui: deps
+	cmake --preset native >/dev/null && cmake --build --preset native -j $(JOBS) --target ov_make_saved_index
+	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS) --target ov_ui_timing
+	@index=build/windows/bin/ui-bench/index-$(BENCH_UI_SIZE).db; \
+	if [ ! $$index -nt build/native/bin/ov_make_saved_index ]; then \
+		mkdir -p build/windows/bin/ui-bench && \
+		build/native/bin/ov_make_saved_index @$(BENCH_UI_SIZE) $$index $(BENCH_UI_SIZE:M=000000) || exit 1; \
+	fi
+	build/windows/gui-run.sh build/windows/bin/ov_ui_timing.exe 'T:\ui-bench\index-$(BENCH_UI_SIZE).db' \
+		$(BENCH_UI_ROUNDS)
 
 # Builds Orvane.exe and starts it under Wine in the project's own prefix (D: is
 # your home folder); without a display it runs on Xvfb and saves a screenshot.

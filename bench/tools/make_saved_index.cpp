@@ -1,9 +1,11 @@
 // Writes a saved index built from a list of paths, one absolute '/'-separated
 // path a line as the benchmark corpus holds them, so that the program's start-up
 // can be timed with an index of any size. Each top-level folder becomes an NTFS
-// volume (see bench/corpus_volumes.h).
+// volume (see bench/corpus_volumes.h). PATH_LIST may instead name the shared
+// corpus as @1M, @3M, @8M or @10M, which is built first when the cache has none.
 //
-//   ov_make_saved_index PATH_LIST OUT_FILE [MAX_PATHS]
+//   ov_make_saved_index PATH_LIST|@SIZE OUT_FILE [MAX_PATHS]
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -20,27 +22,42 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s PATH_LIST OUT_FILE [MAX_PATHS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s PATH_LIST|@SIZE OUT_FILE [MAX_PATHS]\n", argv[0]);
         return 2;
     }
-    std::ifstream in(argv[1], std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in && text.empty()) {
-        std::fprintf(stderr, "cannot read %s\n", argv[1]);
-        return 1;
-    }
     const size_t limit = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : SIZE_MAX;
+    std::string text;
     std::vector<std::string_view> paths;
-    for (size_t start = 0; start < text.size() && paths.size() < limit;) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) paths.push_back(std::string_view(text).substr(start, end - start));
-        start = end + 1;
+    std::string error;
+    if (argv[1][0] == '@') {
+        ov::bench::CorpusSize size;
+        if (!ov::bench::CorpusOfSize(std::strtoll(argv[1] + 1, nullptr, 10) * 1000000, size)) {
+            std::fprintf(stderr, "no corpus %s: there are @1M, @3M, @8M and @10M\n", argv[1]);
+            return 2;
+        }
+        const ov::bench::Corpus* corpus = ov::bench::LoadCorpus(size, error);
+        if (!corpus) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        paths.assign(corpus->paths.begin(), corpus->paths.begin() + std::min(limit, corpus->paths.size()));
+    } else {
+        std::ifstream in(argv[1], std::ios::binary);
+        text.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in && text.empty()) {
+            std::fprintf(stderr, "cannot read %s\n", argv[1]);
+            return 1;
+        }
+        for (size_t start = 0; start < text.size() && paths.size() < limit;) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            if (end > start) paths.push_back(std::string_view(text).substr(start, end - start));
+            start = end + 1;
+        }
     }
     const double start = ov::NowMs();
     ov::Index index;
     std::vector<std::unique_ptr<ov::Volume>> volumes;
-    std::string error;
     if (!ov::bench::FillIndex(index, paths, 0x5A7ED, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
