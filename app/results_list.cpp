@@ -135,7 +135,9 @@ void OnSelectionChanged() {
 void CreateSearchControls() {
     CreateSearchBox();
     CreateFilterList();
-    gResultsList = MakeChild(0, WC_LISTVIEWW, LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDRAWFIXED | LVS_OWNERDATA,
+    // Clipping its header keeps a repaint of the rows from repainting the header too.
+    gResultsList = MakeChild(0, WC_LISTVIEWW,
+                             WS_CLIPCHILDREN | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDRAWFIXED | LVS_OWNERDATA,
                              kIdResultsList, gFontList);
     ListView_SetExtendedListViewStyle(
         gResultsList, LVS_EX_DOUBLEBUFFER | LVS_EX_INFOTIP | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT);

@@ -111,6 +111,21 @@ void EnterList() {
     }
 }
 
+// Drops every row's selected and focused state before the new rows come in.
+// Asking the list to change "every row" walks the old rows one by one (seconds
+// after ten million), so a new search empties the list instead, which drops
+// both states at once; a refresh must not scroll, so it clears the selection
+// only when there is one and the focus only on its row.
+void ClearListStates(bool keep) {
+    if (!keep) {
+        SendMessageW(gResultsList, LVM_SETITEMCOUNT, 0, 0);
+        return;
+    }
+    if (ListView_GetSelectedCount(gResultsList) > 0) ListView_SetItemState(gResultsList, -1, 0, LVIS_SELECTED);
+    const int focused = ListView_GetNextItem(gResultsList, -1, LVNI_FOCUSED);
+    if (focused >= 0) ListView_SetItemState(gResultsList, focused, 0, LVIS_FOCUSED);
+}
+
 // What the user looked at before a refresh, by entry id.
 struct Remembered {
     std::vector<uint32_t> selected;  // sorted
@@ -222,7 +237,7 @@ void ApplyResults(std::unique_ptr<ov::SearchResult> result) {
     if (gResultsList) {
         SendMessageW(gResultsList, WM_SETREDRAW, FALSE, 0);
         gQuietListChanges = true;
-        ListView_SetItemState(gResultsList, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        ClearListStates(keep);
         gQuietListChanges = false;
         SendMessageW(gResultsList, LVM_SETITEMCOUNT, gShown.ids.size(), keep ? LVSICF_NOSCROLL : 0);
         if (keep) {
@@ -240,7 +255,11 @@ void ApplyResults(std::unique_ptr<ov::SearchResult> result) {
 void UpdateStatusBar() {
     uint64_t entries = 0;
     if (!gStatusBar || !ReadLiveEntryCount(entries)) return;
+    // Each text put repaints the bar at once: an unchanged part is left alone.
+    static std::wstring shown[3];
     auto setPart = [](int part, const std::wstring& text) {
+        if (shown[part] == text) return;
+        shown[part] = text;
         SendMessageW(gStatusBar, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(text.c_str()));
     };
     setPart(0, L"  " + FormatThousands(entries) + L" files and folders");

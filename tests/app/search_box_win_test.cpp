@@ -287,6 +287,7 @@ TEST_F(SearchBox, ARefreshKeepsTheSelectionAndTheTopRow) {
     // Typing a new search clears the selection and goes back to the top.
     ASSERT_TRUE(Search(L"qzrow_0", 101));
     EXPECT_TRUE(ListViewSelectedRows(list).empty());
+    EXPECT_EQ(ListViewFocusedRow(list), -1);
     EXPECT_EQ(SendMessageW(list, LVM_GETTOPINDEX, 0, 0), 0);
 }
 
