@@ -56,12 +56,6 @@ std::wstring AttributeText(uint32_t attributes) {
     return text;
 }
 
-std::string ExtensionOf(std::string_view foldedName) {
-    const size_t dot = foldedName.rfind('.');
-    if (dot == std::string_view::npos || dot == 0) return {};
-    return std::string(foldedName.substr(dot + 1));
-}
-
 void ReadColumnWidths(const std::wstring& text, int widths[kColumnCount]) {
     size_t start = 0;
     for (int k = 0; k < kColumnCount; ++k) {

@@ -1,7 +1,7 @@
 // What the results list writes into its cells and stores of its columns, as
 // portable rules: the column table, numbers with thousands separators, sizes in
-// the three formats, attribute letters, a file's extension, the stored column
-// widths and the marks of matched words. The list itself is results_list.h.
+// the three formats, attribute letters, the stored column widths and the marks
+// of matched words. The list itself is results_list.h.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +30,6 @@ std::wstring SizeText(uint64_t size, uint32_t format);
 
 // One letter per attribute bit set, in the order R H S A C E L O.
 std::wstring AttributeText(uint32_t attributes);
-
-// The extension of a file from its folded name: the text after the last '.';
-// empty when there is no '.' or the only one starts the name (".gitignore").
-std::string ExtensionOf(std::string_view foldedName);
 
 // "ColumnWidths": up to kColumnCount pieces, each counted only when a comma
 // follows it; a piece from 20 to 2999 replaces widths[k], anything else keeps it.

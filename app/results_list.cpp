@@ -231,7 +231,10 @@ ov::ResultRow GetResultRow(int row) {
             out.name = ov::ToWide(name.data(), name.size());
             if (entry.parent != ov::kNoEntry) out.folder = gEngine->PathW(id, true);
         }
-        if (!ov::IsDir(entry)) out.extension = ov::ToWide(ExtensionOf(gEngine->FoldedOf(id)));
+        if (!ov::IsDir(entry)) {
+            const std::string_view extension = ov::FoldedExtension(gEngine->FoldedOf(id));
+            out.extension = ov::ToWide(extension.data(), extension.size());
+        }
     } catch (const std::exception&) {
         return ov::ResultRow();
     }

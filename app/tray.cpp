@@ -1,5 +1,5 @@
-// Built so far: the icon, its tip and menu, so a hidden window can always be
-// brought back or the program ended. Still to come: the hotkey and the balloon.
+// The tray icon, its menu and one-time balloon, and the global hotkey: a hidden
+// window can always be brought back or the program ended.
 #include "app/tray.h"
 
 #include <shellapi.h>

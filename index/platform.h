@@ -21,9 +21,9 @@ using WString = std::basic_string<WChar>;
 
 #ifdef _WIN32
 // The index's reader/writer lock: a slim reader/writer lock of the system. The
-// MinGW library's SharedMutex sits on its own pthread emulation, which
+// MinGW library's std::shared_mutex sits on its own pthread emulation, which
 // let a writer in beside a reader and hung under load; this is the lock Windows
-// programs use. Same interface as SharedMutex; not recursive.
+// programs use. Same interface as std::shared_mutex; not recursive.
 class SharedMutex {
 public:
     SharedMutex() = default;

@@ -86,10 +86,6 @@ TEST(AppRules, CellTexts) {
     EXPECT_EQ(SizeText(1234567, 2), L"1,234,567");
     EXPECT_EQ(AttributeText(0x1 | 0x2 | 0x20), L"RHA");
     EXPECT_EQ(AttributeText(0xFFFFFFFF), L"RHSACELO");
-    EXPECT_EQ(ExtensionOf(".gitignore"), "");
-    EXPECT_EQ(ExtensionOf("archive.tar.gz"), "gz");
-    EXPECT_EQ(ExtensionOf("name."), "");
-    EXPECT_EQ(ExtensionOf("readme"), "");
 }
 
 // Only whole pieces (a comma after them) of sensible widths are taken, and
