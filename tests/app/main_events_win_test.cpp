@@ -19,6 +19,7 @@
 #include "app/startup.h"
 #include "engine/engine.h"
 #include "tests/app/harness/gui_harness.h"
+#include "tests/app/harness/in_process_app.h"
 
 namespace {
 
@@ -47,14 +48,7 @@ void ChangeIndex(bool newEpoch) {
 class MainEvents : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        INITCOMMONCONTROLSEX controls = {sizeof controls, 0x40FF};
-        InitCommonControlsEx(&controls);
-        gInstance = GetModuleHandleW(nullptr);
-        ReadSettings();
-        CreateAppFonts();
-        RegisterWindowClasses();
-        SetUpEngine();
+        ov::gui::SetUpAppInProcess();
         ASSERT_NE(CreateMainWindow(SW_SHOWNORMAL), nullptr);
         StartSearching();
         // A first result, so the shown results carry the index's epoch.

@@ -27,6 +27,7 @@
 #include "engine/engine.h"
 #include "index/entry.h"
 #include "tests/app/harness/gui_harness.h"
+#include "tests/app/harness/in_process_app.h"
 #include "tests/support/index_reference.h"
 
 namespace {
@@ -40,14 +41,7 @@ int Luma(COLORREF c) {
 class RowPainting : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        INITCOMMONCONTROLSEX controls = {sizeof controls, 0x40FF};
-        InitCommonControlsEx(&controls);
-        gInstance = GetModuleHandleW(nullptr);
-        ReadSettings();
-        CreateAppFonts();
-        RegisterWindowClasses();
-        SetUpEngine();
+        ov::gui::SetUpAppInProcess();
         {
             std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
             using ov::testing::AddNamed;
