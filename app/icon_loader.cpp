@@ -1,5 +1,6 @@
 #include "app/icon_loader.h"
 
+#include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -39,6 +40,7 @@ std::thread gIconThread;
 
 // UI thread only.
 std::map<std::wstring, int> gIconByExtension;
+std::map<int, HICON> gIconHandles;
 int gFolderIcon = -1;
 
 constexpr const wchar_t* kOwnIconExtensions[] = {L"exe", L"lnk", L"ico", L"url", L"cur",
@@ -147,6 +149,18 @@ void StopIconLoader() {
     }
     gIconWake.notify_all();
     if (gIconThread.joinable()) gIconThread.join();
+    for (const auto& [index, icon] : gIconHandles) {
+        if (icon) DestroyIcon(icon);
+    }
+    gIconHandles.clear();
+}
+
+HICON IconOfIndex(int index) {
+    const auto known = gIconHandles.find(index);
+    if (known != gIconHandles.end()) return known->second;
+    HICON icon = gSystemImages ? ImageList_GetIcon(gSystemImages, index, ILD_TRANSPARENT) : nullptr;
+    gIconHandles.emplace(index, icon);
+    return icon;
 }
 
 void OnIconsReady() {

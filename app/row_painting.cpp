@@ -38,7 +38,12 @@ void DrawNameIcon(HDC dc, const ov::ResultRow& row, const RECT& cell, bool dim) 
     const int index = RowIconIndex(row);
     if (index < 0 || !gSystemImages) return;
     const int y = (cell.top + cell.bottom - gSmallIconHeight) / 2;
-    ImageList_Draw(gSystemImages, index, dc, cell.left, y, ILD_TRANSPARENT | (dim ? ILD_BLEND25 : 0));
+    HICON icon = dim ? nullptr : IconOfIndex(index);
+    if (icon) {
+        DrawIconEx(dc, cell.left, y, icon, gSmallIconHeight, gSmallIconHeight, 0, nullptr, DI_NORMAL);
+    } else {
+        ImageList_Draw(gSystemImages, index, dc, cell.left, y, ILD_TRANSPARENT | (dim ? ILD_BLEND25 : 0));
+    }
 }
 
 // Each cell goes where the list has its column: the header knows the column's
