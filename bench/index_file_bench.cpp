@@ -1,8 +1,8 @@
-// Saving and loading the whole index over the corpus, next to the floors: a
-// plain copy of a file of the same size, and its read into untouched memory. Saves flush to the disk as the product
-// does; BM_IndexFile_Write is the same save without the flush, to compare with the copy in the page cache. Counters
-// give the throughput, the longest holds of the index lock and the peak memory the operation added. Searches during a
-// save are timed by bench/tools/saved_index_timing, which also runs under Wine.
+// Saving and loading the whole index over the corpus, next to the floors: a plain copy of a file of the same
+// size, and its read into untouched memory. Saves flush to the disk as the product does; BM_IndexFile_Write is
+// the same save without the flush, to compare with the copy in the page cache. Counters give the throughput,
+// the longest holds of the index lock and the peak memory the operation added. Searches during a save are timed
+// by bench/tools/saved_index_timing, which also runs under Wine.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
