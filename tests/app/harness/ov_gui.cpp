@@ -5,8 +5,9 @@
 //   ov_gui measure EXE [ARG]  starts Orvane and prints the milliseconds to its
 //                             visible window, to its first non-empty result
 //                             and to the end of indexing, its memory per
-//                             indexed entry then, and the
-//                             milliseconds from the exit message to its end
+//                             indexed entry then (private bytes and working
+//                             set), and the milliseconds from the exit message
+//                             to its end
 // Exit code 0 on success, 1 on a time-out, 2 on bad arguments.
 #include <windows.h>
 
@@ -67,11 +68,13 @@ int Measure(const std::wstring& exe, const std::wstring& arguments) {
     const ULONGLONG end = GetTickCount64();
     // Wine reports committed private memory as PagefileUsage (PrivateUsage stays 0).
     const uint64_t privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
+    const uint64_t workingSet = memory.WorkingSetSize;
     wprintf(
         L"window_ms=%llu results_ms=%llu results=%llu indexed_ms=%llu entries=%llu private_bytes=%llu "
-        L"bytes_per_entry=%.1f exit_ms=%llu\n",
+        L"bytes_per_entry=%.1f working_set=%llu ws_per_entry=%.1f exit_ms=%llu\n",
         window - start, results - start, shown, indexed - start, entries, static_cast<unsigned long long>(privateBytes),
-        entries ? static_cast<double>(privateBytes) / entries : 0.0, end - exitStart);
+        entries ? static_cast<double>(privateBytes) / entries : 0.0, static_cast<unsigned long long>(workingSet),
+        entries ? static_cast<double>(workingSet) / entries : 0.0, end - exitStart);
     return 0;
 }
 
