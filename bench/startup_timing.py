@@ -15,14 +15,15 @@ drive and replaced by what that drive holds.) C: and T: count as CD drives in
 this prefix, so nothing else is indexed.
 
 Every round starts from the same saved index and the same settings and runs
-`ov_gui measure`: start -> visible window, start -> first non-empty results
-(the empty search that lists everything once the index is loaded), memory per
-entry once the volumes are settled, exit message -> process gone. The file the
-program saved at exit is then checked: a new file with every entry.
+`ov_gui measure`: start -> visible window, start -> index loaded, start ->
+first non-empty results (the empty search that lists everything once the index
+is loaded), memory per entry once the volumes are settled, exit message ->
+process gone. The file the program saved at exit is then checked: a new file
+with every entry. The medians follow, and with two sizes what one more entry
+costs in memory.
 """
 import os
 import re
-import shutil
 import statistics
 import struct
 import subprocess
