@@ -9,7 +9,8 @@ PACKAGES := g++ cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 xvfb xa
             imagemagick
 NATIVE_PRESETS := native native-asan native-tsan
 
-.PHONY: deps build-native build-windows run test test-format test-native test-windows test-fuzz bench bench-ui clean
+.PHONY: deps build-native build-windows run test test-format test-native test-windows test-fuzz bench bench-ui \
+        bench-startup clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -71,6 +72,18 @@ bench-ui: deps
 	fi
 	build/windows/gui-run.sh build/windows/bin/ov_ui_timing.exe 'T:\ui-bench\index-$(BENCH_UI_SIZE).db' \
 		$(BENCH_UI_ROUNDS)
+
+# Orvane.exe's start-up and exit under Wine on a virtual display over saved
+# indexes of BENCH_STARTUP_SIZES corpus entries (kept as added folders that
+# are not there, so nothing replaces the loaded entries): start to window, to
+# the first results, memory per entry, exit with the save; BENCH_STARTUP_ROUNDS
+# runs each, medians at the end.
+BENCH_STARTUP_SIZES ?= 1M 10M
+BENCH_STARTUP_ROUNDS ?= 3
+bench-startup: deps
+	cmake --preset native >/dev/null && cmake --build --preset native -j $(JOBS) --target ov_make_saved_index
+	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS) --target Orvane ov_gui
+	python3 bench/startup_timing.py $(BENCH_STARTUP_ROUNDS) $(BENCH_STARTUP_SIZES)
 
 # Builds Orvane.exe and starts it under Wine in the project's own prefix (D: is
 # your home folder); without a display it runs on Xvfb and saves a screenshot.

@@ -1,11 +1,39 @@
 #include "bench/corpus_volumes.h"
 
+#include <algorithm>
 #include <mutex>
 #include <shared_mutex>
 
 #include "index/text.h"
 
 namespace ov::bench {
+namespace {
+
+// A volume per slot, in slot order, each with its root entry.
+std::vector<uint32_t> RootEntries(const Index& index) {
+    std::vector<uint32_t> roots;
+    for (uint32_t i = 0; i < index.entries.size(); ++i) {
+        const Entry& e = index.entries[i];
+        if (e.parent != kNoEntry) continue;
+        const auto slot = static_cast<size_t>(SlotOf(e.flags));
+        if (roots.size() <= slot) roots.resize(slot + 1, kNoEntry);
+        roots[slot] = i;
+    }
+    return roots;
+}
+
+// The top-level folders' names in the order the paths first name them, which is
+// the order FillIndex gives their slots in.
+std::vector<std::string_view> TopLevelNames(const std::vector<std::string_view>& paths) {
+    std::vector<std::string_view> names;
+    for (std::string_view p : paths) {
+        const std::string_view top = p.substr(1, p.find('/', 1) - 1);
+        if (std::find(names.begin(), names.end(), top) == names.end()) names.push_back(top);
+    }
+    return names;
+}
+
+}  // namespace
 
 void AddCorpusVolumes(Index& index, std::vector<std::unique_ptr<Volume>>& volumes) {
     std::unique_lock<ov::SharedMutex> hold(index.lock);
@@ -44,6 +72,79 @@ void AddCorpusVolumes(Index& index, std::vector<std::unique_ptr<Volume>>& volume
         if (!IsDir(e) && i % 50 == 3) index.openCounts[i] = 1 + i % 9;
     }
     for (auto& v : volumes) v->nextUsn = 0x100000 + v->recordMap.size() * 96;
+}
+
+bool AddCorpusFolderVolumes(Index& index, const std::vector<std::string_view>& paths, const std::string& base,
+                            std::vector<std::unique_ptr<Volume>>& volumes, std::string& error) {
+    std::unique_lock<ov::SharedMutex> hold(index.lock);
+    const std::vector<uint32_t> roots = RootEntries(index);
+    const std::vector<std::string_view> tops = TopLevelNames(paths);
+    if (roots.size() != tops.size()) {
+        error = std::to_string(tops.size()) + " top-level folders for " + std::to_string(roots.size()) + " volumes";
+        return false;
+    }
+    std::string prefix = base;
+    while (!prefix.empty() && prefix.back() == '\\') prefix.pop_back();
+    std::vector<std::string> names, folded;
+    for (size_t slot = 0; slot < roots.size(); ++slot) {
+        if (roots[slot] == kNoEntry) {
+            error = "slot " + std::to_string(slot) + " has no root entry";
+            return false;
+        }
+        names.push_back(prefix + "\\" + std::string(tops[slot]));
+        folded.push_back(FoldCaseUtf8(names.back()));
+        if (names.back().size() > Index::kMaxNameBytes || folded.back().size() > Index::kMaxNameBytes) {
+            error = "folder name too long: " + names.back();
+            return false;
+        }
+    }
+    volumes.clear();
+    index.volumes.clear();
+    for (size_t slot = 0; slot < roots.size(); ++slot) {
+        auto v = std::make_unique<Volume>();
+        v->slot = static_cast<int>(slot);
+        v->kind = VolumeKind::Folders;
+        v->addedFolder = true;
+        v->name = ToWide(names[slot]);
+        v->root = v->name + WChar(u'\\');
+        v->rootEntry = roots[slot];
+        volumes.push_back(std::move(v));
+        index.volumes.push_back(volumes.back().get());
+    }
+    // The pools are written anew in entry order with the roots' new names: the
+    // loader expects folded names in the order of their entries and puts the
+    // index in that order (a compaction) when they are not.
+    std::string newNames, newFolded;
+    newNames.reserve(index.names.size() + 64 * roots.size());
+    newFolded.reserve(index.folded.size() + 64 * roots.size());
+    for (uint32_t i = 0; i < index.entries.size(); ++i) {
+        Entry& e = index.entries[i];
+        std::string_view name = index.NameOf(i), fold = index.FoldedOf(i);
+        if (e.parent == kNoEntry) {
+            const auto slot = static_cast<size_t>(SlotOf(e.flags));
+            name = names[slot];
+            fold = folded[slot];
+            if (i < index.extHashes.size())
+                index.extHashes[i] = Index::ExtHashOfFolded(fold.data(), fold.size(), IsDir(e));
+        }
+        e.nameOffset = static_cast<uint32_t>(newNames.size());
+        e.nameLength = static_cast<uint16_t>(name.size());
+        e.foldedOffset = static_cast<uint32_t>(newFolded.size());
+        e.foldedLength = static_cast<uint16_t>(fold.size());
+        newNames.append(name).push_back('\0');
+        newFolded.append(fold).push_back('\0');
+        if (i < index.foldedOffsets.size()) index.foldedOffsets[i] = e.foldedOffset;
+    }
+    index.names.swap(newNames);
+    index.folded.swap(newFolded);
+    for (uint32_t i = 0; i < index.entries.size(); ++i) {
+        const Entry& e = index.entries[i];
+        if (e.parent == kNoEntry) continue;
+        Volume& v = *volumes[SlotOf(e.flags)];
+        (IsDir(e) ? v.folders : v.files) += 1;
+        if (!IsDir(e) && i % 50 == 3) index.openCounts[i] = 1 + i % 9;
+    }
+    return true;
 }
 
 }  // namespace ov::bench

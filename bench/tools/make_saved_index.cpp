@@ -1,10 +1,13 @@
 // Writes a saved index built from a list of paths, one absolute '/'-separated
 // path a line as the benchmark corpus holds them, so that the program's start-up
 // can be timed with an index of any size. Each top-level folder becomes an NTFS
-// volume (see bench/corpus_volumes.h). PATH_LIST may instead name the shared
-// corpus as @1M, @3M, @8M or @10M, which is built first when the cache has none.
+// volume (see bench/corpus_volumes.h); with --folders BASE it becomes instead the
+// added folder BASE\<its name>, which the program keeps at start whenever its
+// added folders list it (drive volumes need their drive with the same serial).
+// PATH_LIST may instead name the shared corpus as @1M, @3M, @8M or @10M, which
+// is built first when the cache has none.
 //
-//   ov_make_saved_index PATH_LIST|@SIZE OUT_FILE [MAX_PATHS]
+//   ov_make_saved_index [--folders BASE] PATH_LIST|@SIZE OUT_FILE [MAX_PATHS]
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +24,14 @@
 #include "index/text.h"
 
 int main(int argc, char** argv) {
+    std::string folderBase;
+    if (argc >= 3 && std::string(argv[1]) == "--folders") {
+        folderBase = argv[2];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s PATH_LIST|@SIZE OUT_FILE [MAX_PATHS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--folders BASE] PATH_LIST|@SIZE OUT_FILE [MAX_PATHS]\n", argv[0]);
         return 2;
     }
     const size_t limit = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : SIZE_MAX;
@@ -62,7 +71,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    ov::bench::AddCorpusVolumes(index, volumes);
+    if (folderBase.empty()) {
+        ov::bench::AddCorpusVolumes(index, volumes);
+    } else if (!ov::bench::AddCorpusFolderVolumes(index, paths, folderBase, volumes, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
     const double built = ov::NowMs();
     std::mutex saveMutex;
     ov::SaveTimes times;

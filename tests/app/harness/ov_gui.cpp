@@ -3,10 +3,13 @@
 //   ov_gui exit CLASS MS      sends that window the program's exit message and
 //                             waits until it is gone
 //   ov_gui measure EXE [ARG]  starts Orvane and prints the milliseconds to its
-//                             visible window, to its first non-empty result
+//                             visible window, to the index loaded (the status
+//                             line's last part stops saying so), to its first
+//                             non-empty result
 //                             and to the end of indexing, its memory per
-//                             indexed entry then, and the
-//                             milliseconds from the exit message to its end
+//                             indexed entry then (private bytes and working
+//                             set), and the milliseconds from the exit message
+//                             to its end
 // Exit code 0 on success, 1 on a time-out, 2 on bad arguments.
 #include <windows.h>
 
@@ -47,8 +50,21 @@ int Measure(const std::wstring& exe, const std::wstring& arguments) {
     }
     const ULONGLONG window = GetTickCount64();
     HWND status = ChildByClass(main, L"msctls_statusbar32");
-    if (!WaitUntil([&] { return LeadingNumber(StatusBarText(status, 1)) > 0; }, 600000)) return 1;
+    // The index is loaded once the last part no longer says it is loading.
+    ULONGLONG loaded = 0;
+    if (!WaitUntil(
+            [&] {
+                if (!loaded) {
+                    const std::wstring line = StatusBarText(status, 3);
+                    if (!line.empty() && line.find(L"Loading") == std::wstring::npos) loaded = GetTickCount64();
+                }
+                return LeadingNumber(StatusBarText(status, 1)) > 0;
+            },
+            600000)) {
+        return 1;
+    }
     const ULONGLONG results = GetTickCount64();
+    if (!loaded) loaded = results;
     const uint64_t shown = LeadingNumber(StatusBarText(status, 1));
     // Memory once every drive finished its first pass (the status line stops naming busy drives).
     WaitUntil(
@@ -67,11 +83,14 @@ int Measure(const std::wstring& exe, const std::wstring& arguments) {
     const ULONGLONG end = GetTickCount64();
     // Wine reports committed private memory as PagefileUsage (PrivateUsage stays 0).
     const uint64_t privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
+    const uint64_t workingSet = memory.WorkingSetSize;
     wprintf(
-        L"window_ms=%llu results_ms=%llu results=%llu indexed_ms=%llu entries=%llu private_bytes=%llu "
-        L"bytes_per_entry=%.1f exit_ms=%llu\n",
-        window - start, results - start, shown, indexed - start, entries, static_cast<unsigned long long>(privateBytes),
-        entries ? static_cast<double>(privateBytes) / entries : 0.0, end - exitStart);
+        L"window_ms=%llu loaded_ms=%llu results_ms=%llu results=%llu indexed_ms=%llu entries=%llu private_bytes=%llu "
+        L"bytes_per_entry=%.1f working_set=%llu ws_per_entry=%.1f exit_ms=%llu\n",
+        window - start, loaded - start, results - start, shown, indexed - start, entries,
+        static_cast<unsigned long long>(privateBytes), entries ? static_cast<double>(privateBytes) / entries : 0.0,
+        static_cast<unsigned long long>(workingSet), entries ? static_cast<double>(workingSet) / entries : 0.0,
+        end - exitStart);
     return 0;
 }
 
