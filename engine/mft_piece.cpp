@@ -1,7 +1,8 @@
 // From parsed records to the index's piece. Names are grouped by record with a
-// counting sort that keeps each record's names in the order they were read
-// (the readers merge in record order, so that order does not depend on how
-// many readers ran). A name is kept only when its folder chain reaches the
+// counting sort that keeps each record's names in table order (the parts'
+// stretches are walked in that order, so it does not depend on how many
+// readers ran); the names stay in the readers' pools until the piece copies
+// them. A name is kept only when its folder chain reaches the
 // root: ReachesRoot walks first names upward and remembers a verdict for every
 // folder it passes, so the whole test is linear. A walk that meets its own
 // path is a loop; one that gives up after kMaxChain folders marks only where
@@ -25,7 +26,7 @@ constexpr uint32_t kNone = 0xFFFFFFFFu;
 
 enum Verdict : uint8_t { kUnknown = 0, kReaches = 1, kOrphan = 2, kOnPath = 3 };
 
-std::string_view Cut(const std::string& pool, uint32_t offset, uint32_t length) {
+std::string_view Cut(const std::string& pool, uint64_t offset, uint32_t length) {
     if (offset >= pool.size()) return {};
     return std::string_view(pool).substr(offset, length);
 }
@@ -35,29 +36,55 @@ public:
     PieceBuilder(MftResult& result, Index::Piece& piece) : result(result), piece(piece), n(result.recordCount) {}
 
     bool Build(const WString& volumeName) {
+        MftResult& r = result;
+        if (r.order.empty()) {
+            for (uint32_t p = 0; p < r.parts.size(); ++p) {
+                const MftPart& part = r.parts[p];
+                r.order.push_back(MftSpan{p, 0, part.files.size(), 0, part.extensions.size(), 0, part.nameRows.size()});
+            }
+        }
+        // Rows keep their names where the readers wrote them: an offset in
+        // the sorted rows counts through the parts' pools one after another.
+        nameBase.assign(1, 0);
+        foldedBase.assign(1, 0);
+        for (const MftPart& part : r.parts) {
+            nameBase.push_back(nameBase.back() + part.namePool.size());
+            foldedBase.push_back(foldedBase.back() + part.foldedPool.size());
+        }
+        if (nameBase.back() > 0xFFFFFFFFu || foldedBase.back() > 0xFFFFFFFFu) {
+            r.error = "too many names for the index";
+            return false;
+        }
+
         piece.recordMap.assign(n, kNoEntry);
-        base.assign(n, kNone);
-        const auto& files = result.files;
-        for (size_t i = 0; i < files.size(); ++i)
-            if (files[i].record < n) base[files[i].record] = static_cast<uint32_t>(i);
-        for (const FileRec& ext : result.extensions) {
-            if (ext.record >= n || base[ext.record] == kNone || !ext.sizeKnown) continue;
-            FileRec& owner = result.files[base[ext.record]];
-            if (!owner.sizeKnown) {
-                owner.size = ext.size;
-                owner.sizeKnown = true;
+        base.assign(n, nullptr);
+        for (const MftSpan& span : r.order) {
+            std::vector<FileRec>& files = r.parts[span.part].files;
+            for (size_t i = span.filesBegin; i < span.filesEnd; ++i)
+                if (files[i].record < n) base[files[i].record] = &files[i];
+        }
+        for (const MftSpan& span : r.order) {
+            const std::vector<FileRec>& extensions = r.parts[span.part].extensions;
+            for (size_t i = span.extensionsBegin; i < span.extensionsEnd; ++i) {
+                const FileRec& ext = extensions[i];
+                if (ext.record >= n || !base[ext.record] || !ext.sizeKnown) continue;
+                FileRec& owner = *base[ext.record];
+                if (!owner.sizeKnown) {
+                    owner.size = ext.size;
+                    owner.sizeKnown = true;
+                }
             }
         }
         SortRows();
-        if (n <= kRootRecord || base[kRootRecord] == kNone) return false;
+        if (n <= kRootRecord || !base[kRootRecord]) return false;
 
         verdict.assign(n, kUnknown);
         verdict[kRootRecord] = kReaches;
         piece.entries.reserve(rows.size() + 1);
-        piece.names.reserve(result.namePool.size() + rows.size() + 16);
-        piece.folded.reserve(result.foldedPool.size() + rows.size() + 16);
+        piece.names.reserve(nameBase.back() + rows.size() + 16);
+        piece.folded.reserve(foldedBase.back() + rows.size() + 16);
 
-        const FileRec& root = files[base[kRootRecord]];
+        const FileRec& root = *base[kRootRecord];
         const std::string name = ToUtf8(volumeName);
         const uint32_t rootEntry =
             piece.Add(kNoEntry, name, FoldCaseUtf8(name),
@@ -69,26 +96,26 @@ public:
 
         for (uint32_t i = 0; i < rows.size(); ++i) {
             const NameRec& row = rows[i];
-            const uint32_t r = row.record;
-            if (r == kRootRecord || row.parent >= n) continue;
-            const FileRec& file = files[base[r]];
+            const uint32_t rec = row.record;
+            if (rec == kRootRecord || row.parent >= n) continue;
+            const FileRec& file = *base[rec];
             if (file.directory) {
                 // A folder has one place: the first of its names.
-                if (i != first[r] || ReachesRoot(r) != kReaches) continue;
-            } else if (r < kFirstUserRecord || (row.parent != kRootRecord && ReachesRoot(row.parent) != kReaches)) {
+                if (i != first[rec] || ReachesRoot(rec) != kReaches) continue;
+            } else if (rec < kFirstUserRecord || (row.parent != kRootRecord && ReachesRoot(row.parent) != kReaches)) {
                 continue;
             }
             uint32_t flags = file.attributes & EntryFlags::AttributeMask;
             if (file.directory) flags |= EntryFlags::Directory;
-            const uint32_t entry = piece.Add(row.parent, Cut(result.namePool, row.nameOffset, row.nameLength),
-                                             Cut(result.foldedPool, row.foldedOffset, row.foldedLength), flags,
+            const uint32_t entry = piece.Add(row.parent, Name(row.nameOffset, row.nameLength, false),
+                                             Name(row.foldedOffset, row.foldedLength, true), flags,
                                              file.directory ? 0 : file.size, file.modified, file.created);
             if (entry == kNoEntry) return false;
-            if (piece.recordMap[r] == kNoEntry) {
-                piece.recordMap[r] = entry;
+            if (piece.recordMap[rec] == kNoEntry) {
+                piece.recordMap[rec] = entry;
                 ++(file.directory ? piece.folders : piece.files);
             } else {
-                piece.hardLinks.emplace_back(r, entry);
+                piece.hardLinks.emplace_back(rec, entry);
                 ++piece.files;
             }
         }
@@ -98,18 +125,43 @@ public:
     }
 
 private:
+    // A name of the sorted rows, found in the part whose pool holds it.
+    std::string_view Name(uint32_t offset, uint16_t length, bool folded) const {
+        const std::vector<uint64_t>& bases = folded ? foldedBase : nameBase;
+        const size_t p = static_cast<size_t>(std::upper_bound(bases.begin(), bases.end(), offset) - bases.begin());
+        if (p == 0 || p >= bases.size()) return {};
+        const MftPart& part = result.parts[p - 1];
+        return Cut(folded ? part.foldedPool : part.namePool, offset - bases[p - 1], length);
+    }
+
     // Rows of records in the table, grouped by record in their read order; DOS
     // names dropped where the record has another name.
     void SortRows() {
+        const auto placed = [&](const NameRec& row) { return row.record < n && base[row.record]; };
+        // Counting sort: start[r + 1] counts record r's rows, then start[r]
+        // serves as record r's cursor while the rows are placed.
         std::vector<uint32_t> start(uint64_t{n} + 1, 0);
-        for (const NameRec& row : result.nameRows)
-            if (row.record < n && base[row.record] != kNone) ++start[row.record + 1];
+        for (const MftSpan& span : result.order) {
+            const std::vector<NameRec>& from = result.parts[span.part].nameRows;
+            for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i)
+                if (placed(from[i])) ++start[from[i].record + 1];
+        }
         for (uint32_t r = 0; r < n; ++r) start[r + 1] += start[r];
         rows.resize(start[n]);
-        std::vector<uint32_t> next(start.begin(), start.end() - 1);
-        for (const NameRec& row : result.nameRows)
-            if (row.record < n && base[row.record] != kNone) rows[next[row.record]++] = row;
-        result.nameRows = {};
+        for (const MftSpan& span : result.order) {
+            const std::vector<NameRec>& from = result.parts[span.part].nameRows;
+            const auto nameShift = static_cast<uint32_t>(nameBase[span.part]);
+            const auto foldedShift = static_cast<uint32_t>(foldedBase[span.part]);
+            for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i) {
+                if (!placed(from[i])) continue;
+                NameRec& row = rows[start[from[i].record]++];
+                row = from[i];
+                row.nameOffset += nameShift;
+                row.foldedOffset += foldedShift;
+            }
+        }
+        start = {};
+        for (MftPart& part : result.parts) part.nameRows = {};
         first.assign(n, kNone);
         size_t kept = 0;
         for (size_t i = 0; i < rows.size();) {
@@ -131,12 +183,12 @@ private:
         uint8_t found = kOrphan;
         bool gaveUp = false;
         for (uint32_t current = start;;) {
-            if (current >= n || base[current] == kNone || verdict[current] == kOnPath) break;
+            if (current >= n || !base[current] || verdict[current] == kOnPath) break;
             if (verdict[current] != kUnknown) {
                 found = verdict[current];
                 break;
             }
-            if ((current < kFirstUserRecord && current != kRootRecord) || !result.files[base[current]].directory ||
+            if ((current < kFirstUserRecord && current != kRootRecord) || !base[current]->directory ||
                 first[current] == kNone) {
                 verdict[current] = kOrphan;
                 break;
@@ -159,7 +211,8 @@ private:
     MftResult& result;
     Index::Piece& piece;
     const uint32_t n;
-    std::vector<uint32_t> base;  // record -> index in result.files
+    std::vector<FileRec*> base;                  // record -> its base record in a part
+    std::vector<uint64_t> nameBase, foldedBase;  // part -> where its pools start in the row offsets
     std::vector<NameRec> rows;
     std::vector<uint32_t> first;  // record -> its first row
     std::vector<uint8_t> verdict;
@@ -177,11 +230,8 @@ bool FromMftResult(MftResult& result, const WString& volumeName, Index::Piece& p
     } catch (const std::length_error&) {
         result.error = "not enough memory";
     }
-    result.files = {};
-    result.extensions = {};
-    result.nameRows = {};
-    result.namePool = {};
-    result.foldedPool = {};
+    result.parts = {};
+    result.order = {};
     return built;
 }
 
