@@ -94,16 +94,20 @@ public:
         piece.root = rootEntry;
         piece.recordMap[kRootRecord] = rootEntry;
 
-        for (uint32_t i = 0; i < rows.size(); ++i) {
-            const NameRec& row = rows[i];
+        uint32_t previous = kNone;  // the record of the previous kept row
+        const bool added = ForEachRow([&](const NameRec& row) {
             const uint32_t rec = row.record;
-            if (rec == kRootRecord || row.parent >= n) continue;
+            if (!Kept(row)) return true;
+            // A record's rows are next to each other, so its first one is where the record changes.
+            const bool firstOfRecord = rec != previous;
+            previous = rec;
+            if (rec == kRootRecord || row.parent >= n) return true;
             const FileRec& file = *base[rec];
             if (file.directory) {
                 // A folder has one place: the first of its names.
-                if (i != first[rec] || ReachesRoot(rec) != kReaches) continue;
+                if (!firstOfRecord || ReachesRoot(rec) != kReaches) return true;
             } else if (rec < kFirstUserRecord || (row.parent != kRootRecord && ReachesRoot(row.parent) != kReaches)) {
-                continue;
+                return true;
             }
             uint32_t flags = file.attributes & EntryFlags::AttributeMask;
             if (file.directory) flags |= EntryFlags::Directory;
@@ -118,7 +122,9 @@ public:
                 piece.hardLinks.emplace_back(rec, entry);
                 ++piece.files;
             }
-        }
+            return true;
+        });
+        if (!added) return false;
         for (uint32_t e = 0; e < piece.entries.size(); ++e)
             if (e != piece.root) piece.entries[e].parent = piece.recordMap[piece.entries[e].parent];
         return true;
@@ -134,48 +140,84 @@ private:
         return Cut(folded ? part.foldedPool : part.namePool, offset - bases[p - 1], length);
     }
 
-    // Rows of records in the table, grouped by record in their read order; DOS
-    // names dropped where the record has another name.
-    void SortRows() {
-        const auto placed = [&](const NameRec& row) { return row.record < n && base[row.record]; };
-        // Counting sort: start[r + 1] counts record r's rows, then start[r]
-        // serves as record r's cursor while the rows are placed.
-        std::vector<uint32_t> start(uint64_t{n} + 1, 0);
-        for (const MftSpan& span : result.order) {
-            const std::vector<NameRec>& from = result.parts[span.part].nameRows;
-            for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i)
-                if (placed(from[i])) ++start[from[i].record + 1];
+    bool Placed(const NameRec& row) const { return row.record < n && base[row.record]; }
+    // DOS names go where the record has another name.
+    bool Kept(const NameRec& row) const { return row.nameSpace != kDosNames || !longName[row.record]; }
+
+    // Calls fn(row) for each row of a record in the table, grouped by record in
+    // table order, with pool offsets counted through the parts; stops when fn
+    // returns false.
+    template <class Fn>
+    bool ForEachRow(Fn&& fn) {
+        if (!inOrder) {
+            for (const NameRec& row : rows)
+                if (!fn(row)) return false;
+            return true;
         }
-        for (uint32_t r = 0; r < n; ++r) start[r + 1] += start[r];
-        rows.resize(start[n]);
         for (const MftSpan& span : result.order) {
             const std::vector<NameRec>& from = result.parts[span.part].nameRows;
-            const auto nameShift = static_cast<uint32_t>(nameBase[span.part]);
-            const auto foldedShift = static_cast<uint32_t>(foldedBase[span.part]);
             for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i) {
-                if (!placed(from[i])) continue;
-                NameRec& row = rows[start[from[i].record]++];
-                row = from[i];
-                row.nameOffset += nameShift;
-                row.foldedOffset += foldedShift;
+                if (!Placed(from[i])) continue;
+                NameRec row = from[i];
+                row.nameOffset += static_cast<uint32_t>(nameBase[span.part]);
+                row.foldedOffset += static_cast<uint32_t>(foldedBase[span.part]);
+                if (!fn(row)) return false;
             }
         }
-        start = {};
-        for (MftPart& part : result.parts) part.nameRows = {};
-        first.assign(n, kNone);
-        size_t kept = 0;
-        for (size_t i = 0; i < rows.size();) {
-            const uint32_t r = rows[i].record;
-            size_t end = i;
-            bool longName = false;
-            for (; end < rows.size() && rows[end].record == r; ++end) longName |= rows[end].nameSpace != kDosNames;
-            for (; i < end; ++i) {
-                if (longName && rows[i].nameSpace == kDosNames) continue;
-                if (first[r] == kNone) first[r] = static_cast<uint32_t>(kept);
-                rows[kept++] = rows[i];
+        return true;
+    }
+
+    // Groups the rows by record, keeping each record's rows in table order.
+    // The readers' rows usually are in record order already (only names in
+    // extension records fall behind) and are then walked where they lie.
+    void SortRows() {
+        inOrder = true;
+        uint32_t last = 0;
+        for (const MftSpan& span : result.order) {
+            const std::vector<NameRec>& from = result.parts[span.part].nameRows;
+            for (size_t i = span.rowsBegin; i < span.rowsEnd && inOrder; ++i) {
+                if (!Placed(from[i])) continue;
+                inOrder = from[i].record >= last;
+                last = from[i].record;
             }
         }
-        rows.resize(kept);
+        if (!inOrder) {
+            // Counting sort: start[r + 1] counts record r's rows, then start[r]
+            // serves as record r's cursor while the rows are placed.
+            std::vector<uint32_t> start(uint64_t{n} + 1, 0);
+            for (const MftSpan& span : result.order) {
+                const std::vector<NameRec>& from = result.parts[span.part].nameRows;
+                for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i)
+                    if (Placed(from[i])) ++start[from[i].record + 1];
+            }
+            for (uint32_t r = 0; r < n; ++r) start[r + 1] += start[r];
+            rows.resize(start[n]);
+            for (const MftSpan& span : result.order) {
+                const std::vector<NameRec>& from = result.parts[span.part].nameRows;
+                const auto nameShift = static_cast<uint32_t>(nameBase[span.part]);
+                const auto foldedShift = static_cast<uint32_t>(foldedBase[span.part]);
+                for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i) {
+                    if (!Placed(from[i])) continue;
+                    NameRec& row = rows[start[from[i].record]++];
+                    row = from[i];
+                    row.nameOffset += nameShift;
+                    row.foldedOffset += foldedShift;
+                }
+            }
+            start = {};
+            for (MftPart& part : result.parts) part.nameRows = {};
+        }
+        longName.assign(n, false);
+        ForEachRow([&](const NameRec& row) {
+            if (row.nameSpace != kDosNames) longName[row.record] = true;
+            return true;
+        });
+        // Any parent past the table leads nowhere; n stands for all of them.
+        firstParent.assign(n, kNone);
+        ForEachRow([&](const NameRec& row) {
+            if (Kept(row) && firstParent[row.record] == kNone) firstParent[row.record] = std::min(row.parent, n);
+            return true;
+        });
     }
 
     uint8_t ReachesRoot(uint32_t start) {
@@ -189,13 +231,13 @@ private:
                 break;
             }
             if ((current < kFirstUserRecord && current != kRootRecord) || !base[current]->directory ||
-                first[current] == kNone) {
+                firstParent[current] == kNone) {
                 verdict[current] = kOrphan;
                 break;
             }
             path.push_back(current);
             verdict[current] = kOnPath;
-            const uint32_t parent = rows[first[current]].parent;
+            const uint32_t parent = firstParent[current];
             if (parent == current) break;
             if (path.size() == kMaxChain) {
                 gaveUp = true;
@@ -213,8 +255,10 @@ private:
     const uint32_t n;
     std::vector<FileRec*> base;                  // record -> its base record in a part
     std::vector<uint64_t> nameBase, foldedBase;  // part -> where its pools start in the row offsets
-    std::vector<NameRec> rows;
-    std::vector<uint32_t> first;  // record -> its first row
+    bool inOrder = true;                         // the parts' rows are walked in place
+    std::vector<NameRec> rows;                   // the rows sorted by record, unless inOrder
+    std::vector<bool> longName;                  // record -> has a name other than a DOS name
+    std::vector<uint32_t> firstParent;           // record -> parent of its first kept name
     std::vector<uint8_t> verdict;
     std::vector<uint32_t> path;
 };

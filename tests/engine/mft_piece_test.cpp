@@ -134,79 +134,85 @@ TEST(MftPiece, DeepChainsDoNotPoisonTheirAncestors) {
 }
 
 // The readers' parts hold the table's stretches in any interleaving; the piece
-// must come out byte for byte as from one part holding the table in order.
+// must come out byte for byte as from one part holding the table in order,
+// whether the rows come in record order or names from extension records
+// follow later.
 TEST(MftPiece, SameWhicheverPartsHoldTheStretches) {
-    std::mt19937 rng(11);
-    const uint32_t records = 3000;
-    Table t(records);
-    std::vector<uint32_t> folders{5};
-    for (uint32_t r = 24; r < records; ++r) {
-        const uint32_t parent = folders[rng() % folders.size()];
-        const std::string name = "n\xC3\xA9" + std::to_string(rng() % 100000);
-        if (rng() % 4 == 0) {
-            t.Folder(r, parent, name);
-            folders.push_back(r);
-        } else {
-            t.File(r, parent, name, rng() % 5000);
-            if (rng() % 10 == 0) t.Name(r, folders[rng() % folders.size()], "LINK~" + std::to_string(r), 1);
-            if (rng() % 7 == 0) t.Name(r, parent, "DOS~" + std::to_string(r), 2);
-        }
-        if (rng() % 50 == 0) t.Name(rng() % records, 5, "late name");  // as from an extension record
-        if (rng() % 40 == 0) {
-            FileRec ext;
-            ext.record = rng() % records;
-            ext.size = rng();
-            ext.sizeKnown = true;
-            t.Part().extensions.push_back(ext);
-        }
-    }
-    MftResult whole = t.result;
-    Index::Piece expected;
-    ASSERT_TRUE(FromMftResult(whole, ToWide(std::string("C:")), expected));
-
-    for (uint32_t partCount : {2u, 3u, 8u}) {
-        SCOPED_TRACE(partCount);
-        const MftPart& all = t.Part();
-        MftResult split;
-        split.recordCount = records;
-        split.parts.resize(partCount);
-        const size_t stretches = 37;
-        const auto cut = [&](size_t total, size_t s) { return total * s / stretches; };
-        for (size_t s = 0; s < stretches; ++s) {
-            const auto p = static_cast<uint32_t>(rng() % partCount);
-            MftPart& part = split.parts[p];
-            MftSpan span;
-            span.part = p;
-            span.filesBegin = part.files.size();
-            part.files.insert(part.files.end(), all.files.begin() + cut(all.files.size(), s),
-                              all.files.begin() + cut(all.files.size(), s + 1));
-            span.filesEnd = part.files.size();
-            span.extensionsBegin = part.extensions.size();
-            part.extensions.insert(part.extensions.end(), all.extensions.begin() + cut(all.extensions.size(), s),
-                                   all.extensions.begin() + cut(all.extensions.size(), s + 1));
-            span.extensionsEnd = part.extensions.size();
-            span.rowsBegin = part.nameRows.size();
-            for (size_t i = cut(all.nameRows.size(), s); i < cut(all.nameRows.size(), s + 1); ++i) {
-                NameRec row = all.nameRows[i];
-                row.nameOffset = static_cast<uint32_t>(part.namePool.size());
-                row.foldedOffset = static_cast<uint32_t>(part.foldedPool.size());
-                part.namePool.append(all.namePool, all.nameRows[i].nameOffset, row.nameLength);
-                part.foldedPool.append(all.foldedPool, all.nameRows[i].foldedOffset, row.foldedLength);
-                part.nameRows.push_back(row);
+    for (bool lateNames : {false, true}) {
+        SCOPED_TRACE(lateNames);
+        std::mt19937 rng(11);
+        const uint32_t records = 3000;
+        Table t(records);
+        std::vector<uint32_t> folders{5};
+        for (uint32_t r = 24; r < records; ++r) {
+            const uint32_t parent = folders[rng() % folders.size()];
+            const std::string name = "n\xC3\xA9" + std::to_string(rng() % 100000);
+            if (rng() % 4 == 0) {
+                t.Folder(r, parent, name);
+                folders.push_back(r);
+            } else {
+                t.File(r, parent, name, rng() % 5000);
+                if (rng() % 10 == 0) t.Name(r, folders[rng() % folders.size()], "LINK~" + std::to_string(r), 1);
+                if (rng() % 7 == 0) t.Name(r, parent, "DOS~" + std::to_string(r), 2);
             }
-            span.rowsEnd = part.nameRows.size();
-            split.order.push_back(span);
+            if (lateNames && rng() % 50 == 0) t.Name(rng() % records, 5, "late name");  // as from an extension record
+            if (rng() % 40 == 0) {
+                FileRec ext;
+                ext.record = rng() % records;
+                ext.size = rng();
+                ext.sizeKnown = true;
+                t.Part().extensions.push_back(ext);
+            }
         }
-        Index::Piece piece;
-        ASSERT_TRUE(FromMftResult(split, ToWide(std::string("C:")), piece));
-        EXPECT_TRUE(piece.names == expected.names);
-        EXPECT_TRUE(piece.folded == expected.folded);
-        EXPECT_TRUE(piece.recordMap == expected.recordMap);
-        EXPECT_TRUE(piece.hardLinks == expected.hardLinks);
-        ASSERT_EQ(piece.entries.size(), expected.entries.size());
-        EXPECT_EQ(std::memcmp(piece.entries.data(), expected.entries.data(), sizeof(Entry) * piece.entries.size()), 0);
+        MftResult whole = t.result;
+        Index::Piece expected;
+        ASSERT_TRUE(FromMftResult(whole, ToWide(std::string("C:")), expected));
+
+        for (uint32_t partCount : {2u, 3u, 8u}) {
+            SCOPED_TRACE(partCount);
+            const MftPart& all = t.Part();
+            MftResult split;
+            split.recordCount = records;
+            split.parts.resize(partCount);
+            const size_t stretches = 37;
+            const auto cut = [&](size_t total, size_t s) { return total * s / stretches; };
+            for (size_t s = 0; s < stretches; ++s) {
+                const auto p = static_cast<uint32_t>(rng() % partCount);
+                MftPart& part = split.parts[p];
+                MftSpan span;
+                span.part = p;
+                span.filesBegin = part.files.size();
+                part.files.insert(part.files.end(), all.files.begin() + cut(all.files.size(), s),
+                                  all.files.begin() + cut(all.files.size(), s + 1));
+                span.filesEnd = part.files.size();
+                span.extensionsBegin = part.extensions.size();
+                part.extensions.insert(part.extensions.end(), all.extensions.begin() + cut(all.extensions.size(), s),
+                                       all.extensions.begin() + cut(all.extensions.size(), s + 1));
+                span.extensionsEnd = part.extensions.size();
+                span.rowsBegin = part.nameRows.size();
+                for (size_t i = cut(all.nameRows.size(), s); i < cut(all.nameRows.size(), s + 1); ++i) {
+                    NameRec row = all.nameRows[i];
+                    row.nameOffset = static_cast<uint32_t>(part.namePool.size());
+                    row.foldedOffset = static_cast<uint32_t>(part.foldedPool.size());
+                    part.namePool.append(all.namePool, all.nameRows[i].nameOffset, row.nameLength);
+                    part.foldedPool.append(all.foldedPool, all.nameRows[i].foldedOffset, row.foldedLength);
+                    part.nameRows.push_back(row);
+                }
+                span.rowsEnd = part.nameRows.size();
+                split.order.push_back(span);
+            }
+            Index::Piece piece;
+            ASSERT_TRUE(FromMftResult(split, ToWide(std::string("C:")), piece));
+            EXPECT_TRUE(piece.names == expected.names);
+            EXPECT_TRUE(piece.folded == expected.folded);
+            EXPECT_TRUE(piece.recordMap == expected.recordMap);
+            EXPECT_TRUE(piece.hardLinks == expected.hardLinks);
+            ASSERT_EQ(piece.entries.size(), expected.entries.size());
+            EXPECT_EQ(std::memcmp(piece.entries.data(), expected.entries.data(), sizeof(Entry) * piece.entries.size()),
+                      0);
+        }
+        EXPECT_GT(expected.hardLinks.size(), 50u);
     }
-    EXPECT_GT(expected.hardLinks.size(), 50u);
 }
 
 }  // namespace
