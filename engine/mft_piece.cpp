@@ -80,9 +80,9 @@ public:
 
         verdict.assign(n, kUnknown);
         verdict[kRootRecord] = kReaches;
-        piece.entries.reserve(rows.size() + 1);
-        piece.names.reserve(nameBase.back() + rows.size() + 16);
-        piece.folded.reserve(foldedBase.back() + rows.size() + 16);
+        piece.entries.reserve(placedRows + 1);
+        piece.names.reserve(nameBase.back() + placedRows + 16);
+        piece.folded.reserve(foldedBase.back() + placedRows + 16);
 
         const FileRec& root = *base[kRootRecord];
         const std::string name = ToUtf8(volumeName);
@@ -175,9 +175,10 @@ private:
         uint32_t last = 0;
         for (const MftSpan& span : result.order) {
             const std::vector<NameRec>& from = result.parts[span.part].nameRows;
-            for (size_t i = span.rowsBegin; i < span.rowsEnd && inOrder; ++i) {
+            for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i) {
                 if (!Placed(from[i])) continue;
-                inOrder = from[i].record >= last;
+                ++placedRows;
+                inOrder = inOrder && from[i].record >= last;
                 last = from[i].record;
             }
         }
@@ -255,10 +256,11 @@ private:
     const uint32_t n;
     std::vector<FileRec*> base;                  // record -> its base record in a part
     std::vector<uint64_t> nameBase, foldedBase;  // part -> where its pools start in the row offsets
-    bool inOrder = true;                         // the parts' rows are walked in place
-    std::vector<NameRec> rows;                   // the rows sorted by record, unless inOrder
-    std::vector<bool> longName;                  // record -> has a name other than a DOS name
-    std::vector<uint32_t> firstParent;           // record -> parent of its first kept name
+    size_t placedRows = 0;
+    bool inOrder = true;                // the parts' rows are walked in place
+    std::vector<NameRec> rows;          // the rows sorted by record, unless inOrder
+    std::vector<bool> longName;         // record -> has a name other than a DOS name
+    std::vector<uint32_t> firstParent;  // record -> parent of its first kept name
     std::vector<uint8_t> verdict;
     std::vector<uint32_t> path;
 };
