@@ -80,12 +80,20 @@ size_t InUseCount(const std::vector<uint8_t>& bitmap, uint32_t records) {
 }
 
 // Reserves a part's pools for `records` records at the bytes per record seen so
-// far, with room to spare, so that they grow at most rarely.
+// far, so that they grow at most rarely. Odd first records (many or long
+// names) are not taken for typical: past kTypicalNameBytes the pools grow as
+// they need; and a reservation that cannot be had is only a lost shortcut.
+constexpr size_t kTypicalNameBytes = 64;
+
 void ReservePools(MftPart& part, size_t parsed, size_t records) {
     if (parsed == 0) return;
-    const auto room = [&](size_t bytes) { return (bytes / parsed + 1) * records + 4096; };
-    part.namePool.reserve(room(part.namePool.size()));
-    part.foldedPool.reserve(room(part.foldedPool.size()));
+    const auto room = [&](size_t bytes) { return std::min(bytes / parsed + 1, kTypicalNameBytes) * records + 4096; };
+    try {
+        part.namePool.reserve(room(part.namePool.size()));
+        part.foldedPool.reserve(room(part.foldedPool.size()));
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
 }
 
 void ReadChunks(ReadJob& job, Dev& dev, ReaderBlock& block, size_t reserve) {
