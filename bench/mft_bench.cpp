@@ -1,6 +1,8 @@
 // The file-table reader: FILE records parsed per second on one thread, and a
 // whole volume of about a million records read end to end with 1, 4 and 8
-// readers next to one sequential pass over the same bytes (the disk's limit).
+// readers next to one sequential pass over the same bytes (the disk's limit)
+// and that pass with the first writes to as much fresh memory as a read leaves
+// behind (the limit where new pages cost more than the bytes read).
 // The volume is made once by make_ntfs_images.py --million (ntfs-3g, about
 // 7 minutes) into ~/.cache/orvane-ntfs/million.img, or OV_MFT_IMAGE.
 #include <benchmark/benchmark.h>
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/file_record_parser.h"
@@ -118,5 +121,70 @@ void BM_MftRead_Sequential(benchmark::State& state) {
         static_cast<double>(total) * static_cast<double>(state.iterations()) / 1048576.0, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_MftRead_Sequential)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Bytes a read of the table leaves in memory: the readers' parts, and the
+// piece that FromMftResult builds from them on one thread.
+struct OutputBytes {
+    uint64_t parts = 0;
+    uint64_t piece = 0;
+};
+
+bool MeasureOutput(const ov::DevFactory& factory, OutputBytes& out) {
+    ov::MftResult result;
+    if (!ov::MftReadAll(factory, 1, result, nullptr, nullptr)) return false;
+    for (const ov::MftPart& part : result.parts)
+        out.parts += sizeof(ov::FileRec) * (part.files.size() + part.extensions.size()) +
+                     sizeof(ov::NameRec) * part.nameRows.size() + part.namePool.size() + part.foldedPool.size();
+    ov::Index::Piece piece;
+    if (!ov::FromMftResult(result, ov::ToWide(std::string("X:")), piece)) return false;
+    out.piece = sizeof(ov::Entry) * piece.entries.size() + piece.names.size() + piece.folded.size() +
+                sizeof(uint32_t) * piece.recordMap.size() + sizeof(piece.hardLinks[0]) * piece.hardLinks.size();
+    return true;
+}
+
+// What BM_MftRead_Image cannot beat without parsing nothing: each of n threads
+// reads every n-th MiB of the table and writes its share of the parts' bytes
+// into fresh memory, then one thread writes the piece's bytes into fresh
+// memory. Nothing is kept between iterations.
+void BM_MftRead_FreshMemoryFloor(benchmark::State& state) {
+    const ov::DevFactory factory = ov::DriveDevFactory(ov::ToWide(MillionImage()));
+    auto dev = factory();
+    ov::MftRuns layout;
+    uint32_t records = 0;
+    OutputBytes output;
+    if (!dev || !ov::ReadMftLayout(*dev, layout, records) || !MeasureOutput(factory, output)) {
+        state.SkipWithError("no benchmark volume: run tests/engine/make_ntfs_images.py --million IMAGE");
+        return;
+    }
+    const auto threads = static_cast<uint32_t>(state.range(0));
+    const uint64_t total = uint64_t{records} * layout.recordSize;
+    const auto reader = [&](uint32_t n) {
+        auto own = factory();
+        ov::VirtualBuffer buffer(1 << 20);
+        const uint64_t step = buffer.size();
+        for (uint64_t at = n * step; at < total; at += threads * step)
+            ov::ReadRuns(own.get(), layout, layout.runs, at, buffer.data(), std::min<uint64_t>(step, total - at));
+        std::vector<char> fresh(output.parts / threads);
+        benchmark::DoNotOptimize(fresh.data());
+        benchmark::ClobberMemory();
+    };
+    for (auto _ : state) {
+        std::vector<std::thread> started;
+        for (uint32_t n = 1; n < threads; ++n) started.emplace_back(reader, n);
+        reader(0);
+        for (std::thread& t : started) t.join();
+        std::vector<char> piece(output.piece);
+        benchmark::DoNotOptimize(piece.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["MB fresh"] = static_cast<double>(output.parts + output.piece) / 1048576.0;
+}
+BENCHMARK(BM_MftRead_FreshMemoryFloor)
+    ->ArgNames({"readers"})
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(8)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -1,12 +1,15 @@
 // The readers share one list of selected chunks and take the next one with an
-// atomic counter, so a fast reader takes more. Each parses into a block of its
-// own and marks where each chunk's records end in it; the merge copies the
-// chunks back in table order, which makes the result the same whatever the
-// number of readers (a record's names from its extension records then always
-// follow the same way).
+// atomic counter, so a fast reader takes more. Each parses into a part of its
+// own and marks where each chunk's records end in it. Nothing is copied
+// afterwards: the result keeps the parts and lists the chunks' stretches in
+// table order, which makes the piece the same whatever the number of readers
+// (a record's names from its extension records then always follow the same
+// way). Fresh memory is the main cost on a cold start, so each part is
+// reserved once, from the in-use count and the first chunk's name bytes.
 #include "engine/mft_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -23,18 +26,14 @@ namespace {
 
 constexpr uint32_t kChunkBytes = 0x100000;
 
-// Where one chunk's output ends in its reader's block.
+// Where one chunk's output ends in its reader's part.
 struct ChunkMark {
     uint32_t chunk;
-    size_t files, extensions, rows, names, folded;
+    size_t files, extensions, rows;
 };
 
 struct ReaderBlock {
-    std::vector<FileRec> files;
-    std::vector<FileRec> extensions;
-    std::vector<NameRec> nameRows;
-    std::string namePool;
-    std::string foldedPool;
+    MftPart part;
     uint64_t bytesRead = 0;
     std::vector<ChunkMark> marks;
     uint32_t failedChunks = 0;
@@ -71,6 +70,32 @@ bool AnyInUse(const std::vector<uint8_t>& bitmap, uint32_t first, uint32_t end) 
     return false;
 }
 
+size_t InUseCount(const std::vector<uint8_t>& bitmap, uint32_t records) {
+    if (bitmap.empty()) return records;
+    size_t count = 0;
+    uint32_t r = 0;
+    for (; r + 8 <= records; r += 8) count += static_cast<size_t>(std::popcount(bitmap[r / 8]));
+    for (; r < records; ++r) count += InUse(bitmap, r);
+    return count;
+}
+
+// Reserves a part's pools for `records` records at the bytes per record seen so
+// far, so that they grow at most rarely. Odd first records (many or long
+// names) are not taken for typical: past kTypicalNameBytes the pools grow as
+// they need; and a reservation that cannot be had is only a lost shortcut.
+constexpr size_t kTypicalNameBytes = 64;
+
+void ReservePools(MftPart& part, size_t parsed, size_t records) {
+    if (parsed == 0) return;
+    const auto room = [&](size_t bytes) { return std::min(bytes / parsed + 1, kTypicalNameBytes) * records + 4096; };
+    try {
+        part.namePool.reserve(room(part.namePool.size()));
+        part.foldedPool.reserve(room(part.foldedPool.size()));
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+}
+
 void ReadChunks(ReadJob& job, Dev& dev, ReaderBlock& block, size_t reserve) {
     const MftRuns& layout = job.layout;
     VirtualBuffer buffer(kChunkBytes);
@@ -78,7 +103,10 @@ void ReadChunks(ReadJob& job, Dev& dev, ReaderBlock& block, size_t reserve) {
         block.outOfMemory = true;
         return;
     }
-    block.files.reserve(reserve);
+    MftPart& part = block.part;
+    part.files.reserve(reserve);
+    part.nameRows.reserve(reserve);
+    size_t parsed = 0;
     const uint32_t recordSize = layout.recordSize;
     for (;;) {
         if (job.cancel && job.cancel->load()) return;
@@ -98,17 +126,20 @@ void ReadChunks(ReadJob& job, Dev& dev, ReaderBlock& block, size_t reserve) {
             FileRec rec;
             uint32_t baseReference = 0;
             if (!ParseFileRecord(buffer.data() + uint64_t{i} * recordSize, recordSize, r, rec, baseReference,
-                                 block.nameRows, block.namePool, block.foldedPool, false, nullptr))
+                                 part.nameRows, part.namePool, part.foldedPool, false, nullptr))
                 continue;
             if (baseReference == 0) {
-                block.files.push_back(rec);
+                part.files.push_back(rec);
             } else if (rec.sizeKnown) {
                 rec.record = baseReference;
-                block.extensions.push_back(rec);
+                part.extensions.push_back(rec);
             }
         }
-        block.marks.push_back(ChunkMark{k, block.files.size(), block.extensions.size(), block.nameRows.size(),
-                                        block.namePool.size(), block.foldedPool.size()});
+        if (parsed == 0) {
+            parsed = part.files.size() + part.extensions.size();
+            ReservePools(part, parsed, reserve);
+        }
+        block.marks.push_back(ChunkMark{k, part.files.size(), part.extensions.size(), part.nameRows.size()});
         const uint32_t finished = job.done.fetch_add(1) + 1;
         if (job.progress) job.progress->store(static_cast<int>(uint64_t{finished} * 1000 / job.chunks.size()));
     }
@@ -130,25 +161,20 @@ void RunReader(ReadJob& job, Dev* own, const DevFactory* factory, ReaderBlock& b
     }
 }
 
-template <class T>
-void AppendSpan(std::vector<T>& to, const std::vector<T>& from, size_t begin, size_t end) {
-    to.insert(to.end(), from.begin() + static_cast<ptrdiff_t>(begin), from.begin() + static_cast<ptrdiff_t>(end));
-}
-
-// Copies every chunk's output into result in table order.
-bool Merge(std::vector<ReaderBlock>& blocks, MftResult& result) {
-    size_t files = 0, extensions = 0, rows = 0, names = 0, folded = 0;
-    std::vector<std::pair<uint32_t, std::pair<size_t, size_t>>> order;  // chunk -> (block, mark)
+// Hands the parts to result with their chunks' stretches in table order.
+bool Assemble(std::vector<ReaderBlock>& blocks, MftResult& result) {
+    size_t files = 0, rows = 0, names = 0, folded = 0;
+    std::vector<std::pair<uint32_t, std::pair<uint32_t, size_t>>> order;  // chunk -> (block, mark)
     for (size_t b = 0; b < blocks.size(); ++b) {
         const ReaderBlock& block = blocks[b];
-        files += block.files.size();
-        extensions += block.extensions.size();
-        rows += block.nameRows.size();
-        names += block.namePool.size();
-        folded += block.foldedPool.size();
+        files += block.part.files.size();
+        rows += block.part.nameRows.size();
+        names += block.part.namePool.size();
+        folded += block.part.foldedPool.size();
         result.bytesRead += block.bytesRead;
         result.failedChunks += block.failedChunks;
-        for (size_t m = 0; m < block.marks.size(); ++m) order.push_back({block.marks[m].chunk, {b, m}});
+        for (size_t m = 0; m < block.marks.size(); ++m)
+            order.push_back({block.marks[m].chunk, {static_cast<uint32_t>(b), m}});
     }
     if (files == 0) {
         result.error = "the drive couldn't be read";
@@ -160,38 +186,17 @@ bool Merge(std::vector<ReaderBlock>& blocks, MftResult& result) {
         result.error = "too many names for the index";
         return false;
     }
-    if (blocks.size() == 1) {  // one reader read its chunks in order: nothing to copy
-        ReaderBlock& only = blocks[0];
-        result.files = std::move(only.files);
-        result.extensions = std::move(only.extensions);
-        result.nameRows = std::move(only.nameRows);
-        result.namePool = std::move(only.namePool);
-        result.foldedPool = std::move(only.foldedPool);
-        return true;
-    }
     std::sort(order.begin(), order.end());
-    result.files.reserve(files);
-    result.extensions.reserve(extensions);
-    result.nameRows.reserve(rows);
-    result.namePool.reserve(names);
-    result.foldedPool.reserve(folded);
+    result.order.reserve(order.size());
     for (const auto& [chunk, at] : order) {
         const ReaderBlock& block = blocks[at.first];
         const ChunkMark& end = block.marks[at.second];
         const ChunkMark begin = at.second ? block.marks[at.second - 1] : ChunkMark{};
-        AppendSpan(result.files, block.files, begin.files, end.files);
-        AppendSpan(result.extensions, block.extensions, begin.extensions, end.extensions);
-        const auto nameShift = static_cast<uint32_t>(result.namePool.size() - begin.names);
-        const auto foldedShift = static_cast<uint32_t>(result.foldedPool.size() - begin.folded);
-        for (size_t i = begin.rows; i < end.rows; ++i) {
-            NameRec row = block.nameRows[i];
-            row.nameOffset += nameShift;
-            row.foldedOffset += foldedShift;
-            result.nameRows.push_back(row);
-        }
-        result.namePool.append(block.namePool, begin.names, end.names - begin.names);
-        result.foldedPool.append(block.foldedPool, begin.folded, end.folded - begin.folded);
+        result.order.push_back(
+            MftSpan{at.first, begin.files, end.files, begin.extensions, end.extensions, begin.rows, end.rows});
     }
+    result.parts.reserve(blocks.size());
+    for (ReaderBlock& block : blocks) result.parts.push_back(std::move(block.part));
     return true;
 }
 
@@ -223,7 +228,9 @@ bool ReadAll(const DevFactory& factory, int threads, MftResult& result, std::ato
     }
     const int readers =
         static_cast<int>(std::max<size_t>(1, std::min<size_t>(std::max(threads, 1), job.chunks.size())));
-    const size_t reserve = job.chunks.size() * job.perChunk / readers + 16;
+    // A reader's share of the in-use records, with room for taking more chunks
+    // than its share; what stays untouched costs no memory.
+    const size_t reserve = InUseCount(layout.bitmap, records) / readers / 2 * 3 + 1024;
 
     std::vector<ReaderBlock> blocks(readers);
     std::vector<std::thread> started;
@@ -248,7 +255,7 @@ bool ReadAll(const DevFactory& factory, int threads, MftResult& result, std::ato
             return false;
         }
     }
-    if (!Merge(blocks, result)) return false;
+    if (!Assemble(blocks, result)) return false;
     result.readMs = NowMs() - t0;
     return true;
 }
@@ -262,11 +269,8 @@ bool MftReadAll(const DevFactory& factory, int threads, MftResult& result, std::
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
-    result.files = {};
-    result.extensions = {};
-    result.nameRows = {};
-    result.namePool = {};
-    result.foldedPool = {};
+    result.parts = {};
+    result.order = {};
     result.error = "not enough memory";
     return false;
 }

@@ -10,7 +10,7 @@
 
 namespace ov {
 
-// Everything from opening the device to the merged result, on the calling
+// Everything from opening the device to the readers' parts, on the calling
 // thread plus threads - 1 reader threads. progress (may be null) rises to 1000
 // per mille; cancel (may be null) ends the readers at their next chunk. False
 // with result.error holding the reason. A stretch that cannot be read is

@@ -41,27 +41,54 @@ WString ToWide(const char* utf8, size_t length) {
     return out;
 }
 
+namespace {
+
+bool PairsAt(const WChar* units, size_t count, size_t i) {
+    const auto u = static_cast<uint16_t>(units[i]);
+    return u >= 0xD800 && u <= 0xDBFF && i + 1 < count && static_cast<uint16_t>(units[i + 1]) >= 0xDC00 &&
+           static_cast<uint16_t>(units[i + 1]) <= 0xDFFF;
+}
+
+}  // namespace
+
+// Sized first, then written through a pointer: the file-table reader appends a
+// million short names, and a push_back per byte was most of its pool cost.
 void AppendUtf8(std::string& out, const WChar* units, size_t count) {
-    out.reserve(out.size() + count);
+    size_t bytes = 0;
     for (size_t i = 0; i < count; ++i) {
-        uint32_t u = static_cast<uint16_t>(units[i]);
+        const auto u = static_cast<uint16_t>(units[i]);
         if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
+            bytes += 1;
         } else if (u < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count && static_cast<uint16_t>(units[i + 1]) >= 0xDC00 &&
-                   static_cast<uint16_t>(units[i + 1]) <= 0xDFFF) {
-            uint32_t c = 0x10000 + ((u - 0xD800) << 10) + (static_cast<uint16_t>(units[i + 1]) - 0xDC00);
+            bytes += 2;
+        } else if (PairsAt(units, count, i)) {
+            bytes += 4;
             ++i;
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
         } else {
-            out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+            bytes += 3;
+        }
+    }
+    const size_t at = out.size();
+    out.resize(at + bytes);
+    char* p = out.data() + at;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t u = static_cast<uint16_t>(units[i]);
+        if (u < 0x80) {
+            *p++ = static_cast<char>(u);
+        } else if (u < 0x800) {
+            *p++ = static_cast<char>(0xC0 | (u >> 6));
+            *p++ = static_cast<char>(0x80 | (u & 0x3F));
+        } else if (PairsAt(units, count, i)) {
+            const uint32_t c = 0x10000 + ((u - 0xD800) << 10) + (static_cast<uint16_t>(units[i + 1]) - 0xDC00);
+            ++i;
+            *p++ = static_cast<char>(0xF0 | (c >> 18));
+            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *p++ = static_cast<char>(0xE0 | (u >> 12));
+            *p++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (u & 0x3F));
         }
     }
 }
