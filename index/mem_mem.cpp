@@ -57,12 +57,25 @@ inline unsigned LowestBit(unsigned mask) {
 const char* MemMem(const char* haystack, size_t haystackLength, const char* needle, size_t needleLength) {
     if (needleLength == 0) return haystack;
     if (haystackLength < needleLength) return nullptr;
-    if (needleLength == 1) return static_cast<const char*>(std::memchr(haystack, needle[0], haystackLength));
 
     const char first = needle[0];
     const char last = needle[needleLength - 1];
     size_t i = 0;
 #ifdef OV_MEMMEM_SSE2
+    if (needleLength == 1) {
+        // Not memchr: on names of a few dozen bytes the call into the C library
+        // costs more than the search, many times more under Wine.
+        const __m128i lanes = _mm_set1_epi8(first);
+        for (; i + 16 <= haystackLength; i += 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(haystack + i));
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lanes)));
+            if (mask != 0) return haystack + i + LowestBit(mask);
+        }
+        for (; i < haystackLength; ++i) {
+            if (haystack[i] == first) return haystack + i;
+        }
+        return nullptr;
+    }
     // Sixteen start positions per step: a position is a candidate only when both the
     // first and the last byte of the needle agree, so the middle bytes are rarely read.
     const __m128i firstLanes = _mm_set1_epi8(first);
