@@ -45,9 +45,9 @@ private:
 
 // Where the thread pool's idle threads sleep: a slim lock and a condition
 // variable of the system. MinGW's std::condition_variable wakes through its
-// pthread emulation's semaphores, under Wine one server round trip per sleeper,
-// and notify_all waits until every sleeper has taken its wake-up: a job that found
-// the pool asleep waited longer than its tasks ran.
+// pthread emulation's semaphores, kernel objects that cost Wine a server round
+// trip per sleeper; a job that found the pool asleep waited on them longer than
+// its tasks ran.
 class SlimMutex {
 public:
     SlimMutex() = default;

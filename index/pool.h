@@ -7,7 +7,8 @@
 // sleep, and so does Run before it sleeps on the last seat: one search runs
 // several jobs in a row, and waking a sleeping thread costs far more than a job
 // of small tasks (a wake goes through the kernel). They sleep on the system's own
-// condition variable (platform.h), which Wine serves without its server.
+// condition variable (platform.h), which gets a sleeping pool back to work
+// sooner than MinGW's pthread emulation, under Wine by far.
 //
 // Locks: runMutex is held for one whole Run; sleepMutex only around sleeping and
 // waking. A task must not call Run on the same pool.

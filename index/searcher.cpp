@@ -461,22 +461,24 @@ bool Searcher::SortByRank(RunState& run, const std::vector<uint32_t>& ranks, boo
 
 void Searcher::Dupes(int mode, std::vector<uint64_t>& bitmap) {
     const Index& idx = *index;
-    std::vector<uint32_t> ids;
+    std::vector<uint32_t>& ids = dupeIds;
+    ids.clear();
     CollectBits(bitmap, ids);
     if (mode == 2) {
         ids.erase(std::remove_if(ids.begin(), ids.end(),
                                  [&](uint32_t id) { return IsDir(idx.entries[id]) || idx.entries[id].size == 0; }),
                   ids.end());
-        ParallelSort(index->pool, ids,
-                     [&idx](uint32_t a, uint32_t b) { return idx.entries[a].size < idx.entries[b].size; });
+        auto bySize = [&idx](uint32_t a, uint32_t b) { return idx.entries[a].size < idx.entries[b].size; };
+        ParallelSort(index->pool, ids, bySize, &dupeScratch);
     } else {
         const char* folded = idx.folded.data();
-        ParallelSort(index->pool, ids, [&idx, folded](uint32_t a, uint32_t b) {
+        auto byName = [&idx, folded](uint32_t a, uint32_t b) {
             const Entry& ea = idx.entries[a];
             const Entry& eb = idx.entries[b];
             return CompareBytes(folded + ea.foldedOffset, ea.foldedLength, folded + eb.foldedOffset, eb.foldedLength) <
                    0;
-        });
+        };
+        ParallelSort(index->pool, ids, byName, &dupeScratch);
     }
     std::fill(bitmap.begin(), bitmap.end(), 0);
     auto same = [&](uint32_t a, uint32_t b) {

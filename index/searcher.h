@@ -91,6 +91,8 @@ private:
     std::vector<uint64_t> sortScratch;
     std::vector<std::vector<uint32_t>> walkLists;                    // one per ordered-walk task
     std::vector<std::shared_ptr<std::vector<uint8_t>>> folderBytes;  // one per path term
+    std::vector<uint32_t> dupeIds;
+    std::vector<uint32_t> dupeScratch;
 
     // Per Run: visibility switches read once.
     bool hideHidden = false;
