@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #ifndef _WIN32
+#include <condition_variable>
 #include <shared_mutex>
 #endif
 
@@ -40,8 +42,47 @@ public:
 private:
     void* state = nullptr;  // an SRWLOCK, which is one pointer initialised to 0
 };
+
+// Where the thread pool's idle threads sleep: a slim lock and a condition
+// variable of the system. MinGW's std::condition_variable wakes through its
+// pthread emulation's semaphores, kernel objects that cost Wine a server round
+// trip per sleeper; a job that found the pool asleep waited on them longer than
+// its tasks ran.
+class SlimMutex {
+public:
+    SlimMutex() = default;
+    SlimMutex(const SlimMutex&) = delete;
+    SlimMutex& operator=(const SlimMutex&) = delete;
+
+    void lock();
+    void unlock();
+
+private:
+    friend class SlimCondition;
+    void* state = nullptr;  // an SRWLOCK
+};
+
+class SlimCondition {
+public:
+    SlimCondition() = default;
+    SlimCondition(const SlimCondition&) = delete;
+    SlimCondition& operator=(const SlimCondition&) = delete;
+
+    // lock holds its mutex; it is released while sleeping and held again on return.
+    void wait(std::unique_lock<SlimMutex>& lock);
+    template <class Ready>
+    void wait(std::unique_lock<SlimMutex>& lock, Ready ready) {
+        while (!ready()) wait(lock);
+    }
+    void notify_all();
+
+private:
+    void* state = nullptr;  // a CONDITION_VARIABLE
+};
 #else
 using SharedMutex = std::shared_mutex;
+using SlimMutex = std::mutex;
+using SlimCondition = std::condition_variable;
 #endif
 
 struct LocalDate {

@@ -28,6 +28,23 @@ void SharedMutex::unlock_shared() {
     ReleaseSRWLockShared(reinterpret_cast<PSRWLOCK>(&state));
 }
 
+static_assert(sizeof(CONDITION_VARIABLE) == sizeof(void*), "SlimCondition holds a CONDITION_VARIABLE");
+
+void SlimMutex::lock() {
+    AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state));
+}
+void SlimMutex::unlock() {
+    ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state));
+}
+
+void SlimCondition::wait(std::unique_lock<SlimMutex>& lock) {
+    SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(&state),
+                              reinterpret_cast<PSRWLOCK>(&lock.mutex()->state), INFINITE, 0);
+}
+void SlimCondition::notify_all() {
+    WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&state));
+}
+
 }  // namespace ov
 
 namespace ov::platform {

@@ -42,7 +42,7 @@ Pool::Pool(int threadCount) {
 Pool::~Pool() {
     stop.store(true);
     {
-        std::lock_guard<std::mutex> sleeping(sleepMutex);
+        std::lock_guard<SlimMutex> sleeping(sleepMutex);
         wake.notify_all();
     }
     for (auto& w : workers) w.join();
@@ -63,7 +63,7 @@ bool Pool::TakeSeat() {
 void Pool::LeaveSeat() {
     // seq_cst with runSleeping: either Run sees the seat empty, or this sees it asleep.
     if (seats.fetch_sub(1) == 1 && runSleeping.load()) {
-        std::lock_guard<std::mutex> sleeping(sleepMutex);
+        std::lock_guard<SlimMutex> sleeping(sleepMutex);
         done.notify_all();
     }
 }
@@ -76,7 +76,7 @@ bool Pool::AwaitTickets() {
 void Pool::CloseJob() {
     if ((seats.fetch_and(kSeatMask) & kSeatMask) == 0) return;
     if (Spin([this] { return (seats.load(std::memory_order_acquire) & kSeatMask) == 0; })) return;
-    std::unique_lock<std::mutex> sleeping(sleepMutex);
+    std::unique_lock<SlimMutex> sleeping(sleepMutex);
     runSleeping.store(true);
     done.wait(sleeping, [this] { return (seats.load() & kSeatMask) == 0; });
     runSleeping.store(false);
@@ -97,7 +97,7 @@ void Pool::RunJob(int n, Job j) {
     next.store(0, std::memory_order_relaxed);
     seats.store(static_cast<uint64_t>(extra) * kTicket);  // publishes the job; seq_cst with sleepers
     if (sleepers.load() > 0) {
-        std::lock_guard<std::mutex> sleeping(sleepMutex);
+        std::lock_guard<SlimMutex> sleeping(sleepMutex);
         wake.notify_all();
     }
     // Workers call the caller's callable, which dies with the caller's frame: wait
@@ -120,7 +120,7 @@ void Pool::Worker() {
         }
         if (stop.load()) return;
         if (AwaitTickets()) continue;
-        std::unique_lock<std::mutex> sleeping(sleepMutex);
+        std::unique_lock<SlimMutex> sleeping(sleepMutex);
         sleepers.fetch_add(1);  // seq_cst with Run's publishing: a job is seen here or this sleeper there
         wake.wait(sleeping, [this] { return seats.load() >= kTicket || stop.load(); });
         sleepers.fetch_sub(1);

@@ -17,6 +17,7 @@
 
 #include "index/mem_mem.h"
 #include "index/searcher.h"
+#include "index/text.h"
 
 namespace ov {
 namespace {
@@ -155,9 +156,16 @@ void Searcher::ResolveParents(Query& query) const {
     }
 }
 
-void Searcher::BuildFolderMatch(Term& term, uint32_t n) {
+std::shared_ptr<std::vector<uint8_t>> Searcher::FolderBuffer(size_t k) {
+    if (k == folderBytes.size()) folderBytes.emplace_back();
+    std::shared_ptr<std::vector<uint8_t>>& kept = folderBytes[k];
+    if (!kept || kept.use_count() > 1) kept = std::make_shared<std::vector<uint8_t>>();
+    return kept;
+}
+
+void Searcher::BuildFolderMatch(Term& term, uint32_t n, std::shared_ptr<std::vector<uint8_t>> bytes) {
     const Index& idx = *index;
-    auto bytes = std::make_shared<std::vector<uint8_t>>(n, 0);
+    bytes->resize(n);  // every byte is written below
     const std::string& text = term.text;
     const size_t slash = text.rfind('\\');
     // Bit 1 says the text can continue into a child's name across the joining '\':
@@ -172,14 +180,14 @@ void Searcher::BuildFolderMatch(Term& term, uint32_t n) {
         const uint32_t begin = static_cast<uint32_t>(q) * kBlock;
         const uint32_t end = std::min<uint64_t>(n, uint64_t{begin} + kBlock);
         for (uint32_t i = begin; i < end; ++i) {
+            out[i] = 0;
             if (!IsDir(idx.entries[i]) || idx.pathOffset[i] == kNoEntry) continue;
             const std::string_view path = idx.CachedPath(i);
             uint8_t b = MemMem(path.data(), path.size(), text.data(), text.size()) ? 1 : 0;
             if (slash != std::string::npos) {
                 const bool joined = !path.empty() && path.back() == '\\';
                 const std::string_view want = joined ? std::string_view(text).substr(0, slash + 1) : folderPart;
-                if (path.size() >= want.size() && path.compare(path.size() - want.size(), want.size(), want) == 0)
-                    b |= 2;
+                if (path.size() >= want.size() && SameBytes(path.substr(path.size() - want.size()), want)) b |= 2;
             }
             out[i] = b;
         }
@@ -218,12 +226,15 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
     // Entry numbers of parent: folders are taken under the lock this search
     // holds: a compaction between Prepare and here renumbers them.
     ResolveParents(query);
+    // Terms let go of their bytes first, so this run can refill the kept buffers.
+    for (auto& group : query.groups) {
+        for (Term& t : group) t.folderMatch.reset();
+    }
+    size_t pathTerms = 0;
     for (auto& group : query.groups) {
         for (Term& t : group) {
             if (t.kind == TermKind::Substring && t.matchPath && !t.caseSensitive && !t.wholeWord && pathCacheFull)
-                BuildFolderMatch(t, n);
-            else
-                t.folderMatch.reset();
+                BuildFolderMatch(t, n, FolderBuffer(pathTerms++));
         }
     }
 
@@ -375,12 +386,14 @@ bool Searcher::WalkOrder(RunState& run, const std::vector<uint32_t>& order, bool
     const Index& idx = *index;
     const uint64_t m = order.size();
     const auto tasks = static_cast<uint32_t>(std::clamp<uint64_t>((m + 32767) / 32768, 1, 256));
-    std::vector<std::vector<uint32_t>> lists(tasks);
+    std::vector<std::vector<uint32_t>>& lists = walkLists;
+    if (lists.size() < tasks) lists.resize(tasks);
     RunGuarded(index->pool, run.failed, static_cast<int>(tasks), [&](int a) {
+        std::vector<uint32_t>& list = lists[static_cast<size_t>(a)];
+        list.clear();
         if (Cancelled(run.cancel)) return;
         const uint64_t lo = static_cast<uint64_t>(a) * m / tasks;
         const uint64_t hi = (static_cast<uint64_t>(a) + 1) * m / tasks;
-        std::vector<uint32_t>& list = lists[static_cast<size_t>(a)];
         list.reserve(allEntries ? hi - lo : (hi - lo) / 4);
         for (uint64_t pos = lo; pos < hi; ++pos) {
             const uint32_t id = order[pos];
@@ -390,12 +403,12 @@ bool Searcher::WalkOrder(RunState& run, const std::vector<uint32_t>& order, bool
     });
     if (run.Stopped()) return false;
     size_t total = 0;
-    for (const auto& list : lists) total += list.size();
+    for (uint32_t a = 0; a < tasks; ++a) total += lists[a].size();
     out.reserve(total);
     if (descending) {
-        for (size_t a = lists.size(); a-- > 0;) out.insert(out.end(), lists[a].rbegin(), lists[a].rend());
+        for (uint32_t a = tasks; a-- > 0;) out.insert(out.end(), lists[a].rbegin(), lists[a].rend());
     } else {
-        for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
+        for (uint32_t a = 0; a < tasks; ++a) out.insert(out.end(), lists[a].begin(), lists[a].end());
     }
     return true;
 }
@@ -448,20 +461,28 @@ bool Searcher::SortByRank(RunState& run, const std::vector<uint32_t>& ranks, boo
 
 void Searcher::Dupes(int mode, std::vector<uint64_t>& bitmap) {
     const Index& idx = *index;
-    std::vector<uint32_t> ids;
+    std::vector<uint32_t>& ids = dupeIds;
+    ids.clear();
     CollectBits(bitmap, ids);
     if (mode == 2) {
         ids.erase(std::remove_if(ids.begin(), ids.end(),
                                  [&](uint32_t id) { return IsDir(idx.entries[id]) || idx.entries[id].size == 0; }),
                   ids.end());
-        ParallelSort(index->pool, ids,
-                     [&idx](uint32_t a, uint32_t b) { return idx.entries[a].size < idx.entries[b].size; });
+        auto bySize = [&idx](uint32_t a, uint32_t b) { return idx.entries[a].size < idx.entries[b].size; };
+        ParallelSort(index->pool, ids, bySize, &dupeScratch);
     } else {
-        ParallelSort(index->pool, ids, [&idx](uint32_t a, uint32_t b) { return idx.FoldedOf(a) < idx.FoldedOf(b); });
+        const char* folded = idx.folded.data();
+        auto byName = [&idx, folded](uint32_t a, uint32_t b) {
+            const Entry& ea = idx.entries[a];
+            const Entry& eb = idx.entries[b];
+            return CompareBytes(folded + ea.foldedOffset, ea.foldedLength, folded + eb.foldedOffset, eb.foldedLength) <
+                   0;
+        };
+        ParallelSort(index->pool, ids, byName, &dupeScratch);
     }
     std::fill(bitmap.begin(), bitmap.end(), 0);
     auto same = [&](uint32_t a, uint32_t b) {
-        return mode == 2 ? idx.entries[a].size == idx.entries[b].size : idx.FoldedOf(a) == idx.FoldedOf(b);
+        return mode == 2 ? idx.entries[a].size == idx.entries[b].size : SameBytes(idx.FoldedOf(a), idx.FoldedOf(b));
     };
     for (size_t i = 0; i < ids.size();) {
         size_t j = i + 1;

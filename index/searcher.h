@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -64,7 +65,11 @@ private:
 
     bool Passes(const Entry& e) const;
     void ResolveParents(Query& query) const;
-    void BuildFolderMatch(Term& term, uint32_t n);
+    // Fills `bytes` (resized to n) for the term and attaches it.
+    void BuildFolderMatch(Term& term, uint32_t n, std::shared_ptr<std::vector<uint8_t>> bytes);
+    // The k-th folder-match buffer of this run; a kept one unless something else
+    // still holds it.
+    std::shared_ptr<std::vector<uint8_t>> FolderBuffer(size_t k);
     // The four ways of finding candidates; each sets the bits of the hits.
     void FindInRange(RunState& run, SortKey key, const Term& term);
     void FindInBlocks(RunState& run, const std::vector<uint32_t>* hashes);  // null: every entry
@@ -78,11 +83,16 @@ private:
     std::mutex mutex;  // guards the hit bitmap while range tasks set their bits
     Index* index;
     Matcher matcher;
-    // The hit bitmap, kept between runs: a fresh megabyte per search costs page
-    // faults on every keystroke (several times more under Windows' heap).
+    // Buffers kept between runs: Windows' heap hands large blocks back to the
+    // system when they are freed, so fresh ones fault in page by page on every
+    // keystroke, from all threads at once, under one lock of the kernel.
     std::vector<uint64_t> hitBits;
     std::vector<uint64_t> rankKeys;
     std::vector<uint64_t> sortScratch;
+    std::vector<std::vector<uint32_t>> walkLists;                    // one per ordered-walk task
+    std::vector<std::shared_ptr<std::vector<uint8_t>>> folderBytes;  // one per path term
+    std::vector<uint32_t> dupeIds;
+    std::vector<uint32_t> dupeScratch;
 
     // Per Run: visibility switches read once.
     bool hideHidden = false;

@@ -16,7 +16,6 @@
 // independent), and the runs are then moved right to make room, back to front.
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 #include "index/index.h"
 #include "index/text.h"
@@ -47,14 +46,6 @@ uint32_t LengthOf(const SK& r) {
 constexpr ptrdiff_t kSmallRun = 16;     // ties sorted by Less directly
 constexpr size_t kDeepestByte = 64;     // past this, ties are sorted by Less directly
 constexpr size_t kParallelMin = 20000;  // smaller jobs stay on the calling thread
-
-int CompareBytes(const char* a, size_t aLength, const char* b, size_t bLength) {
-    const size_t common = std::min(aLength, bLength);
-    if (common > 0) {
-        if (int c = std::memcmp(a, b, common)) return c;  // memcmp compares unsigned bytes
-    }
-    return aLength < bLength ? -1 : (aLength > bLength ? 1 : 0);
-}
 
 // The folded extension of a file; empty for a folder.
 std::string_view ExtensionOf(const Index& index, const Entry& e) {

@@ -3,8 +3,10 @@
 // the parser and the searcher agree byte for byte.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -58,6 +60,31 @@ inline std::string_view FoldedExtension(std::string_view foldedName) {
     const size_t dot = foldedName.rfind('.');
     if (dot == std::string_view::npos || dot == 0 || dot + 1 == foldedName.size()) return {};
     return foldedName.substr(dot + 1);
+}
+
+// Bytewise order of two byte strings: unsigned bytes, then the shorter first;
+// negative, zero or positive. Inline and eight bytes a step: names are short,
+// and the C library's memcmp is a call through the import table that compares
+// byte by byte under Wine.
+inline int CompareBytes(const char* a, size_t aLength, const char* b, size_t bLength) {
+    static_assert(std::endian::native == std::endian::little, "words are byte-swapped to compare in byte order");
+    const size_t common = aLength < bLength ? aLength : bLength;
+    size_t i = 0;
+    for (; i + 8 <= common; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+    }
+    for (; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return aLength < bLength ? -1 : (aLength > bLength ? 1 : 0);
+}
+inline bool SameBytes(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CompareBytes(a.data(), a.size(), b.data(), b.size()) == 0;
 }
 
 // Monotonic time in fractional milliseconds; subtract two readings.

@@ -138,6 +138,20 @@ TEST(Pool, RunsOnAsManyThreadsAsAllowed) {
     EXPECT_EQ(Pool(-2).Threads(), 4);
 }
 
+// Between jobs the workers stop spinning and sleep; each job must wake them all.
+TEST(Pool, SleepingWorkersWakeForEveryJob) {
+    Pool pool(4);
+    for (int job = 0; job < 5; ++job) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Gate gate(4);
+        std::atomic<int> timeouts{0};
+        pool.Run(4, [&](int) {
+            if (!gate.Enter()) timeouts.fetch_add(1);
+        });
+        ASSERT_EQ(timeouts.load(), 0) << "job " << job;
+    }
+}
+
 TEST(Pool, ThousandsOfShortJobsEachComplete) {
     Pool pool(std::min(HardwareThreads(), 8));
     for (int job = 0; job < 5000; ++job) {

@@ -79,5 +79,24 @@ TEST(Text, FnvMatchesKnownValues) {
     EXPECT_EQ(ExtensionHash("abc", 3), 0x1A47E90Bu);
 }
 
+// Random strings over a few bytes, high ones included (they must order as
+// unsigned), often sharing a long prefix so the first difference falls inside,
+// at the edge of or after an eight-byte word.
+TEST(Text, CompareBytesOrdersLikeStdString) {
+    std::mt19937 rng(7);
+    const char alphabet[] = {'a', 'b', '\0', '\x7F', '\x80', '\xFF'};
+    auto sign = [](int c) { return (c > 0) - (c < 0); };
+    for (int round = 0; round < 20000; ++round) {
+        std::string a(rng() % 40, 'a');
+        for (char& c : a) c = alphabet[rng() % sizeof(alphabet)];
+        std::string b = a.substr(0, rng() % (a.size() + 1));
+        for (size_t k = rng() % 12; k > 0; --k) b.push_back(alphabet[rng() % sizeof(alphabet)]);
+        const int got = CompareBytes(a.data(), a.size(), b.data(), b.size());
+        ASSERT_EQ(sign(got), sign(a.compare(b))) << "round " << round;
+        ASSERT_EQ(sign(CompareBytes(b.data(), b.size(), a.data(), a.size())), -sign(got)) << "round " << round;
+        ASSERT_EQ(SameBytes(a, b), a == b) << "round " << round;
+    }
+}
+
 }  // namespace
 }  // namespace ov
