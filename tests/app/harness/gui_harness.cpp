@@ -199,15 +199,22 @@ bool RemoteMemory::Read(void* data, size_t bytes, size_t offset) const {
 }
 
 std::wstring StatusBarText(HWND statusBar, int part) {
-    const LRESULT info = SendMessageW(statusBar, SB_GETTEXTLENGTHW, part, 0);
-    const size_t length = LOWORD(info);
-    RemoteMemory remote(statusBar, (length + 1) * sizeof(wchar_t));
+    // SB_GETTEXTW takes no buffer size, and the program may put a new text
+    // between the two messages: read until the length holds still around it.
+    constexpr size_t kChars = 4096;
+    RemoteMemory remote(statusBar, kChars * sizeof(wchar_t));
     if (!remote.Ok()) return {};
-    SendMessageW(statusBar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(remote.Address()));
-    std::wstring text(length + 1, L'\0');
-    if (!remote.Read(text.data(), text.size() * sizeof(wchar_t))) return {};
-    text.resize(wcsnlen(text.c_str(), length));
-    return text;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const size_t length = LOWORD(SendMessageW(statusBar, SB_GETTEXTLENGTHW, part, 0));
+        if (length >= kChars) return {};
+        SendMessageW(statusBar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(remote.Address()));
+        if (LOWORD(SendMessageW(statusBar, SB_GETTEXTLENGTHW, part, 0)) != length) continue;
+        std::wstring text(length + 1, L'\0');
+        if (!remote.Read(text.data(), text.size() * sizeof(wchar_t))) return {};
+        text.resize(wcsnlen(text.c_str(), length));
+        return text;
+    }
+    return {};
 }
 
 int ListViewRowCount(HWND list) {
