@@ -154,17 +154,26 @@ private:
                 if (!fn(row)) return false;
             return true;
         }
+        return ForEachPlacedRow([&](const MftSpan& span, const NameRec& row) { return fn(Shifted(span, row)); });
+    }
+
+    // Calls fn(span, row) for each row of a placed record as the parts hold
+    // them, in table order; stops when fn returns false.
+    template <class Fn>
+    bool ForEachPlacedRow(Fn&& fn) const {
         for (const MftSpan& span : result.order) {
             const std::vector<NameRec>& from = result.parts[span.part].nameRows;
-            for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i) {
-                if (!Placed(from[i])) continue;
-                NameRec row = from[i];
-                row.nameOffset += static_cast<uint32_t>(nameBase[span.part]);
-                row.foldedOffset += static_cast<uint32_t>(foldedBase[span.part]);
-                if (!fn(row)) return false;
-            }
+            for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i)
+                if (Placed(from[i]) && !fn(span, from[i])) return false;
         }
         return true;
+    }
+
+    // The row with its pool offsets counted through the parts.
+    NameRec Shifted(const MftSpan& span, NameRec row) const {
+        row.nameOffset += static_cast<uint32_t>(nameBase[span.part]);
+        row.foldedOffset += static_cast<uint32_t>(foldedBase[span.part]);
+        return row;
     }
 
     // Groups the rows by record, keeping each record's rows in table order.
@@ -173,38 +182,26 @@ private:
     void SortRows() {
         inOrder = true;
         uint32_t last = 0;
-        for (const MftSpan& span : result.order) {
-            const std::vector<NameRec>& from = result.parts[span.part].nameRows;
-            for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i) {
-                if (!Placed(from[i])) continue;
-                ++placedRows;
-                inOrder = inOrder && from[i].record >= last;
-                last = from[i].record;
-            }
-        }
+        ForEachPlacedRow([&](const MftSpan&, const NameRec& row) {
+            ++placedRows;
+            inOrder = inOrder && row.record >= last;
+            last = row.record;
+            return true;
+        });
         if (!inOrder) {
             // Counting sort: start[r + 1] counts record r's rows, then start[r]
             // serves as record r's cursor while the rows are placed.
             std::vector<uint32_t> start(uint64_t{n} + 1, 0);
-            for (const MftSpan& span : result.order) {
-                const std::vector<NameRec>& from = result.parts[span.part].nameRows;
-                for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i)
-                    if (Placed(from[i])) ++start[from[i].record + 1];
-            }
+            ForEachPlacedRow([&](const MftSpan&, const NameRec& row) {
+                ++start[row.record + 1];
+                return true;
+            });
             for (uint32_t r = 0; r < n; ++r) start[r + 1] += start[r];
             rows.resize(start[n]);
-            for (const MftSpan& span : result.order) {
-                const std::vector<NameRec>& from = result.parts[span.part].nameRows;
-                const auto nameShift = static_cast<uint32_t>(nameBase[span.part]);
-                const auto foldedShift = static_cast<uint32_t>(foldedBase[span.part]);
-                for (size_t i = span.rowsBegin; i < span.rowsEnd; ++i) {
-                    if (!Placed(from[i])) continue;
-                    NameRec& row = rows[start[from[i].record]++];
-                    row = from[i];
-                    row.nameOffset += nameShift;
-                    row.foldedOffset += foldedShift;
-                }
-            }
+            ForEachPlacedRow([&](const MftSpan& span, const NameRec& row) {
+                rows[start[row.record]++] = Shifted(span, row);
+                return true;
+            });
             start = {};
             for (MftPart& part : result.parts) part.nameRows = {};
         }
