@@ -111,32 +111,15 @@ bool AddCorpusFolderVolumes(Index& index, const std::vector<std::string_view>& p
         volumes.push_back(std::move(v));
         index.volumes.push_back(volumes.back().get());
     }
-    // The pools are written anew in entry order with the roots' new names: the
-    // loader expects folded names in the order of their entries and puts the
-    // index in that order (a compaction) when they are not.
-    std::string newNames, newFolded;
-    newNames.reserve(index.names.size() + 64 * roots.size());
-    newFolded.reserve(index.folded.size() + 64 * roots.size());
-    for (uint32_t i = 0; i < index.entries.size(); ++i) {
-        Entry& e = index.entries[i];
-        std::string_view name = index.NameOf(i), fold = index.FoldedOf(i);
-        if (e.parent == kNoEntry) {
-            const auto slot = static_cast<size_t>(SlotOf(e.flags));
-            name = names[slot];
-            fold = folded[slot];
-            if (i < index.extHashes.size())
-                index.extHashes[i] = Index::ExtHashOfFolded(fold.data(), fold.size(), IsDir(e));
+    // Compacted after the renames, the pools hold the names in entry order, as
+    // the loader expects (it would otherwise compact the index while loading).
+    for (size_t slot = 0; slot < roots.size(); ++slot) {
+        if (!index.Rename(roots[slot], kNoEntry, names[slot], folded[slot])) {
+            error = "the index cannot take the name " + names[slot];
+            return false;
         }
-        e.nameOffset = static_cast<uint32_t>(newNames.size());
-        e.nameLength = static_cast<uint16_t>(name.size());
-        e.foldedOffset = static_cast<uint32_t>(newFolded.size());
-        e.foldedLength = static_cast<uint16_t>(fold.size());
-        newNames.append(name).push_back('\0');
-        newFolded.append(fold).push_back('\0');
-        if (i < index.foldedOffsets.size()) index.foldedOffsets[i] = e.foldedOffset;
     }
-    index.names.swap(newNames);
-    index.folded.swap(newFolded);
+    index.Compact();
     for (uint32_t i = 0; i < index.entries.size(); ++i) {
         const Entry& e = index.entries[i];
         if (e.parent == kNoEntry) continue;
