@@ -101,13 +101,7 @@ bool Read(const fs::path& file, Corpus& corpus, std::string& error) {
         error = "cannot read " + file.string();
         return false;
     }
-    const std::string_view text = corpus.text;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        if (end > start) corpus.paths.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
+    corpus.paths = SplitPaths(corpus.text);
     return true;
 }
 

@@ -3,6 +3,7 @@
 // ($XDG_CACHE_HOME/orvane-corpus or ~/.cache/orvane-corpus) and read from there.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,6 +36,9 @@ bool CorpusOfSize(int64_t entries, CorpusSize& size);
 // folders are supplied, and files get seeded sizes and times. False with an error
 // text when a name does not fit an entry or there are too many top-level folders.
 bool PathsToEntries(const std::vector<std::string_view>& paths, uint64_t seed, EntryList& list, std::string& error);
+
+// The non-empty lines of a path list, at most `limit` of them, as views into text.
+std::vector<std::string_view> SplitPaths(std::string_view text, size_t limit = SIZE_MAX);
 
 // PathsToEntries, then AddEntries.
 bool FillIndex(Index& index, const std::vector<std::string_view>& paths, uint64_t seed, std::string& error);

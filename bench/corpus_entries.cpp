@@ -74,6 +74,17 @@ bool PathsToEntries(const std::vector<std::string_view>& paths, uint64_t seed, E
     return true;
 }
 
+std::vector<std::string_view> SplitPaths(std::string_view text, size_t limit) {
+    std::vector<std::string_view> paths;
+    for (size_t start = 0; start < text.size() && paths.size() < limit;) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        if (end > start) paths.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return paths;
+}
+
 bool FillIndex(Index& index, const std::vector<std::string_view>& paths, uint64_t seed, std::string& error) {
     EntryList list;
     return PathsToEntries(paths, seed, list, error) && AddEntries(index, list, error);

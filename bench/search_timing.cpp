@@ -150,13 +150,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot read the corpus from standard input\n");
         return 1;
     }
-    std::vector<std::string_view> paths;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) paths.push_back(std::string_view(text).substr(start, end - start));
-        start = end + 1;
-    }
+    std::vector<std::string_view> paths = ov::bench::SplitPaths(text);
     const auto built = Clock::now();
     auto index = std::make_unique<ov::Index>();
     std::string error;

@@ -57,12 +57,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot read %s\n", argv[1]);
             return 1;
         }
-        for (size_t start = 0; start < text.size() && paths.size() < limit;) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            if (end > start) paths.push_back(std::string_view(text).substr(start, end - start));
-            start = end + 1;
-        }
+        paths = ov::bench::SplitPaths(text, limit);
     }
     const double start = ov::NowMs();
     ov::Index index;
