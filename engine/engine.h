@@ -64,8 +64,10 @@ public:
     void SetIncludeRemovable(bool include);
     void SetAddedFolders(std::vector<WString> folders);
 
-    void SetStatus(Volume* volume, const WString& text);
+    // The volume's phase and status text, set together.
+    void SetStatus(Volume* volume, VolumePhase phase, const WString& text);
     WString StatusOf(const Volume* volume);
+    VolumePhase PhaseOf(const Volume* volume);
     // printf-style line to logSink, cut to kLogChars - 1 characters; "%ls"
     // arguments are wchar_t texts (see Arg in wide_text.h).
     void Log(const wchar_t* format, ...);
@@ -91,27 +93,6 @@ public:
     // longest time in milliseconds the lock was held at once.
     double ApplyWatch(Volume* volume, std::vector<DirChange>& batch);
 
-    // Path updates of a folder volume through its name map (index lock held
-    // exclusively; FindRel shared).
-    // The entry at a relative path; "" is the root, an empty component matches nothing.
-    uint32_t FindRel(const Volume* volume, const WString& path) const;
-    // Adds or refreshes the item at path from what the disk said of it. A
-    // folder on the way that the index lacks is not added here: its path goes
-    // to `reads` (the caller walks it, with everything below). newFolder: a
-    // folder was added, whose contents the caller must read.
-    uint32_t TouchPath(Volume* volume, const WString& path, const FileStat& stat, bool& newFolder,
-                       std::vector<WString>& reads);
-    // Brings items [begin, end) of `tree` (ReadTree's output: the item at path
-    // and, for a folder, what lies below it to at most 201 levels, parents
-    // first) in line with the index: missing ones are added, present ones
-    // refreshed. entryOf maps the tree's items to entries; with relocate the
-    // items before begin are found again first (entry numbers moved).
-    void AddTree(Volume* volume, const WString& path, const Index::Piece& tree, size_t begin, size_t end,
-                 std::vector<uint32_t>& entryOf, bool relocate);
-    // Reads the item at path and what is below it from disk into tree (entry 0
-    // the item, parents piece-local); no lock. False when it is gone or the
-    // volume is stopping.
-    bool ReadTree(const Volume* volume, const WString& path, Index::Piece& tree);
     // NTFS file-table read: true when the volume's new part was merged.
     bool MftScan(Volume* volume);
     // Change journal: 0 stopped, 1 read the drive again, 2 retry later.
@@ -172,9 +153,6 @@ private:
     bool ScanWatched(Volume* volume, ChangeWatch& watch, uint32_t& length, HeldChanges& held);
     // Changes were lost: rescan, with a pause when it keeps happening.
     void Overflowed(Volume* volume);
-    // One entry's name in line with the disk, added when missing (TouchPath's last step).
-    uint32_t Settle(Volume* volume, uint32_t parent, const std::string& name, const std::string& folded,
-                    const FileStat& stat, bool& added);
     // Walks the folder at path and applies what it holds; returns the longest hold of the lock.
     double ReadAndAddTree(Volume* volume, const WString& path);
     // Removes the entries of the folder at path that are no longer on disk; returns the hold of the lock.

@@ -274,13 +274,13 @@ bool BuildScanPiece(std::vector<ScanBucket>& buckets, uint32_t count, std::strin
 }
 
 bool Engine::FolderScan(Volume* volume) {
-    SetStatus(volume, Text(L"Scanning folders\u2026"));
+    SetStatus(volume, VolumePhase::Scanning, Text(L"Scanning folders\u2026"));
     const double t0 = NowMs();
     uint32_t attributes = 0, error = 0;
     if (!fs.Attributes(LongPath(volume->root), attributes, error) || !(attributes & FileAttr::Directory)) {
         // A file is no folder either; its attributes leave no error code of their own.
         if (error == 0) error = WinError::Directory;
-        SetStatus(volume,
+        SetStatus(volume, VolumePhase::Failed,
                   FormatText(260, L"Can't reach this folder right now (%lu)", static_cast<unsigned long>(error)));
         return false;
     }
@@ -303,8 +303,9 @@ bool Engine::FolderScan(Volume* volume) {
                                                    [&walk] { return walk.finished; })) {
                     if (walk.Halted()) break;
                     guard.unlock();
-                    SetStatus(volume, FormatText(260, L"Scanning folders\u2026 %u found so far",
-                                                 static_cast<unsigned>(walk.nextId.load() - 1)));
+                    SetStatus(volume, VolumePhase::Scanning,
+                              FormatText(260, L"Scanning folders\u2026 %u found so far",
+                                         static_cast<unsigned>(walk.nextId.load() - 1)));
                     guard.lock();
                 }
             });
@@ -325,16 +326,17 @@ bool Engine::FolderScan(Volume* volume) {
             Log(L"%ls: %llu names too long to index were left out", Arg(volume->name).c_str(),
                 static_cast<unsigned long long>(walk.skippedNames.load()));
         if (walk.failure.load() != 0) {
-            SetStatus(volume, walk.failure.load() == static_cast<int>(WalkFailure::TooMany) ? kIndexFull : kNoMemory);
+            SetStatus(volume, VolumePhase::Failed,
+                      walk.failure.load() == static_cast<int>(WalkFailure::TooMany) ? kIndexFull : kNoMemory);
             return false;
         }
         count = walk.nextId.load();
         if (!BuildScanPiece(walk.buckets, count, ToUtf8(volume->name), piece)) {
-            SetStatus(volume, kIndexFull);
+            SetStatus(volume, VolumePhase::Failed, kIndexFull);
             return false;
         }
     } catch (const std::exception&) {
-        SetStatus(volume, kNoMemory);
+        SetStatus(volume, VolumePhase::Failed, kNoMemory);
         return false;
     }
 
@@ -354,9 +356,10 @@ bool Engine::FolderScan(Volume* volume) {
     } else if (SameTextIgnoringCase(volume->fileSystem, Text(L"NTFS"))) {
         suffix = L" - run Orvane as administrator for the instant NTFS method";
     }
-    SetStatus(volume, FormatText(260, L"Indexed %llu files and %llu folders in %.1f seconds (scanned folders%ls)",
-                                 static_cast<unsigned long long>(volume->files),
-                                 static_cast<unsigned long long>(volume->folders), volume->scanMs / 1000.0, suffix));
+    SetStatus(volume, VolumePhase::Indexed,
+              FormatText(260, L"Indexed %llu files and %llu folders in %.1f seconds (scanned folders%ls)",
+                         static_cast<unsigned long long>(volume->files),
+                         static_cast<unsigned long long>(volume->folders), volume->scanMs / 1000.0, suffix));
     PostIndexChanged();
     return true;
 }
