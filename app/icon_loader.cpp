@@ -11,11 +11,14 @@
 #include <set>
 #include <thread>
 
-#include "app/commands.h"
-#include "app/results_list.h"
+#include "app/command_ids.h"
+#include "app/engine_host.h"
+#include "app/window_kit.h"
 #include "index/entry.h"
 
 std::atomic<bool> gIconsPosted{false};
+HIMAGELIST gSystemImages = nullptr;
+int gSmallIconHeight = 16;
 
 namespace {
 
@@ -153,6 +156,17 @@ void StopIconLoader() {
         if (icon) DestroyIcon(icon);
     }
     gIconHandles.clear();
+}
+
+void ReadSystemImageList() {
+    SHFILEINFOW info = {};
+    gSystemImages = reinterpret_cast<HIMAGELIST>(
+        SHGetFileInfoW(L"C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+    int width = 0;
+    int height = 0;
+    if (gSystemImages && ImageList_GetIconSize(gSystemImages, &width, &height) && height > 0) {
+        gSmallIconHeight = height;
+    }
 }
 
 HICON IconOfIndex(int index) {

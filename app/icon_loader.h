@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <atomic>
 #include <cstddef>
 #include <string>
@@ -18,6 +20,15 @@
 namespace ov {
 struct ResultRow;
 }
+
+// The shell's small system image list (null when the shell gave none) and its
+// icon height; 16 until it was read, as the list is measured before that.
+// Written only by ReadSystemImageList.
+extern HIMAGELIST gSystemImages;
+extern int gSmallIconHeight;
+
+// Asks the shell for its small system image list (made once by the results list).
+void ReadSystemImageList();
 
 // At most this many paths wait for the loader; more are asked again when painted.
 constexpr size_t kIconQueueLimit = 2000;

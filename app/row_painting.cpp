@@ -8,7 +8,7 @@
 #include "app/icon_loader.h"
 #include "app/results_list.h"
 #include "app/settings.h"
-#include "app/startup.h"
+#include "app/window_kit.h"
 #include "index/entry.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <shellapi.h>
 
-#include "app/commands.h"
-#include "app/startup.h"
+#include "app/command_ids.h"
+#include "app/window_kit.h"
 #include "engine/notify.h"
 
 namespace {
