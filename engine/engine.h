@@ -80,12 +80,11 @@ public:
     // The routes of a volume's thread (each in its own file).
     // Folder scan: true when the volume's new part was merged.
     bool FolderScan(Volume* volume);
-    // The folder route of one cycle (folder_watch.cpp): opens the root for
-    // change notifications and issues the first read, scans when `scan` (then
-    // calls scanEnded, and applies what changed meanwhile after the merge), and
-    // watches until stopped or until the volume must be scanned again (rescan
-    // set). False when the scan failed. Returning true with neither stop nor
-    // rescan set means the volume cannot be watched now.
+    // The folder route of one cycle (folder_watch.cpp): arms a watch on the
+    // root, scans when `scan` (then calls scanEnded, and applies what changed
+    // meanwhile after the merge), and follows the changes until stopped or
+    // until the volume must be scanned again (rescan set). False when the scan failed. Returning true with neither stop
+    // nor rescan set means the volume cannot be watched now.
     bool Watch(Volume* volume, bool scan, const std::function<void()>& scanEnded);
     // Applies one batch of changes in order: the disk is read without the
     // index lock, the index changed under it held exclusively, folders that
@@ -142,12 +141,24 @@ public:
 private:
     struct DriveRecord;
     struct HeldChanges;
+    struct RootWatch;
+    enum class ScanEnd { Failed, Ended, Scanned };
     // With the exclusive index lock held by guard: makes piece the volume's part,
     // built as kind. False, changing nothing, when the volume is being stopped; or
     // when Ingest refuses it, with the kind kept, guard released and the status set.
     bool MergePiece(Volume* volume, VolumeKind kind, Index::Piece& piece, std::unique_lock<SharedMutex>& guard);
     // The folder route's wait of ms, cut to folderWaitCapMsForTesting.
     uint32_t FolderWaitMs(uint32_t ms) const;
+    // Watch's three steps. Opens the root for change notifications and issues
+    // the first read (logs why it cannot when a scan follows).
+    RootWatch ArmWatch(Volume* volume, bool scan);
+    // Scans, keeping what the watch reports meanwhile, and applies that after
+    // the merge. Failed: the scan failed; Ended: stopped, or changes were lost
+    // (a rescan is due); Scanned: watching may begin.
+    ScanEnd ScanHoldingChanges(Volume* volume, RootWatch& root, const std::function<void()>& scanEnded);
+    // The steady loop: applies each batch of changes until stopped, the root
+    // is gone, changes were lost or the watch is refused.
+    void FollowChanges(Volume* volume, RootWatch& root);
     // FolderScan on a thread of its own while this one keeps the watch's reads
     // going; what they return is kept in `held`.
     bool ScanWatched(Volume* volume, ChangeWatch& watch, uint32_t& length, HeldChanges& held);

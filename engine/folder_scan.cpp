@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "engine/engine.h"
+#include "engine/progress_reporter.h"
 #include "engine/wide_text.h"
 #include "index/text.h"
 
@@ -48,10 +49,6 @@ struct Walk {
     std::condition_variable changed;
     std::deque<DirItem> queue;
     int active = 0;
-
-    std::mutex progressMutex;  // guards finished
-    std::condition_variable progressWake;
-    bool finished = false;
 };
 
 // Lists one folder into the walker's bucket; folders to enter go to `found`.
@@ -293,33 +290,22 @@ bool Engine::FolderScan(Volume* volume) {
     try {
         Walk walk(fs, volume->stop, walkers);
         walk.queue.push_back(DirItem{0, volume->root});
+        ProgressReporter progress(
+            *this, volume, VolumePhase::Scanning, kProgressMs,
+            [&walk] {
+                return FormatText(260, L"Scanning folders\u2026 %u found so far",
+                                  static_cast<unsigned>(walk.nextId.load() - 1));
+            },
+            [&walk] { return walk.Halted(); });
         std::vector<std::thread> threads;
-        std::thread progress;
         try {
             for (int w = 1; w < walkers; ++w) threads.emplace_back(Walker, std::ref(walk), w);
-            progress = std::thread([this, volume, &walk] {
-                std::unique_lock<std::mutex> guard(walk.progressMutex);
-                while (!walk.progressWake.wait_for(guard, std::chrono::milliseconds(kProgressMs),
-                                                   [&walk] { return walk.finished; })) {
-                    if (walk.Halted()) break;
-                    guard.unlock();
-                    SetStatus(volume, VolumePhase::Scanning,
-                              FormatText(260, L"Scanning folders\u2026 %u found so far",
-                                         static_cast<unsigned>(walk.nextId.load() - 1)));
-                    guard.lock();
-                }
-            });
         } catch (const std::exception&) {
             // Fewer threads than planned: the walk still completes.
         }
         Walker(walk, 0);
         for (std::thread& t : threads) t.join();
-        {
-            std::lock_guard<std::mutex> guard(walk.progressMutex);
-            walk.finished = true;
-        }
-        walk.progressWake.notify_all();
-        if (progress.joinable()) progress.join();
+        progress.Finish();
 
         if (volume->stop.load()) return false;  // the last progress text stays
         if (walk.skippedNames.load() > 0)

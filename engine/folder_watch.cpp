@@ -269,89 +269,109 @@ void Engine::Overflowed(Volume* volume) {
     if (pause) volume->stopEvent->WaitFor(FolderWaitMs(kOverflowWaitMs));
 }
 
-bool Engine::Watch(Volume* volume, bool scan, const std::function<void()>& scanEnded) {
-    uint32_t error = 0;
+struct Engine::RootWatch {
     std::unique_ptr<ChangeWatch> watch;
+    uint32_t length = kLargeReadBytes;
+    uint32_t error = 0;  // of a failed open
+    bool armed = false;  // a read is outstanding
+};
+
+Engine::RootWatch Engine::ArmWatch(Volume* volume, bool scan) {
+    RootWatch root;
     try {
-        watch = fs.WatchFolder(LongPath(volume->root), error);
+        root.watch = fs.WatchFolder(LongPath(volume->root), root.error);
     } catch (const std::bad_alloc&) {
-        watch.reset();
+        root.watch.reset();
     }
-    const bool opened = watch != nullptr;
     const bool network = volume->root.size() >= 2 && volume->root[0] == u'\\' && volume->root[1] == u'\\';
-    uint32_t length = network ? kSmallReadBytes : kLargeReadBytes;
-    bool armed = opened && Arm(*watch, length);
+    if (network) root.length = kSmallReadBytes;
+    root.armed = root.watch && Arm(*root.watch, root.length);
     // Retries come without a scan; saying it once is enough.
-    if (!armed && scan) {
-        if (opened)
+    if (!root.armed && scan) {
+        if (root.watch)
             Log(L"%ls: the file system doesn't report changes", Arg(volume->name).c_str());
         else
-            Log(L"%ls: can't watch for changes (%lu)", Arg(volume->name).c_str(), static_cast<unsigned long>(error));
+            Log(L"%ls: can't watch for changes (%lu)", Arg(volume->name).c_str(),
+                static_cast<unsigned long>(root.error));
     }
+    return root;
+}
 
-    if (scan) {
-        HeldChanges held;
-        const bool scanned = armed ? ScanWatched(volume, *watch, length, held) : FolderScan(volume);
-        scanEnded();
-        if (!scanned) return false;
-        volume->scannedAtMs = NowMs();
-        if (held.lost) {
-            if (!volume->stop.load()) Overflowed(volume);
-            return true;
-        }
-        for (std::vector<DirChange>& batch : held.batches) {
-            if (volume->stop.load()) return true;
-            ApplyWatch(volume, batch);
-        }
+Engine::ScanEnd Engine::ScanHoldingChanges(Volume* volume, RootWatch& root, const std::function<void()>& scanEnded) {
+    HeldChanges held;
+    const bool scanned = root.armed ? ScanWatched(volume, *root.watch, root.length, held) : FolderScan(volume);
+    scanEnded();
+    if (!scanned) return ScanEnd::Failed;
+    volume->scannedAtMs = NowMs();
+    if (held.lost) {
+        if (!volume->stop.load()) Overflowed(volume);
+        return ScanEnd::Ended;
     }
-    if (!armed) {
-        if (!opened && !volume->stop.load()) {
-            // Gone, or not a folder we may open: look again in 30 s, with a scan.
-            volume->stopEvent->WaitFor(FolderWaitMs(kOpenFailedWaitMs));
-            if (!volume->stop.load()) volume->rescan = true;
-        }
-        return true;
+    for (std::vector<DirChange>& batch : held.batches) {
+        if (volume->stop.load()) return ScanEnd::Ended;
+        ApplyWatch(volume, batch);
     }
+    return ScanEnd::Scanned;
+}
 
+void Engine::FollowChanges(Volume* volume, RootWatch& root) {
     volume->live.store(true);
     PostVolumesChanged();
     bool lost = false;
     for (;;) {
         if (volume->stop.load()) break;
-        if (!armed && !Arm(*watch, length)) break;  // refused even at the small length: cannot be watched
-        armed = true;
-        const ChangeWatch::Wait wait = watch->WaitFor(*volume->stopEvent, FolderWaitMs(kRootCheckMs));
+        if (!root.armed && !Arm(*root.watch, root.length)) break;  // refused even at the small length
+        root.armed = true;
+        const ChangeWatch::Wait wait = root.watch->WaitFor(*volume->stopEvent, FolderWaitMs(kRootCheckMs));
         if (wait == ChangeWatch::Wait::Stopped) break;
         if (wait == ChangeWatch::Wait::TimedOut) {
-            uint32_t attributes = 0;
+            uint32_t attributes = 0, error = 0;
             if (!fs.Attributes(LongPath(volume->root), attributes, error) || !(attributes & FileAttr::Directory)) {
                 volume->rescan = true;  // the scan tells why it cannot be reached
                 break;
             }
             continue;
         }
-        uint32_t bytes = 0;
-        armed = false;
-        if (!watch->Finish(bytes, error) || bytes == 0) {
+        uint32_t bytes = 0, error = 0;
+        root.armed = false;
+        if (!root.watch->Finish(bytes, error) || bytes == 0) {
             lost = true;
             break;
         }
         std::vector<DirChange> batch;
         try {
-            ParseChanges(watch->Data(), bytes, batch);
+            ParseChanges(root.watch->Data(), bytes, batch);
         } catch (const std::bad_alloc&) {
             lost = true;
             break;
         }
         // The next read is outstanding while this batch is applied.
-        armed = Arm(*watch, length);
+        root.armed = Arm(*root.watch, root.length);
         ApplyWatch(volume, batch);
-        if (!armed) break;
+        if (!root.armed) break;
     }
-    watch.reset();  // cancels the outstanding read and waits for it to let go of the buffer
+    root.watch.reset();  // cancels the outstanding read and waits for it to let go of the buffer
     volume->live.store(false);
     PostVolumesChanged();
     if (lost && !volume->stop.load()) Overflowed(volume);
+}
+
+bool Engine::Watch(Volume* volume, bool scan, const std::function<void()>& scanEnded) {
+    RootWatch root = ArmWatch(volume, scan);
+    if (scan) {
+        const ScanEnd end = ScanHoldingChanges(volume, root, scanEnded);
+        if (end == ScanEnd::Failed) return false;
+        if (end == ScanEnd::Ended) return true;
+    }
+    if (!root.armed) {
+        if (!root.watch && !volume->stop.load()) {
+            // Gone, or not a folder we may open: look again in 30 s, with a scan.
+            volume->stopEvent->WaitFor(FolderWaitMs(kOpenFailedWaitMs));
+            if (!volume->stop.load()) volume->rescan = true;
+        }
+        return true;
+    }
+    FollowChanges(volume, root);
     return true;
 }
 

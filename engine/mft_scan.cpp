@@ -16,10 +16,16 @@
 #include "engine/engine.h"
 #include "engine/mft_piece.h"
 #include "engine/mft_reader.h"
+#include "engine/progress_reporter.h"
 #include "engine/wide_text.h"
 #include "index/text.h"
 
 namespace ov {
+namespace {
+
+constexpr uint32_t kProgressMs = 250;
+
+}  // namespace
 
 WString MftDriveName(const WString& root) {
     return root.substr(0, std::min<size_t>(2, root.size()));
@@ -62,21 +68,11 @@ bool Engine::MftScan(Volume* volume) {
 
     MftResult result;
     std::atomic<int> progress{0};
-    std::atomic<bool> done{false};
-    std::thread reporter;
-    try {
-        reporter = std::thread([this, volume, &progress, &done] {
-            while (!done.load() && volume->stopEvent->WaitFor(250) == StopEvent::Wait::TimedOut) {
-                if (volume->stop.load()) done.exchange(true);  // this pass still reports
-                SetStatus(volume, VolumePhase::ReadingTable, MftProgressText(progress.load()));
-            }
-        });
-    } catch (const std::exception&) {
-        // No progress texts; the read itself goes on.
-    }
+    ProgressReporter reporter(
+        *this, volume, VolumePhase::ReadingTable, kProgressMs, [&progress] { return MftProgressText(progress.load()); },
+        [volume] { return volume->stop.load(); });
     const bool read = MftReadAll(DriveDevFactory(drive), readers, result, &progress, &volume->stop);
-    done.exchange(true);
-    if (reporter.joinable()) reporter.join();
+    reporter.Finish();
 
     if (volume->stop.load()) return false;  // the last progress text stays
     if (!read) {
