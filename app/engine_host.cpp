@@ -136,6 +136,10 @@ void EndEngine() {
     gEngine.reset();
 }
 
+bool ProcessRunsElevated() {
+    return ov::ProcessIsElevated();
+}
+
 bool EngineMade() {
     return gEngine != nullptr;
 }

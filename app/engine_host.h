@@ -95,6 +95,8 @@ void StopSearching();
 // the index's thread pool).
 void EndEngine();
 
+// The process has administrator rights (asked of the system; no engine needed).
+bool ProcessRunsElevated();
 // SetUpEngine ran and EndEngine did not yet.
 bool EngineMade();
 bool EngineElevated();

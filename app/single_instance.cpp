@@ -5,8 +5,8 @@
 #include <shellapi.h>
 
 #include "app/command_ids.h"
+#include "app/engine_host.h"
 #include "app/window_kit.h"
-#include "engine/notify.h"
 
 namespace {
 
@@ -51,5 +51,5 @@ bool StartElevated(const std::wstring& parameters, HWND owner, int show) {
 }
 
 bool RelaunchElevated(const CommandLine& line, int show) {
-    return !ov::ProcessIsElevated() && StartElevated(ElevatedRelaunchParameters(line), nullptr, show);
+    return !ProcessRunsElevated() && StartElevated(ElevatedRelaunchParameters(line), nullptr, show);
 }
