@@ -15,6 +15,14 @@
 // painting are timed alone: the visible rows into a bitmap with and without
 // their icons, and the header.
 //
+// Beside the main window stands the floor (bench/tools/ui_floor.h), a bare list
+// of the same size doing only what any program must per keystroke; it takes a
+// keystroke after each of the application's, so both are timed at the same
+// load, and the application's time outside the search is given as a multiple
+// of it. The screen must be wide enough for both windows side by side
+// (`make bench-ui` makes it so): a window covering the other would spare it
+// painting.
+//
 //   ov_ui_timing FILE [ROUNDS]
 #include <windows.h>
 
@@ -36,6 +44,7 @@
 #include "app/search_box.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "bench/tools/ui_floor.h"
 #include "engine/engine.h"
 #include "index/text.h"
 
@@ -86,6 +95,7 @@ struct Spent {
     }
 };
 Spent gSpent;
+UiFloor gFloor;
 
 LRESULT Timed(Slot slot, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const double start = ov::NowMs();
@@ -212,6 +222,7 @@ struct Phase {
 
 struct KeyTimes {
     Series total, search, outside, send, handOff, apply, paint, paintRest;
+    Series floor;  // the floor's keystroke right after each of these
     Phase inApply, inPaint;
     size_t results = 0;
 };
@@ -289,6 +300,9 @@ void PrintKeystroke(const std::string& label, const KeyTimes& t) {
     PrintPhase("inside ApplyResults:", t.inApply);
     PrintPhase("inside the painting:", t.inPaint);
     PrintRow("    the rest (outside the probed messages)", t.paintRest);
+    PrintRow("floor: the bare list's keystroke", t.floor);
+    std::printf("  %-44s%9.2f\n", "outside the search / floor (medians)",
+                t.floor.Median() > 0 ? t.outside.Median() / t.floor.Median() : 0.0);
 }
 
 // base is in the box; key is typed and erased `rounds` times after `warmUp`
@@ -301,7 +315,11 @@ bool TimeCase(const wchar_t* base, wchar_t key, int rounds, int warmUp) {
     for (int round = -warmUp; round < rounds; ++round) {
         if (!TimeKeystroke(key, round < 0 ? unused : typed)) return false;
         Settle(30);
+        (round < 0 ? unused : typed).floor.Add(gFloor.Keystroke());
+        Settle(30);
         if (!TimeKeystroke(L'\b', round < 0 ? unused : erased)) return false;
+        Settle(30);
+        (round < 0 ? unused : erased).floor.Add(gFloor.Keystroke());
         Settle(30);
     }
     const std::string before = ov::ToUtf8(base);
@@ -445,6 +463,21 @@ int main(int argc, char** argv) {
         return 1;
     }
     InstallProbes();
+    RECT mainRect;
+    RECT listRect;
+    GetWindowRect(gMain, &mainRect);
+    GetWindowRect(gResultsList, &listRect);
+    if (!gFloor.Create({mainRect.right + 8, mainRect.top},
+                       {listRect.right - listRect.left, listRect.bottom - listRect.top})) {
+        std::fprintf(stderr, "cannot create the floor's window\n");
+        return 1;
+    }
+    RECT floorRect;
+    GetWindowRect(gFloor.Window(), &floorRect);
+    if (floorRect.right > GetSystemMetrics(SM_CXSCREEN)) {
+        std::printf("warning: the screen is too narrow for the floor beside the main window\n");
+    }
+    SetForegroundWindow(gMain);
     StartSearching();
     SetFocus(gSearchBox);
     const double firstStart = ov::NowMs();
@@ -454,8 +487,9 @@ int main(int argc, char** argv) {
     }
     RECT list;
     GetClientRect(gResultsList, &list);
-    std::printf("first search (sort order built) %.0f ms; list %ldx%ld pixels, %d rows visible\n",
-                ov::NowMs() - firstStart, list.right, list.bottom, ListView_GetCountPerPage(gResultsList));
+    std::printf("first search (sort order built) %.0f ms; list %ldx%ld pixels, %d rows visible; floor %d rows\n",
+                ov::NowMs() - firstStart, list.right, list.bottom, ListView_GetCountPerPage(gResultsList),
+                gFloor.VisibleRows());
 
     bool ok = TimeCase(L"repor", L't', rounds, 3) && TimeCase(L"", L'x', rounds, 2) && ShowText(L"");
     if (ok) TimeScrolling(rounds);
@@ -463,6 +497,7 @@ int main(int argc, char** argv) {
     if (ok) TimePieces(rounds);
 
     StopSearchWorker(gSearch);
+    gFloor.Destroy();
     DestroyWindow(gMain);
     StopIconLoader();
     StopEngineWork(false);
