@@ -14,6 +14,20 @@
 
 namespace {
 
+// Both are asked once rather than per row: under Wine each question is a round
+// trip to the window server or through the list's subclass chain.
+bool gListFocused = false;
+
+HWND Header() {
+    static HWND list = nullptr;
+    static HWND header = nullptr;
+    if (list != gResultsList) {
+        list = gResultsList;
+        header = ListView_GetHeader(list);
+    }
+    return header;
+}
+
 void Fill(HDC dc, const RECT& rect, COLORREF colour) {
     SetDCBrushColor(dc, colour);
     FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
@@ -22,7 +36,7 @@ void Fill(HDC dc, const RECT& rect, COLORREF colour) {
 // Returns the fill, which the icon is drawn onto.
 COLORREF DrawBackground(const DRAWITEMSTRUCT* item) {
     const bool selected = (item->itemState & ODS_SELECTED) != 0;
-    if (selected && GetFocus() == gResultsList) {
+    if (selected && gListFocused) {
         Fill(item->hDC, item->rcItem, kSelectedFill);
         SetDCBrushColor(item->hDC, kSelectedFrame);
         FrameRect(item->hDC, &item->rcItem, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
@@ -37,7 +51,7 @@ COLORREF DrawBackground(const DRAWITEMSTRUCT* item) {
 // Each cell goes where the list has its column: the header knows the column's
 // place whatever the display order and the horizontal scroll.
 void DrawCells(HDC dc, const RECT& rowRect, const ov::ResultRow& row, COLORREF background) {
-    HWND header = ListView_GetHeader(gResultsList);
+    HWND header = Header();
     const bool dim = (row.flags & (ov::FileAttr::Hidden | ov::FileAttr::System)) != 0;
     const int margin = Dip(6);
     for (int c = 0; c < static_cast<int>(gColumnMap.size()); ++c) {
@@ -66,6 +80,10 @@ void DrawCells(HDC dc, const RECT& rowRect, const ov::ResultRow& row, COLORREF b
 }
 
 }  // namespace
+
+void SetResultsListFocused(bool focused) {
+    gListFocused = focused;
+}
 
 void DrawResultRow(const DRAWITEMSTRUCT* item) {
     const COLORREF background = DrawBackground(item);

@@ -17,6 +17,13 @@ int Scale(int dip, int dpi) {
     return MulDiv(dip, dpi, 96);
 }
 
+double NowMs() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 }  // namespace
 
 bool UiFloor::Create(POINT topLeft, SIZE listSize) {
@@ -111,25 +118,26 @@ int UiFloor::VisibleRows() const {
 }
 
 double UiFloor::Keystroke() {
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
+    const double start = NowMs();
     const int count = (keystrokes_++ & 1) ? 1000000 : 10000;
     SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
     SendMessageW(list_, LVM_SETITEMCOUNT, count, 0);
     ListView_EnsureVisible(list_, 0, FALSE);
     SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list_, nullptr, TRUE);
+    rowsMs_ = 0;
+    const double paintStart = NowMs();
     UpdateWindow(list_);
+    paintMs_ = NowMs() - paintStart;
     wchar_t text[64];
     std::swprintf(text, 64, L"  %d results", count);
     SendMessageW(status_, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(text));
     UpdateWindow(status_);
-    QueryPerformanceCounter(&end);
-    return static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+    return NowMs() - start;
 }
 
 void UiFloor::DrawRow(const DRAWITEMSTRUCT* item) const {
+    const double start = NowMs();
     HDC dc = item->hDC;
     SetDCBrushColor(dc, RGB(255, 255, 255));
     FillRect(dc, &item->rcItem, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
@@ -158,6 +166,7 @@ void UiFloor::DrawRow(const DRAWITEMSTRUCT* item) const {
         DrawTextW(dc, texts[c], -1, &cell, format);
     }
     SelectObject(dc, oldFont);
+    rowsMs_ += NowMs() - start;
 }
 
 LRESULT CALLBACK UiFloor::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -18,6 +18,9 @@ public:
     // put and painted. Returns its milliseconds.
     double Keystroke();
     int VisibleRows() const;
+    // Of the last keystroke: the list's paint and the rows within it.
+    double PaintMs() const { return paintMs_; }
+    double RowsMs() const { return rowsMs_; }
     HWND Window() const { return window_; }
 
 private:
@@ -35,4 +38,6 @@ private:
     int rowHeight_ = 22;
     int widths_[4] = {};
     int keystrokes_ = 0;
+    double paintMs_ = 0;
+    mutable double rowsMs_ = 0;
 };
