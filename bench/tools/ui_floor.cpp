@@ -129,11 +129,14 @@ double UiFloor::Keystroke() {
     const double paintStart = NowMs();
     UpdateWindow(list_);
     paintMs_ = NowMs() - paintStart;
+    const double statusStart = NowMs();
     wchar_t text[64];
     std::swprintf(text, 64, L"  %d results", count);
     SendMessageW(status_, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(text));
     UpdateWindow(status_);
-    return NowMs() - start;
+    const double end = NowMs();
+    statusMs_ = end - statusStart;
+    return end - start;
 }
 
 void UiFloor::DrawRow(const DRAWITEMSTRUCT* item) const {

@@ -18,9 +18,11 @@ public:
     // put and painted. Returns its milliseconds.
     double Keystroke();
     int VisibleRows() const;
-    // Of the last keystroke: the list's paint and the rows within it.
+    // Of the last keystroke: the list's paint, the rows within it, and the
+    // status text put and painted.
     double PaintMs() const { return paintMs_; }
     double RowsMs() const { return rowsMs_; }
+    double StatusMs() const { return statusMs_; }
     HWND Window() const { return window_; }
 
 private:
@@ -39,5 +41,6 @@ private:
     int widths_[4] = {};
     int keystrokes_ = 0;
     double paintMs_ = 0;
+    double statusMs_ = 0;
     mutable double rowsMs_ = 0;
 };

@@ -231,7 +231,7 @@ struct Phase {
 
 struct KeyTimes {
     Series total, search, outside, send, handOff, apply, paint, paintRest;
-    Series floor, floorPaint, floorRows;  // the floor's keystroke right after each of these
+    Series floor, floorPaint, floorRows, floorStatus;  // the floor's keystroke right after each of these
     Phase inApply, inPaint;
     size_t results = 0;
 };
@@ -312,6 +312,7 @@ void PrintKeystroke(const std::string& label, const KeyTimes& t) {
     PrintRow("floor: the bare list's keystroke", t.floor);
     PrintRow("  its list WM_PAINT", t.floorPaint);
     PrintRow("    its rows", t.floorRows);
+    PrintRow("  its status text, put and painted", t.floorStatus);
     std::printf("  %-44s%9.2f\n", "outside the search / floor (medians)",
                 t.floor.Median() > 0 ? t.outside.Median() / t.floor.Median() : 0.0);
 }
@@ -320,6 +321,7 @@ void TimeFloor(KeyTimes& times) {
     times.floor.Add(gFloor.Keystroke());
     times.floorPaint.Add(gFloor.PaintMs());
     times.floorRows.Add(gFloor.RowsMs());
+    times.floorStatus.Add(gFloor.StatusMs());
     Settle(30);
 }
 
