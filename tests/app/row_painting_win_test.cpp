@@ -339,6 +339,38 @@ TEST_F(RowPainting, CopiedIconsMatchIconsDrawnOntoTheRow) {
     gSettings.stripes = 0;
 }
 
+int gStatusPaints = 0;
+
+LRESULT CALLBACK CountStatusPaints(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message == WM_PAINT) ++gStatusPaints;
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// A new result changes two status parts (its count and its timing), and the
+// bar is painted once for both, showing the new texts.
+TEST_F(RowPainting, StatusBarPaintsOncePerResult) {
+    Show({});
+    UpdateWindow(gStatusBar);
+    ASSERT_TRUE(SetWindowSubclass(gStatusBar, CountStatusPaints, 1, 0));
+    gStatusPaints = 0;
+    const std::vector<uint32_t> all = gRows;
+    gRows.resize(2);
+    auto result = std::make_unique<ov::SearchResult>();
+    result->ids = gRows;
+    result->sequence = gShown.sequence + 1;
+    result->epoch = gEngine->epoch;
+    result->ms = gShown.ms + 1.5;
+    ApplyResults(std::move(result));
+    UpdateWindow(gStatusBar);
+    EXPECT_EQ(gStatusPaints, 1);
+    wchar_t text[256] = {};
+    SendMessageW(gStatusBar, SB_GETTEXTW, 1, reinterpret_cast<LPARAM>(text));
+    EXPECT_EQ(std::wstring(text), L"  2 results");
+    RemoveWindowSubclass(gStatusBar, CountStatusPaints, 1);
+    gRows = all;
+    Show({});
+}
+
 // The shell's answers for the icon test: files answer slowly until released,
 // a root records whether the icon lock was free while it was asked.
 std::atomic<bool> gShellReleased{false};
