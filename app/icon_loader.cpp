@@ -13,6 +13,7 @@
 
 #include "app/commands.h"
 #include "app/results_list.h"
+#include "app/row_icon_cache.h"
 #include "index/entry.h"
 
 std::atomic<bool> gIconsPosted{false};
@@ -40,7 +41,6 @@ std::thread gIconThread;
 
 // UI thread only.
 std::map<std::wstring, int> gIconByExtension;
-std::map<int, HICON> gIconHandles;
 int gFolderIcon = -1;
 
 constexpr const wchar_t* kOwnIconExtensions[] = {L"exe", L"lnk", L"ico", L"url", L"cur",
@@ -149,18 +149,7 @@ void StopIconLoader() {
     }
     gIconWake.notify_all();
     if (gIconThread.joinable()) gIconThread.join();
-    for (const auto& [index, icon] : gIconHandles) {
-        if (icon) DestroyIcon(icon);
-    }
-    gIconHandles.clear();
-}
-
-HICON IconOfIndex(int index) {
-    const auto known = gIconHandles.find(index);
-    if (known != gIconHandles.end()) return known->second;
-    HICON icon = gSystemImages ? ImageList_GetIcon(gSystemImages, index, ILD_TRANSPARENT) : nullptr;
-    gIconHandles.emplace(index, icon);
-    return icon;
+    ResetRowIcons();
 }
 
 void OnIconsReady() {

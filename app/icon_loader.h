@@ -27,15 +27,11 @@ extern std::atomic<bool> gIconsPosted;
 
 // Starts the loader, which posts WM_APP_ICONS_READY to window when icons arrived.
 void StartIconLoader(HWND window);
-// Tear-down: the loader leaves what is still queued and is joined.
+// Tear-down: the loader leaves what is still queued and is joined; the
+// ready-made row icons are freed.
 void StopIconLoader();
 // WM_APP_ICONS_READY: repaint the rows without erasing.
 void OnIconsReady();
-
-// The icon of an image list index, made once and kept until StopIconLoader:
-// drawing a kept icon is several times cheaper than drawing from the list.
-// UI thread; null when the list gives none.
-HICON IconOfIndex(int index);
 
 // The image list index to draw for a row, -1 for none. UI thread; a file of an
 // own-icon type shows its type's icon until the loader has its own.

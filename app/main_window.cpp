@@ -14,6 +14,7 @@
 #include "app/result_actions.h"
 #include "app/results_list.h"
 #include "app/ribbon.h"
+#include "app/row_icon_cache.h"
 #include "app/row_painting.h"
 #include "app/search_box.h"
 #include "app/settings.h"
@@ -254,6 +255,12 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         case WM_APP_ICONS_READY:
             OnIconsReady();
             return 0;
+        case WM_SYSCOLORCHANGE:  // faded icons blend with a system colour
+        case WM_DISPLAYCHANGE:
+        case WM_DPICHANGED:
+            ResetRowIcons();
+            if (gResultsList) InvalidateRect(gResultsList, nullptr, FALSE);
+            break;
         case WM_APP_TRAY:
             OnTrayMessage(lParam);
             return 0;

@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/result_actions.h"
 #include "app/ribbon.h"
+#include "app/row_painting.h"
 #include "app/search_box.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -317,6 +318,10 @@ LRESULT OnListNotify(const NMHDR* header) {
             return 0;
         case NM_DBLCLK:
             if (reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem >= 0) OpenSelected();
+            return 0;
+        case NM_SETFOCUS:
+        case NM_KILLFOCUS:
+            SetResultsListFocused(header->code == NM_SETFOCUS);
             return 0;
         default:
             return 0;
