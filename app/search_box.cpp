@@ -268,6 +268,7 @@ void UpdateStatusBar() {
     const UINT selected = gResultsList ? ListView_GetSelectedCount(gResultsList) : 0;
     if (selected > 0) results += L"  •  " + FormatThousands(selected) + L" selected";
     setPart(1, results);
+    LayoutStatusParts(false);
     setPart(2, !gShown.error.empty() ? L"  " + ov::ToWide(gShown.error)
                                      : FormatString(L"  %.1f ms  •  %d thread%ls", gShown.ms, gShown.threads,
                                                     gShown.threads == 1 ? L"" : L"s"));
