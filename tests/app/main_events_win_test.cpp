@@ -54,7 +54,7 @@ protected:
         StartSearching();
         // A first result, so the shown results carry the index's epoch.
         RequestSearch(false);
-        ASSERT_TRUE(ov::gui::WaitUntil([] { return gShown.sequence == LastRequest(); }, 5000));
+        ASSERT_TRUE(ov::gui::WaitUntil([] { return gShown.sequence == LastRequest(); }, ov::gui::Patient(5000)));
     }
     // The results list started the icon loader; a thread left running ends the process badly.
     static void TearDownTestSuite() { StopIconLoader(); }
@@ -63,14 +63,12 @@ protected:
 TEST_F(MainEvents, TenChangesGiveOneSearchAfterTheLast) {
     ChangeIndex(false);
     const uint64_t before = LastRequest();
-    for (int i = 0; i < 10; ++i) {
-        PostMessageW(gMain, WM_APP_INDEX_CHANGED, 0, 0);
-        Pump(40);
-    }
+    // Handled in a row, without a pump between them that a busy machine could stretch past the timer.
+    for (int i = 0; i < 10; ++i) SendMessageW(gMain, WM_APP_INDEX_CHANGED, 0, 0);
     EXPECT_EQ(LastRequest(), before);
-    const double delay = WaitForRequest(before, 3000);
+    const double delay = WaitForRequest(before, ov::gui::Patient(3000));
     EXPECT_GE(delay, 200);
-    EXPECT_LE(delay, 1500);
+    EXPECT_LE(delay, ov::gui::Patient(1500));
     Pump(700);
     EXPECT_EQ(LastRequest(), before + 1);
 }
@@ -78,10 +76,8 @@ TEST_F(MainEvents, TenChangesGiveOneSearchAfterTheLast) {
 TEST_F(MainEvents, ANewEpochSearchesAtOnce) {
     ChangeIndex(true);
     const uint64_t before = LastRequest();
-    PostMessageW(gMain, WM_APP_INDEX_CHANGED, 0, 0);
-    const double delay = WaitForRequest(before, 3000);
-    EXPECT_GE(delay, 0);
-    EXPECT_LT(delay, 200);
+    SendMessageW(gMain, WM_APP_INDEX_CHANGED, 0, 0);
+    EXPECT_EQ(LastRequest(), before + 1) << "no search while the message was handled";
 }
 
 RECT StatusPart(int part) {

@@ -134,10 +134,6 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     }
 }
 
-DWORD Patient(DWORD ms) {
-    return ms * 6;
-}
-
 HWND FindProcessWindow(DWORD processId, const wchar_t* className) {
     FindData data = {processId, className, nullptr};
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&data));

@@ -48,7 +48,9 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 // The limit of a wait for something that should happen: ms as it takes on an
 // idle machine, stretched for Wine on a busy one (the suites' limits are
 // stretched alike). Only a failing wait pays for it.
-DWORD Patient(DWORD ms);
+constexpr DWORD Patient(DWORD ms) {
+    return ms * 6;
+}
 
 // Top-level window of class className owned by process id, or null.
 HWND FindProcessWindow(DWORD processId, const wchar_t* className);

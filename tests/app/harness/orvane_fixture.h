@@ -11,8 +11,8 @@
 namespace ov::gui {
 
 constexpr const wchar_t* kSettingsKey = L"Software\\Keltrax\\Orvane";
-constexpr DWORD kStartMs = 30000;
-constexpr DWORD kExitMs = 60000;
+constexpr DWORD kStartMs = Patient(20000);
+constexpr DWORD kExitMs = Patient(15000);
 
 inline std::wstring OrvanePath() {
     return ProgramFolder() + L"\\Orvane.exe";
@@ -38,6 +38,13 @@ protected:
     }
 
     HWND SearchBox() const { return ChildById(main, 480); }
+    HWND StatusBar() const { return ChildByClass(main, L"msctls_statusbar32"); }
+
+    // Waits until every drive has had its first pass: the program is quiet then.
+    bool WaitUntilUpToDate() const {
+        return WaitUntil([&] { return StatusBarText(StatusBar(), 3).find(L"Up to date") != std::wstring::npos; },
+                         kStartMs);
+    }
 
     // Ends the running copy with its exit message; true when the process ended.
     bool ExitOrvane() {
