@@ -115,9 +115,10 @@ protected:
         main = program->WaitForWindow(L"OrvaneMain", kStartMs);
         ASSERT_NE(main, nullptr);
         WaitForInputIdle(program->Handle(), kStartMs);
-        list = ChildById(main, 482);
-        box = ChildById(main, 480);
+        // The window is found while it is being created: its children may still be to come.
+        ASSERT_TRUE(WaitUntil([] { return (list = ChildById(main, 482)) != nullptr; }, kStartMs));
         status = ChildByClass(main, STATUSCLASSNAMEW);
+        box = ChildById(main, 480);
         // Indexing has finished once no drive is named busy.
         ASSERT_TRUE(
             WaitUntil([] { return StatusBarText(status, 3).find(L"Up to date") != std::wstring::npos; }, kStartMs))

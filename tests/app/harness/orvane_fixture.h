@@ -32,8 +32,10 @@ protected:
         main = nullptr;
         if (!program.Start(OrvanePath(), arguments)) return nullptr;
         main = program.WaitForWindow(L"OrvaneMain", kStartMs);
-        // Start-up has finished once the program waits for input.
+        // The window is found while it is being created; its children come
+        // with its creation (under Wine WaitForInputIdle returns at once).
         if (main) WaitForInputIdle(program.Handle(), kStartMs);
+        if (main && !WaitUntil([&] { return StatusBar() && ChildById(main, 482); }, kStartMs)) main = nullptr;
         return main;
     }
 
