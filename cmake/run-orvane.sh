@@ -43,8 +43,8 @@ for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
 [ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$display_file")"
 echo "No display: running Orvane on the virtual display $DISPLAY"
-# Files of D: (the home folder), without those in hidden dot folders.
-wine "$orvane" /search "${ORVANE_SCREENSHOT_SEARCH:-path:D:\ !path:\. file:}" &
+# The files of D:, the home folder.
+wine "$orvane" /search "${ORVANE_SCREENSHOT_SEARCH:-D:\ file:}" &
 if ! wine "$gui" wait OrvaneMain 60000; then
     echo "Orvane's window did not appear" >&2
     exit 1
