@@ -26,6 +26,9 @@ void OnCommand(int id);
 void LayoutMainWindow();
 // Two blanks and text in the status bar's last part.
 void SetStatusText(const std::wstring& text);
+// Sets the status bar's parts for the shown error text; without resized, only
+// when that text's width changed. UI thread.
+void LayoutStatusParts(bool resized);
 // Shows (restores when minimised) the main window in front with the search text selected.
 void BringToFront();
 // Gives control its tooltip in the shared tooltip window.

@@ -264,6 +264,7 @@ void UpdateStatusBar() {
     texts[2] = !gShown.error.empty() ? L"  " + ov::ToWide(gShown.error)
                                      : FormatString(L"  %.1f ms  •  %d thread%ls", gShown.ms, gShown.threads,
                                                     gShown.threads == 1 ? L"" : L"s");
+    LayoutStatusParts(false);
     if (texts[0] == shown[0] && texts[1] == shown[1] && texts[2] == shown[2]) return;
     // Each text put repaints the bar at once: with redrawing off the parts
     // change unseen and the bar is painted once for all of them. Turning

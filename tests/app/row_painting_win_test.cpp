@@ -418,12 +418,12 @@ TEST_F(RowPainting, IconLoaderQueueIsBoundedAndRootsAreAskedOutsideTheLock) {
     EXPECT_TRUE(gRootAskedUnlocked);
 
     gShellReleased = true;
-    ASSERT_TRUE(ov::gui::WaitUntil([] { return QueuedIconPathsForTesting() == 0; }, 10000));
-    ASSERT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(1999)) == 100 + 1999; }, 5000));
+    ASSERT_TRUE(ov::gui::WaitUntil([] { return QueuedIconPathsForTesting() == 0; }, ov::gui::Patient(10000)));
+    ASSERT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(1999)) == 100 + 1999; }, ov::gui::Patient(5000)));
     EXPECT_EQ(RowIconIndex(program(0)), 100);
     // One not taken the first time is queued now and arrives too.
     EXPECT_EQ(RowIconIndex(program(2400)), 1);
-    EXPECT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(2400)) == 2500; }, 5000));
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(2400)) == 2500; }, ov::gui::Patient(5000)));
     SetShellIconLookupForTesting(nullptr);
 }
 
