@@ -460,29 +460,32 @@ std::vector<uint32_t> JournalBatch::ApplyOrder(const Links& links) const {
     return order;
 }
 
-// Every name the batch placed is in the index under its parent's entry, and
-// a record has no entry beyond them.
+// Every name the batch placed is in the index, and a record has no entry
+// beyond them. A folder's place and name are compared with its record; a
+// file's names are only counted, as ApplyFile places every name whose folder
+// it finds and the batch made sure of those folders.
 bool JournalBatch::InPlace(const Index& index, const VolumeMaps& volume) const {
-    std::vector<uint32_t> own;
     for (const JournalItem& item : items) {
         if (!item.present || item.record == kRootRecord) continue;
-        own.clear();
-        if (const uint32_t e = LiveEntry(index, volume, item.record); e != kNoEntry) own.push_back(e);
-        for (auto [it, end] = volume.hardLinks.equal_range(item.record); it != end; ++it)
-            if (it->second < index.entries.size() && !IsDeleted(index.entries[it->second])) own.push_back(it->second);
-        size_t names = 0;
-        for (uint32_t r = item.firstRow; r < item.firstRow + item.rowCount; ++r) {
-            if (!placed[r]) continue;
-            ++names;
-            const NameRec& row = rows[r];
+        const auto begin = placed.begin() + item.firstRow;
+        const auto names = static_cast<size_t>(std::count(begin, begin + item.rowCount, 1));
+        const uint32_t e = LiveEntry(index, volume, item.record);
+        if (item.info.directory) {
+            if (names == 0) {
+                if (e != kNoEntry) return false;
+                continue;
+            }
+            const NameRec& row = rows[item.firstRow];
             const uint32_t parent = LiveEntry(index, volume, row.parent);
-            if (!LiveFolder(index, parent)) return false;
-            const std::string_view name = Cut(namePool, row.nameOffset, row.nameLength);
-            if (std::none_of(own.begin(), own.end(),
-                             [&](uint32_t e) { return index.entries[e].parent == parent && index.NameOf(e) == name; }))
+            if (e == kNoEntry || !LiveFolder(index, parent) || index.entries[e].parent != parent ||
+                index.NameOf(e) != Cut(namePool, row.nameOffset, row.nameLength))
                 return false;
+            continue;
         }
-        if (own.size() != names) return false;
+        size_t own = e != kNoEntry ? 1 : 0;
+        for (auto [it, end] = volume.hardLinks.equal_range(item.record); it != end; ++it)
+            own += it->second < index.entries.size() && !IsDeleted(index.entries[it->second]);
+        if (own != names) return false;
     }
     return true;
 }
