@@ -48,6 +48,10 @@ public:
     // term matched without it compiles its own on every call.
     void Prepare(const Query& query);
 
+    // Whether the prepared query has regular expressions, whose cost per entry
+    // can be far above a substring's.
+    bool HasRegex() const { return !regexes.empty(); }
+
     // Whether one entry satisfies one term (negation applied).
     bool Match(const Term& term, uint32_t entry, MatchScratch& scratch) const;
     // Every group has a term that matches.

@@ -3,6 +3,7 @@
 // [!]Kind[/flags]['text'][{exts}][[lo,hi)][ a=mask][ parent='path'], flags
 // c case-sensitive, w whole word, p match path, f files only, d folders only.
 #include "index/query.h"
+#include "index/regex_automaton.h"
 
 #include <gtest/gtest.h>
 
@@ -319,6 +320,21 @@ TEST(Query, LongPatternsAreRefusedNotCompiled) {
     EXPECT_EQ(q.error, kRegexError);
     q = ParseQuery(std::string(900, 'a'), Opts("r"));
     EXPECT_EQ(q.error, "");
+}
+
+// Every pattern the parser lets through either runs on the automaton or is small:
+// nesting up to what the budget admits must not fall to the library's matcher,
+// and a lookahead (which only the library runs) is refused unless it is short.
+TEST(Query, AcceptedPatternsRunOnTheAutomatonOrAreSmall) {
+    for (int depth : {199, 201, 300, 498}) {
+        const std::string nested = std::string(depth, '(') + "a" + std::string(depth, ')');
+        EXPECT_EQ(ParseQuery(nested, Opts("r")).error, "") << depth;
+        RegexAutomaton automaton;
+        EXPECT_TRUE(automaton.Compile(nested, true)) << depth;
+    }
+    EXPECT_EQ(ParseQuery("regex:^(?!~).*\\.log$", Opts()).error, "");
+    const std::string lookahead = "(?=" + std::string(300, '(') + "a" + std::string(300, ')') + ")";
+    EXPECT_EQ(ParseQuery(lookahead, Opts("r")).error, kRegexError);
 }
 
 #ifdef __GLIBCXX__
