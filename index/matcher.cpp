@@ -14,9 +14,8 @@
 // else, or for back-references, the backtracking matcher, which recurses once or
 // more per haystack byte and can take exponential time, fed only the last
 // kBacktrackBytes bytes of the haystack: the name and its nearest folders. Any
-// exception the library throws counts as no match. The parser lets only small
-// patterns through to the library, and a search with a regular expression looks
-// at its cancel flag before every entry, so none of this can hold up the next.
+// exception the library throws counts as no match. The parser refuses what the
+// automaton cannot run, so only terms built by other callers reach the library.
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12 with sanitizers at -O1 takes a moved std::function inside libstdc++'s
 // regex compiler for maybe uninitialized: a false positive in library code.

@@ -10,9 +10,10 @@
 // std::regex_search use the breadth-first executor: time linear in the
 // haystack per start position, stack bounded by the pattern, never by the
 // name or path. That mode refuses back-references, which thus get the error
-// text too. The matcher must still catch what regex_search throws. Patterns our
-// own automaton cannot run (lookahead) stay with the library's matcher, which
-// costs far more per byte: they get a much smaller budget.
+// text too. The matcher must still catch what regex_search throws. A pattern
+// our own automaton cannot run (lookahead) is refused as well: the library's
+// matcher allocates per state and position, 0.1 ms and more per short name, and
+// under a contended heap one name can take longer than a keystroke may wait.
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12 with sanitizers at -O1 takes a moved std::function inside libstdc++'s
 // regex compiler for maybe uninitialized: a false positive in library code.
@@ -66,10 +67,6 @@ constexpr char kRegexError[] = "That regular expression isn't valid.";
 // far inside a 1 MiB stack up to tens of thousands of states; names need far
 // fewer than this.
 constexpr uint64_t kRegexBudget = 1000;
-// A pattern our automaton cannot express (lookahead, collating elements) runs on
-// the library's matcher, which pays per haystack byte for every state and group
-// and, for a lookahead, a whole match more per position: only small ones may.
-constexpr uint64_t kSlowRegexBudget = 32;
 
 char Lower(char c) {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -209,10 +206,8 @@ uint64_t RegexCost(const std::string& pattern) {
 void CompileRegex(Term& term, Query& query) {
     term.kind = TermKind::Regex;
     term.regex.reset();
-    const uint64_t cost = RegexCost(term.text);
     RegexProgram program;
-    if (cost <= kRegexBudget &&
-        (cost <= kSlowRegexBudget || ov::CompileRegex(term.text, !term.caseSensitive, program))) {
+    if (RegexCost(term.text) <= kRegexBudget && ov::CompileRegex(term.text, !term.caseSensitive, program)) {
         auto flags = std::regex::ECMAScript;
         if (!term.caseSensitive) flags |= std::regex::icase;
 #ifdef __GLIBCXX__
