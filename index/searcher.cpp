@@ -224,7 +224,7 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
     hideSystem = idx.hideSystem.load();
 
     const bool pathCacheFull = idx.pathsValid && idx.pathOffset.size() >= n && idx.pathLength.size() >= n;
-    matcher.Prepare(query);
+    matcher.Prepare(query, cancel);
     RunState run{query, cancel, n, (n + kBlock - 1) / kBlock, hitBits};
     run.checkMask = matcher.HasRegex() ? 0 : 1023;
     // Entry numbers of parent: folders are taken under the lock this search
