@@ -1,7 +1,12 @@
 // A second start hands its request to the running copy and ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
 #include "app/command_line.h"
+#include "index/text.h"
 #include "tests/app/harness/orvane_fixture.h"
 
 namespace ov::gui {
@@ -98,6 +103,58 @@ TEST_F(SingleInstance, TakeoverStartsOnceTheRunningCopyHasExited) {
     ASSERT_NE(secondMain, nullptr);
     EXPECT_TRUE(WaitUntil([&] { return WindowText(ChildById(secondMain, 480)) == L"new copy"; }, Patient(5000)));
     EXPECT_TRUE(second.Exit(secondMain, kExitMs));
+}
+
+// Copies started together, none running yet: exactly one stays, the others
+// hand it their text and end with 0.
+TEST_F(SingleInstance, CopiesStartedTogetherLeaveOne) {
+    constexpr int kCopies = 20;
+    std::vector<std::unique_ptr<Program>> copies;
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < kCopies; ++i) {
+        texts.push_back(L"copy " + std::to_wstring(i));
+        copies.push_back(std::make_unique<Program>());
+        ASSERT_TRUE(copies.back()->Start(OrvanePath(), L"/search " + QuoteArgument(texts.back())));
+    }
+    // Everyone but the one that runs ends; it is the one with the window.
+    int running = -1;
+    std::wstring seen;
+    const bool settled = WaitUntil(
+        [&] {
+            int alive = 0;
+            for (int i = 0; i < kCopies; ++i) {
+                if (copies[i]->Running()) {
+                    ++alive;
+                    running = i;
+                }
+            }
+            seen = std::to_wstring(alive) + L" running";
+            return alive == 1;
+        },
+        6 * kStartMs);
+    ASSERT_TRUE(settled) << ToUtf8(seen);
+    for (int i = 0; i < kCopies; ++i) {
+        if (i == running) continue;
+        DWORD code = 12345;
+        EXPECT_TRUE(GetExitCodeProcess(copies[i]->Handle(), &code));
+        EXPECT_EQ(code, 0u) << i;
+    }
+    main = copies[running]->WaitForWindow(L"OrvaneMain", kStartMs);
+    ASSERT_NE(main, nullptr);
+    int windows = 0;
+    EnumWindows(
+        [](HWND window, LPARAM count) {
+            wchar_t name[32] = {};
+            GetClassNameW(window, name, 32);
+            if (std::wstring(name) == L"OrvaneMain") ++*reinterpret_cast<int*>(count);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    EXPECT_EQ(windows, 1);
+    const std::wstring text = WindowText(SearchBox());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), text), texts.end()) << ToUtf8(text);
+    EXPECT_TRUE(copies[running]->Exit(main, kExitMs));
+    main = nullptr;
 }
 
 }  // namespace
