@@ -305,6 +305,12 @@ void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch) {
     gEngine->changes += 1;
 }
 
+std::wstring ReadSavedIndexProblem() {
+    if (!gEngine) return {};
+    const ov::WString problem = gEngine->SavedIndexProblem();
+    return std::wstring(problem.begin(), problem.end());
+}
+
 std::vector<VolumeFacts> SnapshotVolumes() {
     std::vector<VolumeFacts> facts;
     if (!gEngine) return facts;

@@ -138,6 +138,9 @@ std::vector<ov::ResultRow> ReadResultRows(const std::vector<uint32_t>& ids, uint
 // Counts one opening of each id when epoch is the index's (the Run Count
 // column and order), under the index lock held exclusively.
 void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch);
+// Why the saved index that was there could not be used, as a sentence; empty
+// when it loaded, there was none, or there is no engine.
+std::wstring ReadSavedIndexProblem();
 // Every volume in slot order; empty without an engine.
 std::vector<VolumeFacts> SnapshotVolumes();
 // The administrator bar should show: an unelevated engine indexes an NTFS drive.

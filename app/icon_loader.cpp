@@ -13,12 +13,11 @@
 
 #include "app/command_ids.h"
 #include "app/engine_host.h"
+#include "app/row_icon_cache.h"
 #include "app/window_kit.h"
 #include "index/entry.h"
 
 std::atomic<bool> gIconsPosted{false};
-HIMAGELIST gSystemImages = nullptr;
-int gSmallIconHeight = 16;
 
 namespace {
 
@@ -43,7 +42,6 @@ std::thread gIconThread;
 
 // UI thread only.
 std::map<std::wstring, int> gIconByExtension;
-std::map<int, HICON> gIconHandles;
 int gFolderIcon = -1;
 
 constexpr const wchar_t* kOwnIconExtensions[] = {L"exe", L"lnk", L"ico", L"url", L"cur",
@@ -152,29 +150,7 @@ void StopIconLoader() {
     }
     gIconWake.notify_all();
     if (gIconThread.joinable()) gIconThread.join();
-    for (const auto& [index, icon] : gIconHandles) {
-        if (icon) DestroyIcon(icon);
-    }
-    gIconHandles.clear();
-}
-
-void ReadSystemImageList() {
-    SHFILEINFOW info = {};
-    gSystemImages = reinterpret_cast<HIMAGELIST>(
-        SHGetFileInfoW(L"C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
-    int width = 0;
-    int height = 0;
-    if (gSystemImages && ImageList_GetIconSize(gSystemImages, &width, &height) && height > 0) {
-        gSmallIconHeight = height;
-    }
-}
-
-HICON IconOfIndex(int index) {
-    const auto known = gIconHandles.find(index);
-    if (known != gIconHandles.end()) return known->second;
-    HICON icon = gSystemImages ? ImageList_GetIcon(gSystemImages, index, ILD_TRANSPARENT) : nullptr;
-    gIconHandles.emplace(index, icon);
-    return icon;
+    ResetRowIcons();
 }
 
 void OnIconsReady() {

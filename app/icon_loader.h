@@ -11,8 +11,6 @@
 
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include <atomic>
 #include <cstddef>
 #include <string>
@@ -20,15 +18,6 @@
 namespace ov {
 struct ResultRow;
 }
-
-// The shell's small system image list (null when the shell gave none) and its
-// icon height; 16 until it was read, as the list is measured before that.
-// Written only by ReadSystemImageList.
-extern HIMAGELIST gSystemImages;
-extern int gSmallIconHeight;
-
-// Asks the shell for its small system image list (made once by the results list).
-void ReadSystemImageList();
 
 // At most this many paths wait for the loader; more are asked again when painted.
 constexpr size_t kIconQueueLimit = 2000;
@@ -38,15 +27,11 @@ extern std::atomic<bool> gIconsPosted;
 
 // Starts the loader, which posts WM_APP_ICONS_READY to window when icons arrived.
 void StartIconLoader(HWND window);
-// Tear-down: the loader leaves what is still queued and is joined.
+// Tear-down: the loader leaves what is still queued and is joined; the
+// ready-made row icons are freed.
 void StopIconLoader();
 // WM_APP_ICONS_READY: repaint the rows without erasing.
 void OnIconsReady();
-
-// The icon of an image list index, made once and kept until StopIconLoader:
-// drawing a kept icon is several times cheaper than drawing from the list.
-// UI thread; null when the list gives none.
-HICON IconOfIndex(int index);
 
 // The image list index to draw for a row, -1 for none. UI thread; a file of an
 // own-icon type shows its type's icon until the loader has its own.

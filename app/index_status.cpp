@@ -24,7 +24,10 @@ std::wstring SummaryText(const std::vector<VolumeFacts>& volumes) {
         if (volume.live) ++live;
     }
     const int total = static_cast<int>(volumes.size());
-    if (!busy.empty()) return busy;
+    if (!busy.empty()) {
+        const std::wstring problem = ReadSavedIndexProblem();
+        return problem.empty() ? busy : problem + L"   " + busy;
+    }
     if (live == total)
         return FormatString(L"Up to date — watching %d drive%ls for changes", live, live == 1 ? L"" : L"s");
     return FormatString(L"%d of %d drives live (see Index > Index Status)", live, total);

@@ -10,15 +10,21 @@ int ScaleDip(int dip, int dpi) {
     return static_cast<int>((product + half) / 96);
 }
 
+void StatusPartEdges(int dpi, int barWidth, int errorWidth, int edges[4]) {
+    edges[0] = ScaleDip(210, dpi);
+    edges[1] = ScaleDip(400, dpi);
+    edges[2] = ScaleDip(560, dpi);
+    edges[3] = -1;
+    if (errorWidth > 0) {
+        const int room = std::max(edges[2], barWidth - ScaleDip(150, dpi));
+        edges[2] = std::clamp(edges[1] + errorWidth, edges[2], room);
+    }
+}
+
 MainLayout ComputeMainLayout(int width, int height, int statusHeight, int dpi, bool updateBarShown,
                              bool adminBarShown) {
     auto dip = [dpi](int value) { return ScaleDip(value, dpi); };
     MainLayout layout;
-    layout.statusRightEdges[0] = dip(210);
-    layout.statusRightEdges[1] = dip(400);
-    layout.statusRightEdges[2] = dip(560);
-    layout.statusRightEdges[3] = -1;
-
     int y = dip(30) + dip(98) + 1;
     layout.ribbon = {0, 0, width, y};
     if (updateBarShown) {

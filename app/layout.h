@@ -13,7 +13,6 @@ struct LayoutRect {
 };
 
 struct MainLayout {
-    int statusRightEdges[4] = {};  // status-bar parts; the last is -1 (to the end)
     LayoutRect ribbon;
     LayoutRect updateBar;  // zero when hidden
     LayoutRect adminBar;   // zero when hidden
@@ -21,6 +20,12 @@ struct MainLayout {
     LayoutRect filterList;  // height is the drop-down's
     LayoutRect resultsList;
 };
+
+// Right edges of the status bar's four parts (the last is -1, to the end) for
+// a bar barWidth pixels wide. errorWidth, the pixels an error text shown in
+// part 2 needs (0 when none), widens that part while the message part keeps
+// its design width where the bar allows; the message part moves over.
+void StatusPartEdges(int dpi, int barWidth, int errorWidth, int edges[4]);
 
 // width, height: the client size; statusHeight: the status bar's own height.
 // The search box keeps at least 50 pixels, the results list a height of 0.

@@ -15,6 +15,7 @@
 #include "app/result_actions.h"
 #include "app/results_list.h"
 #include "app/ribbon.h"
+#include "app/row_icon_cache.h"
 #include "app/row_painting.h"
 #include "app/search_box.h"
 #include "app/settings.h"
@@ -113,6 +114,10 @@ LRESULT OnNotify(const NMHDR* header) {
             return 0;
         case NM_DBLCLK:
             if (reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem >= 0) OpenSelected();
+            return 0;
+        case NM_SETFOCUS:
+        case NM_KILLFOCUS:
+            SetResultsListFocused(header->code == NM_SETFOCUS);
             return 0;
         default:
             return OnListNotify(header);
@@ -226,6 +231,12 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         case WM_APP_ICONS_READY:
             OnIconsReady();
             return 0;
+        case WM_SYSCOLORCHANGE:  // faded icons blend with a system colour
+        case WM_DISPLAYCHANGE:
+        case WM_DPICHANGED:
+            ResetRowIcons();
+            if (gResultsList) InvalidateRect(gResultsList, nullptr, FALSE);
+            break;
         case WM_APP_TRAY:
             OnTrayMessage(lParam);
             return 0;

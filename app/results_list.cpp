@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include "app/activity_log.h"
 #include "app/command_ids.h"
@@ -337,22 +338,43 @@ bool ListChangesAreQuiet() {
 void UpdateStatusBar() {
     uint64_t entries = 0;
     if (!gStatusBar || !ReadLiveEntryCount(entries)) return;
-    // Each text put repaints the bar at once: an unchanged part is left alone.
     static std::wstring shown[3];
-    auto setPart = [](int part, const std::wstring& text) {
-        if (shown[part] == text) return;
-        shown[part] = text;
-        SendMessageW(gStatusBar, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(text.c_str()));
-    };
-    setPart(0, L"  " + FormatThousands(entries) + L" files and folders");
-    std::wstring results =
-        L"  " + FormatThousands(gShown.ids.size()) + (gShown.ids.size() == 1 ? L" result" : L" results");
+    std::wstring texts[3];
+    texts[0] = L"  " + FormatThousands(entries) + L" files and folders";
+    texts[1] = L"  " + FormatThousands(gShown.ids.size()) + (gShown.ids.size() == 1 ? L" result" : L" results");
     const UINT selected = gResultsList ? ListView_GetSelectedCount(gResultsList) : 0;
-    if (selected > 0) results += L"  •  " + FormatThousands(selected) + L" selected";
-    setPart(1, results);
-    setPart(2, !gShown.error.empty() ? L"  " + ov::ToWide(gShown.error)
+    if (selected > 0) texts[1] += L"  •  " + FormatThousands(selected) + L" selected";
+    texts[2] = !gShown.error.empty() ? L"  " + ov::ToWide(gShown.error)
                                      : FormatString(L"  %.1f ms  •  %d thread%ls", gShown.ms, gShown.threads,
-                                                    gShown.threads == 1 ? L"" : L"s"));
+                                                    gShown.threads == 1 ? L"" : L"s");
+    LayoutStatusParts(false, gShown.error.empty() ? std::wstring() : ov::ToWide(gShown.error));
+    if (texts[0] == shown[0] && texts[1] == shown[1] && texts[2] == shown[2]) return;
+    // Each text put repaints the bar at once: with redrawing off the parts
+    // change unseen and the bar is painted once for all of them. Turning
+    // redrawing off drops what was waiting to be painted, so that is put back.
+    HRGN pending = CreateRectRgn(0, 0, 0, 0);
+    if (pending && GetUpdateRgn(gStatusBar, pending, FALSE) == ERROR) SetRectRgn(pending, 0, 0, 0, 0);
+    SendMessageW(gStatusBar, WM_SETREDRAW, FALSE, 0);
+    std::vector<int> changed;
+    for (int part = 0; part < 3; ++part) {
+        if (texts[part] == shown[part]) continue;
+        shown[part] = std::move(texts[part]);
+        SendMessageW(gStatusBar, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(shown[part].c_str()));
+        changed.push_back(part);
+    }
+    SendMessageW(gStatusBar, WM_SETREDRAW, TRUE, 0);
+    if (pending) {
+        InvalidateRgn(gStatusBar, pending, FALSE);
+        DeleteObject(pending);
+    }
+    for (int part : changed) {
+        RECT bounds;
+        if (SendMessageW(gStatusBar, SB_GETRECT, part, reinterpret_cast<LPARAM>(&bounds))) {
+            InvalidateRect(gStatusBar, &bounds, FALSE);
+        } else {
+            InvalidateRect(gStatusBar, nullptr, FALSE);
+        }
+    }
 }
 
 std::vector<uint32_t> GetSelectedEntries() {

@@ -17,6 +17,7 @@
 
 #include "app/engine_host.h"
 #include "app/result_text.h"
+#include "app/row_icon_cache.h"
 #include "app/window_kit.h"
 #include "index/search_worker.h"
 

@@ -7,49 +7,51 @@
 
 #include "app/icon_loader.h"
 #include "app/results_list.h"
+#include "app/row_icon_cache.h"
 #include "app/settings.h"
 #include "app/window_kit.h"
 #include "index/entry.h"
 
 namespace {
 
+// Both are asked once rather than per row: under Wine each question is a round
+// trip to the window server or through the list's subclass chain.
+bool gListFocused = false;
+
+HWND Header() {
+    static HWND list = nullptr;
+    static HWND header = nullptr;
+    if (list != gResultsList) {
+        list = gResultsList;
+        header = ListView_GetHeader(list);
+    }
+    return header;
+}
+
 void Fill(HDC dc, const RECT& rect, COLORREF colour) {
-    HBRUSH brush = CreateSolidBrush(colour);
-    FillRect(dc, &rect, brush);
-    DeleteObject(brush);
+    SetDCBrushColor(dc, colour);
+    FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
 }
 
-void DrawBackground(const DRAWITEMSTRUCT* item) {
+// Returns the fill, which the icon is drawn onto.
+COLORREF DrawBackground(const DRAWITEMSTRUCT* item) {
     const bool selected = (item->itemState & ODS_SELECTED) != 0;
-    if (selected && GetFocus() == gResultsList) {
+    if (selected && gListFocused) {
         Fill(item->hDC, item->rcItem, kSelectedFill);
-        HBRUSH frame = CreateSolidBrush(kSelectedFrame);
-        FrameRect(item->hDC, &item->rcItem, frame);
-        DeleteObject(frame);
-    } else if (selected) {
-        Fill(item->hDC, item->rcItem, kSelectedUnfocusedFill);
-    } else {
-        const bool odd = (item->itemID & 1) != 0;
-        Fill(item->hDC, item->rcItem, gSettings.stripes && odd ? kStripeFill : kPlainFill);
+        SetDCBrushColor(item->hDC, kSelectedFrame);
+        FrameRect(item->hDC, &item->rcItem, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+        return kSelectedFill;
     }
-}
-
-void DrawNameIcon(HDC dc, const ov::ResultRow& row, const RECT& cell, bool dim) {
-    const int index = RowIconIndex(row);
-    if (index < 0 || !gSystemImages) return;
-    const int y = (cell.top + cell.bottom - gSmallIconHeight) / 2;
-    HICON icon = dim ? nullptr : IconOfIndex(index);
-    if (icon) {
-        DrawIconEx(dc, cell.left, y, icon, gSmallIconHeight, gSmallIconHeight, 0, nullptr, DI_NORMAL);
-    } else {
-        ImageList_Draw(gSystemImages, index, dc, cell.left, y, ILD_TRANSPARENT | (dim ? ILD_BLEND25 : 0));
-    }
+    const bool odd = (item->itemID & 1) != 0;
+    const COLORREF fill = selected ? kSelectedUnfocusedFill : gSettings.stripes && odd ? kStripeFill : kPlainFill;
+    Fill(item->hDC, item->rcItem, fill);
+    return fill;
 }
 
 // Each cell goes where the list has its column: the header knows the column's
 // place whatever the display order and the horizontal scroll.
-void DrawCells(HDC dc, const RECT& rowRect, const ov::ResultRow& row) {
-    HWND header = ListView_GetHeader(gResultsList);
+void DrawCells(HDC dc, const RECT& rowRect, const ov::ResultRow& row, COLORREF background) {
+    HWND header = Header();
     const bool dim = (row.flags & (ov::FileAttr::Hidden | ov::FileAttr::System)) != 0;
     const int margin = Dip(6);
     for (int c = 0; c < static_cast<int>(gColumnMap.size()); ++c) {
@@ -61,7 +63,8 @@ void DrawCells(HDC dc, const RECT& rowRect, const ov::ResultRow& row) {
         const int column = gColumnMap[c];
         SetTextColor(dc, dim ? kMainTextHidden : kMainText);
         if (column == 0) {
-            DrawNameIcon(dc, row, cell, dim);
+            const int y = (cell.top + cell.bottom - gSmallIconHeight) / 2;
+            DrawRowIcon(dc, RowIconIndex(row), cell.left, y, background, dim);
             cell.left += margin + gSmallIconHeight;
             DrawHighlightedText(dc, row.name, cell, false);
         } else if (column == 1) {
@@ -78,8 +81,12 @@ void DrawCells(HDC dc, const RECT& rowRect, const ov::ResultRow& row) {
 
 }  // namespace
 
+void SetResultsListFocused(bool focused) {
+    gListFocused = focused;
+}
+
 void DrawResultRow(const DRAWITEMSTRUCT* item) {
-    DrawBackground(item);
+    const COLORREF background = DrawBackground(item);
     HDC dc = item->hDC;
     HGDIOBJ oldFont = nullptr;
     try {
@@ -87,7 +94,7 @@ void DrawResultRow(const DRAWITEMSTRUCT* item) {
         if (!row.valid) return;
         SetBkMode(dc, TRANSPARENT);
         oldFont = SelectObject(dc, gFontList);
-        DrawCells(dc, item->rcItem, row);
+        DrawCells(dc, item->rcItem, row, background);
     } catch (const std::exception&) {
         // Out of memory: the row keeps what was painted.
     }

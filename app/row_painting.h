@@ -7,6 +7,9 @@
 
 #include <string>
 
+// NM_SETFOCUS and NM_KILLFOCUS of the results list: selected rows are drawn
+// in the focused colours while it has the keyboard focus.
+void SetResultsListFocused(bool focused);
 // WM_DRAWITEM of one row of the results list.
 void DrawResultRow(const DRAWITEMSTRUCT* item);
 // One cell's text with the highlight words in bold; path: path ellipsis instead

@@ -11,6 +11,9 @@
 namespace {
 
 constexpr const wchar_t* kMainClass = L"OrvaneMain";
+constexpr const wchar_t* kMutexName = L"Keltrax.Orvane.Instance";
+// How long a start waits for the copy that holds the mutex to show its window.
+constexpr ULONGLONG kWaitForRunningMs = 30000;
 
 }  // namespace
 
@@ -18,10 +21,13 @@ void WaitForTakeover() {
     for (int i = 0; i < 150 && FindWindowW(kMainClass, nullptr); ++i) Sleep(100);
 }
 
-bool HandOffToRunningCopy(const CommandLine& line) {
+namespace {
+
+// Sends line to the running copy's window; false when there is none or the
+// message did not get through (the copy is still starting, hung or ending).
+bool SendHandOff(const std::wstring& text) {
     HWND running = FindWindowW(kMainClass, nullptr);
     if (!running) return false;
-    const std::wstring text = HandOffText(line);
     COPYDATASTRUCT data = {};
     data.dwData = kHandOffTag;
     data.cbData = static_cast<DWORD>(text.size() * sizeof(wchar_t));
@@ -29,13 +35,30 @@ bool HandOffToRunningCopy(const CommandLine& line) {
     // Only a process allowed before it handles the message may take the foreground.
     AllowSetForegroundWindow(ASFW_ANY);
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 3000, &result);
-    return true;
+    return SendMessageTimeoutW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 3000,
+                               &result) != 0;
 }
 
-void CreateInstanceMutex() {
-    static HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Keltrax.Orvane.Instance");
-    (void)mutex;
+}  // namespace
+
+bool HandOffToRunningCopy(const CommandLine& line) {
+    // The copy that owns the mutex runs; ownership ends with its process, so a
+    // copy that ended or was killed frees it for the next. A window alone cannot
+    // decide: copies started together all look before any window exists.
+    static HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
+    const std::wstring text = HandOffText(line);
+    const ULONGLONG deadline = GetTickCount64() + kWaitForRunningMs;
+    for (;;) {
+        if (mutex) {
+            const DWORD got = WaitForSingleObject(mutex, 100);
+            if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) return false;
+        } else {
+            // Made at another integrity level and closed to us: only its window tells.
+            if (!FindWindowW(kMainClass, nullptr)) return false;
+            Sleep(100);
+        }
+        if (SendHandOff(text) || GetTickCount64() >= deadline) return true;
+    }
 }
 
 bool StartElevated(const std::wstring& parameters, HWND owner, int show) {

@@ -10,11 +10,11 @@
 
 // "/takeover": waits up to 15 s for a running copy's window to go.
 void WaitForTakeover();
-// Hands line to a running copy; false when there is none. Lets the running copy
-// take the foreground before the hand-off, so it can come to the front.
+// Makes this the one running copy (the named mutex, kept for the life of the
+// process) and returns false; or, while another copy holds it, waits up to 30 s
+// for that copy's window, hands it line and returns true: this copy then ends.
+// Lets the running copy take the foreground, so it can come to the front.
 bool HandOffToRunningCopy(const CommandLine& line);
-// The named mutex, kept for the life of the process.
-void CreateInstanceMutex();
 // Starts this program with the "runas" verb; false when that failed or the user refused.
 bool StartElevated(const std::wstring& parameters, HWND owner, int show);
 // Starts this program elevated with line's switches unless the process already

@@ -149,7 +149,6 @@ int RunOrvane(HINSTANCE instance, int show) {
         return 0;
     }
 
-    CreateInstanceMutex();
     INITCOMMONCONTROLSEX controls = {sizeof controls, 0x40FF};
     InitCommonControlsEx(&controls);
     HDC screen = GetDC(nullptr);

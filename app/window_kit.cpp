@@ -26,6 +26,9 @@ HWND gStatusBar = nullptr;
 
 namespace {
 
+// The error text the status bar's parts were last laid out for.
+std::wstring gLaidOutError;
+
 HFONT MakeFont(int points, int weight) {
     LOGFONTW font = {};
     font.lfHeight = -MulDiv(points, gDpi, 72);
@@ -65,7 +68,7 @@ void LayoutMainWindow() {
     const bool adminShown = gAdminBar && IsWindowVisible(gAdminBar);
     const MainLayout layout =
         ComputeMainLayout(client.right, client.bottom, statusHeight, gDpi, updateShown, adminShown);
-    if (gStatusBar) SendMessageW(gStatusBar, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(layout.statusRightEdges));
+    LayoutStatusParts(true, gLaidOutError);
     auto place = [](HWND window, const LayoutRect& r) {
         if (window) MoveWindow(window, r.x, r.y, r.width, r.height, TRUE);
     };
@@ -75,6 +78,33 @@ void LayoutMainWindow() {
     place(gSearchBox, layout.searchBox);
     place(gFilterList, layout.filterList);
     place(gResultsList, layout.resultsList);
+}
+
+void LayoutStatusParts(bool resized, const std::wstring& error) {
+    if (!gStatusBar) return;
+    gLaidOutError = error;
+    // The error part is as wide as its text: the texts carry examples the user needs whole.
+    static int laidOutWidth = -1;
+    int errorWidth = 0;
+    if (!error.empty()) {
+        const std::wstring text = L"  " + error;
+        HDC dc = GetDC(gStatusBar);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(gStatusBar, WM_GETFONT, 0, 0)));
+        SIZE extent = {};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        SelectObject(dc, old);
+        ReleaseDC(gStatusBar, dc);
+        int borders[3] = {};
+        SendMessageW(gStatusBar, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
+        errorWidth = extent.cx + 2 * borders[0] + borders[2] + Dip(12);
+    }
+    if (!resized && errorWidth == laidOutWidth) return;
+    laidOutWidth = errorWidth;
+    RECT bar;
+    GetClientRect(gStatusBar, &bar);
+    int edges[4];
+    StatusPartEdges(gDpi, bar.right, errorWidth, edges);
+    SendMessageW(gStatusBar, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(edges));
 }
 
 void SetStatusText(const std::wstring& text) {

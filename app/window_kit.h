@@ -44,6 +44,10 @@ void CreateAppFonts();
 
 // Places every child; nothing until the main window and the ribbon exist.
 void LayoutMainWindow();
+// Sets the status bar's parts, the third as wide as error (the shown search's
+// error text, empty when there is none); without resized, only when that
+// width changed.
+void LayoutStatusParts(bool resized, const std::wstring& error);
 // Two blanks and text in the status bar's last part.
 void SetStatusText(const std::wstring& text);
 // Shows (restores when minimised) the main window in front with the search text selected.

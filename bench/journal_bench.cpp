@@ -193,7 +193,8 @@ void BM_Journal_Apply(benchmark::State& state) {
         };
         state.ResumeTiming();
         // ApplyJournalBatch's steps, with the locked part timed on its own.
-        if (journal.Fetch(control, raw, batch.changes, v->volume.stop) != ov::JournalBatch::Fetched::Done) {
+        if (journal.Fetch(control, raw, batch.changes, v->index, v->volume, v->volume.stop) !=
+            ov::JournalBatch::Fetched::Done) {
             state.SkipWithError("the fetch stopped");
             return;
         }

@@ -93,6 +93,27 @@ void SearchQuery(benchmark::State& state, const char* text, SortKey sort) {
     state.SetLabel(text);
 }
 
+// Milliseconds from raising the cancel flag of a running costly search until it
+// returns (manual time), so a newer keystroke or the exit is not held up.
+void CancelLatency(benchmark::State& state, const char* text) {
+    Index* index = BenchIndex(state);
+    if (!index) return;
+    ov::bench::CancelRun run(*index, text);
+    std::shared_lock<ov::SharedMutex> hold(index->lock);
+    double worst = 0;
+    for (auto _ : state) {
+        const double ms = run.Run();
+        if (ms < 0) {
+            state.SkipWithError("the search ended before it was cancelled");
+            return;
+        }
+        worst = std::max(worst, ms);
+        state.SetIterationTime(ms / 1000);
+    }
+    state.counters["worst_ms"] = worst;
+    state.SetLabel(std::string(text).substr(0, 40));
+}
+
 void FloorPoolPass(benchmark::State& state) {
     Index* index = BenchIndex(state);
     if (!index) return;
@@ -133,6 +154,15 @@ const bool kRegistered = [] {
             configure(benchmark::RegisterBenchmark((std::string("BM_Floor_Scan_") + needle).c_str(),
                                                    [needle](benchmark::State& s) { FloorScan(s, needle); }),
                       size);
+        }
+        for (const ov::bench::QueryCase& q : ov::bench::CostlyQueries()) {
+            benchmark::RegisterBenchmark((std::string("BM_Cancel_") + q.name).c_str(),
+                                         [text = q.text](benchmark::State& s) { CancelLatency(s, text); })
+                ->ArgNames({"entries", "threads"})
+                ->Args({size, all})
+                ->Unit(benchmark::kMillisecond)
+                ->UseManualTime()
+                ->Iterations(10);
         }
         for (const ov::bench::QueryCase& q : ov::bench::SearchQueries()) {
             for (SortKey sort : {SortKey::Name, SortKey::Path}) {

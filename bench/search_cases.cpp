@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 
 #include "index/mem_mem.h"
 
@@ -36,6 +38,35 @@ std::span<const QueryCase> SearchQueries() {
     return kQueries;
 }
 
+std::span<const QueryCase> CostlyQueries() {
+    // Built on first use: the benchmarks register from other files' static initialisers.
+    static const std::string deepest = "regex:" + std::string(498, '(') + "r" + std::string(498, ')');
+    static const QueryCase costly[] = {
+        {"Deepest", deepest.c_str()},
+        {"NoTable", "regex:[a-q][^u-z]{13}x"},
+        {"PathNoTable", "path:regex:[a-q][^u-z]{13}x"},
+    };
+    return costly;
+}
+
+double CancelRun::Run(double startMs) {
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> ended{false};
+    std::chrono::steady_clock::time_point stopped;
+    std::thread search([&] {
+        run.Run(&cancel);
+        stopped = std::chrono::steady_clock::now();
+        ended.store(true);
+    });
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(startMs));
+    const bool early = ended.load();
+    const auto raised = std::chrono::steady_clock::now();
+    cancel.store(true);
+    search.join();
+    if (early) return -1;
+    return std::chrono::duration<double, std::milli>(stopped - raised).count();
+}
+
 std::string SearchCaseName(const QueryCase& query, SortKey sort) {
     return std::string("BM_Search_") + query.name + (sort == SortKey::Name ? "_ByName" : "_ByPath");
 }
@@ -55,8 +86,8 @@ QueryRun::QueryRun(Index& index, const char* text, SortKey sort) : searcher(&ind
     searcher.Prepare(query, options);
 }
 
-size_t QueryRun::Run() {
-    searcher.Run(query, options, out, nullptr);
+size_t QueryRun::Run(const std::atomic<bool>* cancel) {
+    searcher.Run(query, options, out, cancel);
     return out.size();
 }
 

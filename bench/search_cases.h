@@ -7,6 +7,7 @@
 // the caller holds it shared around Run.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -27,6 +28,11 @@ struct QueryCase {
 };
 std::span<const QueryCase> SearchQueries();
 
+// Costly patterns the parser accepts, for the cancellation latency: the deepest
+// nesting its budget admits, and one whose automaton is too large for a table,
+// on names and on paths.
+std::span<const QueryCase> CostlyQueries();
+
 // The needles of the scan floor.
 constexpr const char* kFloorNeedles[] = {"report", "x"};
 
@@ -41,13 +47,25 @@ void PrepareForSearch(Index& index);
 class QueryRun {
 public:
     QueryRun(Index& index, const char* text, SortKey sort);
-    size_t Run();  // hits
+    size_t Run(const std::atomic<bool>* cancel = nullptr);  // hits
 
 private:
     SearchOptions options;
     Query query;
     Searcher searcher;
     std::vector<uint32_t> out;
+};
+
+// How long a running search takes to stop once its cancel flag is raised: the
+// search is started on a thread of its own, the flag raised after startMs, and
+// the time until Run returns measured.
+class CancelRun {
+public:
+    CancelRun(Index& index, const char* text) : run(index, text, SortKey::Name) {}
+    double Run(double startMs = 50);  // milliseconds; negative when the search ended before the cancel
+
+private:
+    QueryRun run;
 };
 
 // Floor 1: every byte of the folded pool read once, on the pool's threads.

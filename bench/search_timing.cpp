@@ -143,6 +143,9 @@ int main(int argc, char** argv) {
     bool any = false;
     for (const Row& row : rows)
         for (int threads : {all, 1}) any = any || filter.Selects(row.name + args + std::to_string(threads) + suffix);
+    const std::string cancelArgs = args + std::to_string(all) + "/iterations:10/manual_time";
+    for (const ov::bench::QueryCase& q : ov::bench::CostlyQueries())
+        any = any || filter.Selects(std::string("BM_Cancel_") + q.name + cancelArgs);
     if (!any) return 0;
 
     std::string text;
@@ -164,6 +167,27 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%zu entries indexed in %.1f s\n", index->entries.size(),
                  std::chrono::duration<double>(Clock::now() - built).count());
 
+    // Cancellation latency: the mean and the worst of ten, in milliseconds.
+    for (const ov::bench::QueryCase& q : ov::bench::CostlyQueries()) {
+        const std::string name = std::string("BM_Cancel_") + q.name + cancelArgs;
+        if (!filter.Selects(name)) continue;
+        index->pool.SetThreadsInUse(all);
+        ov::bench::CancelRun run(*index, q.text);
+        std::shared_lock<ov::SharedMutex> hold(index->lock);
+        double sum = 0, worst = 0;
+        bool early = false;
+        for (int i = 0; i < 10 && !early; ++i) {
+            const double ms = run.Run();
+            early = ms < 0;
+            sum += ms;
+            worst = std::max(worst, ms);
+        }
+        if (early)
+            std::printf("%s\tended before it was cancelled\n", name.c_str());
+        else
+            std::printf("%s\t%.4f\tworst %.4f\n", name.c_str(), sum / 10, worst);
+        std::fflush(stdout);
+    }
     for (const Row& row : rows) {
         for (int threads : {all, 1}) {
             const std::string name = row.name + args + std::to_string(threads);

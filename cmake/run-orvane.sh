@@ -3,8 +3,10 @@
 # build/run-prefix: C: is the prefix's own drive, D: the user's home folder (so
 # there are real files to find), and there is no Z: drive. With a display
 # Orvane opens on it and this script returns when Orvane ends; without one it
-# runs on a virtual display (Xvfb), a screenshot is saved as
-# build/orvane-screenshot.png and Orvane is ended with its exit message.
+# runs on a virtual display (Xvfb) with a search of the user's files
+# (ORVANE_SCREENSHOT_SEARCH), a screenshot is saved as
+# build/orvane-screenshot.png once the drives are up to date (at most
+# ORVANE_SCREENSHOT_LIMIT seconds) and Orvane is ended with its exit message.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin="$root/build/windows/bin"
@@ -41,12 +43,18 @@ for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
 [ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$display_file")"
 echo "No display: running Orvane on the virtual display $DISPLAY"
-wine "$orvane" &
+# The files of D:, the home folder.
+wine "$orvane" /search "${ORVANE_SCREENSHOT_SEARCH:-D:\ file:}" &
 if ! wine "$gui" wait OrvaneMain 60000; then
     echo "Orvane's window did not appear" >&2
     exit 1
 fi
-sleep "${ORVANE_SCREENSHOT_DELAY:-5}"  # let the index load and the window paint
+limit=${ORVANE_SCREENSHOT_LIMIT:-600}
+echo "Waiting until the status bar says the drives are up to date (at most $limit s)"
+if ! wine "$gui" status OrvaneMain "Up to date" $((limit * 1000)); then
+    echo "The drives were not up to date after $limit s; the screenshot shows them as they are" >&2
+fi
+sleep 1  # the last results paint
 import -window root "$root/build/orvane-screenshot.png"
 echo "Screenshot saved: build/orvane-screenshot.png"
 wine "$gui" exit OrvaneMain 120000 || echo "Orvane did not end in time" >&2

@@ -68,6 +68,9 @@ public:
     void SetStatus(Volume* volume, VolumePhase phase, const WString& text);
     WString StatusOf(const Volume* volume);
     VolumePhase PhaseOf(const Volume* volume);
+    // Why the saved index that was there could not be used ("" when it loaded
+    // or there was none), as a sentence for the status line.
+    WString SavedIndexProblem();
     // printf-style line to logSink, cut to kLogChars - 1 characters; "%ls"
     // arguments are wchar_t texts (see Arg in wide_text.h).
     void Log(const wchar_t* format, ...);
@@ -121,7 +124,8 @@ public:
     LogSink logSink;
     double loadMs = 0;
     bool loaded = false;
-    std::mutex statusMutex;
+    std::mutex statusMutex;  // also guards savedIndexProblem
+    WString savedIndexProblem;
     std::mutex volumesMutex;
     std::mutex saveMutex;
     // Walkers of a folder scan instead of twice the pool's threads; 0 = that

@@ -43,10 +43,15 @@ public:
             item.size = (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
             item.modified = Ticks(fd.ftLastWriteTime);
             item.created = Ticks(fd.ftCreationTime);
-            if (!visitor.Item(item)) break;
+            if (!visitor.Item(item)) {
+                FindClose(find);
+                return true;
+            }
         } while (FindNextFileW(find, &fd));
+        // Anything but the end of the listing (a drive pulled out) leaves it incomplete.
+        const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
         FindClose(find);
-        return true;
+        return complete;
     }
 
     bool Attributes(const WString& path, uint32_t& attributes, uint32_t& error) override {

@@ -27,23 +27,34 @@ namespace {
 constexpr uint32_t kMaxScanIds = 0xFFFFFFF0u;
 constexpr int kProgressMs = 300;
 
-enum class WalkFailure : int { None = 0, TooMany, NoMemory };
+enum class WalkFailure : int { None = 0, TooMany, NoMemory, Lost };
 
 struct Walk {
-    Walk(FileSystem& fs, const std::atomic<bool>& stop, int walkers) : fs(fs), stop(stop), buckets(walkers) {}
+    Walk(FileSystem& fs, const WString& root, const std::atomic<bool>& stop, int walkers)
+        : fs(fs), root(root), stop(stop), buckets(walkers) {}
 
     bool Halted() const { return stop.load(std::memory_order_relaxed) || failure.load() != 0; }
     void Fail(WalkFailure why) {
         int none = 0;
         failure.compare_exchange_strong(none, static_cast<int>(why));
     }
+    // A folder that cannot be listed is left out, unless the whole drive or
+    // folder went away: then what was found is no picture of it.
+    void CheckRoot() {
+        uint32_t attributes = 0, error = 0;
+        if (fs.Attributes(LongPath(root), attributes, error) && (attributes & FileAttr::Directory)) return;
+        rootError.store(error != 0 ? error : WinError::Directory);
+        Fail(WalkFailure::Lost);
+    }
 
     FileSystem& fs;
+    const WString& root;
     const std::atomic<bool>& stop;
     std::vector<ScanBucket> buckets;
     std::atomic<uint32_t> nextId{1};
     std::atomic<int> failure{0};
     std::atomic<uint64_t> skippedNames{0};  // too long for an entry
+    std::atomic<uint32_t> rootError{0};     // WalkFailure::Lost: why the root could not be reached
 
     std::mutex mutex;  // guards queue and active
     std::condition_variable changed;
@@ -59,7 +70,7 @@ public:
     void List(const DirItem& item, std::vector<DirItem>& into) {
         folder = &item;
         found = &into;
-        walk.fs.ListFolder(LongPath(item.path), *this);  // an unlistable folder adds nothing
+        if (!walk.fs.ListFolder(LongPath(item.path), *this) && !walk.Halted()) walk.CheckRoot();
     }
 
     bool Item(const FindData& fd) override {
@@ -273,13 +284,15 @@ bool BuildScanPiece(std::vector<ScanBucket>& buckets, uint32_t count, std::strin
 bool Engine::FolderScan(Volume* volume) {
     SetStatus(volume, VolumePhase::Scanning, Text(L"Scanning folders\u2026"));
     const double t0 = NowMs();
-    uint32_t attributes = 0, error = 0;
-    if (!fs.Attributes(LongPath(volume->root), attributes, error) || !(attributes & FileAttr::Directory)) {
-        // A file is no folder either; its attributes leave no error code of their own.
-        if (error == 0) error = WinError::Directory;
+    const auto unreachable = [&](uint32_t error) {
         SetStatus(volume, VolumePhase::Failed,
                   FormatText(260, L"Can't reach this folder right now (%lu)", static_cast<unsigned long>(error)));
         return false;
+    };
+    uint32_t attributes = 0, error = 0;
+    if (!fs.Attributes(LongPath(volume->root), attributes, error) || !(attributes & FileAttr::Directory)) {
+        // A file is no folder either; its attributes leave no error code of their own.
+        return unreachable(error != 0 ? error : WinError::Directory);
     }
 
     const WString kIndexFull = Text(kIndexFullText);
@@ -288,7 +301,7 @@ bool Engine::FolderScan(Volume* volume) {
     Index::Piece piece;
     uint32_t count = 0;
     try {
-        Walk walk(fs, volume->stop, walkers);
+        Walk walk(fs, volume->root, volume->stop, walkers);
         walk.queue.push_back(DirItem{0, volume->root});
         ProgressReporter progress(
             *this, volume, VolumePhase::Scanning, kProgressMs,
@@ -311,6 +324,10 @@ bool Engine::FolderScan(Volume* volume) {
         if (walk.skippedNames.load() > 0)
             Log(L"%ls: %llu names too long to index were left out", Arg(volume->name).c_str(),
                 static_cast<unsigned long long>(walk.skippedNames.load()));
+        if (walk.failure.load() == static_cast<int>(WalkFailure::Lost)) {
+            Log(L"%ls: went away while its folders were scanned; trying again later", Arg(volume->name).c_str());
+            return unreachable(walk.rootError.load());
+        }
         if (walk.failure.load() != 0) {
             SetStatus(volume, VolumePhase::Failed,
                       walk.failure.load() == static_cast<int>(WalkFailure::TooMany) ? kIndexFull : kNoMemory);

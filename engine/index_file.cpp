@@ -95,7 +95,7 @@ bool LoadDb(Index& index, const WString& path, std::vector<std::unique_ptr<Volum
         case InputFile::Opened::Yes:
             break;
         case InputFile::Opened::Missing:
-            reason = "there is no saved index yet";
+            reason = kNoSavedIndexYet;
             return false;
         case InputFile::Opened::Failed:
             reason = error;

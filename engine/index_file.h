@@ -41,5 +41,7 @@ bool SaveDb(Index& index, const WString& path, std::mutex& saveMutex, const std:
 // untouched. Never throws.
 bool LoadDb(Index& index, const WString& path, std::vector<std::unique_ptr<Volume>>& owner, std::string& reason,
             LoadTimes* times = nullptr);
+// LoadDb's reason when there is no file: nothing is wrong then.
+inline constexpr const char* kNoSavedIndexYet = "there is no saved index yet";
 
 }  // namespace ov

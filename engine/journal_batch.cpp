@@ -1,8 +1,19 @@
 // A batch names records, not changes: each record is read again as it is now
 // and reconciled with ApplyFile, which reuses entries so that a renamed or
-// moved record keeps its entry number. The order of reconciling matters,
-// because ApplyFile can only place a name under a folder the index already
-// holds where the record says:
+// moved record keeps its entry number. A burst spans several batches, and a
+// record is read as it is when its batch is applied, which may be long after
+// the change the batch names: a folder may have gone while what it held left
+// in a later batch, or a name may sit in a folder made in a later one. What the
+// index holds of a record that no batch names again is never changed again, so
+// before applying, the batch also fetches every record it needs to place its
+// names whole: the parent chain of a name whose folder the index lacks, the
+// folders between a moved folder and a parent the index shows below it, and
+// what the index still shows in a folder that goes (NTFS removes only empty
+// folders: what is left moved elsewhere, in a later batch). What still has no
+// place sends the volume to a full read before anything changes.
+//
+// The order of reconciling matters, because ApplyFile can only place a name
+// under a folder the index already holds where the record says:
 // - A present folder goes after the batch's folder that is its nearest
 //   ancestor once the batch is applied (its new parent, or the first folder of
 //   the batch met walking up the index from there). So a folder created in the
@@ -14,11 +25,12 @@
 //   folders first, so a removed folder is empty by then (no table walk).
 // - Last, a record that was a folder and is now a file: removing its folder
 //   entry must also wait until what it held has moved out or gone.
-// A cycle among the batch's folders (a record read while another one changed)
-// is broken anywhere; the check afterwards sends the volume to a full read.
 #include "engine/journal_batch.h"
 
 #include <algorithm>
+#include <mutex>
+#include <shared_mutex>
+#include <string_view>
 #include <unordered_set>
 
 #include "engine/file_record_parser.h"
@@ -59,6 +71,12 @@ uint32_t Size(const std::vector<uint8_t>& bytes) {
     return static_cast<uint32_t>(bytes.size());
 }
 
+// The bytes a pool really holds at [offset, offset + length).
+std::string_view Cut(const std::string& pool, uint32_t offset, uint32_t length) {
+    if (offset >= pool.size()) return {};
+    return std::string_view(pool).substr(offset, length);
+}
+
 }  // namespace
 
 bool RawVolume::ReadValue(const Attribute& attr, std::unique_ptr<VirtualBuffer>& value) {
@@ -88,22 +106,44 @@ bool JournalBatch::Get(const DeviceControl& control, uint32_t record, bool asExt
 }
 
 JournalBatch::Fetched JournalBatch::Fetch(const DeviceControl& control, RawVolume& raw,
-                                          const std::vector<UsnChange>& changes, const std::atomic<bool>& stop) {
+                                          const std::vector<UsnChange>& changes, const Index& index,
+                                          const VolumeMaps& volume, const std::atomic<bool>& stop) {
     items.clear();
     rows.clear();
     namePool.clear();
     foldedPool.clear();
     fetched.clear();
+    placed.clear();
+    unplaceable = false;
     std::unordered_set<uint32_t> seen;
     seen.reserve(changes.size());
-    for (const UsnChange& change : changes) {
-        const auto record = static_cast<uint32_t>(change.fileReference);
-        if ((record < kFirstUserRecord && record != kRootRecord) || !seen.insert(record).second) continue;
+    auto fetch = [&](uint32_t record) {
+        if ((record < kFirstUserRecord && record != kRootRecord) || !seen.insert(record).second) return true;
         if (stop.load()) {
             items.clear();
-            return Fetched::Stopped;
+            return false;
         }
         AddItem(control, raw, record);
+        return true;
+    };
+    for (const UsnChange& change : changes)
+        if (!fetch(static_cast<uint32_t>(change.fileReference))) return Fetched::Stopped;
+    // Each round reaches one level further up a chain or down a folder that
+    // went; a volume whose chains run deeper than the index keeps is read again.
+    for (int round = 0;; ++round) {
+        std::vector<uint32_t> more;
+        {
+            std::shared_lock<SharedMutex> guard(index.lock);
+            more = Missing(index, volume);
+        }
+        if (more.empty()) break;
+        const size_t before = items.size();
+        for (uint32_t record : more)
+            if (!fetch(record)) return Fetched::Stopped;
+        if (items.size() == before || round > 2 * Index::kMaxDepth) {
+            unplaceable = true;
+            break;
+        }
     }
     return Fetched::Done;
 }
@@ -194,92 +234,278 @@ uint32_t LiveEntry(const Index& index, const VolumeMaps& volume, uint32_t record
     return e < index.entries.size() && !IsDeleted(index.entries[e]) ? e : kNoEntry;
 }
 
+bool LiveFolder(const Index& index, uint32_t e) {
+    return e < index.entries.size() && !IsDeleted(index.entries[e]) && IsDir(index.entries[e]);
+}
+
+// Where a name leads, looking up from its parent record.
+struct Step {
+    enum Kind : uint8_t {
+        Reaches,  // a folder of the index that no batch folder lies above
+        Orphan,   // NTFS metadata: a full read places it nowhere either
+        Item,     // below the batch's present folder `item`
+        Missing,  // the parent must be fetched
+        Doomed,   // below a batch record that does not stay a folder
+    } kind;
+    uint32_t item = kNone;
+};
+
 }  // namespace
 
-std::vector<uint32_t> JournalBatch::ApplyOrder(const Index& index, const VolumeMaps& volume) const {
-    const auto& entries = index.entries;
-    const auto n = static_cast<uint32_t>(items.size());
-    auto presentFolder = [&](uint32_t i) { return i != kNone && items[i].present && items[i].info.directory; };
-    std::vector<uint32_t> old(n);
-    std::unordered_map<uint32_t, uint32_t> byRecord, byEntry;
-    byRecord.reserve(n);
-    byEntry.reserve(n);
-    for (uint32_t i = 0; i < n; ++i) {
-        byRecord.emplace(items[i].record, i);
-        old[i] = LiveEntry(index, volume, items[i].record);
-        if (old[i] != kNoEntry) byEntry.emplace(old[i], i);
+// The batch's records against the index: which item a record or an entry is,
+// and where a name leads.
+class JournalBatch::Links {
+public:
+    Links(const JournalBatch& batch, const Index& index, const VolumeMaps& volume)
+        : batch(batch), index(index), volume(volume) {
+        const auto n = static_cast<uint32_t>(batch.items.size());
+        old.resize(n);
+        byRecord.reserve(n);
+        byEntry.reserve(n);
+        for (uint32_t i = 0; i < n; ++i) {
+            byRecord.emplace(batch.items[i].record, i);
+            old[i] = LiveEntry(index, volume, batch.items[i].record);
+            if (old[i] != kNoEntry) byEntry.emplace(old[i], i);
+        }
     }
-    auto find = [](const std::unordered_map<uint32_t, uint32_t>& map, uint32_t key) {
+
+    uint32_t Count() const { return static_cast<uint32_t>(old.size()); }
+    uint32_t Old(uint32_t i) const { return old[i]; }
+    uint32_t Parent(uint32_t e) const { return index.entries[e].parent; }
+    uint32_t ItemOfRecord(uint32_t record) const { return Find(byRecord, record); }
+    bool PresentFolder(uint32_t i) const {
+        return i != kNone && batch.items[i].present && batch.items[i].info.directory;
+    }
+    bool WasFolder(uint32_t i) const { return old[i] != kNoEntry && IsDir(index.entries[old[i]]); }
+
+    // Where a name of item self whose parent is record `parent` leads. For a
+    // folder the index is walked up from the parent's entry to the first batch
+    // folder (via gets the entries passed on the way); a file needs no walk,
+    // as nothing can move below it.
+    Step Up(uint32_t self, uint32_t parent, std::vector<uint32_t>* via) const {
+        if (parent == kRootRecord) return {Step::Reaches};
+        if (parent < kFirstUserRecord || parent == batch.items[self].record) return {Step::Orphan};
+        if (const uint32_t k = ItemOfRecord(parent); k != kNone)
+            return {PresentFolder(k) ? Step::Item : Step::Doomed, k};
+        uint32_t e = LiveEntry(index, volume, parent);
+        if (!LiveFolder(index, e)) return {Step::Missing};
+        if (!batch.items[self].info.directory) return {Step::Reaches};
+        for (int depth = 0; e != kNoEntry && e < index.entries.size() && depth < Index::kMaxDepth; ++depth) {
+            if (const uint32_t k = Find(byEntry, e); k != kNone)
+                return {PresentFolder(k) ? Step::Item : Step::Doomed, k};
+            if (via) via->push_back(e);
+            e = index.entries[e].parent;
+        }
+        return {Step::Reaches};
+    }
+
+private:
+    static uint32_t Find(const std::unordered_map<uint32_t, uint32_t>& map, uint32_t key) {
         const auto it = map.find(key);
         return it == map.end() ? kNone : it->second;
-    };
+    }
 
+    const JournalBatch& batch;
+    const Index& index;
+    const VolumeMaps& volume;
+    std::vector<uint32_t> old;  // per item: its record's live first entry
+    std::unordered_map<uint32_t, uint32_t> byRecord, byEntry;
+};
+
+std::vector<uint32_t> JournalBatch::Missing(const Index& index, const VolumeMaps& volume) {
+    const Links links(*this, index, volume);
+    const uint32_t n = links.Count();
+    std::unordered_set<uint32_t> want;         // records
+    std::unordered_set<uint32_t> wantEntries;  // entries whose records are wanted
+    const auto& entries = index.entries;
+
+    // What the index still shows in a folder that goes: the batch's own
+    // entries there are accounted for, anything else is fetched.
+    std::unordered_map<uint32_t, uint32_t> goingFolders;  // entry -> children not in the batch
+    for (uint32_t i = 0; i < n; ++i)
+        if (links.WasFolder(i) && !links.PresentFolder(i) && entries[links.Old(i)].childCount > 0)
+            goingFolders.emplace(links.Old(i), entries[links.Old(i)].childCount);
+    if (!goingFolders.empty()) {
+        auto account = [&](uint32_t e) {
+            if (e >= entries.size() || IsDeleted(entries[e])) return;
+            if (const auto it = goingFolders.find(entries[e].parent); it != goingFolders.end() && it->second > 0)
+                it->second -= 1;
+        };
+        for (uint32_t i = 0; i < n; ++i) {
+            account(links.Old(i));
+            for (auto [it, end] = volume.hardLinks.equal_range(items[i].record); it != end; ++it) account(it->second);
+        }
+        for (auto it = goingFolders.begin(); it != goingFolders.end();)
+            it = it->second == 0 ? goingFolders.erase(it) : std::next(it);
+    }
+
+    // Folders first: each walks its chain of batch folders up to the index,
+    // remembering the verdict for every folder on the way.
+    enum Verdict : uint8_t { kUnknown, kBusy, kPlaced, kNowhere, kBroken };
+    std::vector<uint8_t> verdict(n, kUnknown);
+    std::vector<uint32_t> chain, via, lastVia;
+    auto folderVerdict = [&](uint32_t start) {
+        chain.clear();
+        uint8_t result = kBroken;
+        for (uint32_t cur = start;;) {
+            if (verdict[cur] == kBusy) {
+                // A loop: the index shows a folder of the loop below another
+                // one, which the folders passed between must correct.
+                wantEntries.insert(lastVia.begin(), lastVia.end());
+                break;
+            }
+            if (verdict[cur] != kUnknown) {
+                result = verdict[cur];
+                break;
+            }
+            verdict[cur] = kBusy;
+            chain.push_back(cur);
+            const JournalItem& item = items[cur];
+            if (item.rowCount == 0 || item.record == kRootRecord) {
+                result = item.record == kRootRecord ? kPlaced : kNowhere;
+                break;
+            }
+            via.clear();
+            const uint32_t parent = rows[item.firstRow].parent;
+            const Step step = links.Up(cur, parent, &via);
+            if (step.kind == Step::Item) {
+                lastVia.swap(via);
+                cur = step.item;
+                continue;
+            }
+            if (step.kind == Step::Missing) want.insert(parent);
+            result = step.kind == Step::Reaches ? kPlaced : step.kind == Step::Orphan ? kNowhere : kBroken;
+            break;
+        }
+        for (uint32_t c : chain) verdict[c] = result;
+        return result;
+    };
+    placed.assign(rows.size(), 0);
+    bool broken = false;
+    for (uint32_t i = 0; i < n; ++i) {
+        const JournalItem& item = items[i];
+        if (!item.present) continue;
+        if (item.info.directory) {
+            const uint8_t v = folderVerdict(i);
+            broken |= v == kBroken;
+            if (v == kPlaced && item.rowCount > 0) placed[item.firstRow] = 1;
+            continue;
+        }
+        for (uint32_t r = item.firstRow; r < item.firstRow + item.rowCount; ++r) {
+            const Step step = links.Up(i, rows[r].parent, nullptr);
+            const uint8_t v = step.kind == Step::Item      ? folderVerdict(step.item)
+                              : step.kind == Step::Reaches ? uint8_t{kPlaced}
+                              : step.kind == Step::Orphan  ? uint8_t{kNowhere}
+                                                           : uint8_t{kBroken};
+            if (step.kind == Step::Missing) want.insert(rows[r].parent);
+            broken |= v == kBroken;
+            placed[r] = v == kPlaced;
+        }
+    }
+
+    if (!goingFolders.empty() || !wantEntries.empty()) {
+        const auto& map = volume.recordMap;
+        auto wanted = [&](uint32_t e) {
+            return e < entries.size() && !IsDeleted(entries[e]) &&
+                   (goingFolders.count(entries[e].parent) || wantEntries.count(e));
+        };
+        for (uint32_t r = kFirstUserRecord; r < map.size(); ++r)
+            if (wanted(map[r]) && links.ItemOfRecord(r) == kNone) want.insert(r);
+        for (const auto& [r, e] : volume.hardLinks)
+            if (r >= kFirstUserRecord && wanted(e) && links.ItemOfRecord(r) == kNone) want.insert(r);
+    }
+    unplaceable = broken;
+    std::vector<uint32_t> more(want.begin(), want.end());
+    std::sort(more.begin(), more.end());
+    return more;
+}
+
+std::vector<uint32_t> JournalBatch::ApplyOrder(const Links& links) const {
+    const uint32_t n = links.Count();
     // The batch folder each present folder must follow.
     std::vector<uint32_t> after(n, kNone);
     for (uint32_t i = 0; i < n; ++i) {
-        if (!presentFolder(i) || items[i].rowCount == 0) continue;
-        const uint32_t parent = rows[items[i].firstRow].parent;
-        if (parent == kRootRecord || parent == items[i].record) continue;
-        uint32_t ancestor = find(byRecord, parent);
-        for (uint32_t e = LiveEntry(index, volume, parent), depth = 0;
-             ancestor == kNone && e != kNoEntry && depth < Index::kMaxDepth; ++depth) {
-            e = entries[e].parent;
-            if (e != kNoEntry) ancestor = find(byEntry, e);
-        }
-        if (presentFolder(ancestor)) after[i] = ancestor;
+        if (!links.PresentFolder(i) || items[i].rowCount == 0 || items[i].record == kRootRecord) continue;
+        const Step step = links.Up(i, rows[items[i].firstRow].parent, nullptr);
+        if (step.kind == Step::Item) after[i] = step.item;
     }
 
     std::vector<uint32_t> order;
     order.reserve(n);
-    std::vector<uint8_t> placed(n, 0);
+    std::vector<uint8_t> queued(n, 0);
     std::vector<uint32_t> chain;
     for (uint32_t i = 0; i < n; ++i) {
-        if (!presentFolder(i)) continue;
+        if (!links.PresentFolder(i)) continue;
         chain.clear();
-        for (uint32_t c = i; c != kNone && !placed[c]; c = after[c]) {
-            placed[c] = 1;
+        for (uint32_t c = i; c != kNone && !queued[c]; c = after[c]) {
+            queued[c] = 1;
             chain.push_back(c);
         }
         order.insert(order.end(), chain.rbegin(), chain.rend());
     }
-    auto wasFolder = [&](uint32_t i) { return old[i] != kNoEntry && IsDir(entries[old[i]]); };
     for (uint32_t i = 0; i < n; ++i)
-        if (items[i].present && !items[i].info.directory && !wasFolder(i)) order.push_back(i);
+        if (items[i].present && !items[i].info.directory && !links.WasFolder(i)) order.push_back(i);
     std::vector<std::pair<int, uint32_t>> gone;  // (-depth, item): deepest folders first, files before them
     for (uint32_t i = 0; i < n; ++i) {
         if (items[i].present) continue;
         int depth = 0;
-        if (wasFolder(i))
-            for (uint32_t e = old[i]; e != kNoEntry && depth < Index::kMaxDepth; e = entries[e].parent) ++depth;
-        gone.emplace_back(wasFolder(i) ? -depth : -Index::kMaxDepth - 1, i);
+        if (links.WasFolder(i))
+            for (uint32_t e = links.Old(i); e != kNoEntry && depth < Index::kMaxDepth; e = links.Parent(e)) ++depth;
+        gone.emplace_back(links.WasFolder(i) ? -depth : -Index::kMaxDepth - 1, i);
     }
     std::stable_sort(gone.begin(), gone.end());
     for (const auto& g : gone) order.push_back(g.second);
     for (uint32_t i = 0; i < n; ++i)
-        if (items[i].present && !items[i].info.directory && wasFolder(i)) order.push_back(i);
+        if (items[i].present && !items[i].info.directory && links.WasFolder(i)) order.push_back(i);
     return order;
 }
 
-bool JournalBatch::FoldersInPlace(const Index& index, const VolumeMaps& volume) const {
+// Every name the batch placed is in the index, and a record has no entry
+// beyond them. A folder's place and name are compared with its record; a
+// file's names are only counted, as ApplyFile places every name whose folder
+// it finds and the batch made sure of those folders.
+bool JournalBatch::InPlace(const Index& index, const VolumeMaps& volume) const {
     for (const JournalItem& item : items) {
-        if (!item.present || !item.info.directory || item.rowCount == 0 || item.record == kRootRecord) continue;
-        const uint32_t parent = LiveEntry(index, volume, rows[item.firstRow].parent);
-        if (parent == kNoEntry || !IsDir(index.entries[parent])) continue;  // not placed by a full read either
+        if (!item.present || item.record == kRootRecord) continue;
+        const auto begin = placed.begin() + item.firstRow;
+        const auto names = static_cast<size_t>(std::count(begin, begin + item.rowCount, 1));
         const uint32_t e = LiveEntry(index, volume, item.record);
-        if (e == kNoEntry || index.entries[e].parent != parent) return false;
+        if (item.info.directory) {
+            if (names == 0) {
+                if (e != kNoEntry) return false;
+                continue;
+            }
+            const NameRec& row = rows[item.firstRow];
+            const uint32_t parent = LiveEntry(index, volume, row.parent);
+            if (e == kNoEntry || !LiveFolder(index, parent) || index.entries[e].parent != parent ||
+                index.NameOf(e) != Cut(namePool, row.nameOffset, row.nameLength))
+                return false;
+            continue;
+        }
+        size_t own = e != kNoEntry ? 1 : 0;
+        for (auto [it, end] = volume.hardLinks.equal_range(item.record); it != end; ++it)
+            own += it->second < index.entries.size() && !IsDeleted(index.entries[it->second]);
+        if (own != names) return false;
     }
     return true;
 }
 
 JournalBatch::Applied JournalBatch::Apply(Index& index, VolumeMaps& volume) {
+    if (unplaceable) return Applied::ReadAgain;
     std::vector<NameRec> own;
-    for (uint32_t i : ApplyOrder(index, volume)) {
+    const Links links(*this, index, volume);
+    for (uint32_t i : ApplyOrder(links)) {
         const JournalItem& item = items[i];
+        // A folder that goes must be empty by now: what it still held would go with it.
+        const uint32_t e = LiveEntry(index, volume, item.record);
+        if (e != kNoEntry && IsDir(index.entries[e]) && index.entries[e].childCount > 0 &&
+            !(item.present && item.info.directory))
+            return Applied::ReadAgain;
         own.assign(rows.begin() + item.firstRow, rows.begin() + item.firstRow + item.rowCount);
         if (!index.ApplyFile(volume, item.record, item.present, item.info, own, namePool, foldedPool))
             return Applied::ReadAgain;
     }
-    return FoldersInPlace(index, volume) ? Applied::Done : Applied::ReadAgain;
+    return InPlace(index, volume) ? Applied::Done : Applied::ReadAgain;
 }
 
 }  // namespace ov

@@ -52,30 +52,44 @@ public:
 
     // Fetches and parses each distinct record of changes once, with its
     // extension records (records 0-23 other than the root are NTFS metadata
-    // and left out). Stopped, with nothing kept, when stop was set before a
-    // fetch. Runs without any lock; may throw std::bad_alloc.
+    // and left out). Then, looking at the index under its lock held shared,
+    // also the records without which the batch cannot be placed whole: the
+    // parent chain of a name whose folder the index lacks, the folders
+    // between a moved folder and a parent the index still shows below it, and
+    // what the index still shows in a folder that goes. Stopped, with nothing
+    // kept, when stop was set before a fetch. Called without the index lock;
+    // may throw std::bad_alloc.
     Fetched Fetch(const DeviceControl& control, RawVolume& raw, const std::vector<UsnChange>& changes,
-                  const std::atomic<bool>& stop);
+                  const Index& index, const VolumeMaps& volume, const std::atomic<bool>& stop);
 
     // Reconciles the fetched records with the volume's entries: folders
-    // parent-first, then files, then the records that went. ReadAgain when
-    // ApplyFile refused a record or a folder's place in the index disagrees
-    // with its record afterwards. Index lock held exclusively; may throw
-    // std::bad_alloc, leaving the batch partly applied.
+    // parent-first, then files, then the records that went. ReadAgain, before
+    // anything changes, when a name cannot be placed where its record says;
+    // and when ApplyFile refused a record, a folder that goes still holds
+    // entries, or a record's names in the index disagree with it afterwards.
+    // Index lock held exclusively, the volume's entries as Fetch saw them (a
+    // compaction between may renumber them); may throw std::bad_alloc,
+    // leaving the batch partly applied.
     Applied Apply(Index& index, VolumeMaps& volume);
 
     const std::vector<JournalItem>& Items() const { return items; }
 
 private:
+    class Links;
+
     bool Get(const DeviceControl& control, uint32_t record, bool asExtension, std::vector<uint8_t>& out);
     void AddItem(const DeviceControl& control, RawVolume& raw, uint32_t record);
     void JoinExtension(const DeviceControl& control, uint32_t base, uint32_t extension, JournalItem& item);
     void DropDosTwins(JournalItem& item);
-    std::vector<uint32_t> ApplyOrder(const Index& index, const VolumeMaps& volume) const;
-    bool FoldersInPlace(const Index& index, const VolumeMaps& volume) const;
+    // The records still to fetch; none once every name's place is known.
+    std::vector<uint32_t> Missing(const Index& index, const VolumeMaps& volume);
+    std::vector<uint32_t> ApplyOrder(const Links& links) const;
+    bool InPlace(const Index& index, const VolumeMaps& volume) const;
 
     std::vector<JournalItem> items;
     std::vector<NameRec> rows;
+    std::vector<uint8_t> placed;  // per row: the name must be in the index once applied
+    bool unplaceable = false;     // a name has no place the batch can give it
     std::string namePool;
     std::string foldedPool;
     // Each record is asked for once per batch. Kept are the bytes a later

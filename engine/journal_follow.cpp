@@ -88,7 +88,8 @@ void SetJournalLive(Index& index, Volume& volume, bool live) {
 BatchEnd ApplyJournalBatch(Index& index, Volume& volume, const std::vector<UsnChange>& changes, uint64_t next,
                            const DeviceControl& control, RawVolume& raw, JournalBatch& batch) {
     try {
-        if (batch.Fetch(control, raw, changes, volume.stop) == JournalBatch::Fetched::Stopped) return BatchEnd::Stopped;
+        if (batch.Fetch(control, raw, changes, index, volume, volume.stop) == JournalBatch::Fetched::Stopped)
+            return BatchEnd::Stopped;
     } catch (const std::bad_alloc&) {
         return BatchEnd::RetryLater;
     } catch (const std::length_error&) {

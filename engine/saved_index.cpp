@@ -33,8 +33,19 @@ bool Engine::LoadDb() {
     }
     std::string reason;
     if (ov::LoadDb(*this, indexPath, owned, reason)) return true;
-    Log(L"Couldn't load the saved index: %ls", Arg(ToWide(reason)).c_str());
+    const WString why = ToWide(reason);
+    Log(L"Couldn't load the saved index: %ls", Arg(why).c_str());
+    if (reason != kNoSavedIndexYet) {
+        std::lock_guard<std::mutex> hold(statusMutex);
+        savedIndexProblem =
+            Text(L"The saved index couldn't be used (") + why + Text(L"), so the drives are read again.");
+    }
     return false;
+}
+
+WString Engine::SavedIndexProblem() {
+    std::lock_guard<std::mutex> hold(statusMutex);
+    return savedIndexProblem;
 }
 
 }  // namespace ov

@@ -1,8 +1,9 @@
 // A journal read and the file-record answers of the records it names, both
 // crafted: the first two bytes give the read's length, the rest is what the
 // file-record control answers for every record asked (the record number
-// patched in when the first byte is odd, so that parsing is reached). Raw
-// reads see a valid boot sector and zeros.
+// patched in when the first byte is odd, so that parsing is reached), also
+// for the parents the batch then asks for. Raw reads see a valid boot sector
+// and zeros.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -63,7 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ov::RawVolume raw([]() -> std::unique_ptr<ov::Dev> { return std::make_unique<BootDev>(); });
     ov::JournalBatch batch;
     const std::atomic<bool> stop{false};
-    batch.Fetch(control, raw, changes, stop);
+    static const ov::Index index;
+    static const ov::VolumeMaps volume;
+    batch.Fetch(control, raw, changes, index, volume, stop);
     for (const ov::JournalItem& item : batch.Items())
         if (!item.present && item.rowCount != 0) __builtin_trap();
     return 0;

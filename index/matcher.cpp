@@ -14,7 +14,8 @@
 // else, or for back-references, the backtracking matcher, which recurses once or
 // more per haystack byte and can take exponential time, fed only the last
 // kBacktrackBytes bytes of the haystack: the name and its nearest folders. Any
-// exception the library throws counts as no match.
+// exception the library throws counts as no match. The parser refuses what the
+// automaton cannot run, so only terms built by other callers reach the library.
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12 with sanitizers at -O1 takes a moved std::function inside libstdc++'s
 // regex compiler for maybe uninitialized: a false positive in library code.
@@ -188,14 +189,15 @@ std::shared_ptr<const Matcher::LinearPattern> Matcher::CompileLinear(const Term&
 #endif
 }
 
-void Matcher::Compile(const Term& term, CompiledRegex& out) {
+void Matcher::Compile(const Term& term, CompiledRegex& out, const std::atomic<bool>* cancel) {
     out.source = term.regex.get();
     const auto flags = term.regex->flags();
     const auto other = std::regex_constants::collate | std::regex_constants::multiline;
     if ((flags & std::regex_constants::ECMAScript) && !(flags & other)) {
         try {
             auto automaton = std::make_unique<RegexAutomaton>();
-            if (automaton->Compile(term.text, (flags & std::regex_constants::icase) != 0)) {
+            if (automaton->Compile(term.text, (flags & std::regex_constants::icase) != 0, RegexAutomaton::kMaxDfaStates,
+                                   cancel)) {
                 out.automaton = std::move(automaton);
                 return;
             }
@@ -322,14 +324,14 @@ bool Matcher::Matches(const Query& query, uint32_t entry, MatchScratch& scratch)
     return true;
 }
 
-void Matcher::Prepare(const Query& query) {
+void Matcher::Prepare(const Query& query, const std::atomic<bool>* cancel) {
     regexes.clear();
     try {
         for (const auto& group : query.groups) {
             for (const Term& t : group) {
                 if (t.kind != TermKind::Regex || !t.regex) continue;
                 regexes.emplace_back();
-                Compile(t, regexes.back());
+                Compile(t, regexes.back(), cancel);
             }
         }
     } catch (const std::bad_alloc&) {

@@ -7,6 +7,7 @@
 // with its own scratch.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <regex>
@@ -45,8 +46,13 @@ public:
     Matcher& operator=(const Matcher&) = delete;
 
     // Compiles the query's regular expressions into automata, once per search; a
-    // term matched without it compiles its own on every call.
-    void Prepare(const Query& query);
+    // term matched without it compiles its own on every call. *cancel found set
+    // cuts the work short (the search is then dropped).
+    void Prepare(const Query& query, const std::atomic<bool>* cancel = nullptr);
+
+    // Whether the prepared query has regular expressions, whose cost per entry
+    // can be far above a substring's.
+    bool HasRegex() const { return !regexes.empty(); }
 
     // Whether one entry satisfies one term (negation applied).
     bool Match(const Term& term, uint32_t entry, MatchScratch& scratch) const;
@@ -78,7 +84,7 @@ private:
     bool RegexFind(const CompiledRegex& compiled, std::string_view haystack, MatchScratch& scratch) const;
     std::string_view FoldedPath(uint32_t entry, MatchScratch& scratch) const;
     std::string_view WrittenPath(uint32_t entry, MatchScratch& scratch) const;
-    static void Compile(const Term& term, CompiledRegex& out);
+    static void Compile(const Term& term, CompiledRegex& out, const std::atomic<bool>* cancel = nullptr);
     static std::shared_ptr<const LinearPattern> CompileLinear(const Term& term);
 
     const Index& index;

@@ -10,7 +10,10 @@
 // std::regex_search use the breadth-first executor: time linear in the
 // haystack per start position, stack bounded by the pattern, never by the
 // name or path. That mode refuses back-references, which thus get the error
-// text too. The matcher must still catch what regex_search throws.
+// text too. The matcher must still catch what regex_search throws. A pattern
+// our own automaton cannot run (lookahead) is refused as well: the library's
+// matcher allocates per state and position, 0.1 ms and more per short name, and
+// under a contended heap one name can take longer than a keystroke may wait.
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12 with sanitizers at -O1 takes a moved std::function inside libstdc++'s
 // regex compiler for maybe uninitialized: a false positive in library code.
@@ -23,6 +26,7 @@
 #include <cctype>
 #include <exception>
 
+#include "index/regex_compiler.h"
 #include "index/text.h"
 #include "index/values.h"
 
@@ -202,7 +206,8 @@ uint64_t RegexCost(const std::string& pattern) {
 void CompileRegex(Term& term, Query& query) {
     term.kind = TermKind::Regex;
     term.regex.reset();
-    if (RegexCost(term.text) <= kRegexBudget) {
+    RegexProgram program;
+    if (RegexCost(term.text) <= kRegexBudget && ov::CompileRegex(term.text, !term.caseSensitive, program)) {
         auto flags = std::regex::ECMAScript;
         if (!term.caseSensitive) flags |= std::regex::icase;
 #ifdef __GLIBCXX__

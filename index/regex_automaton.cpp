@@ -69,7 +69,8 @@ void SizeScratch(RegexScratch& scratch, size_t instructions) {
 
 }  // namespace
 
-bool RegexAutomaton::Compile(std::string_view pattern, bool icase, size_t maxDfaStates) {
+bool RegexAutomaton::Compile(std::string_view pattern, bool icase, size_t maxDfaStates,
+                             const std::atomic<bool>* cancel) {
     *this = RegexAutomaton();
     try {
         if (!CompileRegex(pattern, icase, program)) return false;
@@ -82,7 +83,7 @@ bool RegexAutomaton::Compile(std::string_view pattern, bool icase, size_t maxDfa
             if (Closure(nullptr, 0, context, scratch, scratch.closure.data(), reached, steps) || reached != 0)
                 deadWithoutState = false;
         }
-        if (maxDfaStates > 0) BuildTable(maxDfaStates);
+        if (maxDfaStates > 0) BuildTable(maxDfaStates, cancel);
         return true;
     } catch (const std::exception&) {  // bad_alloc
         *this = RegexAutomaton();
@@ -156,7 +157,7 @@ bool RegexAutomaton::SearchStates(std::string_view text, RegexScratch& scratch) 
     }
 }
 
-void RegexAutomaton::BuildTable(size_t maxStates) {
+void RegexAutomaton::BuildTable(size_t maxStates, const std::atomic<bool>* cancel) {
     // Byte classes: bytes no test (and no word boundary) tells apart.
     bool wordTests = false;
     for (const Inst& inst : program.insts)
@@ -240,7 +241,7 @@ void RegexAutomaton::BuildTable(size_t maxStates) {
         size_t count = 0;
         next[size_t{state} * width + classes] =
             Closure(from.data(), from.size(), context | kAtEnd, scratch, atEnd.data(), count, steps) ? 1 : 0;
-        if (steps > kMaxBuildSteps) overflow = true;
+        if (steps > kMaxBuildSteps || (cancel && cancel->load(std::memory_order_relaxed))) overflow = true;
     }
     if (overflow) return;  // Search works state set by state set instead
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -35,8 +36,10 @@ public:
 
     // CompileRegex, then the table. False, leaving the automaton empty, where
     // CompileRegex refuses the pattern. maxDfaStates 0 keeps the table from being
-    // built (tests). Never throws.
-    bool Compile(std::string_view pattern, bool icase, size_t maxDfaStates = kMaxDfaStates);
+    // built (tests); *cancel found set gives the table up (the search is over
+    // anyway). Never throws.
+    bool Compile(std::string_view pattern, bool icase, size_t maxDfaStates = kMaxDfaStates,
+                 const std::atomic<bool>* cancel = nullptr);
 
     // Whether the pattern matches somewhere in text. Compile must have
     // succeeded. Time linear in the text; scratch grows on its first use only.
@@ -46,7 +49,7 @@ public:
 
 private:
     bool SearchStates(std::string_view text, RegexScratch& scratch) const;
-    void BuildTable(size_t maxStates);
+    void BuildTable(size_t maxStates, const std::atomic<bool>* cancel);
     // Appends to out the byte tests reachable, without consuming input, from
     // `from` and from the start (a match may begin anywhere) at a position that
     // `context` describes; true as soon as the pattern's end is reached.

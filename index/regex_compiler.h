@@ -22,9 +22,11 @@ struct RegexProgram {
     };
 
     // Past these a pattern is refused: instructions, and nesting of groups and
-    // quantifiers (the compiler recurses through it).
+    // quantifiers (the compiler recurses through it, under 1 KiB a level). The
+    // depth must not be lower than the query's cost budget lets through: a
+    // pattern refused here falls to the library's far slower matcher.
     static constexpr size_t kMaxInstructions = 20000;
-    static constexpr int kMaxDepth = 200;
+    static constexpr int kMaxDepth = 512;
 
     std::vector<Inst> insts;  // insts[0] is the match
     std::vector<ByteSet> sets;

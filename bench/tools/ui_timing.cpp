@@ -5,15 +5,24 @@
 // the list and the status bar painted. The queries alternate (a letter typed,
 // then erased) so every keystroke searches again; both directions are timed.
 //
-// Subclasses on the main window, the list and the status bar time the messages
-// that do the work, split into those sent while ApplyResults runs and those of
-// the painting after it, so what lies outside Searcher::Run can be told apart
-// without touching the application. (Not on the list's header: under Wine every
-// message to a subclassed window asks the server for the subclass chain, and
-// the list sends its header messages for each row it walks.) Then the list is
+// Window procedures put in front of those of the main window, the list and the
+// status bar time the messages that do the work, split into those sent while
+// ApplyResults runs and those of the painting after it, so what lies outside
+// Searcher::Run can be told apart without touching the application. They are
+// set with SetWindowLongPtr, not SetWindowSubclass: under Wine each message to
+// a window subclassed that way asks the server for its subclass chain, which
+// would charge the probes' own cost to the application. Then the list is
 // scrolled to its end and back with every entry shown, and pieces of the
 // painting are timed alone: the visible rows into a bitmap with and without
 // their icons, and the header.
+//
+// Beside the main window stands the floor (bench/tools/ui_floor.h), a bare list
+// of the same size doing only what any program must per keystroke; it takes a
+// keystroke after each of the application's, so both are timed at the same
+// load, and the application's time outside the search is given as a multiple
+// of it. The screen must be wide enough for both windows side by side
+// (`make bench-ui` makes it so): a window covering the other would spare it
+// painting.
 //
 //   ov_ui_timing FILE [ROUNDS]
 #include <windows.h>
@@ -32,10 +41,12 @@
 #include "app/icon_loader.h"
 #include "app/main_window.h"
 #include "app/results_list.h"
+#include "app/row_icon_cache.h"
 #include "app/row_painting.h"
 #include "app/search_box.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "bench/tools/ui_floor.h"
 #include "engine/engine.h"
 #include "index/text.h"
 
@@ -86,57 +97,65 @@ struct Spent {
     }
 };
 Spent gSpent;
+UiFloor gFloor;
 
-LRESULT Timed(Slot slot, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+WNDPROC gListProc = nullptr;
+WNDPROC gStatusProc = nullptr;
+WNDPROC gMainProc = nullptr;
+
+LRESULT Timed(Slot slot, WNDPROC next, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const double start = ov::NowMs();
-    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    const LRESULT result = CallWindowProcW(next, window, message, wParam, lParam);
     gSpent.ms[slot] += ov::NowMs() - start;
     return result;
 }
 
-LRESULT CALLBACK ProbeList(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK ProbeList(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case LVM_SETITEMSTATE:
-            return Timed(kSetItemState, window, message, wParam, lParam);
+            return Timed(kSetItemState, gListProc, window, message, wParam, lParam);
         case LVM_SETITEMCOUNT:
-            return Timed(kSetItemCount, window, message, wParam, lParam);
+            return Timed(kSetItemCount, gListProc, window, message, wParam, lParam);
         case LVM_ENSUREVISIBLE:
-            return Timed(kEnsureVisible, window, message, wParam, lParam);
+            return Timed(kEnsureVisible, gListProc, window, message, wParam, lParam);
         case WM_SETREDRAW:
-            return Timed(kSetRedraw, window, message, wParam, lParam);
+            return Timed(kSetRedraw, gListProc, window, message, wParam, lParam);
         case WM_NCPAINT:
-            return Timed(kListFrame, window, message, wParam, lParam);
+            return Timed(kListFrame, gListProc, window, message, wParam, lParam);
         case WM_ERASEBKGND:
-            return Timed(kListErase, window, message, wParam, lParam);
+            return Timed(kListErase, gListProc, window, message, wParam, lParam);
         case WM_PAINT:
-            return Timed(kListPaint, window, message, wParam, lParam);
+            return Timed(kListPaint, gListProc, window, message, wParam, lParam);
         default:
-            return DefSubclassProc(window, message, wParam, lParam);
+            return CallWindowProcW(gListProc, window, message, wParam, lParam);
     }
 }
 
-LRESULT CALLBACK ProbeStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
-    if (message == SB_SETTEXTW) return Timed(kStatusText, window, message, wParam, lParam);
-    if (message == WM_PAINT) return Timed(kStatusPaint, window, message, wParam, lParam);
-    return DefSubclassProc(window, message, wParam, lParam);
+LRESULT CALLBACK ProbeStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == SB_SETTEXTW) return Timed(kStatusText, gStatusProc, window, message, wParam, lParam);
+    if (message == WM_PAINT) return Timed(kStatusPaint, gStatusProc, window, message, wParam, lParam);
+    return CallWindowProcW(gStatusProc, window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK ProbeMain(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK ProbeMain(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DRAWITEM && reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)->hwndItem == gResultsList) {
         ++gSpent.rows;
-        return Timed(kRowPaint, window, message, wParam, lParam);
+        return Timed(kRowPaint, gMainProc, window, message, wParam, lParam);
     }
     if (message == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->hwndFrom == gResultsList) {
         if (reinterpret_cast<const NMHDR*>(lParam)->code == LVN_GETDISPINFOW) ++gSpent.dispInfo;
-        return Timed(kListNotify, window, message, wParam, lParam);
+        return Timed(kListNotify, gMainProc, window, message, wParam, lParam);
     }
-    return DefSubclassProc(window, message, wParam, lParam);
+    return CallWindowProcW(gMainProc, window, message, wParam, lParam);
 }
 
 void InstallProbes() {
-    SetWindowSubclass(gResultsList, ProbeList, 1, 0);
-    SetWindowSubclass(gStatusBar, ProbeStatus, 1, 0);
-    SetWindowSubclass(gMain, ProbeMain, 1, 0);
+    auto put = [](HWND window, WNDPROC probe) {
+        return reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(probe)));
+    };
+    gListProc = put(gResultsList, ProbeList);
+    gStatusProc = put(gStatusBar, ProbeStatus);
+    gMainProc = put(gMain, ProbeMain);
 }
 
 uint64_t LastRequest() {
@@ -212,6 +231,7 @@ struct Phase {
 
 struct KeyTimes {
     Series total, search, outside, send, handOff, apply, paint, paintRest;
+    Series floor, floorPaint, floorRows, floorStatus;  // the floor's keystroke right after each of these
     Phase inApply, inPaint;
     size_t results = 0;
 };
@@ -289,6 +309,20 @@ void PrintKeystroke(const std::string& label, const KeyTimes& t) {
     PrintPhase("inside ApplyResults:", t.inApply);
     PrintPhase("inside the painting:", t.inPaint);
     PrintRow("    the rest (outside the probed messages)", t.paintRest);
+    PrintRow("floor: the bare list's keystroke", t.floor);
+    PrintRow("  its list WM_PAINT", t.floorPaint);
+    PrintRow("    its rows", t.floorRows);
+    PrintRow("  its status text, put and painted", t.floorStatus);
+    std::printf("  %-44s%9.2f\n", "outside the search / floor (medians)",
+                t.floor.Median() > 0 ? t.outside.Median() / t.floor.Median() : 0.0);
+}
+
+void TimeFloor(KeyTimes& times) {
+    times.floor.Add(gFloor.Keystroke());
+    times.floorPaint.Add(gFloor.PaintMs());
+    times.floorRows.Add(gFloor.RowsMs());
+    times.floorStatus.Add(gFloor.StatusMs());
+    Settle(30);
 }
 
 // base is in the box; key is typed and erased `rounds` times after `warmUp`
@@ -301,8 +335,10 @@ bool TimeCase(const wchar_t* base, wchar_t key, int rounds, int warmUp) {
     for (int round = -warmUp; round < rounds; ++round) {
         if (!TimeKeystroke(key, round < 0 ? unused : typed)) return false;
         Settle(30);
+        TimeFloor(round < 0 ? unused : typed);
         if (!TimeKeystroke(L'\b', round < 0 ? unused : erased)) return false;
         Settle(30);
+        TimeFloor(round < 0 ? unused : erased);
     }
     const std::string before = ov::ToUtf8(base);
     const std::string after = before + ov::ToUtf8(std::wstring(1, key));
@@ -369,9 +405,7 @@ void TimePieces(int rounds) {
     for (int row = 0; row < rows; ++row) icons.push_back(RowIconIndex(GetResultRow(row)));
     auto drawIcons = [&] {
         for (int row = 0; row < rows; ++row) {
-            if (icons[static_cast<size_t>(row)] >= 0 && gSystemImages) {
-                ImageList_Draw(gSystemImages, icons[static_cast<size_t>(row)], dc, 0, row * height, ILD_TRANSPARENT);
-            }
+            DrawRowIcon(dc, icons[static_cast<size_t>(row)], 0, row * height, kPlainFill, false);
         }
     };
     auto time = [&](auto&& work) {
@@ -389,6 +423,12 @@ void TimePieces(int rounds) {
     const Series noIcons = time(paintRows);
     gSystemImages = images;
     const Series iconsOnly = time(drawIcons);
+    const Series data = time([&] {
+        for (int row = 0; row < rows; ++row) {
+            const ov::ResultRow details = GetResultRow(row);
+            for (int column : gColumnMap) GetCellText(details, column);
+        }
+    });
     SelectObject(dc, old);
     DeleteObject(bitmap);
     DeleteDC(dc);
@@ -401,7 +441,8 @@ void TimePieces(int rounds) {
     std::printf("  %-44s%9s%9s\n", "(ms)", "median", "p90");
     PrintRow("the rows into a bitmap (DrawResultRow)", full);
     PrintRow("  the same without icons", noIcons);
-    PrintRow("  their icons alone (ImageList_Draw)", iconsOnly);
+    PrintRow("  their icons alone (copied)", iconsOnly);
+    PrintRow("  their data alone (GetResultRow, cell texts)", data);
     PrintRow("the list's header repainted", headerPaint);
 }
 
@@ -445,6 +486,21 @@ int main(int argc, char** argv) {
         return 1;
     }
     InstallProbes();
+    RECT mainRect;
+    RECT listRect;
+    GetWindowRect(gMain, &mainRect);
+    GetWindowRect(gResultsList, &listRect);
+    if (!gFloor.Create({mainRect.right + 8, mainRect.top},
+                       {listRect.right - listRect.left, listRect.bottom - listRect.top})) {
+        std::fprintf(stderr, "cannot create the floor's window\n");
+        return 1;
+    }
+    RECT floorRect;
+    GetWindowRect(gFloor.Window(), &floorRect);
+    if (floorRect.right > GetSystemMetrics(SM_CXSCREEN)) {
+        std::printf("warning: the screen is too narrow for the floor beside the main window\n");
+    }
+    SetForegroundWindow(gMain);
     StartSearching();
     SetFocus(gSearchBox);
     const double firstStart = ov::NowMs();
@@ -454,8 +510,9 @@ int main(int argc, char** argv) {
     }
     RECT list;
     GetClientRect(gResultsList, &list);
-    std::printf("first search (sort order built) %.0f ms; list %ldx%ld pixels, %d rows visible\n",
-                ov::NowMs() - firstStart, list.right, list.bottom, ListView_GetCountPerPage(gResultsList));
+    std::printf("first search (sort order built) %.0f ms; list %ldx%ld pixels, %d rows visible; floor %d rows\n",
+                ov::NowMs() - firstStart, list.right, list.bottom, ListView_GetCountPerPage(gResultsList),
+                gFloor.VisibleRows());
 
     bool ok = TimeCase(L"repor", L't', rounds, 3) && TimeCase(L"", L'x', rounds, 2) && ShowText(L"");
     if (ok) TimeScrolling(rounds);
@@ -463,6 +520,7 @@ int main(int argc, char** argv) {
     if (ok) TimePieces(rounds);
 
     StopSearchWorker(gSearch);
+    gFloor.Destroy();
     DestroyWindow(gMain);
     StopIconLoader();
     EndEngine();

@@ -48,7 +48,7 @@ TEST_F(MainWindow, CloseHidesAndTheExitMessageEnds) {
     const std::wstring entries = StatusBarText(status, 0);
     EXPECT_NE(entries.find(L" files and folders"), std::wstring::npos) << std::string(entries.begin(), entries.end());
     PostMessageW(main, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(WaitUntil([&] { return !Visible(main); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return !Visible(main); }, Patient(5000)));
     Sleep(300);
     EXPECT_TRUE(program.Running());
     const std::wstring saved = SavedIndexFile();
@@ -196,18 +196,18 @@ TEST_F(MainWindow, TabMovesBetweenTheControlsAndEnterStays) {
     HWND filter = ChildById(main, 481);
     HWND results = ChildById(main, 482);
     SetForegroundWindow(main);
-    ASSERT_TRUE(WaitUntil([&] { return FocusedWindow(main) == search; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return FocusedWindow(main) == search; }, Patient(5000)));
     PressKey(VK_TAB);
-    EXPECT_TRUE(WaitUntil([&] { return FocusedWindow(main) == filter; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return FocusedWindow(main) == filter; }, Patient(3000)));
     PressKey(VK_TAB);
-    EXPECT_TRUE(WaitUntil([&] { return FocusedWindow(main) == results; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return FocusedWindow(main) == results; }, Patient(3000)));
     PressKey(VK_TAB, false, true);
-    EXPECT_TRUE(WaitUntil([&] { return FocusedWindow(main) == filter; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return FocusedWindow(main) == filter; }, Patient(3000)));
     Click(search, 5, 5);
-    ASSERT_TRUE(WaitUntil([&] { return FocusedWindow(main) == search; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return FocusedWindow(main) == search; }, Patient(3000)));
     TypeText(L"abc");
     PressKey(VK_RETURN);
-    EXPECT_TRUE(WaitUntil([&] { return WindowText(search) == L"abc"; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(search) == L"abc"; }, Patient(3000)));
     Sleep(200);
     EXPECT_EQ(FocusedWindow(main), search);
     EXPECT_TRUE(program.Running());
@@ -221,7 +221,7 @@ TEST_F(MainWindow, RestartAsAdminKeepsTheSearchExactly) {
     ASSERT_TRUE(program.WaitForExit(kExitMs));
     HWND next = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (next = FindWindowW(L"OrvaneMain", nullptr)) != nullptr; }, kStartMs));
-    EXPECT_TRUE(WaitUntil([&] { return WindowText(ChildById(next, 480)) == text; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(ChildById(next, 480)) == text; }, Patient(5000)));
     PostMessageW(next, kExitMessage, 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return FindWindowW(L"OrvaneMain", nullptr) == nullptr; }, kExitMs));
 }

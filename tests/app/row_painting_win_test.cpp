@@ -20,6 +20,7 @@
 #include "app/icon_loader.h"
 #include "app/main_window.h"
 #include "app/results_list.h"
+#include "app/row_icon_cache.h"
 #include "app/row_painting.h"
 #include "app/search_box.h"
 #include "app/settings.h"
@@ -232,6 +233,144 @@ TEST_F(RowPainting, CellsFollowTheColumnsWhereTheyAreShown) {
     ListView_SetColumnOrderArray(gResultsList, columns, order.data());
 }
 
+// The square of pixels at (x, y) of dc.
+std::vector<COLORREF> Square(HDC dc, int x, int y, int size) {
+    std::vector<COLORREF> pixels;
+    for (int dy = 0; dy < size; ++dy) {
+        for (int dx = 0; dx < size; ++dx) pixels.push_back(GetPixel(dc, x + dx, y + dy));
+    }
+    return pixels;
+}
+
+// An icon drawn straight onto a fill of background, faded from the list or
+// plain from its own handle: the pixels the copied icons must equal.
+std::vector<COLORREF> DrawnIcon(int index, COLORREF background, bool faded) {
+    const int size = gSmallIconHeight;
+    HDC screen = GetDC(gResultsList);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+    ReleaseDC(gResultsList, screen);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    HBRUSH brush = CreateSolidBrush(background);
+    RECT square = {0, 0, size, size};
+    FillRect(dc, &square, brush);
+    DeleteObject(brush);
+    HICON icon = faded ? nullptr : ImageList_GetIcon(gSystemImages, index, ILD_TRANSPARENT);
+    if (icon) {
+        DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+        DestroyIcon(icon);
+    } else {
+        ImageList_Draw(gSystemImages, index, dc, 0, 0, ILD_TRANSPARENT | (faded ? ILD_BLEND25 : 0));
+    }
+    std::vector<COLORREF> pixels = Square(dc, 0, 0, size);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return pixels;
+}
+
+// Icons are copied from ready-made squares, yet every row shows the pixels of
+// the icon drawn onto its own background: plain, selected with and without the
+// focus, striped, faded for hidden entries; also after more icon and colour
+// pairs than are kept pushed the first ones out, and after a reset.
+TEST_F(RowPainting, CopiedIconsMatchIconsDrawnOntoTheRow) {
+    ASSERT_NE(gSystemImages, nullptr);
+    gSettings.stripes = 1;
+    Show({});
+    const int index = RowIconIndex(GetResultRow(0));
+    ASSERT_GE(index, 0);
+    const int size = gSmallIconHeight;
+    auto shownIcon = [&](int row) {
+        const RECT r = Row(row);
+        HDC dc = GetDC(gResultsList);
+        std::vector<COLORREF> pixels = Square(dc, ColumnRect(0).left + Dip(6), (r.top + r.bottom - size) / 2, size);
+        ReleaseDC(gResultsList, dc);
+        return pixels;
+    };
+    const std::vector<COLORREF> plain = DrawnIcon(index, kPlainFill, false);
+    ASSERT_NE(std::count(plain.begin(), plain.end(), kPlainFill), static_cast<long>(plain.size()))
+        << "the icon draws nothing";
+    ASSERT_NE(DrawnIcon(index, kPlainFill, true), plain) << "fading changes nothing";
+
+    struct Case {
+        int row;
+        bool selected;
+        bool focus;
+        COLORREF background;
+        bool faded;
+    };
+    const Case cases[] = {
+        {0, false, false, kPlainFill, false},
+        {1, false, false, kStripeFill, false},
+        {2, false, false, kPlainFill, true},
+        {3, false, false, kStripeFill, true},
+        {0, true, true, kSelectedFill, false},
+        {2, true, true, kSelectedFill, true},
+        {0, true, false, kSelectedUnfocusedFill, false},
+        {2, true, false, kSelectedUnfocusedFill, true},
+    };
+    for (const Case& c : cases) {
+        SetFocus(c.focus ? gResultsList : gSearchBox);
+        Select(c.row, c.selected);
+        Repaint();
+        EXPECT_EQ(Background(c.row), c.background) << c.row;
+        EXPECT_EQ(shownIcon(c.row), DrawnIcon(index, c.background, c.faded)) << c.row << " " << c.selected;
+        Select(c.row, false);
+    }
+
+    auto copied = [&](COLORREF background) {
+        HDC screen = GetDC(gResultsList);
+        HDC dc = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+        ReleaseDC(gResultsList, screen);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        DrawRowIcon(dc, index, 0, 0, background, false);
+        std::vector<COLORREF> pixels = Square(dc, 0, 0, size);
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+        return pixels;
+    };
+    for (int i = 0; i < kRowIconSlots + 20; ++i) copied(RGB(i % 256, 128, i / 256));
+    EXPECT_EQ(copied(RGB(3, 128, 0)), DrawnIcon(index, RGB(3, 128, 0), false));
+    EXPECT_EQ(copied(kPlainFill), plain);
+    ResetRowIcons();
+    EXPECT_EQ(copied(kPlainFill), plain);
+    gSettings.stripes = 0;
+}
+
+int gStatusPaints = 0;
+
+LRESULT CALLBACK CountStatusPaints(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message == WM_PAINT) ++gStatusPaints;
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// A new result changes two status parts (its count and its timing), and the
+// bar is painted once for both, showing the new texts.
+TEST_F(RowPainting, StatusBarPaintsOncePerResult) {
+    Show({});
+    UpdateWindow(gStatusBar);
+    ASSERT_TRUE(SetWindowSubclass(gStatusBar, CountStatusPaints, 1, 0));
+    gStatusPaints = 0;
+    const std::vector<uint32_t> all = gRows;
+    gRows.resize(2);
+    auto result = std::make_unique<ov::SearchResult>();
+    result->ids = gRows;
+    result->sequence = gShown.sequence + 1;
+    result->epoch = gEngine->epoch;
+    result->ms = gShown.ms + 1.5;
+    ApplyResults(std::move(result));
+    UpdateWindow(gStatusBar);
+    EXPECT_EQ(gStatusPaints, 1);
+    wchar_t text[256] = {};
+    SendMessageW(gStatusBar, SB_GETTEXTW, 1, reinterpret_cast<LPARAM>(text));
+    EXPECT_EQ(std::wstring(text), L"  2 results");
+    RemoveWindowSubclass(gStatusBar, CountStatusPaints, 1);
+    gRows = all;
+    Show({});
+}
+
 // The shell's answers for the icon test: files answer slowly until released,
 // a root records whether the icon lock was free while it was asked.
 std::atomic<bool> gShellReleased{false};
@@ -279,12 +418,12 @@ TEST_F(RowPainting, IconLoaderQueueIsBoundedAndRootsAreAskedOutsideTheLock) {
     EXPECT_TRUE(gRootAskedUnlocked);
 
     gShellReleased = true;
-    ASSERT_TRUE(ov::gui::WaitUntil([] { return QueuedIconPathsForTesting() == 0; }, 10000));
-    ASSERT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(1999)) == 100 + 1999; }, 5000));
+    ASSERT_TRUE(ov::gui::WaitUntil([] { return QueuedIconPathsForTesting() == 0; }, ov::gui::Patient(10000)));
+    ASSERT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(1999)) == 100 + 1999; }, ov::gui::Patient(5000)));
     EXPECT_EQ(RowIconIndex(program(0)), 100);
     // One not taken the first time is queued now and arrives too.
     EXPECT_EQ(RowIconIndex(program(2400)), 1);
-    EXPECT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(2400)) == 2500; }, 5000));
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(2400)) == 2500; }, ov::gui::Patient(5000)));
     SetShellIconLookupForTesting(nullptr);
 }
 

@@ -115,12 +115,14 @@ protected:
         main = program->WaitForWindow(L"OrvaneMain", kStartMs);
         ASSERT_NE(main, nullptr);
         WaitForInputIdle(program->Handle(), kStartMs);
-        list = ChildById(main, 482);
-        box = ChildById(main, 480);
+        // The window is found while it is being created: its children may still be to come.
+        ASSERT_TRUE(WaitUntil([] { return (list = ChildById(main, 482)) != nullptr; }, kStartMs));
         status = ChildByClass(main, STATUSCLASSNAMEW);
+        box = ChildById(main, 480);
         // Indexing has finished once no drive is named busy.
         ASSERT_TRUE(
-            WaitUntil([] { return StatusBarText(status, 3).find(L"Up to date") != std::wstring::npos; }, kStartMs));
+            WaitUntil([] { return StatusBarText(status, 3).find(L"Up to date") != std::wstring::npos; }, kStartMs))
+            << "the status bar reads: " << StatusBarSeen(status);
     }
 
     static void TearDownTestSuite() {
@@ -132,7 +134,8 @@ protected:
     // Puts text into the search box and waits until the list shows rows results.
     static bool Search(const std::wstring& text, int rows) {
         SetWindowTextW(box, text.c_str());
-        return WaitUntil([&] { return ListViewRowCount(list) == rows && ResultsPart() == Count(rows); }, 10000);
+        return WaitUntil([&] { return ListViewRowCount(list) == rows && ResultsPart() == Count(rows); },
+                         Patient(10000));
     }
 
     static std::wstring ResultsPart() { return StatusBarText(status, 1); }
@@ -150,7 +153,7 @@ protected:
 
     static void Front() {
         SetForegroundWindow(main);
-        WaitUntil([] { return Foreground() == main; }, 3000);
+        WaitUntil([] { return Foreground() == main; }, 3000);  // not always granted under Wine
     }
 
     static Program* program;
@@ -172,8 +175,8 @@ TEST_F(SearchBox, TypingShowsTheFixturesHitsWithCountsAndTiming) {
     SetWindowTextW(box, L"");
     Click(box, 10, 10);
     TypeText(L"qzfix");
-    ASSERT_TRUE(WaitUntil([] { return WindowText(box) == L"qzfix"; }, 5000));
-    ASSERT_TRUE(WaitUntil([] { return ResultsPart() == Count(6); }, 10000)) << ListViewRowCount(list);
+    ASSERT_TRUE(WaitUntil([] { return WindowText(box) == L"qzfix"; }, Patient(5000)));
+    ASSERT_TRUE(WaitUntil([] { return ResultsPart() == Count(6); }, Patient(10000))) << ListViewRowCount(list);
     EXPECT_EQ(ListViewRowCount(list), 6);
     std::set<std::pair<std::wstring, std::wstring>> shown;
     for (int row = 0; row < 6; ++row) shown.insert({ListViewCellText(list, row, 0), ListViewCellText(list, row, 1)});
@@ -216,7 +219,7 @@ TEST_F(SearchBox, ColumnClicksSortByTheirRules) {
         return k == key && d == descending;
     };
     auto namesAre = [](const std::vector<std::wstring>& names) {
-        return WaitUntil([&] { return Column(0) == names; }, 5000);
+        return WaitUntil([&] { return Column(0) == names; }, Patient(5000));
     };
     const std::vector<std::wstring> byName = {L"qzfix_dir",       L"qzfix_alpha.txt",   L"qzfix_beta.txt",
                                               L"qzfix_delta.txt", L"qzfix_epsilon.txt", L"qzfix_gamma.txt"};
@@ -259,7 +262,7 @@ TEST_F(SearchBox, ColumnClicksSortByTheirRules) {
 TEST_F(SearchBox, ARefreshKeepsTheSelectionAndTheTopRow) {
     ASSERT_TRUE(Search(L"qzrow", 120));
     SendMessageW(list, LVM_ENSUREVISIBLE, 0, FALSE);
-    ASSERT_TRUE(WaitUntil([&] { return ListViewCellText(list, 0, 0) == L"qzrow_000.txt"; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return ListViewCellText(list, 0, 0) == L"qzrow_000.txt"; }, Patient(3000)));
     const int height = [&] {
         RemoteMemory remote(list, sizeof(RECT));
         RECT r = {LVIR_BOUNDS, 0, 0, 0};
@@ -275,7 +278,7 @@ TEST_F(SearchBox, ARefreshKeepsTheSelectionAndTheTopRow) {
     ASSERT_TRUE(ListViewSetItemState(list, 47, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED));
 
     ASSERT_TRUE(MakeFile(kDrive + L"rows\\qzrow_000a.txt", 1));
-    ASSERT_TRUE(WaitUntil([] { return ListViewRowCount(list) == 121; }, 15000));
+    ASSERT_TRUE(WaitUntil([] { return ListViewRowCount(list) == 121; }, Patient(15000)));
     EXPECT_EQ(ListViewCellText(list, 1, 0), L"qzrow_000a.txt");
     EXPECT_EQ(ListViewSelectedRows(list), (std::vector<int>{46, 48}));
     EXPECT_EQ(ListViewFocusedRow(list), 48);
@@ -297,12 +300,12 @@ TEST_F(SearchBox, EscClearsThenHidesAndTheHotkeyToggles) {
     ASSERT_TRUE(Search(L"qzfix", 6));
     Front();
     Click(box, 10, 10);
-    ASSERT_TRUE(WaitUntil([] { return FocusedWindow(main) == box; }, 3000));
+    ASSERT_TRUE(WaitUntil([] { return FocusedWindow(main) == box; }, Patient(3000)));
     PressKey(VK_ESCAPE);
-    EXPECT_TRUE(WaitUntil([] { return WindowText(box).empty(); }, 3000));
+    EXPECT_TRUE(WaitUntil([] { return WindowText(box).empty(); }, Patient(3000)));
     EXPECT_TRUE(Visible(main));
     PressKey(VK_ESCAPE);
-    EXPECT_TRUE(WaitUntil([] { return !Visible(main); }, 3000));
+    EXPECT_TRUE(WaitUntil([] { return !Visible(main); }, Patient(3000)));
 
     const WORD keyF = 'F';
     auto hotkey = [&] {
@@ -316,12 +319,12 @@ TEST_F(SearchBox, EscClearsThenHidesAndTheHotkeyToggles) {
         SendInput(6, input, sizeof input[0]);
     };
     hotkey();
-    EXPECT_TRUE(WaitUntil([] { return Visible(main) && Foreground() == main; }, 5000));
-    EXPECT_TRUE(WaitUntil([] { return FocusedWindow(main) == box; }, 3000));
+    EXPECT_TRUE(WaitUntil([] { return Visible(main) && Foreground() == main; }, Patient(5000)));
+    EXPECT_TRUE(WaitUntil([] { return FocusedWindow(main) == box; }, Patient(3000)));
     hotkey();
-    EXPECT_TRUE(WaitUntil([] { return !Visible(main); }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return !Visible(main); }, Patient(5000)));
     hotkey();
-    EXPECT_TRUE(WaitUntil([] { return Visible(main); }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return Visible(main); }, Patient(5000)));
 
     // Ctrl+Shift+F held here; choosing it in the Settings tab reports it.
     HWND mine = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);

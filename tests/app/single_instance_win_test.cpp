@@ -1,7 +1,12 @@
 // A second start hands its request to the running copy and ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
 #include "app/command_line.h"
+#include "index/text.h"
 #include "tests/app/harness/orvane_fixture.h"
 
 namespace ov::gui {
@@ -21,6 +26,8 @@ protected:
 
 TEST_F(SingleInstance, SearchTextsArriveExactly) {
     ASSERT_NE(Start(), nullptr);
+    // A hand-off to a copy too busy to answer within 3 s is given up, as it should be: start from a quiet copy.
+    ASSERT_TRUE(WaitUntilUpToDate()) << "the status bar reads: " << StatusBarSeen(StatusBar());
     std::wstring longText;
     for (int i = 0; longText.size() < 30000; ++i) longText += (i % 7 == 0) ? L"\\\"q\" " : L"abcdefgh ";
     longText.resize(30000);
@@ -30,8 +37,9 @@ TEST_F(SingleInstance, SearchTextsArriveExactly) {
     };
     for (const std::wstring& text : texts) {
         EXPECT_EQ(RunSecond(L"/search " + QuoteArgument(text)), 0u);
-        EXPECT_TRUE(WaitUntil([&] { return WindowText(SearchBox()) == text; }, 5000))
-            << "arrived: " << WindowText(SearchBox()).size() << " of " << text.size() << " characters";
+        EXPECT_TRUE(WaitUntil([&] { return WindowText(SearchBox()) == text; }, Patient(5000)))
+            << "arrived: " << WindowText(SearchBox()).size() << " of " << text.size()
+            << " characters; the status bar reads: " << StatusBarSeen(StatusBar());
     }
     EXPECT_TRUE(Visible(main));
 }
@@ -45,10 +53,10 @@ TEST_F(SingleInstance, TrayShowAndWrongCaseSwitches) {
     Sleep(500);
     EXPECT_FALSE(Visible(main));
     EXPECT_EQ(RunSecond(L"/Tray"), 0u);
-    EXPECT_TRUE(WaitUntil([&] { return Visible(main); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return Visible(main); }, Patient(5000)));
     ShowWindow(main, SW_HIDE);
     EXPECT_EQ(RunSecond(L""), 0u);
-    EXPECT_TRUE(WaitUntil([&] { return Visible(main); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return Visible(main); }, Patient(5000)));
     // "/search" without a value hands over "/show" and keeps the text.
     SetWindowTextW(SearchBox(), L"kept");
     EXPECT_EQ(RunSecond(L"/search"), 0u);
@@ -93,8 +101,60 @@ TEST_F(SingleInstance, TakeoverStartsOnceTheRunningCopyHasExited) {
     ASSERT_TRUE(ExitOrvane());
     HWND secondMain = second.WaitForWindow(L"OrvaneMain", kStartMs);
     ASSERT_NE(secondMain, nullptr);
-    EXPECT_TRUE(WaitUntil([&] { return WindowText(ChildById(secondMain, 480)) == L"new copy"; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(ChildById(secondMain, 480)) == L"new copy"; }, Patient(5000)));
     EXPECT_TRUE(second.Exit(secondMain, kExitMs));
+}
+
+// Copies started together, none running yet: exactly one stays, the others
+// hand it their text and end with 0.
+TEST_F(SingleInstance, CopiesStartedTogetherLeaveOne) {
+    constexpr int kCopies = 20;
+    std::vector<std::unique_ptr<Program>> copies;
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < kCopies; ++i) {
+        texts.push_back(L"copy " + std::to_wstring(i));
+        copies.push_back(std::make_unique<Program>());
+        ASSERT_TRUE(copies.back()->Start(OrvanePath(), L"/search " + QuoteArgument(texts.back())));
+    }
+    // Everyone but the one that runs ends; it is the one with the window.
+    int running = -1;
+    std::wstring seen;
+    const bool settled = WaitUntil(
+        [&] {
+            int alive = 0;
+            for (int i = 0; i < kCopies; ++i) {
+                if (copies[i]->Running()) {
+                    ++alive;
+                    running = i;
+                }
+            }
+            seen = std::to_wstring(alive) + L" running";
+            return alive == 1;
+        },
+        6 * kStartMs);
+    ASSERT_TRUE(settled) << ToUtf8(seen);
+    for (int i = 0; i < kCopies; ++i) {
+        if (i == running) continue;
+        DWORD code = 12345;
+        EXPECT_TRUE(GetExitCodeProcess(copies[i]->Handle(), &code));
+        EXPECT_EQ(code, 0u) << i;
+    }
+    main = copies[running]->WaitForWindow(L"OrvaneMain", kStartMs);
+    ASSERT_NE(main, nullptr);
+    int windows = 0;
+    EnumWindows(
+        [](HWND window, LPARAM count) {
+            wchar_t name[32] = {};
+            GetClassNameW(window, name, 32);
+            if (std::wstring(name) == L"OrvaneMain") ++*reinterpret_cast<int*>(count);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    EXPECT_EQ(windows, 1);
+    const std::wstring text = WindowText(SearchBox());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), text), texts.end()) << ToUtf8(text);
+    EXPECT_TRUE(copies[running]->Exit(main, kExitMs));
+    main = nullptr;
 }
 
 }  // namespace

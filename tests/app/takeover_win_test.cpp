@@ -19,7 +19,7 @@ TEST_F(Takeover, HandsOverAfterFifteenSecondsWhenTheCopyStays) {
     ASSERT_TRUE(second.WaitForExit(40000, &code));
     EXPECT_GE(GetTickCount64() - start, 14000u);
     EXPECT_EQ(code, 0u);
-    EXPECT_TRUE(WaitUntil([&] { return WindowText(SearchBox()) == L"still here"; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(SearchBox()) == L"still here"; }, Patient(5000)));
     EXPECT_TRUE(Visible(main));
 }
 

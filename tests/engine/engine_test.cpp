@@ -202,6 +202,40 @@ TEST_F(EngineTest, SyntheticTreeAndRebuild) {
     EXPECT_EQ(engine.entries[0].size, 200u * (999u * 1000u / 2));
 }
 
+// A drive pulled out while its folders are walked: the scan fails, merges
+// nothing, says so and is not live; once the drive is back the retry ends equal
+// to the disk.
+TEST_F(EngineTest, DriveLostDuringItsFirstScanIsAFailedScanThenRetried) {
+    drives.syntheticFolders = 200;
+    drives.syntheticFiles = 100;
+    drives.syntheticHang = true;  // listed first by the one walker
+    engine.scanWalkersForTesting = 1;
+    engine.folderWaitCapMsForTesting = 50;
+    drives.Set('G', FakeDrive{});
+    engine.RefreshVolumes();
+    while (!drives.Hanging()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    drives.Change('G', [](FakeDrive& x) { x.present = false; });
+    drives.Release();
+    ASSERT_TRUE(WaitIdle(engine));
+    {
+        std::shared_lock<SharedMutex> guard(engine.lock);
+        Volume* v = engine.VolumeAt(0);
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(ToUtf8(engine.StatusOf(v)), "Can't reach this folder right now (3)");
+        EXPECT_FALSE(v->live.load());
+    }
+    EXPECT_TRUE(Paths(engine, 0).empty());
+
+    drives.Change('G', [](FakeDrive& x) { x.present = true; });
+    const size_t whole = 200u * 100u + 200u + 1u;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    size_t seen = 0;
+    while ((seen = Paths(engine, 0).size()) != whole && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(seen, whole);
+    engine.Stop(false);
+}
+
 TEST_F(EngineTest, FailedScansKeepTheIndexAndReportWhy) {
     const auto folder = temp.path / "kept";
     std::filesystem::create_directories(folder / "sub");
@@ -237,6 +271,23 @@ TEST_F(EngineTest, FailedScansKeepTheIndexAndReportWhy) {
     EXPECT_TRUE(text == Text(L"Can't reach this folder right now (2)") ||
                 text == Text(L"Can't reach this folder right now (3)"))
         << ToUtf8(text);
+}
+
+// A saved index that is there but cannot be used is logged and named for the
+// status line; a missing one (the first start) is no problem.
+TEST_F(EngineTest, UnusableSavedIndexIsLoggedAndNamed) {
+    std::vector<WString> lines;
+    engine.logSink = [&lines](const WChar* text) { lines.emplace_back(text); };
+    const auto path = temp.path / "Orvane.db";
+    engine.indexPath = W(path);
+    EXPECT_FALSE(engine.LoadDb());
+    EXPECT_EQ(engine.SavedIndexProblem(), WString());
+    Touch(path, 4096);
+    EXPECT_FALSE(engine.LoadDb());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(ToUtf8(lines[1]), "Couldn't load the saved index: not a saved index (wrong signature)");
+    EXPECT_EQ(ToUtf8(engine.SavedIndexProblem()),
+              "The saved index couldn't be used (not a saved index (wrong signature)), so the drives are read again.");
 }
 
 TEST(EngineLog, NeedsASinkAndCutsLongLines) {

@@ -1,11 +1,13 @@
 // The change journal against full reads of real NTFS volumes: journal0.img is
 // read whole, then the records whose bytes differ in each later image (changed
 // through ntfs-3g, see make_ntfs_images.py) are fed as journal records, in a
-// shuffled order with repeats, and served from that image. The index must then
-// be what a full read of that image gives, entry numbers kept.
+// shuffled order with repeats, in one read or cut into several, and served
+// from that image. The index must then be what a full read of that image
+// gives, entry numbers kept, unless a batch asked for a full read.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -22,8 +24,9 @@
 namespace ov {
 namespace {
 
-constexpr int kStages = 3;
+constexpr int kStages = 4;
 constexpr int kSeeds = 24;
+constexpr int kCutSeeds = 40;
 
 struct ReadVolume {
     Index index;
@@ -117,12 +120,12 @@ protected:
         return stage;
     }
 
-    // Feeds one stage's changes as one journal read in an order given by seed
-    // and checks the index against the full read of the stage's image.
-    void Apply(ReadVolume& read, const Stage& stage, const ReadVolume& full, uint32_t seed) {
-        testing::JournalDrive drive;
+    // Feeds one stage's changes, in an order given by seed, as `reads` journal
+    // reads cut at points given by seed. Every record is served as the stage's
+    // image holds it, as a program catching up after a burst sees it.
+    JournalEnd Feed(ReadVolume& read, const Stage& stage, uint32_t seed, size_t reads, testing::JournalDrive& drive) {
         std::string error;
-        ASSERT_TRUE(drive.Load(stage.image, error)) << error;
+        EXPECT_TRUE(drive.Load(stage.image, error)) << error;
         drive.fixedUp = seed % 2;
         std::mt19937 rng(seed);
         std::vector<std::pair<uint16_t, uint64_t>> records;
@@ -131,35 +134,41 @@ protected:
                 records.emplace_back(rng() % 2 ? 2 : 3, r | uint64_t{rng() % 9} << 48);
         }
         std::shuffle(records.begin(), records.end(), rng);
-        const uint64_t next = read.volume.nextUsn + 64 * records.size();
-        std::vector<uint8_t> answer = testing::JournalAnswer(next);
-        for (const auto& [version, reference] : records) testing::AppendUsnRecord(answer, version, reference);
+        std::set<size_t> cuts{0, records.size()};
+        while (cuts.size() < std::min(reads, records.size()) + 1) cuts.insert(1 + rng() % (records.size() - 1));
+        uint64_t next = read.volume.nextUsn;
+        for (auto from = cuts.begin(), to = std::next(from); to != cuts.end(); ++from, ++to) {
+            next += 64 * (*to - *from);
+            std::vector<uint8_t> answer = testing::JournalAnswer(next);
+            for (size_t i = *from; i < *to; ++i) testing::AppendUsnRecord(answer, records[i].first, records[i].second);
+            drive.reads.push_back({answer, 0});
+        }
         drive.journal = {read.volume.journalId, 16, next};
-        drive.reads.push_back({answer, 0});
 
-        const std::vector<uint32_t> mapBefore = read.volume.recordMap;
-        const std::vector<Entry> entriesBefore = read.index.entries;
         RawVolume raw(drive.Raw());
         JournalBatch batch;
         const JournalCalls calls{drive.Control(), drive.Raw(), [&](uint32_t ms) {
                                      EXPECT_EQ(ms, kJournalPollMs);
                                      return !drive.reads.empty();
                                  }};
-        ASSERT_TRUE(JournalFollowable(calls.control, read.volume));
+        EXPECT_TRUE(JournalFollowable(calls.control, read.volume));
         const JournalEnd end = FollowJournal(read.index, read.volume, calls, [&](const auto& changes, uint64_t to) {
             return ApplyJournalBatch(read.index, read.volume, changes, to, calls.control, raw, batch);
         });
-        ASSERT_EQ(end, JournalEnd::Stopped);
-        EXPECT_EQ(read.volume.nextUsn, next);
+        if (end == JournalEnd::Stopped) {
+            EXPECT_EQ(read.volume.nextUsn, next);
+        }
+        return end;
+    }
 
+    // The index is the full read's, and a record that stayed a file or a
+    // folder kept its entry.
+    static void ExpectFullRead(const ReadVolume& read, const ReadVolume& full, const std::vector<uint32_t>& mapBefore,
+                               const std::vector<Entry>& entriesBefore, const Stage& stage) {
         const std::vector<std::string> got = ListIndex(read.index), want = ListIndex(full.index);
         ASSERT_TRUE(got == want) << testing::FirstDifferences(want, got);
         EXPECT_EQ(read.volume.files, full.volume.files);
         EXPECT_EQ(read.volume.folders, full.volume.folders);
-
-        for (const auto& [record, count] : drive.fetches) EXPECT_EQ(count, 1) << "record " << record;
-        for (uint32_t r : stage.changed) EXPECT_TRUE((r != 5 && r < 24) || drive.fetches.count(r)) << "record " << r;
-        // A record that stayed a file or a folder keeps its entry.
         const auto& map = read.volume.recordMap;
         for (uint32_t r = 0; r < std::min(mapBefore.size(), map.size()); ++r) {
             const uint32_t was = mapBefore[r], is = map[r];
@@ -170,6 +179,17 @@ protected:
             EXPECT_TRUE(r >= map.size() || map[r] == kNoEntry) << "record " << r;
             EXPECT_EQ(read.volume.hardLinks.count(r), 0u) << "record " << r;
         }
+    }
+
+    // One read holding the whole stage: each record fetched once.
+    void Apply(ReadVolume& read, const Stage& stage, const ReadVolume& full, uint32_t seed) {
+        const std::vector<uint32_t> mapBefore = read.volume.recordMap;
+        const std::vector<Entry> entriesBefore = read.index.entries;
+        testing::JournalDrive drive;
+        ASSERT_EQ(Feed(read, stage, seed, 1, drive), JournalEnd::Stopped);
+        ExpectFullRead(read, full, mapBefore, entriesBefore, stage);
+        for (const auto& [record, count] : drive.fetches) EXPECT_EQ(count, 1) << "record " << record;
+        for (uint32_t r : stage.changed) EXPECT_TRUE((r != 5 && r < 24) || drive.fetches.count(r)) << "record " << r;
     }
 
     std::string dir;
@@ -194,6 +214,42 @@ TEST_F(JournalImage, ChangesApplyAsAFullReadWhateverTheirOrder) {
         Apply(*read, all, *expected[kStages], seed);
         if (HasFatalFailure()) return;
     }
+}
+
+// Cut into several reads, a read may hold a folder that went while what it
+// held left in a later read, or a folder whose new parent comes later: each
+// read is applied as it comes, with the records as they are at the end.
+TEST_F(JournalImage, ChangesCutIntoSeveralReadsApplyAsAFullRead) {
+    int runs = 0, readAgain = 0;
+    for (uint32_t seed = 0; seed < kCutSeeds; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        auto read = FullRead(Image(0));
+        ASSERT_TRUE(read);
+        for (int i = 0; i <= kStages; ++i) {
+            const bool atOnce = i == kStages;  // journal0 to the last image
+            SCOPED_TRACE(atOnce ? "all at once" : "journal" + std::to_string(i + 1));
+            if (atOnce) read = FullRead(Image(0));
+            ASSERT_TRUE(read);
+            const Stage& stage = atOnce ? all : stages[i];
+            const std::vector<uint32_t> mapBefore = read->volume.recordMap;
+            const std::vector<Entry> entriesBefore = read->index.entries;
+            testing::JournalDrive drive;
+            const size_t reads = 2 + (seed * 5 + static_cast<uint32_t>(i)) % 24;
+            const JournalEnd end = Feed(*read, stage, 1000 + seed * 8 + static_cast<uint32_t>(i), reads, drive);
+            ++runs;
+            if (end == JournalEnd::ReadAgain) {
+                ++readAgain;
+                read = FullRead(stage.image);
+                continue;
+            }
+            ASSERT_EQ(end, JournalEnd::Stopped);
+            ExpectFullRead(*read, *expected[atOnce ? kStages : i + 1], mapBefore, entriesBefore, stage);
+            if (HasFatalFailure()) return;
+        }
+    }
+    std::cout << readAgain << " of " << runs << " cut journals asked for a full read\n";
+    // Every record is fetched as it is at the end, so a place can always be found.
+    EXPECT_EQ(readAgain, 0) << "of " << runs;
 }
 
 }  // namespace

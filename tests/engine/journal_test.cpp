@@ -177,6 +177,7 @@ TEST_F(Journal, WhatCannotBeAppliedWholeSendsTheVolumeBack) {
     } cases[] = {
         {"a record number far beyond the table", {{0x7FFFFFF0u, File(5, u"far.txt")}}},
         {"two folders each inside the other", {{40, Folder(5, u"A")}, {41, Folder(40, u"B")}}},
+        {"a folder inside a record not in use", {{42, Folder(60, u"lost")}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -193,6 +194,42 @@ TEST_F(Journal, WhatCannotBeAppliedWholeSendsTheVolumeBack) {
         EXPECT_EQ(Follow(numbers, before + 10), JournalEnd::ReadAgain);
         EXPECT_EQ(volume.nextUsn, before);
     }
+}
+
+// A burst read in two turns, every record as it is at the end: the first
+// turn may meet a folder gone whose child leaves it in the second, or a
+// folder moved into one whose own parent is made in the second.
+TEST_F(Journal, ABurstInTwoReadsLosesNothing) {
+    auto twoReads = [&](const std::vector<uint32_t>& first, const std::vector<uint32_t>& second) {
+        std::vector<uint8_t> one = JournalAnswer(volume.nextUsn + 10), two = JournalAnswer(volume.nextUsn + 20);
+        for (uint32_t r : first) AppendUsnRecord(one, 2, r);
+        for (uint32_t r : second) AppendUsnRecord(two, 3, r);
+        drive.reads = {{one, 0}, {two, 0}};
+        return FollowScripted();
+    };
+    drive.Put(40, Folder(5, u"A"));
+    drive.Put(41, Folder(40, u"B"));
+    drive.Put(42, File(41, u"deep.txt"));
+    drive.Put(43, Folder(5, u"E"));
+    drive.Put(44, File(43, u"e.txt"));
+    drive.Put(45, File(5, u"was a file.txt"));
+    ASSERT_EQ(Follow({40, 41, 42, 43, 44, 45}, 200), JournalEnd::Stopped);
+
+    // A\B becomes B and A goes; the read naming A comes before the one naming B.
+    drive.Put(41, Folder(5, u"B"));
+    drive.Put(40, RecordBuilder(1024, 0).Finish());
+    // New folder N1 with a file takes E in, then moves into N2, made later on
+    // the record of a file deleted meanwhile.
+    drive.Put(50, Folder(45, u"N1"));
+    drive.Put(51, File(50, u"f.txt"));
+    drive.Put(43, Folder(50, u"E"));
+    drive.Put(45, Folder(5, u"N2"));
+    EXPECT_EQ(twoReads({40, 50, 51, 43}, {41, 45, 50}), JournalEnd::Stopped);
+    EXPECT_EQ(Paths(), (std::vector<std::string>{"X:\\", "X:\\B", "X:\\B\\deep.txt", "X:\\N2", "X:\\N2\\N1",
+                                                 "X:\\N2\\N1\\E", "X:\\N2\\N1\\E\\e.txt", "X:\\N2\\N1\\f.txt"}));
+    EXPECT_EQ(volume.nextUsn, 220u);
+    EXPECT_EQ(volume.files, 3u);
+    EXPECT_EQ(volume.folders, 4u);
 }
 
 TEST_F(Journal, ARecordKeepsTheNamesItsExtensionsHoldAndNoOthers) {

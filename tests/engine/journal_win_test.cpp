@@ -29,7 +29,9 @@ TEST(JournalWin, RealControlsOnTheSystemDrive) {
     RawVolume raw(drive->Raw());
     JournalBatch batch;
     const std::atomic<bool> stop{false};
-    ASSERT_EQ(batch.Fetch(control, raw, {UsnChange{5}}, stop), JournalBatch::Fetched::Done);
+    const Index index;
+    const VolumeMaps volume;
+    ASSERT_EQ(batch.Fetch(control, raw, {UsnChange{5}}, index, volume, stop), JournalBatch::Fetched::Done);
     ASSERT_EQ(batch.Items().size(), 1u);
     if (UnderWine()) {
         EXPECT_FALSE(queried);

@@ -8,7 +8,7 @@ per file or folder, "path<TAB>D|F<TAB>size<TAB>modified<TAB>created<TAB>attribut
 (times as FILETIME ticks, attributes as the low word of the record's
 attributes), sorted. Paths start at "X:" and use "/".
 
-The change-journal test gets a series: journal0.img and journal1..3.img, each
+The change-journal test gets a series: journal0.img and journal1..4.img, each
 the one before changed through ntfs-3g (renames, moves, deletes, new trees,
 hard links, appends, attributes), without oracles: the test reads each whole.
 
@@ -270,7 +270,27 @@ def journal_stage3(root):
     shutil.rmtree(j("swap", "Y", "X"))
 
 
-JOURNAL_STAGES = [journal_stage1, journal_stage2, journal_stage3]
+def journal_stage4(root):
+    j = lambda *parts: os.path.join(root, *parts)
+    # A folder moved into a new one that then moves into a folder made later,
+    # perhaps on the record of a file deleted just before.
+    os.mkdir(j("made first"))
+    for i in range(16):
+        write(j("made first", "inside %02d.txt" % i), b"i" * i)
+    os.rename(j("docs", "build"), j("made first", "build"))
+    os.remove(j("times.txt"))
+    os.mkdir(j("made later"))
+    os.rename(j("made first"), j("made later", "made first"))
+    # A folder moved, its child leaves it and takes it in (a swap), then the
+    # folder goes once empty.
+    os.rename(j("projects", "alpha"), j("alpha moved"))
+    os.rename(j("alpha moved", "src"), j("src out"))
+    os.rename(j("alpha moved"), j("src out", "alpha"))
+    os.remove(j("src out", "alpha", "a.txt"))
+    os.rmdir(j("src out", "alpha"))
+
+
+JOURNAL_STAGES = [journal_stage1, journal_stage2, journal_stage3, journal_stage4]
 
 
 def make_journal(outdir):

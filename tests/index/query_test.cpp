@@ -3,6 +3,7 @@
 // [!]Kind[/flags]['text'][{exts}][[lo,hi)][ a=mask][ parent='path'], flags
 // c case-sensitive, w whole word, p match path, f files only, d folders only.
 #include "index/query.h"
+#include "index/regex_automaton.h"
 
 #include <gtest/gtest.h>
 
@@ -319,6 +320,20 @@ TEST(Query, LongPatternsAreRefusedNotCompiled) {
     EXPECT_EQ(q.error, kRegexError);
     q = ParseQuery(std::string(900, 'a'), Opts("r"));
     EXPECT_EQ(q.error, "");
+}
+
+// Every pattern the parser lets through runs on the automaton: nesting up to
+// what the budget admits, while a lookahead (only the library's far slower
+// matcher runs it) gets the error text.
+TEST(Query, AcceptedPatternsRunOnTheAutomaton) {
+    for (int depth : {199, 201, 300, 498}) {
+        const std::string nested = std::string(depth, '(') + "a" + std::string(depth, ')');
+        EXPECT_EQ(ParseQuery(nested, Opts("r")).error, "") << depth;
+        RegexAutomaton automaton;
+        EXPECT_TRUE(automaton.Compile(nested, true)) << depth;
+    }
+    for (const char* lookahead : {"^(?!~).*\\.log$", "(?=.*a)(?=.*e).*x"})
+        EXPECT_EQ(ParseQuery(lookahead, Opts("r")).error, kRegexError) << lookahead;
 }
 
 #ifdef __GLIBCXX__

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+
 namespace ov::gui {
 
 namespace {
@@ -215,6 +217,16 @@ std::wstring StatusBarText(HWND statusBar, int part) {
         return text;
     }
     return {};
+}
+
+std::string StatusBarSeen(HWND statusBar) {
+    std::wstring line;
+    const int parts = static_cast<int>(SendMessageW(statusBar, SB_GETPARTS, 0, 0));
+    for (int part = 0; part < parts; ++part) line += (part ? L" | " : L"") + StatusBarText(statusBar, part);
+    std::string utf8(WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
+    utf8.resize(strlen(utf8.c_str()));
+    return utf8.empty() ? "(no status bar)" : utf8;
 }
 
 int ListViewRowCount(HWND list) {

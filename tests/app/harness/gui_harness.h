@@ -45,6 +45,12 @@ std::wstring ProgramFolder();
 
 // Polls condition every 20 ms (pumping this thread's messages) until it holds.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+// The limit of a wait for something that should happen: ms as it takes on an
+// idle machine, stretched for Wine on a busy one (the suites' limits are
+// stretched alike). Only a failing wait pays for it.
+constexpr DWORD Patient(DWORD ms) {
+    return ms * 6;
+}
 
 // Top-level window of class className owned by process id, or null.
 HWND FindProcessWindow(DWORD processId, const wchar_t* className);
@@ -80,6 +86,8 @@ private:
 
 // Text of one part of a status bar (SB_GETTEXTW).
 std::wstring StatusBarText(HWND statusBar, int part);
+// Every part's text, " | " between them, for a failure's message.
+std::string StatusBarSeen(HWND statusBar);
 // Row count and one cell's text of a list view (LVM_GETITEMTEXTW).
 int ListViewRowCount(HWND list);
 std::wstring ListViewCellText(HWND list, int row, int column);

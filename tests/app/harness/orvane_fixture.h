@@ -11,8 +11,8 @@
 namespace ov::gui {
 
 constexpr const wchar_t* kSettingsKey = L"Software\\Keltrax\\Orvane";
-constexpr DWORD kStartMs = 30000;
-constexpr DWORD kExitMs = 60000;
+constexpr DWORD kStartMs = Patient(20000);
+constexpr DWORD kExitMs = Patient(15000);
 
 inline std::wstring OrvanePath() {
     return ProgramFolder() + L"\\Orvane.exe";
@@ -32,12 +32,21 @@ protected:
         main = nullptr;
         if (!program.Start(OrvanePath(), arguments)) return nullptr;
         main = program.WaitForWindow(L"OrvaneMain", kStartMs);
-        // Start-up has finished once the program waits for input.
+        // The window is found while it is being created; its children come
+        // with its creation (under Wine WaitForInputIdle returns at once).
         if (main) WaitForInputIdle(program.Handle(), kStartMs);
+        if (main && !WaitUntil([&] { return StatusBar() && ChildById(main, 482); }, kStartMs)) main = nullptr;
         return main;
     }
 
     HWND SearchBox() const { return ChildById(main, 480); }
+    HWND StatusBar() const { return ChildByClass(main, L"msctls_statusbar32"); }
+
+    // Waits until every drive has had its first pass: the program is quiet then.
+    bool WaitUntilUpToDate() const {
+        return WaitUntil([&] { return StatusBarText(StatusBar(), 3).find(L"Up to date") != std::wstring::npos; },
+                         kStartMs);
+    }
 
     // Ends the running copy with its exit message; true when the process ended.
     bool ExitOrvane() {

@@ -2,6 +2,9 @@
 //   ov_gui wait CLASS MS      waits until a visible window of class CLASS exists
 //   ov_gui exit CLASS MS      sends that window the program's exit message and
 //                             waits until it is gone
+//   ov_gui status CLASS TEXT MS
+//                             waits until the status bar of that window shows
+//                             TEXT in its last part; prints every part's text
 //   ov_gui measure EXE [ARG]  starts Orvane and prints the milliseconds to its
 //                             visible window, to the index loaded (the status
 //                             line's last part stops saying so), to its first
@@ -98,6 +101,18 @@ int Measure(const std::wstring& exe, const std::wstring& arguments) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 3 && std::wstring(argv[1]) == L"measure") return Measure(argv[2], argc >= 4 ? argv[3] : L"");
+    if (argc == 5 && std::wstring(argv[1]) == L"status") {
+        HWND status = nullptr;
+        const bool shown = ov::gui::WaitUntil(
+            [&] {
+                HWND window = FindWindowW(argv[2], nullptr);
+                status = window ? ov::gui::ChildByClass(window, L"msctls_statusbar32") : nullptr;
+                return status && ov::gui::StatusBarText(status, 3).find(argv[3]) != std::wstring::npos;
+            },
+            static_cast<DWORD>(wcstoul(argv[4], nullptr, 10)));
+        printf("%s\n", status ? ov::gui::StatusBarSeen(status).c_str() : "(no status bar)");
+        return shown ? 0 : 1;
+    }
     if (argc != 4) return 2;
     const std::wstring command = argv[1];
     const wchar_t* className = argv[2];

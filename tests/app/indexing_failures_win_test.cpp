@@ -1,0 +1,117 @@
+// Indexing that goes wrong, seen from outside: a saved index that cannot be
+// used, and a drive taken away while its folders are scanned for the first time.
+// The fixture drive F: is filled once for the suite.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "index/text.h"
+#include "tests/app/harness/orvane_fixture.h"
+
+namespace ov::gui {
+namespace {
+
+const std::wstring kDrive = L"F:\\";
+constexpr int kFolders = 20;
+constexpr int kFilesPerFolder = 1000;
+constexpr int kFiles = kFolders * kFilesPerFolder;
+
+std::wstring SavedIndexFile() {
+    wchar_t base[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+    const std::wstring folder = std::wstring(base) + L"\\Keltrax";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW((folder + L"\\Orvane").c_str(), nullptr);
+    return folder + L"\\Orvane\\Orvane.db";
+}
+
+// The folder behind F: as Wine reaches a host path.
+std::wstring HostFolder(const wchar_t* suffix = L"") {
+    wchar_t path[1024] = {};
+    if (!GetEnvironmentVariableW(L"OV_GUI_FIXTURE_FOLDER", path, 1024)) return L"";
+    std::wstring out = L"\\\\?\\unix" + std::wstring(path) + suffix;
+    for (wchar_t& c : out)
+        if (c == L'/') c = L'\\';
+    return out;
+}
+
+class IndexingFailures : public OrvaneTest {
+protected:
+    static void SetUpTestSuite() {
+        for (int f = 0; f < kFolders; ++f) {
+            const std::wstring folder = kDrive + L"lostdir_" + std::to_wstring(f) + L"\\";
+            CreateDirectoryW(folder.c_str(), nullptr);
+            for (int i = 0; i < kFilesPerFolder; ++i) {
+                const std::wstring file =
+                    folder + L"qzlost_" + std::to_wstring(f) + L"_" + std::to_wstring(i) + L".txt";
+                HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+                ASSERT_NE(h, INVALID_HANDLE_VALUE);
+                CloseHandle(h);
+            }
+        }
+    }
+
+    std::wstring Summary() const { return StatusBarText(ChildByClass(main, STATUSCLASSNAMEW), 3); }
+};
+
+TEST_F(IndexingFailures, AnUnusableSavedIndexIsNamedWhileTheDrivesAreRead) {
+    const std::wstring file = SavedIndexFile();
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const std::string junk(4096, 'j');
+    DWORD written = 0;
+    WriteFile(h, junk.data(), static_cast<DWORD>(junk.size()), &written, nullptr);
+    CloseHandle(h);
+    ASSERT_NE(Start(), nullptr);
+    std::wstring seen;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            seen = Summary();
+            return seen.find(
+                       L"The saved index couldn't be used (not a saved index (wrong signature)), so the "
+                       L"drives are read again.") != std::wstring::npos;
+        },
+        kStartMs))
+        << "last status '" << ToUtf8(seen) << "'";
+    EXPECT_TRUE(WaitUntil([&] { return (seen = Summary()).find(L"Up to date") != std::wstring::npos; }, 4 * kStartMs))
+        << ToUtf8(seen);
+}
+
+TEST_F(IndexingFailures, ADriveLostDuringItsFirstScanIsNotUpToDateAndIsReadAgainOnceBack) {
+    const std::wstring host = HostFolder();
+    ASSERT_FALSE(host.empty()) << "OV_GUI_FIXTURE_FOLDER is not set";
+    DeleteFileW(SavedIndexFile().c_str());
+    ASSERT_NE(Start(), nullptr);
+    std::wstring seen;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            seen = Summary();
+            return seen.find(L"F:") != std::wstring::npos && seen.find(L"Scanning folders") != std::wstring::npos;
+        },
+        kStartMs))
+        << "last status '" << ToUtf8(seen) << "'";
+    ASSERT_TRUE(MoveFileW(host.c_str(), HostFolder(L".away").c_str())) << GetLastError();
+    // The scan ends, failed: no drive named busy any more, and not up to date.
+    EXPECT_TRUE(WaitUntil([&] { return (seen = Summary()).find(L"Scanning") == std::wstring::npos; }, kStartMs))
+        << ToUtf8(seen);
+    Sleep(1000);
+    seen = Summary();
+    EXPECT_EQ(seen.find(L"Up to date"), std::wstring::npos) << ToUtf8(seen);
+
+    ASSERT_TRUE(MoveFileW(HostFolder(L".away").c_str(), host.c_str())) << GetLastError();
+    // The retry, 60 s after the failed scan, reads the whole drive.
+    SetWindowTextW(SearchBox(), L"qzlost_");
+    HWND list = ChildById(main, 482);
+    int rows = 0;
+    EXPECT_TRUE(WaitUntil([&] { return (rows = ListViewRowCount(list)) == kFiles; }, 60000 + 3 * kStartMs))
+        << rows << " of " << kFiles << " rows; status '" << ToUtf8(Summary()) << "'";
+    EXPECT_TRUE(WaitUntil([&] { return (seen = Summary()).find(L"Up to date") != std::wstring::npos; }, kStartMs))
+        << ToUtf8(seen);
+}
+
+}  // namespace
+}  // namespace ov::gui
