@@ -9,15 +9,16 @@
 //                      command id), main_events (timers, the engine's and
 //                      other processes' messages), shutdown (the exits)
 //   3  features        ribbon, info_bars, search_box, results_list,
-//                      row_painting, result_actions, export, tray,
-//                      index_status, diagnostics, icon_loader,
+//                      row_painting, row_icon_cache, result_actions, export,
+//                      tray, index_status, diagnostics, icon_loader,
 //                      single_instance, and update/
 //   2  engine_host     the one door to the engine and the index lock
 //   1  ground          window_kit, settings (the store), activity_log
 //   0  rules, numbers  command_ids.h, command_line, layout, result_text,
 //                      setting_rules, folder_lists, help_texts, res/
-// Inside the feature floor arrows run one way: icon_loader is below
-// results_list, which is below search_box, row_painting and result_actions.
+// Inside the feature floor arrows run one way: row_icon_cache is below
+// icon_loader, which is below results_list, which is below search_box,
+// row_painting and result_actions.
 // A feature never calls the dispatch: it asks for a command with RunCommand
 // (WM_COMMAND to this window), as a button would.
 //
