@@ -2,9 +2,10 @@
 """Start-up and shut-down of the real Orvane.exe under Wine on a virtual display,
 over a saved index of the benchmark corpus.
 
-Usage: startup_timing.py [--bin DIR] ROUNDS SIZE...   (SIZE: 1M, 3M, 8M or 10M;
+Usage: startup_timing.py [--bin DIR]... ROUNDS SIZE...   (SIZE: 1M, 3M, 8M or 10M;
        DIR: where Orvane.exe, ov_gui.exe and ov_saved_index_timing.exe are, by
-       default the Windows build's, so that other builds can be timed alike)
+       default the Windows build's; with several, their rounds alternate, so
+       that builds are compared under the same load)
 
 Each size gets a saved index whose volumes are added folders C:\\Corpus\\<name>,
 one per top-level folder of the corpus, listed in the program's IndexedFolders
@@ -192,20 +193,21 @@ def one_round(binary, index, entries, display):
 
 def main():
     args = sys.argv[1:]
-    binary = BIN
-    if len(args) >= 2 and args[0] == "--bin":
-        binary = os.path.abspath(args[1])
+    binaries = []
+    while len(args) >= 2 and args[0] == "--bin":
+        binaries.append(os.path.abspath(args[1]))
         args = args[2:]
+    binaries = binaries or [BIN]
     if len(args) < 2:
         sys.exit(__doc__)
     rounds = int(args[0])
     sizes = args[1:]
     subprocess.run([DRIVES, "init", PREFIX], check=True)
     # Programs run with their own folder as T:, where the indexes must show too.
-    if binary != BIN:
+    for binary in binaries:
         link = os.path.join(binary, "startup-bench")
         os.makedirs(WORK, exist_ok=True)
-        if not os.path.exists(link):
+        if binary != BIN and not os.path.exists(link):
             os.symlink(WORK, link)
     xvfb, display = start_display()
     load = open("/proc/loadavg").read().split()[:3]
@@ -217,31 +219,35 @@ def main():
             entries, roots = saved_index_summary(index)
             write_settings(roots)
             subprocess.run(["wineserver", "-w"], env=ENV)
-            runs = []
+            runs = {b: [] for b in binaries}
             for r in range(rounds):
-                v = one_round(binary, index, entries, display)
-                print("%s round %d: window %d ms, loaded %d ms, results %d ms (%d shown), settled %d ms, %.0f MB private "
-                      "(%.1f B/entry), %.0f MB working set (%.1f B/entry), exit %d ms (save %d ms), saved %.0f MB" %
-                      (size, r + 1, v["window_ms"], v["loaded_ms"], v["results_ms"], v["results"], v["indexed_ms"],
-                       v["private_bytes"] / 1e6, v["bytes_per_entry"], v["working_set"] / 1e6, v["ws_per_entry"],
-                       v["exit_ms"], v["save_ms"], v["saved_mb"]), flush=True)
-                for name, mode, path in (("folders", "--first", index), ("ntfs", "--first", ntfs),
-                                         ("floor", "--floor", index)):
-                    t = timing_tool(binary, mode, path)
-                    for k, x in t.items():
-                        v[name + "_" + k] = x
-                print("  load + first search: added folders %d ms (prepare %d, name order %d), NTFS volumes %d ms "
-                      "(prepare %d, name order %d); floor %d ms (read %d, sort %d)" %
-                      (v["folders_first_ms"], v["folders_prepare_ms"], v["folders_sort_ms"], v["ntfs_first_ms"],
-                       v["ntfs_prepare_ms"], v["ntfs_sort_ms"], v["floor_floor_ms"], v["floor_read_ms"],
-                       v["floor_sort_ms"]), flush=True)
-                runs.append(v)
-            rows.append((size, entries, {k: statistics.median(r[k] for r in runs) for k in runs[0]}))
+                for binary in binaries:
+                    v = one_round(binary, index, entries, display)
+                    print("%s %s round %d: window %d ms, loaded %d ms, results %d ms (%d shown), settled %d ms, %.0f MB "
+                          "private (%.1f B/entry), %.0f MB working set (%.1f B/entry), exit %d ms (save %d ms), saved "
+                          "%.0f MB" % (os.path.basename(binary), size, r + 1, v["window_ms"], v["loaded_ms"],
+                                       v["results_ms"], v["results"], v["indexed_ms"], v["private_bytes"] / 1e6,
+                                       v["bytes_per_entry"], v["working_set"] / 1e6, v["ws_per_entry"], v["exit_ms"],
+                                       v["save_ms"], v["saved_mb"]), flush=True)
+                    for name, mode, path in (("folders", "--first", index), ("ntfs", "--first", ntfs),
+                                             ("floor", "--floor", index)):
+                        t = timing_tool(binary, mode, path)
+                        for k, x in t.items():
+                            v[name + "_" + k] = x
+                    print("  load + first search: added folders %d ms (prepare %d, name order %d), NTFS volumes %d ms "
+                          "(prepare %d, name order %d); floor %d ms (read %d, sort %d)" %
+                          (v["folders_first_ms"], v["folders_prepare_ms"], v["folders_sort_ms"], v["ntfs_first_ms"],
+                           v["ntfs_prepare_ms"], v["ntfs_sort_ms"], v["floor_floor_ms"], v["floor_read_ms"],
+                           v["floor_sort_ms"]), flush=True)
+                    runs[binary].append(v)
+            for binary in binaries:
+                rows.append(("%s %s" % (os.path.basename(binary), size), entries,
+                             {k: statistics.median(r[k] for r in runs[binary]) for k in runs[binary][0]}))
     finally:
         xvfb.kill()
         xvfb.wait()
     print("\nload average before: %s, after: %s" % (" ".join(load), " ".join(open("/proc/loadavg").read().split()[:3])))
-    print("binaries: %s; medians of %d rounds" % (binary, rounds))
+    print("programs from %s; medians of %d rounds" % (", ".join(binaries), rounds))
     print("| index | entries | start -> window | start -> index loaded | start -> first results | private B/entry "
           "| working set B/entry | exit with save | of which the save |")
     print("|---|---|---|---|---|---|---|---|---|")
@@ -259,10 +265,10 @@ def main():
               (size, m["folders_first_ms"], m["ntfs_first_ms"], floor, m["folders_first_ms"] / m["ntfs_first_ms"],
                m["folders_first_ms"] / floor, m["ntfs_first_ms"] / floor, m["results_ms"] / floor))
     # What one more entry costs, without the program's and Wine's fixed part.
-    if len(rows) >= 2 and rows[-1][1] != rows[0][1]:
-        (_, n0, m0), (_, n1, m1) = rows[0], rows[-1]
+    if len(sizes) >= 2 and rows[-1][1] != rows[0][1]:
+        (a, n0, m0), (b, n1, m1) = rows[len(binaries) - 1], rows[-1]
         print("per added entry (%s to %s): %.1f B private, %.1f B working set" %
-              (rows[0][0], rows[-1][0], (m1["private_bytes"] - m0["private_bytes"]) / (n1 - n0),
+              (a, b, (m1["private_bytes"] - m0["private_bytes"]) / (n1 - n0),
                (m1["working_set"] - m0["working_set"]) / (n1 - n0)))
 
 
