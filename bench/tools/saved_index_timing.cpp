@@ -95,15 +95,20 @@ Latencies SearchWhile(ov::Index& index, const ov::SearchOptions& options, const 
     return searches;
 }
 
+// Loads the file as the program does; false once it said why not.
+bool Load(ov::Index& index, const ov::WString& path, std::vector<std::unique_ptr<ov::Volume>>& volumes,
+          ov::LoadTimes& load) {
+    std::string reason;
+    if (ov::LoadDb(index, path, volumes, reason, &load)) return true;
+    std::fprintf(stderr, "load failed: %s\n", reason.c_str());
+    return false;
+}
+
 int FirstResults(const ov::WString& path) {
     ov::Index index;
     std::vector<std::unique_ptr<ov::Volume>> volumes;
-    std::string reason;
     ov::LoadTimes load;
-    if (!ov::LoadDb(index, path, volumes, reason, &load)) {
-        std::fprintf(stderr, "load failed: %s\n", reason.c_str());
-        return 1;
-    }
+    if (!Load(index, path, volumes, load)) return 1;
     const double start = ov::NowMs();
     Search(index, ov::SearchOptions{}, "");
     const double search = ov::NowMs() - start;
@@ -165,12 +170,8 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
     ov::Index index;
     std::vector<std::unique_ptr<ov::Volume>> volumes;
-    std::string reason;
     ov::LoadTimes load;
-    if (!ov::LoadDb(index, path, volumes, reason, &load)) {
-        std::fprintf(stderr, "load failed: %s\n", reason.c_str());
-        return 1;
-    }
+    if (!Load(index, path, volumes, load)) return 1;
     std::printf(
         "load: %zu entries, %.0f MB in %.0f ms (%.0f MB/s): read %.0f ms, prepare %.0f ms, exclusive %.2f ms%s\n",
         index.entries.size(), static_cast<double>(load.bytes) / 1e6, load.totalMs,
@@ -192,6 +193,7 @@ int main(int argc, char** argv) {
     }
 
     const ov::WString out = path + ov::ToWide(".timing");
+    std::string reason;
     for (int round = 0; round < rounds; ++round) {
         std::atomic<bool> saving{true};
         std::mutex saveMutex;
