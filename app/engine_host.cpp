@@ -104,8 +104,12 @@ void StopEngineWork(bool save) {
     if (gEngine) gEngine->Stop(save);
 }
 
-void DestroyEngine() {
-    gEngine.reset();
+void AbandonEngineAtExit() {
+    // Its volume threads are stopped and the index is saved, its file flushed
+    // and closed. Freeing the index piece by piece would keep an installer or
+    // a new copy waiting for seconds at ten million entries; the pool's idle
+    // workers end with the process.
+    static_cast<void>(gEngine.release());
 }
 
 bool EngineElevated() {

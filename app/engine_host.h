@@ -25,8 +25,9 @@ void StartIndexLoad();
 // Stops the search worker and the engine's threads; with save the index file is
 // written once more. Safe to call again.
 void StopEngineWork(bool save);
-// Tear-down: destroys the engine (which stops the index's thread pool).
-void DestroyEngine();
+// Tear-down, after StopEngineWork: lets go of the engine without freeing it.
+// The process is about to end and the system takes the memory back at once.
+void AbandonEngineAtExit();
 
 bool EngineElevated();
 // Threads of the index's pool; 0 without an engine.

@@ -138,7 +138,7 @@ void TearDown() {
     if (gIndexLoadThread.joinable()) gIndexLoadThread.join();
     if (gSaveThread.joinable()) gSaveThread.join();
     StopEngineWork(false);
-    DestroyEngine();
+    AbandonEngineAtExit();
 }
 
 }  // namespace
