@@ -78,14 +78,18 @@ bench-ui: deps
 # Orvane.exe's start-up and exit under Wine on a virtual display over saved
 # indexes of BENCH_STARTUP_SIZES corpus entries (kept as added folders that
 # are not there, so nothing replaces the loaded entries): start to window, to
-# the first results, memory per entry, exit with the save; BENCH_STARTUP_ROUNDS
-# runs each, medians at the end.
+# the first results, memory per entry, exit with the save; beside it the load
+# and first search of the same entries saved as added folders and as NTFS
+# volumes, and the floor (the file read and one sort by name);
+# BENCH_STARTUP_ROUNDS runs each, medians at the end. BENCH_STARTUP_BIN times
+# the programs of another folder with the same tools.
 BENCH_STARTUP_SIZES ?= 1M 10M
 BENCH_STARTUP_ROUNDS ?= 3
 bench-startup: deps
 	cmake --preset native >/dev/null && cmake --build --preset native -j $(JOBS) --target ov_make_saved_index
-	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS) --target Orvane ov_gui
-	python3 bench/startup_timing.py $(BENCH_STARTUP_ROUNDS) $(BENCH_STARTUP_SIZES)
+	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS) --target Orvane ov_gui ov_saved_index_timing
+	python3 bench/startup_timing.py $(if $(BENCH_STARTUP_BIN),--bin $(BENCH_STARTUP_BIN)) $(BENCH_STARTUP_ROUNDS) \
+		$(BENCH_STARTUP_SIZES)
 
 # Builds Orvane.exe and starts it under Wine in the project's own prefix (D: is
 # your home folder); without a display it runs on Xvfb and saves a screenshot.

@@ -91,8 +91,9 @@ void StopEngineForExit();
 void StopEngineWork(bool save);
 // Tear-down after the message loop: the search worker stopped.
 void StopSearching();
-// Tear-down: joins the threads, stops and destroys the engine (which stops
-// the index's thread pool).
+// Tear-down: joins the threads, stops the engine and lets go of it without
+// freeing it. The process is about to end and the system takes the memory
+// back at once.
 void EndEngine();
 
 // The process has administrator rights (asked of the system; no engine needed).

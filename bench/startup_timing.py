@@ -2,7 +2,10 @@
 """Start-up and shut-down of the real Orvane.exe under Wine on a virtual display,
 over a saved index of the benchmark corpus.
 
-Usage: startup_timing.py ROUNDS SIZE...   (SIZE: 1M, 3M, 8M or 10M)
+Usage: startup_timing.py [--bin DIR]... ROUNDS SIZE...   (SIZE: 1M, 3M, 8M or 10M;
+       DIR: where Orvane.exe, ov_gui.exe and ov_saved_index_timing.exe are, by
+       default the Windows build's; with several, their rounds alternate, so
+       that builds are compared under the same load)
 
 Each size gets a saved index whose volumes are added folders C:\\Corpus\\<name>,
 one per top-level folder of the corpus, listed in the program's IndexedFolders
@@ -18,9 +21,16 @@ Every round starts from the same saved index and the same settings and runs
 `ov_gui measure`: start -> visible window, start -> index loaded, start ->
 first non-empty results (the empty search that lists everything once the index
 is loaded), memory per entry once the volumes are settled, exit message ->
-process gone. The file the program saved at exit is then checked: a new file
-with every entry. The medians follow, and with two sizes what one more entry
-costs in memory.
+process gone, and of that the save itself (while its temporary file is
+there). The file the program saved at exit is then checked: a new file with
+every entry.
+
+Beside each round, without the program's window: the load and the first
+search (ov_saved_index_timing --first) of the same entries saved as added
+folders and as NTFS volumes, and the floor any start has to pay, the file read
+into fresh memory and one parallel sort by name (--floor). The medians follow,
+with the ratios between them, and with two sizes what one more entry costs in
+memory.
 """
 import os
 import re
@@ -80,13 +90,27 @@ def saved_index_summary(path):
     return n, roots
 
 
-def make_index(size):
+def make_index(size, folders=True):
+    """The saved index of size's corpus entries: as added folders, or as NTFS volumes."""
     os.makedirs(WORK, exist_ok=True)
-    path = os.path.join(WORK, "index-%s.db" % size)
+    path = os.path.join(WORK, "index-%s%s.db" % (size, "" if folders else "-ntfs"))
     if not os.path.exists(path) or os.path.getmtime(path) < os.path.getmtime(MAKE_INDEX):
         count = str(int(size[:-1]) * 1000000)
-        subprocess.run([MAKE_INDEX, "--folders", BASE, "@" + size, path, count], check=True)
+        subprocess.run([MAKE_INDEX] + (["--folders", BASE] if folders else []) + ["@" + size, path, count],
+                       check=True)
     return path
+
+
+def timing_tool(binary, mode, index):
+    """One run of ov_saved_index_timing MODE over index (a file in WORK): its name=value pairs."""
+    out = subprocess.run([DRIVES, "run", PREFIX, os.path.join(binary, "ov_saved_index_timing.exe"), mode,
+                          "T:\\startup-bench\\" + os.path.basename(index)], env=ENV, capture_output=True, text=True,
+                         timeout=1800)
+    subprocess.run(["wineserver", "-w"], env=ENV)
+    values = dict(re.findall(r"(\w+)=([\d.]+)", out.stdout))
+    if out.returncode != 0 or not values:
+        sys.exit("ov_saved_index_timing %s failed (%d): %s %s" % (mode, out.returncode, out.stdout, out.stderr))
+    return {k: float(v) for k, v in values.items()}
 
 
 def wine(*args, **kw):
@@ -145,14 +169,14 @@ def start_display():
     return xvfb, ":" + number
 
 
-def one_round(index, entries, display):
+def one_round(binary, index, entries, display):
     saved = saved_path()
     for p in (saved, saved + ".tmp"):
         if os.path.exists(p):
             os.unlink(p)
     os.link(index, saved)  # the exit save replaces the link, never the pristine file
     pristine = os.stat(index).st_ino
-    out = subprocess.run([DRIVES, "run", PREFIX, os.path.join(BIN, "ov_gui.exe"), "measure", "T:\\Orvane.exe"],
+    out = subprocess.run([DRIVES, "run", PREFIX, os.path.join(binary, "ov_gui.exe"), "measure", "T:\\Orvane.exe"],
                          env=dict(ENV, DISPLAY=display), capture_output=True, text=True, timeout=1800)
     subprocess.run(["wineserver", "-w"], env=ENV)
     line = out.stdout.strip().splitlines()[-1] if out.stdout.strip() else ""
@@ -168,47 +192,83 @@ def one_round(index, entries, display):
 
 
 def main():
-    if len(sys.argv) < 3:
+    args = sys.argv[1:]
+    binaries = []
+    while len(args) >= 2 and args[0] == "--bin":
+        binaries.append(os.path.abspath(args[1]))
+        args = args[2:]
+    binaries = binaries or [BIN]
+    if len(args) < 2:
         sys.exit(__doc__)
-    rounds = int(sys.argv[1])
-    sizes = sys.argv[2:]
+    rounds = int(args[0])
+    sizes = args[1:]
     subprocess.run([DRIVES, "init", PREFIX], check=True)
+    # Programs run with their own folder as T:, where the indexes must show too.
+    for binary in binaries:
+        link = os.path.join(binary, "startup-bench")
+        os.makedirs(WORK, exist_ok=True)
+        if binary != BIN and not os.path.exists(link):
+            os.symlink(WORK, link)
     xvfb, display = start_display()
     load = open("/proc/loadavg").read().split()[:3]
     rows = []
     try:
         for size in sizes:
             index = make_index(size)
+            ntfs = make_index(size, folders=False)
             entries, roots = saved_index_summary(index)
             write_settings(roots)
             subprocess.run(["wineserver", "-w"], env=ENV)
-            runs = []
+            runs = {b: [] for b in binaries}
             for r in range(rounds):
-                v = one_round(index, entries, display)
-                print("%s round %d: window %d ms, loaded %d ms, results %d ms (%d shown), settled %d ms, %.0f MB private "
-                      "(%.1f B/entry), %.0f MB working set (%.1f B/entry), exit %d ms, saved %.0f MB" %
-                      (size, r + 1, v["window_ms"], v["loaded_ms"], v["results_ms"], v["results"], v["indexed_ms"],
-                       v["private_bytes"] / 1e6, v["bytes_per_entry"], v["working_set"] / 1e6, v["ws_per_entry"],
-                       v["exit_ms"], v["saved_mb"]), flush=True)
-                runs.append(v)
-            rows.append((size, entries, {k: statistics.median(r[k] for r in runs) for k in runs[0]}))
+                for binary in binaries:
+                    v = one_round(binary, index, entries, display)
+                    print("%s %s round %d: window %d ms, loaded %d ms, results %d ms (%d shown), settled %d ms, %.0f MB "
+                          "private (%.1f B/entry), %.0f MB working set (%.1f B/entry), exit %d ms (save %d ms), saved "
+                          "%.0f MB" % (os.path.basename(binary), size, r + 1, v["window_ms"], v["loaded_ms"],
+                                       v["results_ms"], v["results"], v["indexed_ms"], v["private_bytes"] / 1e6,
+                                       v["bytes_per_entry"], v["working_set"] / 1e6, v["ws_per_entry"], v["exit_ms"],
+                                       v["save_ms"], v["saved_mb"]), flush=True)
+                    for name, mode, path in (("folders", "--first", index), ("ntfs", "--first", ntfs),
+                                             ("floor", "--floor", index)):
+                        t = timing_tool(binary, mode, path)
+                        for k, x in t.items():
+                            v[name + "_" + k] = x
+                    print("  load + first search: added folders %d ms (prepare %d, name order %d), NTFS volumes %d ms "
+                          "(prepare %d, name order %d); floor %d ms (read %d, sort %d)" %
+                          (v["folders_first_ms"], v["folders_prepare_ms"], v["folders_sort_ms"], v["ntfs_first_ms"],
+                           v["ntfs_prepare_ms"], v["ntfs_sort_ms"], v["floor_floor_ms"], v["floor_read_ms"],
+                           v["floor_sort_ms"]), flush=True)
+                    runs[binary].append(v)
+            for binary in binaries:
+                rows.append(("%s %s" % (os.path.basename(binary), size), entries,
+                             {k: statistics.median(r[k] for r in runs[binary]) for k in runs[binary][0]}))
     finally:
         xvfb.kill()
         xvfb.wait()
     print("\nload average before: %s, after: %s" % (" ".join(load), " ".join(open("/proc/loadavg").read().split()[:3])))
-    print("medians of %d rounds" % rounds)
+    print("programs from %s; medians of %d rounds" % (", ".join(binaries), rounds))
     print("| index | entries | start -> window | start -> index loaded | start -> first results | private B/entry "
-          "| working set B/entry | exit with save |")
+          "| working set B/entry | exit with save | of which the save |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for size, entries, m in rows:
+        print("| %s | %s | %d ms | %d ms | %d ms | %.1f | %.1f | %d ms | %d ms |" %
+              (size, format(entries, ","), m["window_ms"], m["loaded_ms"], m["results_ms"], m["bytes_per_entry"],
+               m["ws_per_entry"], m["exit_ms"], m["save_ms"]))
+    print("\nload + first search without the window, against the floor (file read into fresh memory + one sort by name)")
+    print("| index | added folders | NTFS volumes | floor | folders / NTFS | folders / floor | NTFS / floor "
+          "| program's start -> results / floor |")
     print("|---|---|---|---|---|---|---|---|")
     for size, entries, m in rows:
-        print("| %s | %s | %d ms | %d ms | %d ms | %.1f | %.1f | %d ms |" %
-              (size, format(entries, ","), m["window_ms"], m["loaded_ms"], m["results_ms"], m["bytes_per_entry"], m["ws_per_entry"],
-               m["exit_ms"]))
+        floor = m["floor_floor_ms"]
+        print("| %s | %d ms | %d ms | %d ms | %.2f | %.2f | %.2f | %.2f |" %
+              (size, m["folders_first_ms"], m["ntfs_first_ms"], floor, m["folders_first_ms"] / m["ntfs_first_ms"],
+               m["folders_first_ms"] / floor, m["ntfs_first_ms"] / floor, m["results_ms"] / floor))
     # What one more entry costs, without the program's and Wine's fixed part.
-    if len(rows) >= 2 and rows[-1][1] != rows[0][1]:
-        (_, n0, m0), (_, n1, m1) = rows[0], rows[-1]
+    if len(sizes) >= 2 and rows[-1][1] != rows[0][1]:
+        (a, n0, m0), (b, n1, m1) = rows[len(binaries) - 1], rows[-1]
         print("per added entry (%s to %s): %.1f B private, %.1f B working set" %
-              (rows[0][0], rows[-1][0], (m1["private_bytes"] - m0["private_bytes"]) / (n1 - n0),
+              (a, b, (m1["private_bytes"] - m0["private_bytes"]) / (n1 - n0),
                (m1["working_set"] - m0["working_set"]) / (n1 - n0)))
 
 

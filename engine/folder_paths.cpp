@@ -18,28 +18,18 @@ constexpr int kMaxTreeDepth = 200;
 // The live entry named folded in folder parent, or kNoEntry. Pairs of removed
 // entries and hash collisions share keys, so every candidate is checked.
 uint32_t Lookup(const Index& index, const VolumeMaps& volume, uint32_t parent, std::string_view folded) {
-    const auto range = volume.nameMap.equal_range(NameMapKey(parent, folded));
-    for (auto it = range.first; it != range.second; ++it) {
-        const uint32_t e = it->second;
-        if (e < index.entries.size() && !IsDeleted(index.entries[e]) && index.entries[e].parent == parent &&
-            index.FoldedOf(e) == folded)
-            return e;
-    }
-    return kNoEntry;
+    return volume.nameMap.Find(NameMapKey(parent, folded), [&](uint32_t e) {
+        return e < index.entries.size() && !IsDeleted(index.entries[e]) && index.entries[e].parent == parent &&
+               index.FoldedOf(e) == folded;
+    });
 }
 
 void Forget(const Index& index, VolumeMaps& volume, uint32_t e) {
-    const auto range = volume.nameMap.equal_range(NameMapKey(index.entries[e].parent, index.FoldedOf(e)));
-    for (auto it = range.first; it != range.second; ++it) {
-        if (it->second == e) {
-            volume.nameMap.erase(it);
-            return;
-        }
-    }
+    volume.nameMap.Erase(NameMapKey(index.entries[e].parent, index.FoldedOf(e)), e);
 }
 
 void Remember(const Index& index, VolumeMaps& volume, uint32_t e) {
-    volume.nameMap.emplace(NameMapKey(index.entries[e].parent, index.FoldedOf(e)), e);
+    volume.nameMap.Insert(NameMapKey(index.entries[e].parent, index.FoldedOf(e)), e);
 }
 
 std::string_view TreeFolded(const Index::Piece& tree, const Entry& t) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bitset>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -317,17 +318,16 @@ bool InstallIndex(Index& index, LoadedIndex& image, std::vector<std::unique_ptr<
             ready.Compact();  // which fills the side tables anew
         }
         ready.RecomputeFolderTotals();
-        const auto n = static_cast<uint32_t>(ready.entries.size());
-        for (const auto& v : image.volumes) {
-            if (!v || v->kind != VolumeKind::Folders) continue;
-            v->nameMap.clear();
-            v->nameMap.reserve(std::min<uint64_t>(v->files + v->folders, n));
-            for (uint32_t i = 0; i < n; ++i) {
-                const Entry& e = ready.entries[i];
-                if (e.parent == kNoEntry || SlotOf(e.flags) != v->slot) continue;
-                v->nameMap.emplace(NameMapKey(e.parent, ready.FoldedOf(i)), i);
-            }
+        std::bitset<Index::kMaxVolumes> folders;
+        for (size_t s = 0; s < image.volumes.size(); ++s) {
+            if (image.volumes[s] && image.volumes[s]->kind == VolumeKind::Folders) folders.set(s);
         }
+        ready.FillNameMaps(folders, 0);
+        const double sorting = NowMs();
+        // The first search lists by name: its order is made here, before the
+        // lock is taken, rather than under it when the first keystroke asks.
+        ready.EnsureSortedBy(SortKey::Name);
+        t.sortMs = NowMs() - sorting;
         t.prepareMs = NowMs() - start;
 
         {
@@ -337,6 +337,9 @@ bool InstallIndex(Index& index, LoadedIndex& image, std::vector<std::unique_ptr<
             index.deletedCount = 0;
             index.garbageBytes = 0;
             index.overflow.fill(true);
+            const auto name = static_cast<size_t>(SortKey::Name);
+            index.orderValid[name] = true;
+            index.overflow[name] = false;
             index.pathsValid = false;
             index.excludesDirty = true;
             index.epoch += 1;

@@ -37,7 +37,8 @@ struct LoadedIndex {
 
 struct LoadTimes {
     double readMs = 0;       // reading and checking the file
-    double prepareMs = 0;    // totals, compaction, side tables, name maps: no lock held
+    double prepareMs = 0;    // totals, compaction, side tables, name maps, name order: no lock held
+    double sortMs = 0;       // of which the name order
     double exclusiveMs = 0;  // the swap under the exclusive lock
     double totalMs = 0;
     uint64_t bytes = 0;
@@ -50,9 +51,9 @@ struct LoadTimes {
 bool ReadIndexFile(ByteSource& source, LoadedIndex& image, std::string& reason);
 
 // Makes the image consistent in an index of its own, then swaps it into index
-// under its exclusive lock: entries, pools, open counts and the slot table, all
-// sort orders to be rebuilt, the path cache and the exclusions to be redone,
-// epoch and change counter one higher. owner receives the image's volumes (slot
+// under its exclusive lock: entries, pools, open counts, the slot table and the
+// name order with its ranks; every other sort order to be rebuilt, the path
+// cache and the exclusions to be redone, epoch and change counter one higher. owner receives the image's volumes (slot
 // i at position i) and the volumes it held before go back into image.volumes,
 // so they are freed with the image, outside the lock; none of them may have a
 // running thread. False, changing nothing, when memory runs out. Never throws.

@@ -37,7 +37,7 @@ void CheckSame(const ov::Index& a, const ov::Index& b) {
         Check(x.files == y.files && x.folders == y.folders && x.recordMap == y.recordMap);
         Check(std::multiset(x.hardLinks.begin(), x.hardLinks.end()) ==
               std::multiset(y.hardLinks.begin(), y.hardLinks.end()));
-        Check(x.nameMap.size() == y.nameMap.size());
+        Check(x.nameMap.Size() == y.nameMap.Size());
     }
 }
 

@@ -18,6 +18,7 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <shared_mutex>
 #include <string>
@@ -166,6 +167,10 @@ public:
                    const std::vector<NameRec>& rows, const std::string& namePool, const std::string& foldedPool);
     void Compact();
     void ApplyExclusions();
+    // Refills the name map of each volume `which` selects from its live entries
+    // with a parent numbered from `first` on: one counting and one filling pass
+    // over the table on the pool, each map sized once.
+    void FillNameMaps(const std::bitset<kMaxVolumes>& which, uint32_t first);
 
     // --- sort orders ---
 

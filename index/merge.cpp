@@ -51,12 +51,6 @@ bool PieceIsSound(const Index::Piece& piece) {
     return true;
 }
 
-// Buckets for a folder volume's name map with room for the entries to come, as
-// the table keeps: rehashing millions of pairs under the lock takes a while.
-size_t NameMapRoom(size_t pairs) {
-    return pairs + pairs / 32 + 4096;
-}
-
 // entry is `ancestor` or lies within its first 256 levels.
 bool IsBelowIn(const std::vector<Entry>& entries, uint32_t entry, uint32_t ancestor) {
     for (int depth = 0; depth <= Index::kMaxDepth && entry < entries.size(); ++depth) {
@@ -171,7 +165,9 @@ void AppendPiece(Index& index, const Index::Piece& piece, int slot, uint32_t bas
 void RenumberMaps(Index& index, const std::vector<uint32_t>& renumber) {
     const size_t n = renumber.size();
     auto map = [&](uint32_t v) { return v < n ? renumber[v] : kNoEntry; };
-    for (VolumeMaps* volume : index.volumes) {
+    std::bitset<Index::kMaxVolumes> refill;
+    for (size_t slot = 0; slot < index.volumes.size(); ++slot) {
+        VolumeMaps* volume = index.volumes[slot];
         if (volume == nullptr) continue;
         volume->rootEntry = map(volume->rootEntry);
         for (uint32_t& v : volume->recordMap) v = map(v);
@@ -184,18 +180,10 @@ void RenumberMaps(Index& index, const std::vector<uint32_t>& renumber) {
             }
             volume->hardLinks.swap(links);
         }
-        if (!volume->nameMap.empty()) {
-            std::vector<uint32_t> values;
-            values.reserve(volume->nameMap.size());
-            for (const auto& kv : volume->nameMap) {
-                if (map(kv.second) != kNoEntry) values.push_back(map(kv.second));
-            }
-            volume->nameMap.clear();
-            volume->nameMap.reserve(NameMapRoom(values.size()));
-            for (uint32_t v : values)
-                volume->nameMap.emplace(NameMapKey(index.entries[v].parent, index.FoldedOf(v)), v);
-        }
+        if (!volume->nameMap.Empty()) refill.set(slot);
     }
+    // The table is renumbered already: the maps come anew from the live entries.
+    index.FillNameMaps(refill, 0);
     std::unordered_map<uint32_t, uint32_t> counts;
     counts.reserve(index.openCounts.size());
     for (const auto& [e, count] : index.openCounts) {
@@ -459,7 +447,7 @@ bool Index::Ingest(int slot, Piece& piece) {
     // The slot's old maps point only at entries about to go.
     volume.recordMap.clear();
     volume.hardLinks.clear();
-    volume.nameMap.clear();
+    volume.nameMap.Clear();
     const uint32_t base = Rebuild(*this, &piece, slot);
 
     volume.rootEntry = piece.root == kNoEntry ? kNoEntry : piece.root + base;
@@ -485,13 +473,9 @@ bool Index::Ingest(int slot, Piece& piece) {
     // Every volume's folders, not only the new ones, come out exact.
     RecomputeFolderTotals();
     if (volume.kind == VolumeKind::Folders) {
-        const auto n = static_cast<uint32_t>(entries.size());
-        volume.nameMap.reserve(NameMapRoom(n - base));
-        for (uint32_t i = base; i < n; ++i) {
-            const Entry& e = entries[i];
-            if (e.parent == kNoEntry) continue;
-            volume.nameMap.emplace(NameMapKey(e.parent, FoldedOf(i)), i);
-        }
+        std::bitset<kMaxVolumes> which;
+        which.set(static_cast<size_t>(slot));
+        FillNameMaps(which, base);
     }
     counts.Give(*this, volume, base);
     excludesDirty = true;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "index/entry.h"
+#include "index/name_map.h"
 #include "index/text.h"
 
 namespace ov {
@@ -25,10 +26,7 @@ inline uint64_t NameMapKey(uint32_t parent, std::string_view foldedName) {
 }
 
 struct VolumeMaps {
-    VolumeMaps() {
-        hardLinks.max_load_factor(1.0f);
-        nameMap.max_load_factor(1.0f);
-    }
+    VolumeMaps() { hardLinks.max_load_factor(1.0f); }
     VolumeMaps(const VolumeMaps&) = delete;
     VolumeMaps& operator=(const VolumeMaps&) = delete;
 
@@ -39,7 +37,7 @@ struct VolumeMaps {
     // File-table records when last read; 0 = unknown. Bounds record numbers from the journal.
     uint32_t recordCount = 0;
     std::unordered_multimap<uint32_t, uint32_t> hardLinks;  // record -> further names (FileTable)
-    std::unordered_multimap<uint64_t, uint32_t> nameMap;    // NameMapKey -> entry (Folders)
+    NameMap nameMap;                                        // NameMapKey -> entry (Folders)
     uint64_t files = 0;
     uint64_t folders = 0;
 };

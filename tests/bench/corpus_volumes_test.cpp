@@ -73,7 +73,7 @@ TEST(CorpusFolderVolumes, LoadAsAddedFoldersInEntryOrder) {
         EXPECT_EQ(ToUtf8(v->name), loaded.NameOf(v->rootEntry));
         EXPECT_EQ(v->slot, SlotOf(loaded.entries[v->rootEntry].flags));
         EXPECT_EQ(perSlot[v->slot], v->files + v->folders);
-        EXPECT_EQ(perSlot[v->slot], v->nameMap.size());
+        EXPECT_EQ(perSlot[v->slot], v->nameMap.Size());
         roots.insert(ToUtf8(v->root));
     }
     EXPECT_EQ((std::set<std::string>{"C:\\Corpus\\usr\\", "C:\\Corpus\\etc\\", "C:\\Corpus\\bin\\"}), roots);

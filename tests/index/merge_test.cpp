@@ -298,11 +298,10 @@ TEST(Merge, IngestReplacesTheSlotAndRecomputesEveryFolder) {
         if (SlotOf(e.flags) != 1 || e.parent == kNoEntry) continue;
         ++mapped;
         const uint64_t key = (uint64_t{e.parent} << 32) | Fnv1a32(index.folded.data() + e.foldedOffset, e.foldedLength);
-        auto [it, end] = d.nameMap.equal_range(key);
-        EXPECT_TRUE(std::any_of(it, end, [&](const auto& kv) { return kv.second == i; })) << i;
+        EXPECT_EQ(i, d.nameMap.Find(key, [i](uint32_t e) { return e == i; })) << i;
     }
-    EXPECT_EQ(d.nameMap.size(), mapped);
-    EXPECT_TRUE(c.nameMap.empty());
+    EXPECT_EQ(d.nameMap.Size(), mapped);
+    EXPECT_TRUE(c.nameMap.Empty());
 }
 
 // Past 256 levels a file no longer counts in its farthest folders, and a loop

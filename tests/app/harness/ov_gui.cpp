@@ -12,7 +12,8 @@
 //                             and to the end of indexing, its memory per
 //                             indexed entry then (private bytes and working
 //                             set), and the milliseconds from the exit message
-//                             to its end
+//                             to its end, of which its save at exit (the
+//                             temporary file of the saved index there to gone)
 // Exit code 0 on success, 1 on a time-out, 2 on bad arguments.
 #include <windows.h>
 
@@ -39,6 +40,14 @@ uint64_t LeadingNumber(const std::wstring& text) {
         }
     }
     return value;
+}
+
+// The temporary file the program writes its saved index to.
+std::wstring SaveTempPath() {
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    return std::wstring(folder) + L"\\Keltrax\\Orvane\\Orvane.db.tmp";
 }
 
 int Measure(const std::wstring& exe, const std::wstring& arguments) {
@@ -81,19 +90,35 @@ int Measure(const std::wstring& exe, const std::wstring& arguments) {
     PROCESS_MEMORY_COUNTERS_EX memory = {};
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(program.Handle(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+    // The exit saves: the save lasts while its temporary file is there.
+    const std::wstring temp = SaveTempPath();
+    ULONGLONG saveStart = 0, saveEnd = 0;
     const ULONGLONG exitStart = GetTickCount64();
-    if (!program.Exit(main, 600000)) return 1;
+    PostMessageW(main, kExitMessage, 0, 0);
+    if (!WaitUntil(
+            [&] {
+                const bool saving = !temp.empty() && GetFileAttributesW(temp.c_str()) != INVALID_FILE_ATTRIBUTES;
+                if (saving) {
+                    saveEnd = GetTickCount64();
+                    if (!saveStart) saveStart = saveEnd;
+                }
+                return !program.Running();
+            },
+            600000)) {
+        return 1;
+    }
     const ULONGLONG end = GetTickCount64();
+    if (!saveStart) saveStart = saveEnd = end;
     // Wine reports committed private memory as PagefileUsage (PrivateUsage stays 0).
     const uint64_t privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
     const uint64_t workingSet = memory.WorkingSetSize;
     wprintf(
         L"window_ms=%llu loaded_ms=%llu results_ms=%llu results=%llu indexed_ms=%llu entries=%llu private_bytes=%llu "
-        L"bytes_per_entry=%.1f working_set=%llu ws_per_entry=%.1f exit_ms=%llu\n",
+        L"bytes_per_entry=%.1f working_set=%llu ws_per_entry=%.1f exit_ms=%llu save_ms=%llu\n",
         window - start, loaded - start, results - start, shown, indexed - start, entries,
         static_cast<unsigned long long>(privateBytes), entries ? static_cast<double>(privateBytes) / entries : 0.0,
         static_cast<unsigned long long>(workingSet), entries ? static_cast<double>(workingSet) / entries : 0.0,
-        end - exitStart);
+        end - exitStart, saveEnd - saveStart);
     return 0;
 }
 
