@@ -5,32 +5,34 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "app/activity_log.h"
 #include "app/commands.h"
+
+#include "app/activity_log.h"
 #include "app/diagnostics.h"
 #include "app/engine_host.h"
 #include "app/export.h"
 #include "app/help_texts.h"
 #include "app/index_status.h"
 #include "app/info_bars.h"
-#include "app/main_window.h"
+#include "app/main_events.h"
 #include "app/res/resource.h"
 #include "app/result_actions.h"
-#include "app/results_list.h"
-#include "app/ribbon.h"
 #include "app/search_box.h"
 #include "app/settings.h"
-#include "app/startup.h"
+#include "app/shutdown.h"
+#include "app/tray.h"
+#include "app/window_kit.h"
+#include "update/start_with_windows.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 
 namespace {
 
 // Commands 101-104: a search switch on or off.
-void ToggleSearchSwitch(uint32_t AppSettings::*field, const wchar_t* name) {
-    gSettings.*field = gSettings.*field ? 0 : 1;
-    RegWriteDword(name, gSettings.*field);
-    if (gRibbon) InvalidateRect(gRibbon, nullptr, FALSE);
+void ToggleSearchSwitch(int id) {
+    const SettingRule* rule = SettingRuleOfCommand(id);
+    StoreSetting(rule->field, gSettings.*rule->field ? 0 : 1);
+    RefreshRibbon();
     RequestSearch(false);
 }
 
@@ -87,8 +89,7 @@ void SelectAllResults() {
 }
 
 void HideAdminBar() {
-    gSettings.adminBarHidden = 1;
-    RegWriteDword(L"AdminBarHidden", 1);
+    StoreSetting(&AppSettings::adminBarHidden, 1);
     if (gAdminBar) ShowWindow(gAdminBar, SW_HIDE);
     LayoutMainWindow();
 }
@@ -98,21 +99,68 @@ void ExitProgram() {
     DestroyWindow(gMain);
 }
 
+void InvalidateResults() {
+    if (gResultsList) InvalidateRect(gResultsList, nullptr, FALSE);
+}
+
+// What a Settings-tab change does beyond being stored.
+void ApplySettingChange(int id, uint32_t value) {
+    switch (id) {
+        case kSetRunAsAdmin:
+            ApplyStartWithWindows();
+            if (value && !EngineElevated()) {
+                SetStatusText(
+                    L"Orvane will ask for administrator rights next time it starts (or click Index > Run as Admin "
+                    L"now)");
+            }
+            break;
+        case kSetStartWithWindows:
+            ApplyStartWithWindows();
+            break;
+        case kSetHotkey:
+            RegisterGlobalHotkey();
+            break;
+        case kSetHideHidden:
+        case kSetHideSystem:
+            SetIndexHideFlags();
+            RequestSearch(true);
+            break;
+        case kSetIncludeRemovable:
+            ApplyIncludeRemovable();
+            break;
+        case kSetThreads:
+            RequestSearch(true);
+            break;
+        case kSetHighlight:
+        case kSetSizeFormat:
+            InvalidateResults();
+            break;
+        case kSetAutoUpdate:
+            if (value) ScheduleUpdateCheck(3000);
+            break;
+        default:
+            break;
+    }
+}
+
 }  // namespace
+
+void OnSettingsCommand(int id, int code, HWND control) {
+    if (id == kSetExcludedFolders) {
+        OnCommand(kCmdExcludedFolders);
+        return;
+    }
+    uint32_t value = 0;
+    if (StoreSettingFromControl(id, code, control, value)) ApplySettingChange(id, value);
+}
 
 void OnCommand(int id) {
     switch (id) {
         case kCmdMatchCase:
-            ToggleSearchSwitch(&AppSettings::matchCase, L"MatchCase");
-            break;
         case kCmdWholeWord:
-            ToggleSearchSwitch(&AppSettings::wholeWord, L"WholeWord");
-            break;
         case kCmdMatchPath:
-            ToggleSearchSwitch(&AppSettings::matchPath, L"MatchPath");
-            break;
         case kCmdRegex:
-            ToggleSearchSwitch(&AppSettings::regex, L"Regex");
+            ToggleSearchSwitch(id);
             break;
         case kCmdOpen:
             OpenSelected();

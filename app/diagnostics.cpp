@@ -2,14 +2,13 @@
 // self-test run already ends when its index is ready, writing nothing yet.
 #include "app/diagnostics.h"
 
-#include "app/main_window.h"
-#include "app/startup.h"
+#include "app/command_ids.h"
+#include "app/window_kit.h"
 
 void SaveDiagnosticReport() {}
 
 void RunSpeedTest() {}
 
 void FinishSelfTest(bool ready) {
-    SaveBeforeExit();
-    DestroyWindow(gMain);
+    RunCommand(kCmdExit);
 }

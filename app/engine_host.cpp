@@ -10,14 +10,20 @@
 #include <string>
 
 #include "app/activity_log.h"
-#include "app/commands.h"
-#include "app/main_window.h"
+#include "app/command_ids.h"
 #include "app/settings.h"
-#include "app/startup.h"
+#include "app/window_kit.h"
 #include "engine/engine.h"
 #include "engine/wide_text.h"
 #include "index/platform.h"
 #include "index/text.h"
+
+std::unique_ptr<ov::Engine> gEngine;
+ov::SearchRequest gSearch;
+std::thread gIndexLoadThread;
+std::thread gSaveThread;
+bool gIndexLoaded = false;
+bool gEnding = false;
 
 namespace {
 
@@ -78,12 +84,7 @@ void SetUpEngine() {
     gEngine->SetAddedFolders(
         std::vector<ov::WString>(gSettings.indexedFolders.begin(), gSettings.indexedFolders.end()));
     SetIndexHideFlags();
-    {
-        std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
-        gEngine->excluded.clear();
-        for (const std::wstring& folder : gSettings.excludedFolders) gEngine->excluded.push_back(ExclusionKey(folder));
-        gEngine->excludesDirty = true;
-    }
+    SetExcludedFolders(gSettings.excludedFolders);
     gEngine->logSink = LogFromEngine;
 }
 
@@ -95,8 +96,28 @@ void StartSearching() {
     if (gEngine) ov::StartSearchWorker(gSearch, *gEngine, PostResultsTo(gMain));
 }
 
+void SubmitSearch(const std::string& text, const ov::SearchOptions& options, bool keepSelection, int threads) {
+    ov::RequestSearch(gSearch, text, options, keepSelection, threads);
+}
+
 void StartIndexLoad() {
     if (gEngine) gIndexLoadThread = std::thread(IndexLoadThread, gMain);
+}
+
+void MarkIndexLoaded() {
+    if (gIndexLoadThread.joinable()) gIndexLoadThread.join();
+    gIndexLoaded = true;
+}
+
+void MarkEnding() {
+    gEnding = true;
+}
+
+void StopEngineForExit() {
+    if (gSaveThread.joinable()) gSaveThread.join();
+    ov::StopSearchWorker(gSearch);
+    if (gIndexLoadThread.joinable()) gIndexLoadThread.join();
+    StopEngineWork(true);
 }
 
 void StopEngineWork(bool save) {
@@ -104,12 +125,27 @@ void StopEngineWork(bool save) {
     if (gEngine) gEngine->Stop(save);
 }
 
-void AbandonEngineAtExit() {
+void StopSearching() {
+    ov::StopSearchWorker(gSearch);
+}
+
+void EndEngine() {
+    if (gIndexLoadThread.joinable()) gIndexLoadThread.join();
+    if (gSaveThread.joinable()) gSaveThread.join();
+    StopEngineWork(false);
     // Its volume threads are stopped and the index is saved, its file flushed
     // and closed. Freeing the index piece by piece would keep an installer or
     // a new copy waiting for seconds at ten million entries; the pool's idle
     // workers end with the process.
     static_cast<void>(gEngine.release());
+}
+
+bool ProcessRunsElevated() {
+    return ov::ProcessIsElevated();
+}
+
+bool EngineMade() {
+    return gEngine != nullptr;
 }
 
 bool EngineElevated() {
@@ -130,6 +166,20 @@ void ApplyIncludeRemovable() {
     if (!gEngine) return;
     gEngine->SetIncludeRemovable(gSettings.includeRemovable != 0);
     RefreshVolumesIfLoaded();
+}
+
+void SetIndexedFolders(const std::vector<std::wstring>& folders) {
+    if (!gEngine) return;
+    gEngine->SetAddedFolders(std::vector<ov::WString>(folders.begin(), folders.end()));
+    RefreshVolumesIfLoaded();
+}
+
+void SetExcludedFolders(const std::vector<std::wstring>& folders) {
+    if (!gEngine) return;
+    std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
+    gEngine->excluded.clear();
+    for (const std::wstring& folder : folders) gEngine->excluded.push_back(ExclusionKey(folder));
+    gEngine->excludesDirty = true;
 }
 
 void RefreshVolumesIfLoaded() {
@@ -158,6 +208,20 @@ void RebuildIndex() {
     if (EngineUsable()) gEngine->Rebuild();
 }
 
+bool RescanVolumeByRoot(const std::wstring& root) {
+    if (!EngineUsable()) return false;
+    ov::Volume* found = nullptr;
+    {
+        std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+        for (int slot = 0; slot < static_cast<int>(gEngine->volumes.size()); ++slot) {
+            ov::Volume* volume = gEngine->VolumeAt(slot);
+            if (volume && ov::SameTextIgnoringCase(volume->root, ov::WString(root.begin(), root.end()))) found = volume;
+        }
+    }
+    // RescanVolume checks again, under its own lock, that the volume is still listed.
+    return found && gEngine->RescanVolume(found);
+}
+
 void ClearIndexChangedPosted() {
     if (gEngine) gEngine->indexChangedPosted.exchange(false);
 }
@@ -179,6 +243,103 @@ bool ReadLiveEntryCount(uint64_t& count) {
     std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
     count = gEngine->entries.size() - gEngine->deletedCount;
     return true;
+}
+
+namespace {
+
+// One row of entry id (index lock held shared, epoch checked).
+ov::ResultRow RowOf(const ov::Engine& engine, uint32_t id) {
+    ov::ResultRow out;
+    if (id >= engine.entries.size()) return out;
+    const ov::Entry& entry = engine.entries[id];
+    if (ov::IsDeleted(entry)) return out;
+    try {
+        out.fullPath = engine.PathW(id, false);
+        if (entry.flags & ov::EntryFlags::VolumeRoot) {
+            out.name = out.fullPath;
+        } else {
+            const std::string_view name = engine.NameOf(id);
+            out.name = ov::ToWide(name.data(), name.size());
+            if (entry.parent != ov::kNoEntry) out.folder = engine.PathW(id, true);
+        }
+        if (!ov::IsDir(entry)) {
+            const std::string_view extension = ov::FoldedExtension(engine.FoldedOf(id));
+            out.extension = ov::ToWide(extension.data(), extension.size());
+        }
+    } catch (const std::exception&) {
+        return ov::ResultRow();
+    }
+    out.size = entry.size;
+    out.modified = entry.modified;
+    out.created = entry.created;
+    out.flags = entry.flags;
+    const auto count = engine.openCounts.find(id);
+    out.openCount = count == engine.openCounts.end() ? 0 : count->second;
+    out.valid = true;
+    return out;
+}
+
+}  // namespace
+
+ov::ResultRow ReadResultRow(uint32_t id, uint64_t epoch) {
+    if (!gEngine) return {};
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+    // Entry numbers move when the index is compacted: ids of another epoch name other entries.
+    if (epoch != gEngine->epoch) return {};
+    return RowOf(*gEngine, id);
+}
+
+std::vector<ov::ResultRow> ReadResultRows(const std::vector<uint32_t>& ids, uint64_t epoch) {
+    std::vector<ov::ResultRow> rows(ids.size());
+    if (!gEngine) return rows;
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+    if (epoch != gEngine->epoch) return rows;
+    for (size_t i = 0; i < ids.size(); ++i) rows[i] = RowOf(*gEngine, ids[i]);
+    return rows;
+}
+
+void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch) {
+    if (!gEngine) return;
+    std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
+    if (epoch != gEngine->epoch) return;
+    for (const uint32_t id : ids) {
+        if (id < gEngine->entries.size()) ++gEngine->openCounts[id];
+    }
+    gEngine->overflow[static_cast<size_t>(ov::SortKey::RunCount)] = true;
+    gEngine->changes += 1;
+}
+
+std::wstring ReadSavedIndexProblem() {
+    if (!gEngine) return {};
+    const ov::WString problem = gEngine->SavedIndexProblem();
+    return std::wstring(problem.begin(), problem.end());
+}
+
+std::vector<VolumeFacts> SnapshotVolumes() {
+    std::vector<VolumeFacts> facts;
+    if (!gEngine) return facts;
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+    for (int slot = 0; slot < static_cast<int>(gEngine->volumes.size()); ++slot) {
+        const ov::Volume* volume = gEngine->VolumeAt(slot);
+        if (!volume) continue;
+        VolumeFacts fact;
+        fact.name.assign(volume->name.begin(), volume->name.end());
+        fact.root.assign(volume->root.begin(), volume->root.end());
+        fact.fileSystem.assign(volume->fileSystem.begin(), volume->fileSystem.end());
+        fact.label.assign(volume->label.begin(), volume->label.end());
+        // statusMutex is a leaf, taken after the index lock.
+        const ov::WString status = gEngine->StatusOf(volume);
+        fact.status.assign(status.begin(), status.end());
+        fact.phase = gEngine->PhaseOf(volume);
+        fact.kind = volume->kind;
+        fact.addedFolder = volume->addedFolder;
+        fact.live = volume->live.load();
+        fact.files = volume->files;
+        fact.folders = volume->folders;
+        fact.scanMs = volume->scanMs;
+        facts.push_back(std::move(fact));
+    }
+    return facts;
 }
 
 bool AdminBarWanted() {

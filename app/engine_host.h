@@ -1,13 +1,68 @@
-// The application's side of the engine: its set-up from the settings, the
-// index-load and background-save threads, its stop at exit, and the few facts
-// the windows ask of it. UI thread only, except the thread bodies.
+// The application's one door to the engine: its set-up from the settings, the
+// index-load and background-save threads, the search worker, its stop at exit,
+// and everything the windows read from or ask of the index and its volumes. No
+// other file of the application touches the engine or the index lock.
+// UI thread only, except the thread bodies.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "engine/volume.h"
 #include "index/search_worker.h"
+
+namespace ov {
+class Engine;
+
+// One row's details as the index holds them. A row that is not valid (its
+// entry gone, or its id from an older epoch) is shown blank.
+struct ResultRow {
+    std::wstring name;
+    std::wstring folder;
+    std::wstring fullPath;
+    std::wstring extension;  // lower case; empty for folders
+    uint64_t size = 0;
+    uint64_t modified = 0;
+    uint64_t created = 0;
+    uint32_t flags = 0;  // ov::EntryFlags
+    uint32_t openCount = 0;
+    bool valid = false;
+};
+}  // namespace ov
+
+// What the windows show of one volume, copied at one moment.
+struct VolumeFacts {
+    std::wstring name;  // "C:" or the added folder
+    std::wstring root;
+    std::wstring fileSystem;
+    std::wstring label;
+    std::wstring status;
+    ov::VolumePhase phase = ov::VolumePhase::None;
+    ov::VolumeKind kind = ov::VolumeKind::None;
+    bool addedFolder = false;
+    bool live = false;
+    uint64_t files = 0;
+    uint64_t folders = 0;
+    double scanMs = 0;
+};
+
+// Owned here: the engine (null until start-up made it and after tear-down),
+// the search worker's request block (the worker runs from start-up to
+// SaveBeforeExit) and the two threads.
+extern std::unique_ptr<ov::Engine> gEngine;
+extern ov::SearchRequest gSearch;
+extern std::thread gIndexLoadThread;
+extern std::thread gSaveThread;
+// WM_APP_INDEX_LOADED was handled: the saved index was loaded and the volumes enumerated.
+extern bool gIndexLoaded;
+// SaveBeforeExit ran: the engine and the search worker are stopped and nothing
+// may start them again (log-off keeps the window until Windows ends the process).
+extern bool gEnding;
 
 // A search-worker sink that posts each result to window as WM_APP_RESULTS; the
 // window then owns it. A failed post frees it.
@@ -19,16 +74,32 @@ void SetUpEngine();
 void AttachEngineWindow(HWND main);
 // Start-up: the search worker over the index, posting results to the main window.
 void StartSearching();
+// A new request to the search worker.
+void SubmitSearch(const std::string& text, const ov::SearchOptions& options, bool keepSelection, int threads);
 // Start-up: the index-load thread (load the saved index, enumerate the volumes,
 // post WM_APP_INDEX_LOADED).
 void StartIndexLoad();
+// WM_APP_INDEX_LOADED: joins the load thread and marks the index loaded.
+void MarkIndexLoaded();
+// The first step of every exit: from now on nothing starts engine work.
+void MarkEnding();
+// The last steps of SaveBeforeExit: joins the background save, stops the
+// search worker, joins the load thread, stops the engine with one last save.
+void StopEngineForExit();
 // Stops the search worker and the engine's threads; with save the index file is
 // written once more. Safe to call again.
 void StopEngineWork(bool save);
-// Tear-down, after StopEngineWork: lets go of the engine without freeing it.
-// The process is about to end and the system takes the memory back at once.
-void AbandonEngineAtExit();
+// Tear-down after the message loop: the search worker stopped.
+void StopSearching();
+// Tear-down: joins the threads, stops the engine and lets go of it without
+// freeing it. The process is about to end and the system takes the memory
+// back at once.
+void EndEngine();
 
+// The process has administrator rights (asked of the system; no engine needed).
+bool ProcessRunsElevated();
+// SetUpEngine ran and EndEngine did not yet.
+bool EngineMade();
 bool EngineElevated();
 // Threads of the index's pool; 0 without an engine.
 int IndexThreadCount();
@@ -36,6 +107,10 @@ int IndexThreadCount();
 void SetIndexHideFlags();
 // "IncludeRemovable" into the engine; the volumes are refreshed once the index has loaded.
 void ApplyIncludeRemovable();
+// The added folders into the engine; the volumes are refreshed once the index has loaded.
+void SetIndexedFolders(const std::vector<std::wstring>& folders);
+// The excluded folders into the index, which marks their entries at the next search.
+void SetExcludedFolders(const std::vector<std::wstring>& folders);
 // Refreshes the volumes when the index has loaded and the program is not ending.
 void RefreshVolumesIfLoaded();
 // Starts a background save when the index changed since the last one and no
@@ -45,6 +120,10 @@ void StartBackgroundSaveIfDue();
 bool SaveIndexNow();
 // Command "Rescan all".
 void RebuildIndex();
+// The Index Status window's Rescan: the volume whose root is root (as
+// VolumeFacts gives it). False when there is none or its old thread is still
+// ending (it rescans at the next refresh).
+bool RescanVolumeByRoot(const std::wstring& root);
 
 // Clears the engine's posted flag of the message being handled.
 void ClearIndexChangedPosted();
@@ -53,6 +132,18 @@ void ClearVolumesChangedPosted();
 bool ReadIndexCounters(uint64_t& epoch, uint64_t& changes);
 // Entries of the index less the deleted ones; false without an engine.
 bool ReadLiveEntryCount(uint64_t& count);
+// Entry id's row as the index holds it at epoch, under the index lock held shared.
+ov::ResultRow ReadResultRow(uint32_t id, uint64_t epoch);
+// The rows of ids under one hold of the lock (copy, export, a painted page).
+std::vector<ov::ResultRow> ReadResultRows(const std::vector<uint32_t>& ids, uint64_t epoch);
+// Counts one opening of each id when epoch is the index's (the Run Count
+// column and order), under the index lock held exclusively.
+void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch);
+// Why the saved index that was there could not be used, as a sentence; empty
+// when it loaded, there was none, or there is no engine.
+std::wstring ReadSavedIndexProblem();
+// Every volume in slot order; empty without an engine.
+std::vector<VolumeFacts> SnapshotVolumes();
 // The administrator bar should show: an unelevated engine indexes an NTFS drive.
 bool AdminBarWanted();
 // Self-test: the index has loaded, no volume is busy and every volume is live.

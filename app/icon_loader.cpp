@@ -11,9 +11,10 @@
 #include <set>
 #include <thread>
 
-#include "app/commands.h"
-#include "app/results_list.h"
+#include "app/command_ids.h"
+#include "app/engine_host.h"
 #include "app/row_icon_cache.h"
+#include "app/window_kit.h"
 #include "index/entry.h"
 
 std::atomic<bool> gIconsPosted{false};

@@ -3,46 +3,29 @@
 // store a list.
 #include "app/index_status.h"
 
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
 #include "app/activity_log.h"
-#include "app/main_window.h"
-#include "app/ribbon.h"
-#include "app/startup.h"
-#include "engine/engine.h"
+#include "app/engine_host.h"
+#include "app/window_kit.h"
 
 HWND gIndexStatusWindow = nullptr;
 
 namespace {
 
-bool IsBusyStatus(const std::wstring& status) {
-    for (const wchar_t* prefix : {L"Reading", L"Scanning", L"Loaded", L"Lots"}) {
-        if (status.compare(0, wcslen(prefix), prefix) == 0) return true;
-    }
-    return false;
-}
-
-std::wstring SummaryText() {
-    std::vector<ov::Volume*> volumes;
-    {
-        std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
-        for (int slot = 0; slot < static_cast<int>(gEngine->volumes.size()); ++slot) {
-            if (ov::Volume* volume = gEngine->VolumeAt(slot)) volumes.push_back(volume);
-        }
-    }
+// Busy volumes name their work; else how many are live.
+std::wstring SummaryText(const std::vector<VolumeFacts>& volumes) {
     if (volumes.empty()) return L"No drives to index yet";
     std::wstring busy;
     int live = 0;
-    for (ov::Volume* volume : volumes) {
-        const std::wstring status = gEngine->StatusOf(volume);
-        if (IsBusyStatus(status)) busy += (busy.empty() ? L"" : L"   ") + volume->name + L" " + status;
-        if (volume->live.load()) ++live;
+    for (const VolumeFacts& volume : volumes) {
+        if (ov::IsBusyPhase(volume.phase)) busy += (busy.empty() ? L"" : L"   ") + volume.name + L" " + volume.status;
+        if (volume.live) ++live;
     }
     const int total = static_cast<int>(volumes.size());
     if (!busy.empty()) {
-        const std::wstring problem = gEngine->SavedIndexProblem();
+        const std::wstring problem = ReadSavedIndexProblem();
         return problem.empty() ? busy : problem + L"   " + busy;
     }
     if (live == total)
@@ -57,10 +40,10 @@ void ShowIndexStatus() {}
 void FillIndexStatusList() {}
 
 void UpdateIndexSummary() {
-    if (!gEngine) return;
-    SetStatusText(SummaryText());
+    if (!EngineMade()) return;
+    SetStatusText(SummaryText(SnapshotVolumes()));
     FillIndexStatusList();
-    if (gRibbon) InvalidateRect(gRibbon, nullptr, FALSE);
+    RefreshRibbon();
 }
 
 void AddIndexedFolder(HWND owner) {}

@@ -2,13 +2,52 @@
 // strip) and the text window; until then the help texts are not shown.
 #include "app/info_bars.h"
 
-#include "app/commands.h"
-#include "app/main_window.h"
-#include "app/startup.h"
+#include <commctrl.h>
+
+#include "app/command_ids.h"
+#include "app/window_kit.h"
 
 HWND gNotesWindow = nullptr;
+HBRUSH gInfoBrush = nullptr;
 
 namespace {
+
+HWND MakeButton(HWND parent, const wchar_t* text, int id, DWORD style, HFONT font, const wchar_t* tooltip) {
+    HWND button = CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 10, 10, parent,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), gInstance, nullptr);
+    SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    AddControlTooltip(button, tooltip);
+    return button;
+}
+
+HWND MakeInfoBar(const wchar_t* className, int height) {
+    return CreateWindowExW(WS_EX_CONTROLPARENT, className, L"", WS_CHILD | WS_CLIPCHILDREN, 0, 0, Dip(100), Dip(height),
+                           gMain, nullptr, gInstance, nullptr);
+}
+
+void CreateUpdateBar() {
+    gUpdateBar = MakeInfoBar(L"OVUpdBar", 44);
+    MakeButton(gUpdateBar, L"Update now", kCmdUpdateNow, BS_DEFPUSHBUTTON, gFontEmphasis,
+               L"Downloads the new version, checks it isn't damaged or tampered with (SHA-256 checksum and version "
+               L"check), swaps it in place of this copy and restarts Orvane - usually in a few seconds. Your settings "
+               L"and the index are kept, and your search is put back.");
+    MakeButton(gUpdateBar, L"What's new", kCmdUpdateNotes, 0, gFontUi,
+               L"Shows the full list of what changed in the new version.");
+    MakeButton(gUpdateBar, L"Later", kCmdUpdateLater, 0, gFontUi,
+               L"Hides this bar for now. Orvane will remind you at the next check (every 6 hours), or use Help > Check "
+               L"for Updates any time.");
+}
+
+void CreateAdminBar() {
+    gAdminBar = MakeInfoBar(L"OVAdminBar", 48);
+    MakeButton(gAdminBar, L"Restart as administrator", kCmdRestartAsAdmin, BS_DEFPUSHBUTTON, gFontEmphasis,
+               L"Restarts Orvane with administrator rights (Windows asks for permission). Your search is kept. With "
+               L"them, Orvane reads each NTFS drive's file table directly - millions of files in seconds - and follows "
+               L"the change journal.");
+    MakeButton(gAdminBar, L"Hide", kCmdHideAdminBar, 0, gFontUi,
+               L"Don't show this bar again. You can still use Index > Run as Admin, and Settings > Run as "
+               L"administrator.");
+}
 
 void PaintAdminBar(HWND window) {
     PAINTSTRUCT paint;
@@ -39,6 +78,12 @@ void LayOutAdminBar(HWND window) {
 }
 
 }  // namespace
+
+void CreateInfoBars() {
+    gInfoBrush = CreateSolidBrush(RGB(255, 243, 205));
+    CreateUpdateBar();
+    CreateAdminBar();
+}
 
 LRESULT CALLBACK AdminBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

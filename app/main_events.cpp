@@ -1,23 +1,25 @@
 // What the main window does on its timers and on the messages of the engine,
 // the index-load thread and other processes.
-#include <windows.h>
+#include "app/main_events.h"
 
 #include <dbt.h>
 
-#include "app/commands.h"
+#include "app/command_ids.h"
 #include "app/diagnostics.h"
 #include "app/engine_host.h"
 #include "app/index_status.h"
-#include "app/main_window.h"
 #include "app/results_list.h"
 #include "app/search_box.h"
 #include "app/settings.h"
-#include "app/startup.h"
+#include "app/shutdown.h"
+#include "app/window_kit.h"
 #include "update/start_with_windows.h"
 #include "update/update_check.h"
 
 namespace {
 
+// When the next automatic update check is due (GetTickCount64).
+uint64_t gUpdateDueTick = 0;
 int gOldFileTicks = 0;
 uint64_t gSelfTestStart = 0;
 
@@ -106,8 +108,7 @@ void OnVolumesChanged() {
 }
 
 void OnIndexLoaded() {
-    if (gIndexLoadThread.joinable()) gIndexLoadThread.join();
-    gIndexLoaded = true;
+    MarkIndexLoaded();
     UpdateIndexSummary();
     if (gSettings.startWithWindows) ApplyStartWithWindows();
     RequestSearch(true);
@@ -126,4 +127,8 @@ void OnDeviceChange(WPARAM event) {
 // the process, so gEnding keeps the timers from starting engine work again.
 void OnEndSession(bool ending) {
     if (ending) SaveBeforeExit();
+}
+
+void ScheduleUpdateCheck(uint64_t delayMs) {
+    gUpdateDueTick = GetTickCount64() + delayMs;
 }

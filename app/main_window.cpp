@@ -7,10 +7,11 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/command_ids.h"
 #include "app/commands.h"
 #include "app/icon_loader.h"
 #include "app/info_bars.h"
-#include "app/layout.h"
+#include "app/main_events.h"
 #include "app/result_actions.h"
 #include "app/results_list.h"
 #include "app/ribbon.h"
@@ -18,34 +19,11 @@
 #include "app/row_painting.h"
 #include "app/search_box.h"
 #include "app/settings.h"
-#include "app/startup.h"
 #include "app/tray.h"
-#include "index/text.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 
-HWND gMain = nullptr;
-HWND gTooltip = nullptr;
-HWND gStatusBar = nullptr;
-HWND gUpdateBar = nullptr;
-HWND gAdminBar = nullptr;
-HBRUSH gInfoBrush = nullptr;
-uint64_t gUpdateDueTick = 0;
-
 namespace {
-
-HWND MakeButton(HWND parent, const wchar_t* text, int id, DWORD style, HFONT font, const wchar_t* tooltip) {
-    HWND button = CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 10, 10, parent,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), gInstance, nullptr);
-    SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    AddControlTooltip(button, tooltip);
-    return button;
-}
-
-HWND MakeInfoBar(const wchar_t* className, int height) {
-    return CreateWindowExW(WS_EX_CONTROLPARENT, className, L"", WS_CHILD | WS_CLIPCHILDREN, 0, 0, Dip(100), Dip(height),
-                           gMain, nullptr, gInstance, nullptr);
-}
 
 void CreateTooltipWindow() {
     gTooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, 0, 0,
@@ -54,47 +32,24 @@ void CreateTooltipWindow() {
     SendMessageW(gTooltip, TTM_SETDELAYTIME, TTDT_AUTOPOP, 32000);
 }
 
-void CreateUpdateBar() {
-    gUpdateBar = MakeInfoBar(L"OVUpdBar", 44);
-    MakeButton(gUpdateBar, L"Update now", kCmdUpdateNow, BS_DEFPUSHBUTTON, gFontEmphasis,
-               L"Downloads the new version, checks it isn't damaged or tampered with (SHA-256 checksum and version "
-               L"check), swaps it in place of this copy and restarts Orvane - usually in a few seconds. Your settings "
-               L"and the index are kept, and your search is put back.");
-    MakeButton(gUpdateBar, L"What's new", kCmdUpdateNotes, 0, gFontUi,
-               L"Shows the full list of what changed in the new version.");
-    MakeButton(gUpdateBar, L"Later", kCmdUpdateLater, 0, gFontUi,
-               L"Hides this bar for now. Orvane will remind you at the next check (every 6 hours), or use Help > Check "
-               L"for Updates any time.");
-}
-
-void CreateAdminBar() {
-    gAdminBar = MakeInfoBar(L"OVAdminBar", 48);
-    MakeButton(gAdminBar, L"Restart as administrator", kCmdRestartAsAdmin, BS_DEFPUSHBUTTON, gFontEmphasis,
-               L"Restarts Orvane with administrator rights (Windows asks for permission). Your search is kept. With "
-               L"them, Orvane reads each NTFS drive's file table directly - millions of files in seconds - and follows "
-               L"the change journal.");
-    MakeButton(gAdminBar, L"Hide", kCmdHideAdminBar, 0, gFontUi,
-               L"Don't show this bar again. You can still use Index > Run as Admin, and Settings > Run as "
-               L"administrator.");
-}
-
 LRESULT OnCreate(HWND window) {
     gMain = window;
     CreateTooltipWindow();
     CreateRibbon();
-    gInfoBrush = CreateSolidBrush(RGB(255, 243, 205));
-    CreateUpdateBar();
-    CreateAdminBar();
+    CreateInfoBars();
     gStatusBar = CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS,
                                  0, 0, 0, 0, gMain, nullptr, gInstance, nullptr);
     SendMessageW(gStatusBar, WM_SETFONT, reinterpret_cast<WPARAM>(gFontUi), FALSE);
-    CreateSearchControls();
+    CreateSearchBox();
+    CreateFilterList();
+    CreateResultsList();
+    SetWindowSubclass(gResultsList, ResultsListSubclassProc, 1, 0);
     AddTrayIcon();
     RegisterGlobalHotkey();
     SetTimer(gMain, kTimerUpdateCheck, 5000, nullptr);
     SetTimer(gMain, kTimerOldFile, 3000, nullptr);
     SetTimer(gMain, kTimerSave, 1800000, nullptr);
-    gUpdateDueTick = GetTickCount64() + 8000;
+    ScheduleUpdateCheck(8000);
     return 0;
 }
 
@@ -123,14 +78,6 @@ void OnCopyData(const COPYDATASTRUCT* data) {
     if (text != L"/tray") BringToFront();
 }
 
-void OnFilterListChanged() {
-    const LRESULT row = SendMessageW(gFilterList, CB_GETCURSEL, 0, 0);
-    if (row < 0) return;
-    gSettings.filter = static_cast<uint32_t>(row);
-    RegWriteDword(L"Filter", gSettings.filter);
-    RequestSearch(false);
-}
-
 void OnWmCommand(int id, int code, HWND control) {
     if (id == kIdSearchBox) {
         if (code == EN_CHANGE) RequestSearch(false);
@@ -143,10 +90,38 @@ void OnWmCommand(int id, int code, HWND control) {
     }
 }
 
-// The header's right click is the list's subclass's (ResultsListSubclassProc).
+// The list answers what it shows itself; what the user does with it goes to
+// the file that does it. The header's right click is the list's subclass's
+// (ResultsListSubclassProc).
 LRESULT OnNotify(const NMHDR* header) {
-    if (gResultsList && header->hwndFrom == gResultsList) return OnListNotify(header);
-    return 0;
+    if (!gResultsList || header->hwndFrom != gResultsList) return 0;
+    switch (header->code) {
+        case LVN_ITEMCHANGED:
+        case LVN_ODSTATECHANGED:
+            if (ListChangesAreQuiet()) return 0;
+            RefreshRibbon();
+            UpdateStatusBar();
+            return 0;
+        case LVN_COLUMNCLICK:
+            SetSort(SortKeyOfColumn(reinterpret_cast<const NMLISTVIEW*>(header)->iSubItem), -1);
+            return 0;
+        case NM_RCLICK:
+            if (reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem >= 0) {
+                POINT point;
+                GetCursorPos(&point);
+                ShowResultContextMenu(point);
+            }
+            return 0;
+        case NM_DBLCLK:
+            if (reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem >= 0) OpenSelected();
+            return 0;
+        case NM_SETFOCUS:
+        case NM_KILLFOCUS:
+            SetResultsListFocused(header->code == NM_SETFOCUS);
+            return 0;
+        default:
+            return OnListNotify(header);
+    }
 }
 
 // Opened from the keyboard: below the focused row's label, else near the list's corner.
@@ -275,92 +250,4 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
             break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
-}
-
-void LayoutMainWindow() {
-    if (!gMain || !gRibbon) return;
-    RECT client;
-    GetClientRect(gMain, &client);
-    int statusHeight = 0;
-    if (gStatusBar) {
-        SendMessageW(gStatusBar, WM_SIZE, 0, 0);
-        RECT status;
-        GetWindowRect(gStatusBar, &status);
-        statusHeight = status.bottom - status.top;
-    }
-    const bool updateShown = gUpdateBar && IsWindowVisible(gUpdateBar);
-    const bool adminShown = gAdminBar && IsWindowVisible(gAdminBar);
-    const MainLayout layout =
-        ComputeMainLayout(client.right, client.bottom, statusHeight, gDpi, updateShown, adminShown);
-    LayoutStatusParts(true);
-    auto place = [](HWND window, const LayoutRect& r) {
-        if (window) MoveWindow(window, r.x, r.y, r.width, r.height, TRUE);
-    };
-    place(gRibbon, layout.ribbon);
-    if (updateShown) place(gUpdateBar, layout.updateBar);
-    if (adminShown) place(gAdminBar, layout.adminBar);
-    place(gSearchBox, layout.searchBox);
-    place(gFilterList, layout.filterList);
-    place(gResultsList, layout.resultsList);
-}
-
-void LayoutStatusParts(bool resized) {
-    if (!gStatusBar) return;
-    // The error part is as wide as its text: the texts carry examples the user needs whole.
-    static int laidOutError = -1;
-    int errorWidth = 0;
-    if (!gShown.error.empty()) {
-        const std::wstring text = L"  " + ov::ToWide(gShown.error);
-        HDC dc = GetDC(gStatusBar);
-        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(gStatusBar, WM_GETFONT, 0, 0)));
-        SIZE extent = {};
-        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-        SelectObject(dc, old);
-        ReleaseDC(gStatusBar, dc);
-        int borders[3] = {};
-        SendMessageW(gStatusBar, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
-        errorWidth = extent.cx + 2 * borders[0] + borders[2] + Dip(12);
-    }
-    if (!resized && errorWidth == laidOutError) return;
-    laidOutError = errorWidth;
-    RECT bar;
-    GetClientRect(gStatusBar, &bar);
-    int edges[4];
-    StatusPartEdges(gDpi, bar.right, errorWidth, edges);
-    SendMessageW(gStatusBar, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(edges));
-}
-
-void SetStatusText(const std::wstring& text) {
-    if (!gStatusBar) return;
-    const std::wstring shown = L"  " + text;
-    SendMessageW(gStatusBar, SB_SETTEXTW, 3, reinterpret_cast<LPARAM>(shown.c_str()));
-}
-
-void BringToFront() {
-    if (!gMain) return;
-    ShowWindow(gMain, IsIconic(gMain) ? SW_RESTORE : SW_SHOW);
-    SetForegroundWindow(gMain);
-    if (!gSearchBox) return;
-    SetFocus(gSearchBox);
-    SendMessageW(gSearchBox, EM_SETSEL, 0, -1);
-}
-
-void AddControlTooltip(HWND control, const wchar_t* text) {
-    if (!gTooltip || !control) return;
-    TTTOOLINFOW tool = {};
-    tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = GetParent(control);
-    tool.uId = reinterpret_cast<UINT_PTR>(control);
-    tool.lpszText = const_cast<wchar_t*>(text);
-    SendMessageW(gTooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-}
-
-int TrackMenuAtCursor(HMENU menu) {
-    POINT point;
-    GetCursorPos(&point);
-    const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0, gMain, nullptr);
-    // Without a message after it, a menu shown from the tray may not close on a click outside it.
-    PostMessageW(gMain, WM_NULL, 0, 0);
-    return chosen;
 }

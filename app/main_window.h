@@ -1,47 +1,34 @@
-// The main window (class "OrvaneMain"): its children, the routing of every
-// message, timer and command, its layout and three routines all windows share.
-// UI thread only; other threads reach it by posted messages.
+// The main window (class "OrvaneMain"): makes its children and routes every
+// message, timer and command to the file that owns the work. UI thread only;
+// other threads reach it by posted messages.
+//
+// The application is built in floors. A file includes headers of its own
+// floor or below, never above:
+//   5  startup         wWinMain: the order in which everything comes and goes
+//   4  main_window     routes every message; commands (the dispatch of every
+//                      command id), main_events (timers, the engine's and
+//                      other processes' messages), shutdown (the exits)
+//   3  features        ribbon, info_bars, search_box, results_list,
+//                      row_painting, row_icon_cache, result_actions, export,
+//                      tray, index_status, diagnostics, icon_loader,
+//                      single_instance, and update/
+//   2  engine_host     the one door to the engine and the index lock
+//   1  ground          window_kit, settings (the store), activity_log
+//   0  rules, numbers  command_ids.h, command_line, layout, result_text,
+//                      setting_rules, folder_lists, help_texts, res/
+// Inside the feature floor arrows run one way: row_icon_cache is below
+// icon_loader, which is below results_list, which is below search_box,
+// row_painting and result_actions.
+// A feature never calls the dispatch: it asks for a command with RunCommand
+// (WM_COMMAND to this window), as a button would.
+//
+// Process-wide state: every global is written by one file only, named where
+// it is declared (window_kit.h for the windows' handles); the others read it
+// or ask that file. gSettings changes only through StoreSetting.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
-#include <string>
-
-extern HWND gMain;
-extern HWND gTooltip;  // shared by the main window's controls
-extern HWND gStatusBar;
-extern HWND gUpdateBar;
-extern HWND gAdminBar;
-extern HBRUSH gInfoBrush;  // background of both info bars
-// When the next automatic update check is due (GetTickCount64).
-extern uint64_t gUpdateDueTick;
+#include "app/window_kit.h"
 
 LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Runs one command id; ids it does not know do nothing.
-void OnCommand(int id);
-
-// Places every child; nothing until the main window and the ribbon exist.
-void LayoutMainWindow();
-// Two blanks and text in the status bar's last part.
-void SetStatusText(const std::wstring& text);
-// Sets the status bar's parts for the shown error text; without resized, only
-// when that text's width changed. UI thread.
-void LayoutStatusParts(bool resized);
-// Shows (restores when minimised) the main window in front with the search text selected.
-void BringToFront();
-// Gives control its tooltip in the shared tooltip window.
-void AddControlTooltip(HWND control, const wchar_t* text);
-// Shows a popup menu at the cursor, owned by the main window; the chosen command
-// id, 0 when dismissed.
-int TrackMenuAtCursor(HMENU menu);
-
-// Message handlers of main_events.cpp.
-void OnMainTimer(UINT_PTR id);
-void OnIndexChanged();
-void OnVolumesChanged();
-void OnIndexLoaded();
-void OnExitMessage();
-void OnDeviceChange(WPARAM event);
-void OnEndSession(bool ending);

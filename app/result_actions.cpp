@@ -6,16 +6,6 @@
 
 #include "app/results_list.h"
 
-std::vector<uint32_t> GetSelectedEntries() {
-    std::vector<uint32_t> ids;
-    if (!gResultsList) return ids;
-    for (int row = ListView_GetNextItem(gResultsList, -1, LVNI_SELECTED); row >= 0;
-         row = ListView_GetNextItem(gResultsList, row, LVNI_SELECTED)) {
-        if (static_cast<size_t>(row) < gShown.ids.size()) ids.push_back(gShown.ids[static_cast<size_t>(row)]);
-    }
-    return ids;
-}
-
 void OpenSelected() {}
 
 void OpenContainingFolder() {}

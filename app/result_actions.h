@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-// The entry ids of the results list's selected rows, in row order.
-std::vector<uint32_t> GetSelectedEntries();
 void OpenSelected();
 void OpenContainingFolder();
 void CopySelectedPaths(bool namesOnly);

@@ -1,3 +1,9 @@
+// Every keystroke becomes a request to the search worker; its answer comes back
+// as a posted record that ApplyResults swaps into the list. Answers to older
+// requests are dropped by their sequence number. A refresh (the same search
+// after the index changed) keeps what the user looked at: the selected rows,
+// the focused row and the top row are remembered by entry id and found again,
+// as long as the entry numbers still mean the same entries (same epoch).
 #include "app/results_list.h"
 
 #include <shellapi.h>
@@ -5,32 +11,22 @@
 
 #include <algorithm>
 #include <map>
-#include <shared_mutex>
+#include <vector>
 
 #include "app/activity_log.h"
-#include "app/commands.h"
+#include "app/command_ids.h"
 #include "app/icon_loader.h"
-#include "app/main_window.h"
-#include "app/result_actions.h"
-#include "app/ribbon.h"
-#include "app/row_painting.h"
-#include "app/search_box.h"
 #include "app/settings.h"
-#include "app/startup.h"
-#include "engine/engine.h"
-#include "index/query.h"
 #include "index/text.h"
 
 ShownResults gShown;
-HWND gSearchBox = nullptr;
-HWND gFilterList = nullptr;
-HWND gResultsList = nullptr;
-HIMAGELIST gSystemImages = nullptr;
-int gSmallIconHeight = 16;
 std::vector<int> gColumnMap;
-bool gQuietListChanges = false;
 
 namespace {
+
+// Set while ApplyResults restores the selection row by row: the list's item
+// changes then leave the status bar to ApplyResults.
+bool gQuietListChanges = false;
 
 // Column choices (UI thread): shown flags and widths in DIP, by kColumns row.
 bool gColumnShown[kColumnCount] = {};
@@ -40,55 +36,6 @@ int gColumnWidth[kColumnCount] = {};
 std::map<std::wstring, std::wstring> gTypeNames;
 
 constexpr int kColumnMenuBase = 1000;
-
-HWND MakeChild(DWORD exStyle, const wchar_t* className, DWORD style, int id, HFONT font) {
-    HWND window = CreateWindowExW(exStyle, className, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 10, 10,
-                                  gMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), gInstance, nullptr);
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return window;
-}
-
-void CreateSearchBox() {
-    gSearchBox = MakeChild(WS_EX_CLIENTEDGE, L"EDIT", ES_AUTOHSCROLL, kIdSearchBox, gFontSearch);
-    SendMessageW(gSearchBox, EM_SETCUEBANNER, TRUE,
-                 reinterpret_cast<LPARAM>(
-                     L"Search files and folders…   (try  *.pdf   invoice 2025   ext:jpg dm:today   size:>1gb)"));
-    SendMessageW(gSearchBox, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Dip(6), Dip(6)));
-    SetWindowSubclass(gSearchBox, SearchBoxSubclassProc, 1, 0);
-    AddControlTooltip(gSearchBox,
-                      L"Type part of a name. Several words must all occur, in any order.\n"
-                      L"jpg|png  either word     !temp  leave out names with temp\n"
-                      L"*.pdf   ext:pdf;docx  by extension     \"a phrase\"  exactly as typed\n"
-                      L"C:\\Projects\\  everything under that path\n"
-                      L"size:>1gb   dm:today   dm:last7days   folder:   file:\n"
-                      L"Down or Page Down jumps into the results, Enter opens the selected (or first) result, "
-                      L"Ctrl+Enter opens its folder, Esc clears the box. Help > Search Tricks lists everything.");
-}
-
-void CreateFilterList() {
-    gFilterList = MakeChild(0, L"COMBOBOX", WS_VSCROLL | CBS_DROPDOWNLIST, kIdFilterList, gFontUi);
-    for (const ov::FilterDef& filter : ov::kFilters) {
-        SendMessageW(gFilterList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(filter.title));
-    }
-    SendMessageW(gFilterList, CB_SETCURSEL, gSettings.filter, 0);
-    AddControlTooltip(gFilterList,
-                      L"Show only one kind of result: files, folders, pictures, video (MOBOTIX .mxg too), audio, "
-                      L"documents, archives or programs. Works together with what you type. Takes effect "
-                      L"immediately.");
-}
-
-void ReadSystemImageList() {
-    SHFILEINFOW info = {};
-    gSystemImages = reinterpret_cast<HIMAGELIST>(
-        SHGetFileInfoW(L"C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
-    int width = 0;
-    int height = 0;
-    if (gSystemImages && ImageList_GetIconSize(gSystemImages, &width, &height) && height > 0) {
-        gSmallIconHeight = height;
-    }
-    // The list measured its rows before the height was known: let it ask again.
-    SetWindowPos(gResultsList, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
-}
 
 void ReadColumnChoices() {
     const uint32_t mask = RegReadDword(L"Columns", 0);
@@ -125,26 +72,97 @@ void OnGetInfoTip(NMLVGETINFOTIPW* tip) {
     if (row.valid) CopyCut(row.fullPath, tip->pszText, tip->cchTextMax);
 }
 
-void OnSelectionChanged() {
-    if (gQuietListChanges) return;
-    if (gRibbon) InvalidateRect(gRibbon, nullptr, FALSE);
-    UpdateStatusBar();
+// Drops every row's selected and focused state before the new rows come in.
+// Asking the list to change "every row" walks the old rows one by one (seconds
+// after ten million), so a new search empties the list instead, which drops
+// both states at once; a refresh must not scroll, so it clears the selection
+// only when there is one and the focus only on its row.
+void ClearListStates(bool keep) {
+    if (!keep) {
+        SendMessageW(gResultsList, LVM_SETITEMCOUNT, 0, 0);
+        return;
+    }
+    if (ListView_GetSelectedCount(gResultsList) > 0) ListView_SetItemState(gResultsList, -1, 0, LVIS_SELECTED);
+    const int focused = ListView_GetNextItem(gResultsList, -1, LVNI_FOCUSED);
+    if (focused >= 0) ListView_SetItemState(gResultsList, focused, 0, LVIS_FOCUSED);
+}
+
+// What the user looked at before a refresh, by entry id.
+struct Remembered {
+    std::vector<uint32_t> selected;  // sorted
+    uint32_t top = ov::kNoEntry;
+    uint32_t focused = ov::kNoEntry;
+    bool Empty() const { return selected.empty() && top == ov::kNoEntry && focused == ov::kNoEntry; }
+};
+
+constexpr UINT kMaxKeptSelection = 4999;
+// The restore walk looks at rows 0 to 5,000,001.
+constexpr size_t kRestoreRows = 5000002;
+
+uint32_t IdOfRow(int row) {
+    return row >= 0 && static_cast<size_t>(row) < gShown.ids.size() ? gShown.ids[static_cast<size_t>(row)]
+                                                                    : ov::kNoEntry;
+}
+
+Remembered RememberView() {
+    Remembered view;
+    if (!gResultsList) return view;
+    if (ListView_GetSelectedCount(gResultsList) <= kMaxKeptSelection) {
+        view.selected = GetSelectedEntries();
+        std::sort(view.selected.begin(), view.selected.end());
+    }
+    view.top = IdOfRow(ListView_GetTopIndex(gResultsList));
+    view.focused = IdOfRow(ListView_GetNextItem(gResultsList, -1, LVNI_FOCUSED));
+    return view;
+}
+
+// Selects and focuses the remembered entries where they are now and scrolls
+// the remembered top entry back to the top.
+void RestoreView(const Remembered& view) {
+    size_t wanted = view.selected.size() + (view.focused != ov::kNoEntry) + (view.top != ov::kNoEntry);
+    int topRow = -1;
+    const size_t rows = std::min(gShown.ids.size(), kRestoreRows);
+    gQuietListChanges = true;
+    for (size_t row = 0; row < rows && wanted > 0; ++row) {
+        const uint32_t id = gShown.ids[row];
+        const int r = static_cast<int>(row);
+        if (std::binary_search(view.selected.begin(), view.selected.end(), id)) {
+            ListView_SetItemState(gResultsList, r, LVIS_SELECTED, LVIS_SELECTED);
+            --wanted;
+        }
+        if (id == view.focused) {
+            ListView_SetItemState(gResultsList, r, LVIS_FOCUSED, LVIS_FOCUSED);
+            --wanted;
+        }
+        if (id == view.top) {
+            topRow = r;
+            --wanted;
+        }
+    }
+    gQuietListChanges = false;
+    const int currentTop = ListView_GetTopIndex(gResultsList);
+    RECT first;
+    if (topRow >= 0 && topRow != currentTop && ListView_GetItemRect(gResultsList, 0, &first, LVIR_BOUNDS)) {
+        ListView_Scroll(gResultsList, 0, (topRow - currentTop) * (first.bottom - first.top));
+    }
 }
 
 }  // namespace
 
-void CreateSearchControls() {
-    CreateSearchBox();
-    CreateFilterList();
+void CreateResultsList() {
     // Clipping its header keeps a repaint of the rows from repainting the header too.
-    gResultsList = MakeChild(0, WC_LISTVIEWW,
-                             WS_CLIPCHILDREN | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDRAWFIXED | LVS_OWNERDATA,
-                             kIdResultsList, gFontList);
+    gResultsList = CreateWindowExW(0, WC_LISTVIEWW, L"",
+                                   WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN | LVS_REPORT |
+                                       LVS_SHOWSELALWAYS | LVS_OWNERDRAWFIXED | LVS_OWNERDATA,
+                                   0, 0, 10, 10, gMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdResultsList)),
+                                   gInstance, nullptr);
+    SendMessageW(gResultsList, WM_SETFONT, reinterpret_cast<WPARAM>(gFontList), FALSE);
     ListView_SetExtendedListViewStyle(
         gResultsList, LVS_EX_DOUBLEBUFFER | LVS_EX_INFOTIP | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT);
     SetWindowTheme(gResultsList, L"Explorer", nullptr);
-    SetWindowSubclass(gResultsList, ResultsListSubclassProc, 1, 0);
     ReadSystemImageList();
+    // The list measured its rows before the height was known: let it ask again.
+    SetWindowPos(gResultsList, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     ReadColumnChoices();
     BuildColumns();
     StartIconLoader(gMain);
@@ -213,40 +231,13 @@ void UpdateSortArrows() {
     }
 }
 
+int SortKeyOfColumn(int sub) {
+    return sub >= 0 && sub < ColumnCount() ? kColumns[gColumnMap[sub]].sortKey : -1;
+}
+
 ov::ResultRow GetResultRow(int row) {
-    ov::ResultRow out;
-    if (row < 0 || !gEngine || static_cast<size_t>(row) >= gShown.ids.size()) return out;
-    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
-    // Entry numbers move when the index is compacted: ids of another epoch name other entries.
-    if (gShown.epoch != gEngine->epoch) return out;
-    const uint32_t id = gShown.ids[static_cast<size_t>(row)];
-    if (id >= gEngine->entries.size()) return out;
-    const ov::Entry& entry = gEngine->entries[id];
-    if (ov::IsDeleted(entry)) return out;
-    try {
-        out.fullPath = gEngine->PathW(id, false);
-        if (entry.flags & ov::EntryFlags::VolumeRoot) {
-            out.name = out.fullPath;
-        } else {
-            const std::string_view name = gEngine->NameOf(id);
-            out.name = ov::ToWide(name.data(), name.size());
-            if (entry.parent != ov::kNoEntry) out.folder = gEngine->PathW(id, true);
-        }
-        if (!ov::IsDir(entry)) {
-            const std::string_view extension = ov::FoldedExtension(gEngine->FoldedOf(id));
-            out.extension = ov::ToWide(extension.data(), extension.size());
-        }
-    } catch (const std::exception&) {
-        return ov::ResultRow();
-    }
-    out.size = entry.size;
-    out.modified = entry.modified;
-    out.created = entry.created;
-    out.flags = entry.flags;
-    const auto count = gEngine->openCounts.find(id);
-    out.openCount = count == gEngine->openCounts.end() ? 0 : count->second;
-    out.valid = true;
-    return out;
+    if (row < 0 || static_cast<size_t>(row) >= gShown.ids.size()) return {};
+    return ReadResultRow(gShown.ids[static_cast<size_t>(row)], gShown.epoch);
 }
 
 std::wstring GetCellText(const ov::ResultRow& row, int column) {
@@ -298,32 +289,100 @@ LRESULT OnListNotify(const NMHDR* header) {
         case LVN_GETINFOTIPW:
             OnGetInfoTip(reinterpret_cast<NMLVGETINFOTIPW*>(const_cast<NMHDR*>(header)));
             return 0;
-        case LVN_ITEMCHANGED:
-        case LVN_ODSTATECHANGED:
-            OnSelectionChanged();
-            return 0;
-        case LVN_COLUMNCLICK: {
-            const int sub = reinterpret_cast<const NMLISTVIEW*>(header)->iSubItem;
-            if (sub >= 0 && sub < ColumnCount()) SetSort(kColumns[gColumnMap[sub]].sortKey, -1);
-            return 0;
-        }
         case LVN_ODFINDITEMW:
             return -1;  // typing goes to the search box, not to a search in the list
-        case NM_RCLICK:
-            if (reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem >= 0) {
-                POINT point;
-                GetCursorPos(&point);
-                ShowResultContextMenu(point);
-            }
-            return 0;
-        case NM_DBLCLK:
-            if (reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem >= 0) OpenSelected();
-            return 0;
-        case NM_SETFOCUS:
-        case NM_KILLFOCUS:
-            SetResultsListFocused(header->code == NM_SETFOCUS);
-            return 0;
         default:
             return 0;
     }
+}
+
+void ApplyResults(std::unique_ptr<ov::SearchResult> result) {
+    if (!result || result->sequence < gShown.sequence) return;
+    gShown.sequence = result->sequence;
+    const bool keep = result->keepSelection;
+    // The entry numbers shown still mean the same entries only within one epoch.
+    Remembered view;
+    if (keep && result->epoch == gShown.epoch) view = RememberView();
+    gShown.ids.swap(result->ids);
+    gShown.epoch = result->epoch;
+    gShown.changes = result->changes;
+    gShown.ms = result->ms;
+    gShown.threads = result->threads;
+    gShown.words.swap(result->words);
+    gShown.wideWords.clear();
+    for (const std::string& word : gShown.words) gShown.wideWords.push_back(ov::ToWide(word));
+    gShown.error.swap(result->error);
+    result.reset();  // frees the previous ids too
+    if (gResultsList) {
+        SendMessageW(gResultsList, WM_SETREDRAW, FALSE, 0);
+        gQuietListChanges = true;
+        ClearListStates(keep);
+        gQuietListChanges = false;
+        SendMessageW(gResultsList, LVM_SETITEMCOUNT, gShown.ids.size(), keep ? LVSICF_NOSCROLL : 0);
+        if (keep) {
+            if (!view.Empty()) RestoreView(view);
+        } else if (!gShown.ids.empty()) {
+            ListView_EnsureVisible(gResultsList, 0, FALSE);
+        }
+        SendMessageW(gResultsList, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(gResultsList, nullptr, TRUE);
+    }
+    UpdateStatusBar();
+    RefreshRibbon();
+}
+
+bool ListChangesAreQuiet() {
+    return gQuietListChanges;
+}
+
+void UpdateStatusBar() {
+    uint64_t entries = 0;
+    if (!gStatusBar || !ReadLiveEntryCount(entries)) return;
+    static std::wstring shown[3];
+    std::wstring texts[3];
+    texts[0] = L"  " + FormatThousands(entries) + L" files and folders";
+    texts[1] = L"  " + FormatThousands(gShown.ids.size()) + (gShown.ids.size() == 1 ? L" result" : L" results");
+    const UINT selected = gResultsList ? ListView_GetSelectedCount(gResultsList) : 0;
+    if (selected > 0) texts[1] += L"  •  " + FormatThousands(selected) + L" selected";
+    texts[2] = !gShown.error.empty() ? L"  " + ov::ToWide(gShown.error)
+                                     : FormatString(L"  %.1f ms  •  %d thread%ls", gShown.ms, gShown.threads,
+                                                    gShown.threads == 1 ? L"" : L"s");
+    LayoutStatusParts(false, gShown.error.empty() ? std::wstring() : ov::ToWide(gShown.error));
+    if (texts[0] == shown[0] && texts[1] == shown[1] && texts[2] == shown[2]) return;
+    // Each text put repaints the bar at once: with redrawing off the parts
+    // change unseen and the bar is painted once for all of them. Turning
+    // redrawing off drops what was waiting to be painted, so that is put back.
+    HRGN pending = CreateRectRgn(0, 0, 0, 0);
+    if (pending && GetUpdateRgn(gStatusBar, pending, FALSE) == ERROR) SetRectRgn(pending, 0, 0, 0, 0);
+    SendMessageW(gStatusBar, WM_SETREDRAW, FALSE, 0);
+    std::vector<int> changed;
+    for (int part = 0; part < 3; ++part) {
+        if (texts[part] == shown[part]) continue;
+        shown[part] = std::move(texts[part]);
+        SendMessageW(gStatusBar, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(shown[part].c_str()));
+        changed.push_back(part);
+    }
+    SendMessageW(gStatusBar, WM_SETREDRAW, TRUE, 0);
+    if (pending) {
+        InvalidateRgn(gStatusBar, pending, FALSE);
+        DeleteObject(pending);
+    }
+    for (int part : changed) {
+        RECT bounds;
+        if (SendMessageW(gStatusBar, SB_GETRECT, part, reinterpret_cast<LPARAM>(&bounds))) {
+            InvalidateRect(gStatusBar, &bounds, FALSE);
+        } else {
+            InvalidateRect(gStatusBar, nullptr, FALSE);
+        }
+    }
+}
+
+std::vector<uint32_t> GetSelectedEntries() {
+    std::vector<uint32_t> ids;
+    if (!gResultsList) return ids;
+    for (int row = ListView_GetNextItem(gResultsList, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(gResultsList, row, LVNI_SELECTED)) {
+        if (static_cast<size_t>(row) < gShown.ids.size()) ids.push_back(gShown.ids[static_cast<size_t>(row)]);
+    }
+    return ids;
 }

@@ -1,8 +1,9 @@
-// The results list: a virtual report list that shows ShownResults, with the
-// search box and the filter list made beside it. It never holds row data: each
-// cell, tip and painted row is fetched from the index when the list asks for
-// it. Its columns are chosen by the user (the header's menu) and stored with
-// their widths. UI thread only.
+// The results list: a virtual report list that shows ShownResults. It never
+// holds row data: each cell, tip and painted row is fetched from the index
+// when the list asks for it. Its columns are chosen by the user (the header's
+// menu) and stored with their widths. A search result is taken into it by
+// ApplyResults, which keeps what the user looked at across a refresh; the
+// status bar's first three parts describe it. UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -10,12 +11,17 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/engine_host.h"
 #include "app/result_text.h"
+#include "app/row_icon_cache.h"
+#include "app/window_kit.h"
+#include "index/search_worker.h"
 
-// The result set the list shows; written only by ApplyResults.
+// The result set the list shows.
 struct ShownResults {
     std::vector<uint32_t> ids;  // row r shows entry ids[r]
     uint64_t sequence = 0;      // of the last applied request
@@ -28,41 +34,15 @@ struct ShownResults {
     std::vector<std::wstring> wideWords;  // the same as UTF-16
 };
 
-namespace ov {
-// One row's details as the index holds them. A row that is not valid (out of
-// range, its entry gone, or its ids from an older epoch) is shown blank.
-struct ResultRow {
-    std::wstring name;
-    std::wstring folder;
-    std::wstring fullPath;
-    std::wstring extension;  // lower case; empty for folders
-    uint64_t size = 0;
-    uint64_t modified = 0;
-    uint64_t created = 0;
-    uint32_t flags = 0;  // ov::EntryFlags
-    uint32_t openCount = 0;
-    bool valid = false;
-};
-}  // namespace ov
-
+// Written only by ApplyResults.
 extern ShownResults gShown;
-extern HWND gSearchBox;
-extern HWND gFilterList;
-extern HWND gResultsList;
-// The shell's small system image list (null when the shell gave none) and its
-// icon height; 16 until it was read, as the list is measured before that.
-extern HIMAGELIST gSystemImages;
-extern int gSmallIconHeight;
 // List column i shows kColumns[gColumnMap[i]] (table order; dragging columns
-// changes only the display order).
+// changes only the display order). Written only here.
 extern std::vector<int> gColumnMap;
-// Set while ApplyResults restores the selection row by row: the list's item
-// changes then leave the status bar to ApplyResults.
-extern bool gQuietListChanges;
 
-// The search box, the filter list and the results list, children of the main
-// window, with the stored column choices; starts the icon loader.
-void CreateSearchControls();
+// The results list, a child of the main window, with the stored column
+// choices; starts the icon loader.
+void CreateResultsList();
 // Removes every list column and inserts the shown ones, then the sort arrows.
 void BuildColumns();
 // Stores the column widths and the shown columns.
@@ -71,6 +51,17 @@ void SaveColumns();
 void ShowColumnMenu();
 // The header's sort arrows from the current sort.
 void UpdateSortArrows();
+// The ov::SortKey of list column sub (display index), -1 when it does not sort.
+int SortKeyOfColumn(int sub);
+
+// WM_APP_RESULTS: takes the worker's result into the list; a stale one is dropped.
+void ApplyResults(std::unique_ptr<ov::SearchResult> result);
+// The list's item changes are ApplyResults' own (restoring a selection), not the user's.
+bool ListChangesAreQuiet();
+// Status-bar parts 0-2: entries, results and selection, search time or the query's error.
+void UpdateStatusBar();
+// The entry ids of the selected rows, in row order.
+std::vector<uint32_t> GetSelectedEntries();
 
 // One row of ShownResults, read under the index lock held shared.
 ov::ResultRow GetResultRow(int row);
@@ -78,5 +69,6 @@ ov::ResultRow GetResultRow(int row);
 std::wstring GetCellText(const ov::ResultRow& row, int column);
 // "File folder", or the shell's name of the extension's type (cached per extension).
 std::wstring GetTypeName(bool isFolder, const std::wstring& extension);
-// WM_NOTIFY from the results list; the notification's result.
+// WM_NOTIFY from the results list that the list answers itself (cell texts,
+// tips, typing); the notification's result.
 LRESULT OnListNotify(const NMHDR* header);

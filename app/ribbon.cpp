@@ -3,10 +3,6 @@
 // the Settings tab's controls.
 #include "app/ribbon.h"
 
-#include "app/main_window.h"
-#include "app/startup.h"
-
-HWND gRibbon = nullptr;
 IconStrip gIconStrip32;
 IconStrip gIconStrip20;
 
@@ -42,4 +38,18 @@ HWND CreateRibbonControl(const wchar_t* className, const wchar_t* text, DWORD st
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), gInstance, nullptr);
     if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(gFontUi), FALSE);
     return control;
+}
+
+HWND CreateLabeledCombo(int y, const wchar_t* label, int id, const wchar_t* const* items, int count, int selected,
+                        const wchar_t* tooltip) {
+    constexpr int kGroup = 2;  // "Keys, sizes & speed"
+    HWND text = CreateRibbonControl(L"STATIC", label, SS_NOTIFY | SS_CENTERIMAGE, kGroup, 8, y, 56, 23, 0);
+    HWND list =
+        CreateRibbonControl(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, kGroup, 64, y, 136, 220, id);
+    if (!list) return nullptr;
+    for (int i = 0; i < count; ++i) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i]));
+    SendMessageW(list, CB_SETCURSEL, selected, 0);
+    if (text) AddControlTooltip(text, tooltip);
+    AddControlTooltip(list, tooltip);
+    return list;
 }

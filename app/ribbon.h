@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "app/window_kit.h"
+
 // A decoded icon strip in a memory device context; empty (no dc) when it could not be loaded.
 struct IconStrip {
     HDC dc = nullptr;
@@ -12,7 +14,6 @@ struct IconStrip {
     int size = 0;  // icon size in pixels
 };
 
-extern HWND gRibbon;
 extern IconStrip gIconStrip32;  // ribbon buttons
 extern IconStrip gIconStrip20;  // info bars
 
@@ -25,3 +26,6 @@ LRESULT CALLBACK RibbonProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 // at (x, y) DIP in group group when the Settings tab shows.
 HWND CreateRibbonControl(const wchar_t* className, const wchar_t* text, DWORD style, int group, int x, int y, int width,
                          int height, int id);
+// A label and a drop-down list in the Settings tab's "Keys, sizes & speed" group.
+HWND CreateLabeledCombo(int y, const wchar_t* label, int id, const wchar_t* const* items, int count, int selected,
+                        const wchar_t* tooltip);

@@ -1,13 +1,16 @@
 #include "app/row_icon_cache.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 
-#include "app/results_list.h"
-#include "app/startup.h"
+#include "app/window_kit.h"
+
+HIMAGELIST gSystemImages = nullptr;
+int gSmallIconHeight = 16;
 
 namespace {
 
@@ -113,4 +116,15 @@ void ResetRowIcons() {
     }
     if (gCache.bitmap) DeleteObject(gCache.bitmap);
     gCache = Cache();
+}
+
+void ReadSystemImageList() {
+    SHFILEINFOW info = {};
+    gSystemImages = reinterpret_cast<HIMAGELIST>(
+        SHGetFileInfoW(L"C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+    int width = 0;
+    int height = 0;
+    if (gSystemImages && ImageList_GetIconSize(gSystemImages, &width, &height) && height > 0) {
+        gSmallIconHeight = height;
+    }
 }

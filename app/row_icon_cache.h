@@ -6,6 +6,17 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
+// The shell's small system image list (null when the shell gave none) and its
+// icon height; 16 until it was read, as the list is measured before that.
+// Written only by ReadSystemImageList.
+extern HIMAGELIST gSystemImages;
+extern int gSmallIconHeight;
+
+// Asks the shell for its small system image list (the results list, once).
+void ReadSystemImageList();
+
 // At most this many icon and colour pairs are kept; when full, the bitmap is
 // drawn again from the start.
 constexpr int kRowIconSlots = 256;

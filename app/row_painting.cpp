@@ -9,7 +9,7 @@
 #include "app/results_list.h"
 #include "app/row_icon_cache.h"
 #include "app/settings.h"
-#include "app/startup.h"
+#include "app/window_kit.h"
 #include "index/entry.h"
 
 namespace {

@@ -1,25 +1,63 @@
-// Every keystroke becomes a request to the search worker; its answer comes back
-// as a posted record that ApplyResults swaps into the list. Answers to older
-// requests are dropped by their sequence number. A refresh (the same search
-// after the index changed) keeps what the user looked at: the selected rows,
-// the focused row and the top row are remembered by entry id and found again,
-// as long as the entry numbers still mean the same entries (same epoch).
+// The search box and the filter list: every keystroke, switch, filter or sort
+// change becomes a request to the search worker (ApplyResults in the results
+// list takes its answer).
 #include "app/search_box.h"
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <vector>
-
-#include "app/activity_log.h"
+#include "app/command_ids.h"
 #include "app/engine_host.h"
-#include "app/main_window.h"
-#include "app/result_actions.h"
 #include "app/results_list.h"
-#include "app/ribbon.h"
 #include "app/settings.h"
-#include "app/startup.h"
+#include "index/query.h"
 #include "index/text.h"
+
+namespace {
+
+HWND MakeChild(DWORD exStyle, const wchar_t* className, DWORD style, int id, HFONT font) {
+    HWND window = CreateWindowExW(exStyle, className, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 10, 10,
+                                  gMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), gInstance, nullptr);
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return window;
+}
+
+}  // namespace
+
+void CreateSearchBox() {
+    gSearchBox = MakeChild(WS_EX_CLIENTEDGE, L"EDIT", ES_AUTOHSCROLL, kIdSearchBox, gFontSearch);
+    SendMessageW(gSearchBox, EM_SETCUEBANNER, TRUE,
+                 reinterpret_cast<LPARAM>(
+                     L"Search files and folders…   (try  *.pdf   invoice 2025   ext:jpg dm:today   size:>1gb)"));
+    SendMessageW(gSearchBox, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Dip(6), Dip(6)));
+    SetWindowSubclass(gSearchBox, SearchBoxSubclassProc, 1, 0);
+    AddControlTooltip(gSearchBox,
+                      L"Type part of a name. Several words must all occur, in any order.\n"
+                      L"jpg|png  either word     !temp  leave out names with temp\n"
+                      L"*.pdf   ext:pdf;docx  by extension     \"a phrase\"  exactly as typed\n"
+                      L"C:\\Projects\\  everything under that path\n"
+                      L"size:>1gb   dm:today   dm:last7days   folder:   file:\n"
+                      L"Down or Page Down jumps into the results, Enter opens the selected (or first) result, "
+                      L"Ctrl+Enter opens its folder, Esc clears the box. Help > Search Tricks lists everything.");
+}
+
+void CreateFilterList() {
+    gFilterList = MakeChild(0, L"COMBOBOX", WS_VSCROLL | CBS_DROPDOWNLIST, kIdFilterList, gFontUi);
+    for (const ov::FilterDef& filter : ov::kFilters) {
+        SendMessageW(gFilterList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(filter.title));
+    }
+    SendMessageW(gFilterList, CB_SETCURSEL, gSettings.filter, 0);
+    AddControlTooltip(gFilterList,
+                      L"Show only one kind of result: files, folders, pictures, video (MOBOTIX .mxg too), audio, "
+                      L"documents, archives or programs. Works together with what you type. Takes effect "
+                      L"immediately.");
+}
+
+void OnFilterListChanged() {
+    const LRESULT row = SendMessageW(gFilterList, CB_GETCURSEL, 0, 0);
+    if (row < 0) return;
+    StoreSetting(&AppSettings::filter, static_cast<uint32_t>(row));
+    RequestSearch(false);
+}
 
 std::wstring GetSearchText() {
     if (!gSearchBox) return {};
@@ -38,7 +76,7 @@ void RequestSearch(bool keepSelection) {
     options.sort = static_cast<int>(gSettings.sort);
     options.descending = gSettings.sortDescending != 0;
     const std::wstring text = GetSearchText();
-    ov::RequestSearch(gSearch, ov::ToUtf8(text), options, keepSelection, static_cast<int>(gSettings.searchThreads));
+    SubmitSearch(ov::ToUtf8(text), options, keepSelection, static_cast<int>(gSettings.searchThreads));
 }
 
 void SetSort(int key, int direction) {
@@ -51,20 +89,17 @@ void SetSort(int key, int direction) {
                          : sortKey == ov::SortKey::Size || sortKey == ov::SortKey::DateModified ||
                                sortKey == ov::SortKey::DateCreated;
     }
-    gSettings.sort = static_cast<uint32_t>(key);
-    gSettings.sortDescending = descending ? 1 : 0;
-    RegWriteDword(L"Sort", gSettings.sort);
-    RegWriteDword(L"SortDescending", gSettings.sortDescending);
+    StoreSetting(&AppSettings::sort, static_cast<uint32_t>(key));
+    StoreSetting(&AppSettings::sortDescending, descending ? 1 : 0);
     UpdateSortArrows();
-    if (gRibbon) InvalidateRect(gRibbon, nullptr, FALSE);
+    RefreshRibbon();
     RequestSearch(false);
 }
 
 void RunPresetSearch(const wchar_t* text, ov::SortKey key, int direction) {
     if (gSearchBox) SetWindowTextW(gSearchBox, text);
     if (gFilterList) SendMessageW(gFilterList, CB_SETCURSEL, 0, 0);
-    gSettings.filter = 0;
-    RegWriteDword(L"Filter", 0);
+    StoreSetting(&AppSettings::filter, 0);
     SetSort(static_cast<int>(key), direction);
     if (!gSearchBox) return;
     SetFocus(gSearchBox);
@@ -86,11 +121,7 @@ void SelectAndFocusRow(int row) {
 // Enter opens the selected results, or the first one when none is selected.
 void OnEnter(bool ctrl) {
     if (HasResults() && ListView_GetSelectedCount(gResultsList) == 0) SelectAndFocusRow(0);
-    if (ctrl) {
-        OpenContainingFolder();
-    } else {
-        OpenSelected();
-    }
+    RunCommand(ctrl ? kCmdOpenFolder : kCmdOpen);
 }
 
 // Esc empties the box (which searches again); in an empty box it hides the
@@ -108,81 +139,6 @@ void EnterList() {
     if (ListView_GetNextItem(gResultsList, -1, LVNI_FOCUSED) < 0) {
         SelectAndFocusRow(0);
         ListView_EnsureVisible(gResultsList, 0, FALSE);
-    }
-}
-
-// Drops every row's selected and focused state before the new rows come in.
-// Asking the list to change "every row" walks the old rows one by one (seconds
-// after ten million), so a new search empties the list instead, which drops
-// both states at once; a refresh must not scroll, so it clears the selection
-// only when there is one and the focus only on its row.
-void ClearListStates(bool keep) {
-    if (!keep) {
-        SendMessageW(gResultsList, LVM_SETITEMCOUNT, 0, 0);
-        return;
-    }
-    if (ListView_GetSelectedCount(gResultsList) > 0) ListView_SetItemState(gResultsList, -1, 0, LVIS_SELECTED);
-    const int focused = ListView_GetNextItem(gResultsList, -1, LVNI_FOCUSED);
-    if (focused >= 0) ListView_SetItemState(gResultsList, focused, 0, LVIS_FOCUSED);
-}
-
-// What the user looked at before a refresh, by entry id.
-struct Remembered {
-    std::vector<uint32_t> selected;  // sorted
-    uint32_t top = ov::kNoEntry;
-    uint32_t focused = ov::kNoEntry;
-    bool Empty() const { return selected.empty() && top == ov::kNoEntry && focused == ov::kNoEntry; }
-};
-
-constexpr UINT kMaxKeptSelection = 4999;
-// The restore walk looks at rows 0 to 5,000,001.
-constexpr size_t kRestoreRows = 5000002;
-
-uint32_t IdOfRow(int row) {
-    return row >= 0 && static_cast<size_t>(row) < gShown.ids.size() ? gShown.ids[static_cast<size_t>(row)]
-                                                                    : ov::kNoEntry;
-}
-
-Remembered RememberView() {
-    Remembered view;
-    if (!gResultsList) return view;
-    if (ListView_GetSelectedCount(gResultsList) <= kMaxKeptSelection) {
-        view.selected = GetSelectedEntries();
-        std::sort(view.selected.begin(), view.selected.end());
-    }
-    view.top = IdOfRow(ListView_GetTopIndex(gResultsList));
-    view.focused = IdOfRow(ListView_GetNextItem(gResultsList, -1, LVNI_FOCUSED));
-    return view;
-}
-
-// Selects and focuses the remembered entries where they are now and scrolls
-// the remembered top entry back to the top.
-void RestoreView(const Remembered& view) {
-    size_t wanted = view.selected.size() + (view.focused != ov::kNoEntry) + (view.top != ov::kNoEntry);
-    int topRow = -1;
-    const size_t rows = std::min(gShown.ids.size(), kRestoreRows);
-    gQuietListChanges = true;
-    for (size_t row = 0; row < rows && wanted > 0; ++row) {
-        const uint32_t id = gShown.ids[row];
-        const int r = static_cast<int>(row);
-        if (std::binary_search(view.selected.begin(), view.selected.end(), id)) {
-            ListView_SetItemState(gResultsList, r, LVIS_SELECTED, LVIS_SELECTED);
-            --wanted;
-        }
-        if (id == view.focused) {
-            ListView_SetItemState(gResultsList, r, LVIS_FOCUSED, LVIS_FOCUSED);
-            --wanted;
-        }
-        if (id == view.top) {
-            topRow = r;
-            --wanted;
-        }
-    }
-    gQuietListChanges = false;
-    const int currentTop = ListView_GetTopIndex(gResultsList);
-    RECT first;
-    if (topRow >= 0 && topRow != currentTop && ListView_GetItemRect(gResultsList, 0, &first, LVIR_BOUNDS)) {
-        ListView_Scroll(gResultsList, 0, (topRow - currentTop) * (first.bottom - first.top));
     }
 }
 
@@ -215,81 +171,4 @@ LRESULT CALLBACK SearchBoxSubclassProc(HWND window, UINT message, WPARAM wParam,
         return 0;  // the edit control would beep
     }
     return DefSubclassProc(window, message, wParam, lParam);
-}
-
-void ApplyResults(std::unique_ptr<ov::SearchResult> result) {
-    if (!result || result->sequence < gShown.sequence) return;
-    gShown.sequence = result->sequence;
-    const bool keep = result->keepSelection;
-    // The entry numbers shown still mean the same entries only within one epoch.
-    Remembered view;
-    if (keep && result->epoch == gShown.epoch) view = RememberView();
-    gShown.ids.swap(result->ids);
-    gShown.epoch = result->epoch;
-    gShown.changes = result->changes;
-    gShown.ms = result->ms;
-    gShown.threads = result->threads;
-    gShown.words.swap(result->words);
-    gShown.wideWords.clear();
-    for (const std::string& word : gShown.words) gShown.wideWords.push_back(ov::ToWide(word));
-    gShown.error.swap(result->error);
-    result.reset();  // frees the previous ids too
-    if (gResultsList) {
-        SendMessageW(gResultsList, WM_SETREDRAW, FALSE, 0);
-        gQuietListChanges = true;
-        ClearListStates(keep);
-        gQuietListChanges = false;
-        SendMessageW(gResultsList, LVM_SETITEMCOUNT, gShown.ids.size(), keep ? LVSICF_NOSCROLL : 0);
-        if (keep) {
-            if (!view.Empty()) RestoreView(view);
-        } else if (!gShown.ids.empty()) {
-            ListView_EnsureVisible(gResultsList, 0, FALSE);
-        }
-        SendMessageW(gResultsList, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(gResultsList, nullptr, TRUE);
-    }
-    UpdateStatusBar();
-    if (gRibbon) InvalidateRect(gRibbon, nullptr, FALSE);
-}
-
-void UpdateStatusBar() {
-    uint64_t entries = 0;
-    if (!gStatusBar || !ReadLiveEntryCount(entries)) return;
-    static std::wstring shown[3];
-    std::wstring texts[3];
-    texts[0] = L"  " + FormatThousands(entries) + L" files and folders";
-    texts[1] = L"  " + FormatThousands(gShown.ids.size()) + (gShown.ids.size() == 1 ? L" result" : L" results");
-    const UINT selected = gResultsList ? ListView_GetSelectedCount(gResultsList) : 0;
-    if (selected > 0) texts[1] += L"  •  " + FormatThousands(selected) + L" selected";
-    texts[2] = !gShown.error.empty() ? L"  " + ov::ToWide(gShown.error)
-                                     : FormatString(L"  %.1f ms  •  %d thread%ls", gShown.ms, gShown.threads,
-                                                    gShown.threads == 1 ? L"" : L"s");
-    LayoutStatusParts(false);
-    if (texts[0] == shown[0] && texts[1] == shown[1] && texts[2] == shown[2]) return;
-    // Each text put repaints the bar at once: with redrawing off the parts
-    // change unseen and the bar is painted once for all of them. Turning
-    // redrawing off drops what was waiting to be painted, so that is put back.
-    HRGN pending = CreateRectRgn(0, 0, 0, 0);
-    if (pending && GetUpdateRgn(gStatusBar, pending, FALSE) == ERROR) SetRectRgn(pending, 0, 0, 0, 0);
-    SendMessageW(gStatusBar, WM_SETREDRAW, FALSE, 0);
-    std::vector<int> changed;
-    for (int part = 0; part < 3; ++part) {
-        if (texts[part] == shown[part]) continue;
-        shown[part] = std::move(texts[part]);
-        SendMessageW(gStatusBar, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(shown[part].c_str()));
-        changed.push_back(part);
-    }
-    SendMessageW(gStatusBar, WM_SETREDRAW, TRUE, 0);
-    if (pending) {
-        InvalidateRgn(gStatusBar, pending, FALSE);
-        DeleteObject(pending);
-    }
-    for (int part : changed) {
-        RECT bounds;
-        if (SendMessageW(gStatusBar, SB_GETRECT, part, reinterpret_cast<LPARAM>(&bounds))) {
-            InvalidateRect(gStatusBar, &bounds, FALSE);
-        } else {
-            InvalidateRect(gStatusBar, nullptr, FALSE);
-        }
-    }
 }

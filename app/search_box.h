@@ -1,16 +1,17 @@
-// From what the user types to what the list shows: the search box, the sort,
-// ready-made searches, taking a search result into the list and the status
-// bar's result parts. UI thread only.
+// From what the user types to a request to the search worker: the search box,
+// the filter list, the sort and ready-made searches. UI thread only.
 #pragma once
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
 #include "index/entry.h"
-#include "index/search_worker.h"
 
+// The search box and the filter list, children of the main window, made in
+// this order before the results list (their tab order).
+void CreateSearchBox();
+void CreateFilterList();
 // The search box's whole text.
 std::wstring GetSearchText();
 // Hands the search box's text with the current switches, filter, sort and
@@ -20,11 +21,9 @@ void RequestSearch(bool keepSelection);
 void SetSort(int key, int direction);
 // A ready-made search: text into the box, filter back to "Everything", the sort.
 void RunPresetSearch(const wchar_t* text, ov::SortKey key, int direction);
+// CBN_SELCHANGE of the filter list: stores the filter and searches.
+void OnFilterListChanged();
 // Enter opens (Ctrl+Enter: the folder), Esc clears then hides, Down and Page
 // Down enter the list, Ctrl+A selects the text.
 LRESULT CALLBACK SearchBoxSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                        DWORD_PTR data);
-// WM_APP_RESULTS: takes the worker's result into the list; a stale one is dropped.
-void ApplyResults(std::unique_ptr<ov::SearchResult> result);
-// Status-bar parts 0-2: entries, results and selection, search time or the query's error.
-void UpdateStatusBar();

@@ -1,7 +1,10 @@
 // The user's settings: values under HKCU\Software\Keltrax\Orvane, read once at
 // start-up with their defaults and clamps, and written back value by value as
-// soon as the user changes one. UI thread only; the values other threads need
-// travel as the index's atomic flags and inside each search request.
+// soon as the user changes one. One table row per stored number holds its
+// name, default, clamp and the command that changes it; every change goes
+// through StoreSetting, so gSettings is written in this file only. UI thread
+// only; the values other threads need travel as the index's atomic flags and
+// inside each search request.
 #pragma once
 
 #include <windows.h>
@@ -37,7 +40,28 @@ struct AppSettings {
     std::vector<std::wstring> indexedFolders;
 };
 
+// Read by everyone, written only here.
 extern AppSettings gSettings;
+
+struct SettingRule {
+    const wchar_t* name;
+    uint32_t AppSettings::*field;
+    uint32_t defaultValue;
+    uint32_t max;  // 1: a switch (see ClampSetting)
+    int command;   // the control or command that changes it (commands.h); 0 none
+};
+
+// The rule of a stored number, by its field or by its command; null for none.
+const SettingRule* SettingRuleOf(uint32_t AppSettings::*field);
+const SettingRule* SettingRuleOfCommand(int command);
+// Sets the value, clamped by its rule, and writes it to the registry.
+void StoreSetting(uint32_t AppSettings::*field, uint32_t value);
+// Only for a run: never written back (the installer switched updates off).
+void SetSettingForThisRun(uint32_t AppSettings::*field, uint32_t value);
+// Settings-tab control command (ids 400-412 but kSetExcludedFolders): stores
+// what control now says. False, storing nothing, for an unknown id or a
+// notification that is not the control's change.
+bool StoreSettingFromControl(int id, int code, HWND control, uint32_t& value);
 
 // The DWORD value, or fallback when the key or value is missing, the type is not
 // REG_DWORD or the data is not 4 bytes.
@@ -54,11 +78,3 @@ bool RegReadBinary(const wchar_t* name, void* data, DWORD size);
 
 // Every value of gSettings from the registry, in the table's order.
 void ReadSettings();
-
-// WM_COMMAND from a Settings-tab control (ids 400-412): control is the window
-// that sent it (lParam). Stores the change and applies it.
-void OnSettingsCommand(int id, int code, HWND control);
-
-// A label and a drop-down list in the Settings tab's "Keys, sizes & speed" group.
-HWND CreateLabeledCombo(int y, const wchar_t* label, int id, const wchar_t* const* items, int count, int selected,
-                        const wchar_t* tooltip);

@@ -1,20 +1,19 @@
 // The two roads out of the program: SaveBeforeExit, which every exit passes
 // through before the main window is destroyed, and the restart as administrator.
-#include <windows.h>
+#include "app/shutdown.h"
 
-#include <shellapi.h>
+#include <windows.h>
 
 #include "app/command_line.h"
 #include "app/engine_host.h"
-#include "app/main_window.h"
 #include "app/results_list.h"
 #include "app/search_box.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
-#include "app/startup.h"
+#include "app/window_kit.h"
 
 void SaveBeforeExit() {
-    gEnding = true;
+    MarkEnding();
     SaveColumns();
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof placement;
@@ -24,10 +23,7 @@ void SaveBeforeExit() {
     SetStatusText(L"Saving the index…");
     // The save blocks this thread: paint the text now or it never shows.
     if (gStatusBar) UpdateWindow(gStatusBar);
-    if (gSaveThread.joinable()) gSaveThread.join();
-    StopSearchWorker(gSearch);
-    if (gIndexLoadThread.joinable()) gIndexLoadThread.join();
-    StopEngineWork(true);
+    StopEngineForExit();
 }
 
 void RestartAsAdmin() {

@@ -4,9 +4,9 @@
 
 #include <shellapi.h>
 
-#include "app/commands.h"
-#include "app/startup.h"
-#include "engine/notify.h"
+#include "app/command_ids.h"
+#include "app/engine_host.h"
+#include "app/window_kit.h"
 
 namespace {
 
@@ -74,5 +74,5 @@ bool StartElevated(const std::wstring& parameters, HWND owner, int show) {
 }
 
 bool RelaunchElevated(const CommandLine& line, int show) {
-    return !ov::ProcessIsElevated() && StartElevated(ElevatedRelaunchParameters(line), nullptr, show);
+    return !ProcessRunsElevated() && StartElevated(ElevatedRelaunchParameters(line), nullptr, show);
 }

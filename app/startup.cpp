@@ -10,43 +10,20 @@
 #include <vector>
 
 #include "app/activity_log.h"
-#include "app/commands.h"
-#include "app/engine_host.h"
+#include "app/command_ids.h"
 #include "app/help_texts.h"
 #include "app/icon_loader.h"
 #include "app/index_status.h"
 #include "app/info_bars.h"
-#include "app/layout.h"
 #include "app/main_window.h"
 #include "app/results_list.h"
 #include "app/ribbon.h"
-#include "app/search_box.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
-#include "engine/engine.h"
 #include "update/install.h"
 #include "update/update_download.h"
 
-HINSTANCE gInstance = nullptr;
-CommandLine gArgs;
-int gDpi = 96;
-HFONT gFontUi = nullptr;
-HFONT gFontEmphasis = nullptr;
-HFONT gFontSearch = nullptr;
-HFONT gFontList = nullptr;
-HFONT gFontListBold = nullptr;
 HICON gAppIcon = nullptr;
-UINT gTaskbarCreatedMessage = 0;
-std::unique_ptr<ov::Engine> gEngine;
-ov::SearchRequest gSearch;
-std::thread gIndexLoadThread;
-std::thread gSaveThread;
-bool gIndexLoaded = false;
-bool gEnding = false;
-
-int Dip(int value) {
-    return ScaleDip(value, gDpi);
-}
 
 namespace {
 
@@ -57,16 +34,6 @@ CommandLine ReadCommandLine() {
     for (int i = 1; argv && i < count; ++i) args.emplace_back(argv[i]);
     LocalFree(argv);
     return ParseCommandLine(args);
-}
-
-HFONT MakeFont(int points, int weight) {
-    LOGFONTW font = {};
-    font.lfHeight = -MulDiv(points, gDpi, 72);
-    font.lfWeight = weight;
-    font.lfCharSet = DEFAULT_CHARSET;
-    font.lfQuality = CLEARTYPE_QUALITY;
-    wcscpy(font.lfFaceName, L"Segoe UI");
-    return CreateFontIndirectW(&font);
 }
 
 bool StartsHidden() {
@@ -133,23 +100,12 @@ void RunMessageLoop() {
 }
 
 void TearDown() {
-    StopSearchWorker(gSearch);
+    StopSearching();
     StopIconLoader();
-    if (gIndexLoadThread.joinable()) gIndexLoadThread.join();
-    if (gSaveThread.joinable()) gSaveThread.join();
-    StopEngineWork(false);
-    AbandonEngineAtExit();
+    EndEngine();
 }
 
 }  // namespace
-
-void CreateAppFonts() {
-    gFontUi = MakeFont(9, FW_NORMAL);
-    gFontEmphasis = MakeFont(9, FW_SEMIBOLD);
-    gFontSearch = MakeFont(12, FW_NORMAL);
-    gFontList = MakeFont(9, FW_NORMAL);
-    gFontListBold = MakeFont(9, FW_BOLD);
-}
 
 void RegisterWindowClasses() {
     const HBRUSH window = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
@@ -185,7 +141,7 @@ int RunOrvane(HINSTANCE instance, int show) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     ReadSettings();
     const bool updatesOff = DetectInstallMode();
-    if (updatesOff) gSettings.autoUpdate = 0;
+    if (updatesOff) SetSettingForThisRun(&AppSettings::autoUpdate, 0);
     Log(L"install mode %d (0 portable, 1 just me, 2 everyone), updates switched off by installer: %d",
         static_cast<int>(gInstallMode), updatesOff ? 1 : 0);
     if (gSettings.runAsAdmin && !gArgs.noAdmin && RelaunchElevated(gArgs, show)) {
@@ -225,31 +181,6 @@ int RunOrvane(HINSTANCE instance, int show) {
     TearDown();
     CoUninitialize();
     return 0;
-}
-
-ATOM RegisterWindowClass(const wchar_t* name, WNDPROC proc, HBRUSH background, HICON icon) {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = proc;
-    windowClass.hInstance = gInstance;
-    windowClass.hIcon = icon;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = background;
-    windowClass.lpszClassName = name;
-    return RegisterClassExW(&windowClass);
-}
-
-std::wstring GetExePath() {
-    wchar_t path[520] = {};
-    GetModuleFileNameW(nullptr, path, 520);
-    return path;
-}
-
-std::wstring GetExeDir() {
-    const std::wstring path = GetExePath();
-    const size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(0, slash);
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {

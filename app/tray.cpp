@@ -7,10 +7,9 @@
 #include <string>
 
 #include "app/activity_log.h"
-#include "app/commands.h"
-#include "app/main_window.h"
+#include "app/command_ids.h"
 #include "app/settings.h"
-#include "app/startup.h"
+#include "app/window_kit.h"
 
 const HotkeyDef kHotkeys[kHotkeyCount] = {
     {L"None", 0, 0},
@@ -43,7 +42,7 @@ void ShowTrayMenu() {
     const int chosen = TrackMenuAtCursor(menu);
     DestroyMenu(menu);
     if (chosen == kCmdIndexStatus) BringToFront();
-    if (chosen != 0) OnCommand(chosen);
+    if (chosen != 0) RunCommand(chosen);
 }
 
 }  // namespace

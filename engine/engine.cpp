@@ -106,10 +106,11 @@ void Engine::PostVolumesChanged() {
     Post(notifyWindow, volumesChangedPosted, WM_APP_VOLUMES_CHANGED);
 }
 
-void Engine::SetStatus(Volume* volume, const WString& text) {
+void Engine::SetStatus(Volume* volume, VolumePhase phase, const WString& text) {
     {
         std::lock_guard<std::mutex> guard(statusMutex);
         volume->status = text;
+        volume->phase = phase;
     }
     PostVolumesChanged();
 }
@@ -117,6 +118,11 @@ void Engine::SetStatus(Volume* volume, const WString& text) {
 WString Engine::StatusOf(const Volume* volume) {
     std::lock_guard<std::mutex> guard(statusMutex);
     return volume->status;
+}
+
+VolumePhase Engine::PhaseOf(const Volume* volume) {
+    std::lock_guard<std::mutex> guard(statusMutex);
+    return volume->phase;
 }
 
 void Engine::Log(const wchar_t* format, ...) {
@@ -403,7 +409,8 @@ void Engine::VolumeThread(Volume* volume) {
             const int result = Journal(volume);
             if (result == 1) {
                 volume->rescan = true;
-                SetStatus(volume, Text(L"The change journal was reset - reading the drive again"));
+                SetStatus(volume, VolumePhase::JournalReset,
+                          Text(L"The change journal was reset - reading the drive again"));
                 if (readNow && !WaitBeforeRetry(volume, kFailedScanWaitMs)) break;
                 continue;
             }
@@ -428,7 +435,7 @@ bool Engine::MergePiece(Volume* volume, VolumeKind kind, Index::Piece& piece, st
     if (merged) return true;
     volume->kind = before;
     guard.unlock();
-    SetStatus(volume, Text(kIndexFullText));
+    SetStatus(volume, VolumePhase::Failed, Text(kIndexFullText));
     return false;
 }
 

@@ -64,8 +64,10 @@ public:
     void SetIncludeRemovable(bool include);
     void SetAddedFolders(std::vector<WString> folders);
 
-    void SetStatus(Volume* volume, const WString& text);
+    // The volume's phase and status text, set together.
+    void SetStatus(Volume* volume, VolumePhase phase, const WString& text);
     WString StatusOf(const Volume* volume);
+    VolumePhase PhaseOf(const Volume* volume);
     // Why the saved index that was there could not be used ("" when it loaded
     // or there was none), as a sentence for the status line.
     WString SavedIndexProblem();
@@ -81,12 +83,11 @@ public:
     // The routes of a volume's thread (each in its own file).
     // Folder scan: true when the volume's new part was merged.
     bool FolderScan(Volume* volume);
-    // The folder route of one cycle (folder_watch.cpp): opens the root for
-    // change notifications and issues the first read, scans when `scan` (then
-    // calls scanEnded, and applies what changed meanwhile after the merge), and
-    // watches until stopped or until the volume must be scanned again (rescan
-    // set). False when the scan failed. Returning true with neither stop nor
-    // rescan set means the volume cannot be watched now.
+    // The folder route of one cycle (folder_watch.cpp): arms a watch on the
+    // root, scans when `scan` (then calls scanEnded, and applies what changed
+    // meanwhile after the merge), and follows the changes until stopped or
+    // until the volume must be scanned again (rescan set). False when the scan failed. Returning true with neither stop
+    // nor rescan set means the volume cannot be watched now.
     bool Watch(Volume* volume, bool scan, const std::function<void()>& scanEnded);
     // Applies one batch of changes in order: the disk is read without the
     // index lock, the index changed under it held exclusively, folders that
@@ -94,27 +95,6 @@ public:
     // longest time in milliseconds the lock was held at once.
     double ApplyWatch(Volume* volume, std::vector<DirChange>& batch);
 
-    // Path updates of a folder volume through its name map (index lock held
-    // exclusively; FindRel shared).
-    // The entry at a relative path; "" is the root, an empty component matches nothing.
-    uint32_t FindRel(const Volume* volume, const WString& path) const;
-    // Adds or refreshes the item at path from what the disk said of it. A
-    // folder on the way that the index lacks is not added here: its path goes
-    // to `reads` (the caller walks it, with everything below). newFolder: a
-    // folder was added, whose contents the caller must read.
-    uint32_t TouchPath(Volume* volume, const WString& path, const FileStat& stat, bool& newFolder,
-                       std::vector<WString>& reads);
-    // Brings items [begin, end) of `tree` (ReadTree's output: the item at path
-    // and, for a folder, what lies below it to at most 201 levels, parents
-    // first) in line with the index: missing ones are added, present ones
-    // refreshed. entryOf maps the tree's items to entries; with relocate the
-    // items before begin are found again first (entry numbers moved).
-    void AddTree(Volume* volume, const WString& path, const Index::Piece& tree, size_t begin, size_t end,
-                 std::vector<uint32_t>& entryOf, bool relocate);
-    // Reads the item at path and what is below it from disk into tree (entry 0
-    // the item, parents piece-local); no lock. False when it is gone or the
-    // volume is stopping.
-    bool ReadTree(const Volume* volume, const WString& path, Index::Piece& tree);
     // NTFS file-table read: true when the volume's new part was merged.
     bool MftScan(Volume* volume);
     // Change journal: 0 stopped, 1 read the drive again, 2 retry later.
@@ -165,20 +145,29 @@ public:
 private:
     struct DriveRecord;
     struct HeldChanges;
+    struct RootWatch;
+    enum class ScanEnd { Failed, Ended, Scanned };
     // With the exclusive index lock held by guard: makes piece the volume's part,
     // built as kind. False, changing nothing, when the volume is being stopped; or
     // when Ingest refuses it, with the kind kept, guard released and the status set.
     bool MergePiece(Volume* volume, VolumeKind kind, Index::Piece& piece, std::unique_lock<SharedMutex>& guard);
     // The folder route's wait of ms, cut to folderWaitCapMsForTesting.
     uint32_t FolderWaitMs(uint32_t ms) const;
+    // Watch's three steps. Opens the root for change notifications and issues
+    // the first read (logs why it cannot when a scan follows).
+    RootWatch ArmWatch(Volume* volume, bool scan);
+    // Scans, keeping what the watch reports meanwhile, and applies that after
+    // the merge. Failed: the scan failed; Ended: stopped, or changes were lost
+    // (a rescan is due); Scanned: watching may begin.
+    ScanEnd ScanHoldingChanges(Volume* volume, RootWatch& root, const std::function<void()>& scanEnded);
+    // The steady loop: applies each batch of changes until stopped, the root
+    // is gone, changes were lost or the watch is refused.
+    void FollowChanges(Volume* volume, RootWatch& root);
     // FolderScan on a thread of its own while this one keeps the watch's reads
     // going; what they return is kept in `held`.
     bool ScanWatched(Volume* volume, ChangeWatch& watch, uint32_t& length, HeldChanges& held);
     // Changes were lost: rescan, with a pause when it keeps happening.
     void Overflowed(Volume* volume);
-    // One entry's name in line with the disk, added when missing (TouchPath's last step).
-    uint32_t Settle(Volume* volume, uint32_t parent, const std::string& name, const std::string& folded,
-                    const FileStat& stat, bool& added);
     // Walks the folder at path and applies what it holds; returns the longest hold of the lock.
     double ReadAndAddTree(Volume* volume, const WString& path);
     // Removes the entries of the folder at path that are no longer on disk; returns the hold of the lock.

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "engine/engine.h"
+#include "engine/progress_reporter.h"
 #include "engine/wide_text.h"
 #include "index/text.h"
 
@@ -59,10 +60,6 @@ struct Walk {
     std::condition_variable changed;
     std::deque<DirItem> queue;
     int active = 0;
-
-    std::mutex progressMutex;  // guards finished
-    std::condition_variable progressWake;
-    bool finished = false;
 };
 
 // Lists one folder into the walker's bucket; folders to enter go to `found`.
@@ -285,10 +282,10 @@ bool BuildScanPiece(std::vector<ScanBucket>& buckets, uint32_t count, std::strin
 }
 
 bool Engine::FolderScan(Volume* volume) {
-    SetStatus(volume, Text(L"Scanning folders\u2026"));
+    SetStatus(volume, VolumePhase::Scanning, Text(L"Scanning folders\u2026"));
     const double t0 = NowMs();
     const auto unreachable = [&](uint32_t error) {
-        SetStatus(volume,
+        SetStatus(volume, VolumePhase::Failed,
                   FormatText(260, L"Can't reach this folder right now (%lu)", static_cast<unsigned long>(error)));
         return false;
     };
@@ -306,32 +303,22 @@ bool Engine::FolderScan(Volume* volume) {
     try {
         Walk walk(fs, volume->root, volume->stop, walkers);
         walk.queue.push_back(DirItem{0, volume->root});
+        ProgressReporter progress(
+            *this, volume, VolumePhase::Scanning, kProgressMs,
+            [&walk] {
+                return FormatText(260, L"Scanning folders\u2026 %u found so far",
+                                  static_cast<unsigned>(walk.nextId.load() - 1));
+            },
+            [&walk] { return walk.Halted(); });
         std::vector<std::thread> threads;
-        std::thread progress;
         try {
             for (int w = 1; w < walkers; ++w) threads.emplace_back(Walker, std::ref(walk), w);
-            progress = std::thread([this, volume, &walk] {
-                std::unique_lock<std::mutex> guard(walk.progressMutex);
-                while (!walk.progressWake.wait_for(guard, std::chrono::milliseconds(kProgressMs),
-                                                   [&walk] { return walk.finished; })) {
-                    if (walk.Halted()) break;
-                    guard.unlock();
-                    SetStatus(volume, FormatText(260, L"Scanning folders\u2026 %u found so far",
-                                                 static_cast<unsigned>(walk.nextId.load() - 1)));
-                    guard.lock();
-                }
-            });
         } catch (const std::exception&) {
             // Fewer threads than planned: the walk still completes.
         }
         Walker(walk, 0);
         for (std::thread& t : threads) t.join();
-        {
-            std::lock_guard<std::mutex> guard(walk.progressMutex);
-            walk.finished = true;
-        }
-        walk.progressWake.notify_all();
-        if (progress.joinable()) progress.join();
+        progress.Finish();
 
         if (volume->stop.load()) return false;  // the last progress text stays
         if (walk.skippedNames.load() > 0)
@@ -342,16 +329,17 @@ bool Engine::FolderScan(Volume* volume) {
             return unreachable(walk.rootError.load());
         }
         if (walk.failure.load() != 0) {
-            SetStatus(volume, walk.failure.load() == static_cast<int>(WalkFailure::TooMany) ? kIndexFull : kNoMemory);
+            SetStatus(volume, VolumePhase::Failed,
+                      walk.failure.load() == static_cast<int>(WalkFailure::TooMany) ? kIndexFull : kNoMemory);
             return false;
         }
         count = walk.nextId.load();
         if (!BuildScanPiece(walk.buckets, count, ToUtf8(volume->name), piece)) {
-            SetStatus(volume, kIndexFull);
+            SetStatus(volume, VolumePhase::Failed, kIndexFull);
             return false;
         }
     } catch (const std::exception&) {
-        SetStatus(volume, kNoMemory);
+        SetStatus(volume, VolumePhase::Failed, kNoMemory);
         return false;
     }
 
@@ -371,9 +359,10 @@ bool Engine::FolderScan(Volume* volume) {
     } else if (SameTextIgnoringCase(volume->fileSystem, Text(L"NTFS"))) {
         suffix = L" - run Orvane as administrator for the instant NTFS method";
     }
-    SetStatus(volume, FormatText(260, L"Indexed %llu files and %llu folders in %.1f seconds (scanned folders%ls)",
-                                 static_cast<unsigned long long>(volume->files),
-                                 static_cast<unsigned long long>(volume->folders), volume->scanMs / 1000.0, suffix));
+    SetStatus(volume, VolumePhase::Indexed,
+              FormatText(260, L"Indexed %llu files and %llu folders in %.1f seconds (scanned folders%ls)",
+                         static_cast<unsigned long long>(volume->files),
+                         static_cast<unsigned long long>(volume->folders), volume->scanMs / 1000.0, suffix));
     PostIndexChanged();
     return true;
 }

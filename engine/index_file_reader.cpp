@@ -123,6 +123,7 @@ std::unique_ptr<Volume> ReadVolume(Cursor& in, int slot, const std::vector<Entry
     if (!in.Failed() && v->rootEntry != kNoEntry && !InSlot(entries, v->rootEntry, slot))
         in.Fail(where + ": root entry " + std::to_string(v->rootEntry) + " is not one of its own");
     v->status = LoadedVolumeStatus();
+    v->phase = VolumePhase::Loaded;
     return v;
 }
 

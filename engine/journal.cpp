@@ -20,8 +20,8 @@ int Engine::Journal(Volume* volume) {
 
     SetJournalLive(*this, *volume, true);
     // A fresh read's done text stays; a volume resumed from the saved index says it is current.
-    if (StatusOf(volume).find(Text(L"Indexed")) == WString::npos)
-        SetStatus(volume, Text(L"Up to date \u2014 watching for changes (NTFS change journal)"));
+    if (PhaseOf(volume) != VolumePhase::Indexed)
+        SetStatus(volume, VolumePhase::Live, Text(L"Up to date \u2014 watching for changes (NTFS change journal)"));
     PostVolumesChanged();
 
     RawVolume raw(calls.raw);

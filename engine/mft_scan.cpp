@@ -16,10 +16,16 @@
 #include "engine/engine.h"
 #include "engine/mft_piece.h"
 #include "engine/mft_reader.h"
+#include "engine/progress_reporter.h"
 #include "engine/wide_text.h"
 #include "index/text.h"
 
 namespace ov {
+namespace {
+
+constexpr uint32_t kProgressMs = 250;
+
+}  // namespace
 
 WString MftDriveName(const WString& root) {
     return root.substr(0, std::min<size_t>(2, root.size()));
@@ -49,11 +55,12 @@ WString MftDoneText(uint64_t files, uint64_t folders, double scanMs, int readers
 }
 
 bool Engine::MftScan(Volume* volume) {
-    SetStatus(volume, Text(L"Reading the file table\u2026"));
+    SetStatus(volume, VolumePhase::ReadingTable, Text(L"Reading the file table\u2026"));
     const WString drive = MftDriveName(volume->root);
     const JournalPin pin = PinJournal(drive);
     if (!pin.opened) {
-        SetStatus(volume, FormatText(200, L"Couldn't open the drive (%lu)", static_cast<unsigned long>(pin.openError)));
+        SetStatus(volume, VolumePhase::Failed,
+                  FormatText(200, L"Couldn't open the drive (%lu)", static_cast<unsigned long>(pin.openError)));
         return false;
     }
     const bool hardDisk = IncursSeekPenalty(drive);
@@ -61,25 +68,15 @@ bool Engine::MftScan(Volume* volume) {
 
     MftResult result;
     std::atomic<int> progress{0};
-    std::atomic<bool> done{false};
-    std::thread reporter;
-    try {
-        reporter = std::thread([this, volume, &progress, &done] {
-            while (!done.load() && volume->stopEvent->WaitFor(250) == StopEvent::Wait::TimedOut) {
-                if (volume->stop.load()) done.exchange(true);  // this pass still reports
-                SetStatus(volume, MftProgressText(progress.load()));
-            }
-        });
-    } catch (const std::exception&) {
-        // No progress texts; the read itself goes on.
-    }
+    ProgressReporter reporter(
+        *this, volume, VolumePhase::ReadingTable, kProgressMs, [&progress] { return MftProgressText(progress.load()); },
+        [volume] { return volume->stop.load(); });
     const bool read = MftReadAll(DriveDevFactory(drive), readers, result, &progress, &volume->stop);
-    done.exchange(true);
-    if (reporter.joinable()) reporter.join();
+    reporter.Finish();
 
     if (volume->stop.load()) return false;  // the last progress text stays
     if (!read) {
-        SetStatus(volume, Text(L"Couldn't read the file table: ") + ToWide(result.error));
+        SetStatus(volume, VolumePhase::Failed, Text(L"Couldn't read the file table: ") + ToWide(result.error));
         return false;
     }
     if (result.failedChunks > 0)
@@ -91,8 +88,9 @@ bool Engine::MftScan(Volume* volume) {
     const double megabytes = static_cast<double>(result.bytesRead) / (1024.0 * 1024.0);
     Index::Piece piece;
     if (!FromMftResult(result, volume->name, piece)) {
-        SetStatus(volume, result.error.empty() ? Text(L"The file table didn't make sense")
-                                               : Text(L"Couldn't read the file table: ") + ToWide(result.error));
+        SetStatus(volume, VolumePhase::Failed,
+                  result.error.empty() ? Text(L"The file table didn't make sense")
+                                       : Text(L"Couldn't read the file table: ") + ToWide(result.error));
         return false;
     }
     const double t2 = NowMs();
@@ -108,7 +106,8 @@ bool Engine::MftScan(Volume* volume) {
         volume->scanMs = (NowMs() - t1) + readMs;
     }
     Log(L"%ls: merged into the index in %.0f ms", Arg(volume->name).c_str(), NowMs() - t2);
-    SetStatus(volume, MftDoneText(volume->files, volume->folders, volume->scanMs, readers, result.failedChunks));
+    SetStatus(volume, VolumePhase::Indexed,
+              MftDoneText(volume->files, volume->folders, volume->scanMs, readers, result.failedChunks));
     PostIndexChanged();
     return true;
 }

@@ -14,6 +14,25 @@
 
 namespace ov {
 
+// What a volume's thread is doing, set together with its status text so that
+// decisions never read the text. Busy: a first pass or a rescan is under way.
+enum class VolumePhase : uint8_t {
+    None,          // not started, no status yet
+    Loaded,        // from the saved index, not yet checked against the disk
+    ReadingTable,  // reading the NTFS file table
+    Scanning,      // walking the folders
+    Rescanning,    // changes were lost: scanning again
+    Indexed,       // a read or scan just finished
+    Live,          // following the change journal
+    JournalReset,  // the journal was replaced: the drive is read again
+    Failed,        // the last read, scan or merge failed
+};
+
+inline bool IsBusyPhase(VolumePhase phase) {
+    return phase == VolumePhase::Loaded || phase == VolumePhase::ReadingTable || phase == VolumePhase::Scanning ||
+           phase == VolumePhase::Rescanning;
+}
+
 struct Volume : VolumeMaps {
     // Identity: set when the volume is made (RefreshVolumes or the saved index);
     // label is rewritten under the index lock held exclusively.
@@ -29,9 +48,10 @@ struct Volume : VolumeMaps {
     uint64_t journalId = 0;
     uint64_t nextUsn = 0;
 
-    std::atomic<bool> live{false};  // a watcher runs for the volume
-    double scanMs = 0;              // written by the volume's thread under the index lock
-    WString status;                 // guarded by the engine's statusMutex
+    std::atomic<bool> live{false};          // a watcher runs for the volume
+    double scanMs = 0;                      // written by the volume's thread under the index lock
+    WString status;                         // guarded by the engine's statusMutex
+    VolumePhase phase = VolumePhase::None;  // set with status, under the same mutex
 
     // Thread state. stop is set by stoppers and read everywhere; rescan,
     // folderScanned and mftFailed are written by the volume's own thread while it

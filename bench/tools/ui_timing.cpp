@@ -523,8 +523,7 @@ int main(int argc, char** argv) {
     gFloor.Destroy();
     DestroyWindow(gMain);
     StopIconLoader();
-    StopEngineWork(false);
-    DestroyEngine();
+    EndEngine();
     CoUninitialize();
     if (!ok) std::fprintf(stderr, "a search did not come back within the time limit\n");
     return ok ? 0 : 1;

@@ -37,6 +37,7 @@
 #include <thread>
 
 #include "engine/engine.h"
+#include "engine/folder_paths.h"
 #include "engine/folder_scan.h"
 #include "engine/wide_text.h"
 #include "index/text.h"
@@ -294,7 +295,7 @@ int main() {
                 for (;;) {
                     {
                         std::shared_lock<ov::SharedMutex> guard(engine.lock);
-                        if (engine.FindRel(v, rel) != ov::kNoEntry) break;
+                        if (ov::FindRel(engine, *v, rel) != ov::kNoEntry) break;
                     }
                     if (ov::NowMs() - t0 > 10000) break;
                     Sleep(1);

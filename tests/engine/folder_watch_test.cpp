@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "engine/engine.h"
+#include "engine/folder_paths.h"
 #include "engine/wide_text.h"
 #include "tests/engine/fake_drives.h"
 #include "tests/engine/scripted_disk.h"
@@ -149,15 +150,15 @@ TEST_F(FolderWatchTest, TreeSlicesSurviveACompactionBetweenThem) {
         std::shared_lock<SharedMutex> guard(engine.lock);
         v = engine.VolumeAt(0);
     }
-    ASSERT_TRUE(engine.ReadTree(v, Text(L"t"), tree));
+    ASSERT_TRUE(ReadTree(disk, *v, Text(L"t"), tree));
     std::vector<uint32_t> entryOf(tree.entries.size(), kNoEntry);
     const size_t half = tree.entries.size() / 2;
     std::unique_lock<SharedMutex> guard(engine.lock);
-    engine.AddTree(v, Text(L"t"), tree, 0, half, entryOf, false);
-    engine.RemoveCounted(*v, engine.FindRel(v, Text(L"old.txt")));
+    AddTree(engine, *v, Text(L"t"), tree, 0, half, entryOf, false);
+    engine.RemoveCounted(*v, FindRel(engine, *v, Text(L"old.txt")));
     fs::remove(root / "old.txt");
     engine.Compact();  // every entry after old.txt moves down by one
-    engine.AddTree(v, Text(L"t"), tree, half, tree.entries.size(), entryOf, true);
+    AddTree(engine, *v, Text(L"t"), tree, half, tree.entries.size(), entryOf, true);
     guard.unlock();
     EXPECT_EQ(testing::Diff(testing::FreshScan(SystemFileSystem(), W(root), testing::Times::None),
                             testing::VolumeView(engine, 0, testing::Times::None)),
@@ -262,7 +263,7 @@ TEST(FolderWatchCompaction, AtAndPastItsThresholds) {
         EXPECT_EQ(engine.deletedCount, c.compacts ? 0u : c.removed + 1u);
         EXPECT_EQ(v->files, c.kept);
         EXPECT_EQ(v->folders, 1u);
-        EXPECT_EQ(engine.FindRel(v, Text(L"kept\\f0")) != kNoEntry, c.kept > 0);
+        EXPECT_EQ(FindRel(engine, *v, Text(L"kept\\f0")) != kNoEntry, c.kept > 0);
     }
 }
 

@@ -1,0 +1,68 @@
+// The ground floor of the application: what every window and feature shares.
+// The instance and the command line, the dpi and the fonts, the main window
+// and the handles of its standing children, their layout, the status bar's
+// text and the shared tooltip and menu helpers. UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/command_line.h"
+
+constexpr const wchar_t* kVersionText = L"1.0.1";
+
+// Written once by start-up.
+extern HINSTANCE gInstance;
+extern CommandLine gArgs;
+extern int gDpi;  // LOGPIXELSY of the screen, read once
+extern HFONT gFontUi;
+extern HFONT gFontEmphasis;
+extern HFONT gFontSearch;
+extern HFONT gFontList;
+extern HFONT gFontListBold;
+extern UINT gTaskbarCreatedMessage;
+
+// The main window and its standing children; each written only by the file
+// that creates it: gMain and gTooltip main_window.cpp, gRibbon ribbon.cpp,
+// gUpdateBar and gAdminBar info_bars.cpp, gSearchBox and gFilterList
+// search_box.cpp, gResultsList results_list.cpp, gStatusBar main_window.cpp.
+extern HWND gMain;
+extern HWND gTooltip;  // shared by the main window's controls
+extern HWND gRibbon;
+extern HWND gUpdateBar;
+extern HWND gAdminBar;
+extern HWND gSearchBox;
+extern HWND gFilterList;
+extern HWND gResultsList;
+extern HWND gStatusBar;
+
+// A design size at 96 dpi in pixels of this screen.
+int Dip(int value);
+// The five fonts at gDpi; start-up calls it once (tests too).
+void CreateAppFonts();
+
+// Places every child; nothing until the main window and the ribbon exist.
+void LayoutMainWindow();
+// Sets the status bar's parts, the third as wide as error (the shown search's
+// error text, empty when there is none); without resized, only when that
+// width changed.
+void LayoutStatusParts(bool resized, const std::wstring& error);
+// Two blanks and text in the status bar's last part.
+void SetStatusText(const std::wstring& text);
+// Shows (restores when minimised) the main window in front with the search text selected.
+void BringToFront();
+// Gives control its tooltip in the shared tooltip window.
+void AddControlTooltip(HWND control, const wchar_t* text);
+// Shows a popup menu at the cursor, owned by the main window; the chosen command
+// id, 0 when dismissed.
+int TrackMenuAtCursor(HMENU menu);
+// Redraws the ribbon, whose buttons show settings, the sort and the selection.
+void RefreshRibbon();
+// Runs a command of the main window (commands.h), as a button or menu would.
+void RunCommand(int id);
+
+ATOM RegisterWindowClass(const wchar_t* name, WNDPROC proc, HBRUSH background, HICON icon);
+std::wstring GetExePath();
+// GetExePath up to, not including, its last backslash (all of it without one).
+std::wstring GetExeDir();
