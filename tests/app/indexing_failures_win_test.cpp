@@ -20,15 +20,6 @@ constexpr int kFolders = 20;
 constexpr int kFilesPerFolder = 1000;
 constexpr int kFiles = kFolders * kFilesPerFolder;
 
-std::wstring SavedIndexFile() {
-    wchar_t base[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
-    const std::wstring folder = std::wstring(base) + L"\\Keltrax";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    CreateDirectoryW((folder + L"\\Orvane").c_str(), nullptr);
-    return folder + L"\\Orvane\\Orvane.db";
-}
-
 // The folder behind F: as Wine reaches a host path.
 std::wstring HostFolder(const wchar_t* suffix = L"") {
     wchar_t path[1024] = {};

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
-#include <shlobj.h>
 
 #include <vector>
 
@@ -19,16 +18,6 @@ namespace {
 constexpr UINT kExitMessage = WM_APP + 70;
 
 using MainWindow = OrvaneTest;
-
-std::wstring SavedIndexFile() {
-    wchar_t* base = nullptr;
-    std::wstring path;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &base))) {
-        path = std::wstring(base) + L"\\Keltrax\\Orvane\\Orvane.db";
-    }
-    CoTaskMemFree(base);
-    return path;
-}
 
 bool SameRect(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;

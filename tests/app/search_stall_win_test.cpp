@@ -23,15 +23,6 @@ namespace {
 constexpr size_t kPaths = 1000000;
 const std::wstring kBase = L"C:\\stallgone";
 
-std::wstring SavedIndexFile() {
-    wchar_t base[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
-    const std::wstring folder = std::wstring(base) + L"\\Keltrax";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    CreateDirectoryW((folder + L"\\Orvane").c_str(), nullptr);
-    return folder + L"\\Orvane\\Orvane.db";
-}
-
 // A saved index of kPaths files and folders in one added folder that does not
 // exist: its scan fails at start and the loaded entries stay. plainHits gets
 // the number of names holding "qzplain".

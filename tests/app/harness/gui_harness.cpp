@@ -123,6 +123,15 @@ std::wstring ProgramFolder() {
     return folder.substr(0, folder.rfind(L'\\'));
 }
 
+std::wstring SavedIndexFile() {
+    wchar_t base[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+    const std::wstring folder = std::wstring(base) + L"\\Keltrax";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW((folder + L"\\Orvane").c_str(), nullptr);
+    return folder + L"\\Orvane\\Orvane.db";
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     for (;;) {

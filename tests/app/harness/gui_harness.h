@@ -43,6 +43,9 @@ private:
 // The folder of the running test program, which holds the programs under test.
 std::wstring ProgramFolder();
 
+// Where the program keeps its saved index in this prefix; the folders are made.
+std::wstring SavedIndexFile();
+
 // Polls condition every 20 ms (pumping this thread's messages) until it holds.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 // The limit of a wait for something that should happen: ms as it takes on an
