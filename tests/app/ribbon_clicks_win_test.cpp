@@ -119,14 +119,23 @@ TEST_F(RibbonClicks, ToolRectanglesLeadRealClicks) {
     };
     Click(ribbon, Centre(matchCase.rect).x, Centre(matchCase.rect).y);
     ASSERT_TRUE(matchCaseIs(1));
-    // A press that ends 100 px below its button sends nothing; the click after
-    // it switches the setting off (a stray command would have switched it back on).
+    // A press that ends 100 px below its button sends nothing. Input is taken
+    // in order: once a click on Whole Words has switched it on, the press was handled.
+    Tool wholeWords;
+    ASSERT_TRUE(ReadTool(tips, ribbon, 2, wholeWords));
     const POINT from = Centre(matchCase.rect);
     Sleep(GetDoubleClickTime() + 100);
     Drag(ribbon, from, {from.x, from.y + 100});
-    Sleep(GetDoubleClickTime() + 100);
-    Click(ribbon, from.x, from.y);
-    EXPECT_TRUE(matchCaseIs(0));
+    Click(ribbon, Centre(wholeWords.rect).x, Centre(wholeWords.rect).y);
+    EXPECT_TRUE(WaitUntil(
+        [] {
+            DWORD value = 0;
+            return ReadRegistryDword(kSettingsKey, L"WholeWord", value) && value == 1;
+        },
+        Patient(5000)));
+    DWORD stored = 99;
+    EXPECT_TRUE(ReadRegistryDword(kSettingsKey, L"MatchCase", stored));
+    EXPECT_EQ(stored, 1u);
 
     // The badge opens About.
     Click(ribbon, Centre(badge.rect).x, Centre(badge.rect).y);
