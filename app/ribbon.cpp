@@ -23,6 +23,12 @@ IconStrip gIconStrip20;
 
 namespace {
 
+// A group of buttons, sized by them; its count taken from the array.
+template <int N>
+constexpr RibbonGroup Buttons(const wchar_t* caption, const RibbonItem (&items)[N]) {
+    return {caption, items, N, 0};
+}
+
 constexpr RibbonItem kSearchItems[] = {
     {kCmdMatchCase, 0, L"Match\nCase",
      L"Match upper and lower case exactly  (Ctrl+I)\n\nOFF: report finds report, Report and REPORT.\nON: Report finds "
@@ -57,9 +63,9 @@ constexpr RibbonItem kResultsItems[] = {
      L"stay as they are."},
 };
 constexpr RibbonGroup kHomeGroups[] = {
-    {L"Search", kSearchItems, 4, 0},
-    {L"Selected item", kSelectedItems, 4, 0},
-    {L"Results", kResultsItems, 2, 0},
+    Buttons(L"Search", kSearchItems),
+    Buttons(L"Selected item", kSelectedItems),
+    Buttons(L"Results", kResultsItems),
 };
 
 constexpr RibbonItem kFindItems[] = {
@@ -87,8 +93,8 @@ constexpr RibbonItem kMoreItems[] = {
      L"how long the index took to build."},
 };
 constexpr RibbonGroup kToolsGroups[] = {
-    {L"Find", kFindItems, 6, 0},
-    {L"More", kMoreItems, 2, 0},
+    Buttons(L"Find", kFindItems),
+    Buttons(L"More", kMoreItems),
 };
 
 constexpr RibbonItem kIndexItems[] = {
@@ -111,7 +117,7 @@ constexpr RibbonItem kIndexItems[] = {
      L"faster than walking folders. Grayed out when it already has them."},
 };
 constexpr RibbonGroup kIndexGroups[] = {
-    {L"Index", kIndexItems, 6, 0},
+    Buttons(L"Index", kIndexItems),
 };
 
 constexpr RibbonGroup kSettingsGroups[] = {
@@ -136,19 +142,25 @@ constexpr RibbonItem kHelpItems[] = {
     {kCmdAbout, 30, L"About", L"Show the version information."},
 };
 constexpr RibbonGroup kHelpGroups[] = {
-    {L"Help", kHelpItems, 8, 0},
+    Buttons(L"Help", kHelpItems),
 };
 
+template <int N>
+constexpr RibbonTab Tab(const wchar_t* name, const RibbonGroup (&groups)[N], const wchar_t* tooltip) {
+    return {name, groups, N, tooltip};
+}
+
 constexpr RibbonTab kRibbonTabs[kRibbonTabCount] = {
-    {L"Home", kHomeGroups, 3,
-     L"Search switches (case, whole words, paths, regex) and things to do with the selected result."},
-    {L"Tools", kToolsGroups, 2,
-     L"Ready-made searches: duplicates, largest files and folders, recent changes, empty folders - and a speed test."},
-    {L"Index", kIndexGroups, 1,
-     L"What Orvane indexes, how it's doing, extra folders (network shares) and excluded folders."},
-    {L"Settings", kSettingsGroups, 5,
-     L"How Orvane starts, what results show, what gets indexed and updates. Every change takes effect immediately."},
-    {L"Help", kHelpGroups, 1, L"How to use Orvane, search tricks, release notes, updates and support."},
+    Tab(L"Home", kHomeGroups,
+        L"Search switches (case, whole words, paths, regex) and things to do with the selected result."),
+    Tab(L"Tools", kToolsGroups,
+        L"Ready-made searches: duplicates, largest files and folders, recent changes, empty folders - and a speed "
+        L"test."),
+    Tab(L"Index", kIndexGroups,
+        L"What Orvane indexes, how it's doing, extra folders (network shares) and excluded folders."),
+    Tab(L"Settings", kSettingsGroups,
+        L"How Orvane starts, what results show, what gets indexed and updates. Every change takes effect immediately."),
+    Tab(L"Help", kHelpGroups, L"How to use Orvane, search tricks, release notes, updates and support."),
 };
 
 constexpr const wchar_t* kBadgeTooltip = L"The version of Orvane you're running. Click for About.";
