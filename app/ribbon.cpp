@@ -479,9 +479,11 @@ void PaintRibbon(HWND window) {
     SelectObject(dc, gFontUi);
     for (int i = 0; i < g.groupCount; ++i) {
         const RibbonBox& group = g.groups[i];
-        if (!Touches({group.left, group.top, group.right + 1, group.bottom}, area)) continue;
-        DrawLabel(dc, g.groupDefs[i]->caption, {group.left, group.bottom - Dip(20), group.right, group.bottom - Dip(3)},
-                  DT_SINGLELINE | DT_VCENTER | DT_CENTER, kCaptionText);
+        const RibbonBox caption = {group.left, group.bottom - Dip(20), group.right, group.bottom - Dip(3)};
+        if (Touches(caption, area)) {
+            DrawLabel(dc, g.groupDefs[i]->caption, ToRect(caption), DT_SINGLELINE | DT_VCENTER | DT_CENTER,
+                      kCaptionText);
+        }
         FillSolid(dc, group.right, group.top + Dip(8), group.right + 1, group.bottom - Dip(6), kLineColor);
     }
     for (int b = 0; b < g.buttonCount; ++b) {

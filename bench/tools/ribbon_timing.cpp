@@ -1,6 +1,7 @@
 // Times the ribbon's painting with the real main window in this process, 1,400
 // pixels wide: a full repaint of the Home tab, and the repaint after the mouse
-// moves from one button to the next (only the two buttons are invalidated).
+// moves from one button to the next (only the two buttons are invalidated),
+// beside the floor: the same repaint of a window that draws nothing.
 // Each is run ROUNDS times; the median and the 90th percentile are printed.
 //
 //   ov_ribbon_timing [ROUNDS]
@@ -44,6 +45,15 @@ void Report(const char* name, int rounds, const std::function<void(int)>& once) 
                 ms[ms.size() * 9 / 10]);
 }
 
+// The floor: a window whose painting only begins and ends.
+LRESULT CALLBACK EmptyPaintProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_PAINT) return DefWindowProcW(window, message, wParam, lParam);
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    EndPaint(window, &paint);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +87,14 @@ int main(int argc, char** argv) {
         const RibbonBox& to = i % 2 ? a : b;
         SendMessageW(gRibbon, WM_MOUSEMOVE, 0, MAKELPARAM((to.left + to.right) / 2, (to.top + to.bottom) / 2));
         UpdateWindow(gRibbon);
+    });
+    RegisterWindowClass(L"OVEmptyPaint", EmptyPaintProc, nullptr, nullptr);
+    HWND empty = CreateWindowExW(0, L"OVEmptyPaint", L"", WS_CHILD | WS_VISIBLE, 0, client.bottom + 10, 400, 100, gMain,
+                                 nullptr, gInstance, nullptr);
+    Report("empty paint (floor)", rounds, [&](int) {
+        const RECT part = {10, 10, 200, 80};
+        InvalidateRect(empty, &part, FALSE);
+        UpdateWindow(empty);
     });
     DestroyWindow(gMain);
     StopIconLoader();
