@@ -590,6 +590,21 @@ void Release(T*& object) {
 
 }  // namespace
 
+IWICBitmapSource* IconStripSource(IWICImagingFactory* factory, IWICBitmapSource* frame, UINT width, UINT height) {
+    IWICFormatConverter* converter = nullptr;
+    IWICBitmapScaler* scaler = nullptr;
+    // Premultiplied before scaling: scaling straight colours mixes the colour of
+    // transparent pixels into the edges and leaves dark fringes.
+    const bool ok = factory && frame && SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+                    SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                                                    nullptr, 0.0, WICBitmapPaletteTypeCustom)) &&
+                    SUCCEEDED(factory->CreateBitmapScaler(&scaler)) &&
+                    SUCCEEDED(scaler->Initialize(converter, width, height, WICBitmapInterpolationModeFant));
+    Release(converter);
+    if (!ok) Release(scaler);
+    return scaler;
+}
+
 bool DecodeIconStrip(const void* png, size_t bytes, int size, IconStrip& strip) {
     strip = {};
     if (!png || bytes == 0 || bytes > 0x7FFFFFFF || size <= 0 || size > 1024) return false;
@@ -597,8 +612,6 @@ bool DecodeIconStrip(const void* png, size_t bytes, int size, IconStrip& strip) 
     IWICStream* stream = nullptr;
     IWICBitmapDecoder* decoder = nullptr;
     IWICBitmapFrameDecode* frame = nullptr;
-    IWICFormatConverter* converter = nullptr;
-    IWICBitmapScaler* scaler = nullptr;
     bool ok = false;
     UINT w = 0;
     UINT h = 0;
@@ -612,13 +625,9 @@ bool DecodeIconStrip(const void* png, size_t bytes, int size, IconStrip& strip) 
         SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(&w, &h))) {
         count = h == 0 ? 0 : w / h;
     }
-    // Premultiplied before scaling: scaling straight colours mixes the colour of
-    // transparent pixels into the edges and leaves dark fringes.
-    if (count > 0 && count <= 1024 && SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
-        SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                        WICBitmapPaletteTypeCustom)) &&
-        SUCCEEDED(factory->CreateBitmapScaler(&scaler)) &&
-        SUCCEEDED(scaler->Initialize(converter, count * size, size, WICBitmapInterpolationModeFant))) {
+    IWICBitmapSource* pixels = nullptr;
+    if (count > 0 && count <= 1024) pixels = IconStripSource(factory, frame, count * size, size);
+    if (pixels) {
         const int width = static_cast<int>(count) * size;
         BITMAPINFO info = {};
         info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -630,7 +639,7 @@ bool DecodeIconStrip(const void* png, size_t bytes, int size, IconStrip& strip) 
         void* bits = nullptr;
         HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
         const UINT stride = static_cast<UINT>(width) * 4;
-        if (bitmap && bits && SUCCEEDED(scaler->CopyPixels(nullptr, stride, stride * size, static_cast<BYTE*>(bits)))) {
+        if (bitmap && bits && SUCCEEDED(pixels->CopyPixels(nullptr, stride, stride * size, static_cast<BYTE*>(bits)))) {
             GdiFlush();
             HDC dc = CreateCompatibleDC(nullptr);
             if (dc) {
@@ -643,8 +652,7 @@ bool DecodeIconStrip(const void* png, size_t bytes, int size, IconStrip& strip) 
         }
         if (!ok && bitmap) DeleteObject(bitmap);
     }
-    Release(scaler);
-    Release(converter);
+    Release(pixels);
     Release(frame);
     Release(decoder);
     Release(stream);

@@ -9,6 +9,9 @@
 #include "app/ribbon_layout.h"
 #include "app/window_kit.h"
 
+struct IWICBitmapSource;
+struct IWICImagingFactory;
+
 // A decoded icon strip in a memory device context; empty (no dc) when it could not be loaded.
 struct IconStrip {
     HDC dc = nullptr;
@@ -25,6 +28,10 @@ extern IconStrip gIconStrip20;  // info bars
 void LoadIconStrip(IconStrip& strip, int size);
 // The same from PNG bytes of square icons side by side; false, strip empty, on failure.
 bool DecodeIconStrip(const void* png, size_t bytes, int size, IconStrip& strip);
+
+// The pixels of an icon strip at width x height: frame converted to premultiplied
+// BGRA, then scaled. The caller releases it; null on failure.
+IWICBitmapSource* IconStripSource(IWICImagingFactory* factory, IWICBitmapSource* frame, UINT width, UINT height);
 
 // A rounded box filled with fill and outlined with a 1-pixel border, corners 6 x 6 DIP.
 void DrawRoundBox(HDC dc, const RECT& rect, COLORREF fill, COLORREF border);

@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <wincodec.h>
 
 #include <algorithm>
 #include <cmath>
@@ -378,6 +379,34 @@ TEST(IconStripDecode, ScaledEdgesKeepTheirColour) {
     const BYTE junk[] = {0x89, 'P', 'N', 'G', 1, 2, 3};
     EXPECT_FALSE(DecodeIconStrip(junk, sizeof junk, 32, bad));
     EXPECT_EQ(bad.dc, nullptr);
+}
+
+// Wine's scaler picks the nearest pixel whatever the mode, so there the test
+// above cannot tell the two orders apart: the pipeline itself must scale the
+// premultiplied pixels.
+TEST(IconStripDecode, ScalingTakesPremultipliedPixels) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IWICImagingFactory* factory = nullptr;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))));
+    IWICBitmap* image = nullptr;
+    ASSERT_TRUE(SUCCEEDED(factory->CreateBitmap(8, 4, GUID_WICPixelFormat32bppBGRA, WICBitmapCacheOnLoad, &image)));
+    IWICBitmapSource* source = IconStripSource(factory, image, 4, 2);
+    ASSERT_NE(source, nullptr);
+    IWICBitmapScaler* scaler = nullptr;
+    EXPECT_TRUE(SUCCEEDED(source->QueryInterface(IID_IWICBitmapScaler, reinterpret_cast<void**>(&scaler))))
+        << "the last step must be the scaling";
+    WICPixelFormatGUID format = {};
+    EXPECT_TRUE(SUCCEEDED(source->GetPixelFormat(&format)));
+    EXPECT_TRUE(IsEqualGUID(format, GUID_WICPixelFormat32bppPBGRA));
+    UINT w = 0, h = 0;
+    source->GetSize(&w, &h);
+    EXPECT_EQ(w, 4u);
+    EXPECT_EQ(h, 2u);
+    if (scaler) scaler->Release();
+    source->Release();
+    image->Release();
+    factory->Release();
 }
 
 }  // namespace
