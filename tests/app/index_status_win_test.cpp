@@ -382,6 +382,24 @@ TEST_F(IndexStatus, SelfTestWritesTheSpeedTableAndTheEngineState) {
             " dirs=" + std::to_string(kFolders) + " scanMs=";
         EXPECT_NE(text.find(drive), std::string::npos) << text;
     }
+
+    // Command 117 shows the same table in the text window.
+    const std::vector<SpeedLine> written = SpeedLines(ReadWholeFile(output));
+    ASSERT_NE(Start(), nullptr);
+    ASSERT_TRUE(WaitUntilUpToDate()) << StatusBarSeen(StatusBar());
+    PostMessageW(main, WM_COMMAND, 117, 0);
+    HWND notes = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (notes = FindProcessWindow(program.Id(), L"OVNotes")) != nullptr; }, kStartMs));
+    EXPECT_EQ(WindowText(notes), L"Orvane Speed Test");
+    std::wstring shown;
+    ASSERT_TRUE(WaitUntil([&] { return !(shown = WindowText(ChildById(notes, 100))).empty(); }, kStartMs));
+    const std::vector<SpeedLine> lines = SpeedLines(ToUtf8(shown));
+    ASSERT_EQ(lines.size(), written.size()) << ToUtf8(shown);
+    // Names on C: may change between runs; the fixture's may not.
+    for (size_t i : {size_t{2}, size_t{7}, size_t{9}, size_t{10}}) {
+        EXPECT_EQ(lines[i].query, written[i].query);
+        EXPECT_EQ(lines[i].results, written[i].results) << lines[i].query;
+    }
 }
 
 // In this process: an engine with no volumes.
