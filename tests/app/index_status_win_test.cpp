@@ -147,15 +147,11 @@ protected:
     }
 
     // Answers the folder picker that window's command brought up with path.
-    void PickFolder(HWND window, UINT command, const wchar_t* path) {
+    void PickFolder(HWND window, UINT command, const wchar_t* path,
+                    const wchar_t* title = L"Choose a folder or network share to add to the index") {
         PostMessageW(window, WM_COMMAND, command, 0);
         HWND picker = nullptr;
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                return (picker = ProcessDialog(program.Id(),
-                                               L"Choose a folder or network share to add to the index")) != nullptr;
-            },
-            kStartMs));
+        ASSERT_TRUE(WaitUntil([&] { return (picker = ProcessDialog(program.Id(), title)) != nullptr; }, kStartMs));
         HWND name = ChildById(picker, 1152);
         ASSERT_NE(name, nullptr);
         SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
@@ -295,8 +291,12 @@ TEST_F(IndexStatus, ExcludedFoldersHideTheirContentsAndAreKept) {
     ASSERT_TRUE(WaitUntil(
         [&] { return (dialog = ProcessDialog(program.Id(), L"Orvane - Excluded folders")) != nullptr; }, kStartMs));
     EXPECT_EQ(WindowText(ChildById(dialog, 101)), L"F:\\qzst_1\r\nF:\\qzst_4\r\n");
+    // A picked folder joins the text; Cancel stores nothing.
+    PickFolder(dialog, 102, L"F:\\qzst_2", L"Choose a folder to leave out of results");
+    EXPECT_EQ(WindowText(ChildById(dialog, 101)), L"F:\\qzst_1\r\nF:\\qzst_4\r\nF:\\qzst_2\r\n");
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, kStartMs));
+    EXPECT_EQ(ReadRegistryText(L"ExcludedFolders"), L"F:\\qzst_1\nF:\\qzst_4\n");
 }
 
 // One line of the speed-test table: the query in 26 columns, then the counts and times.
