@@ -111,9 +111,15 @@ protected:
     // Opens the Index Status window (command 119) and returns its list.
     HWND OpenStatusList() {
         PostMessageW(main, WM_COMMAND, kCmdIndexStatus, 0);
-        HWND window = nullptr;
-        EXPECT_TRUE(WaitUntil([&] { return (window = StatusWindow()) != nullptr; }, kStartMs));
-        return window ? ChildByClass(window, L"SysListView32") : nullptr;
+        // The window is found while it is being made; its list follows.
+        HWND list = nullptr;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                HWND window = StatusWindow();
+                return window && (list = ChildByClass(window, L"SysListView32")) != nullptr;
+            },
+            kStartMs));
+        return list;
     }
 
     static int RowOf(HWND list, const std::wstring& first) {
@@ -161,20 +167,11 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return !IsWindow(picker); }, kStartMs));
     }
 
-    int ResultCount(const wchar_t* search) {
+    // Searches for search and waits for expected rows; the rows last seen.
+    int ResultCount(const wchar_t* search, int expected) {
         SetWindowTextW(SearchBox(), search);
-        // The count settles once the search for this text was shown.
-        Sleep(500);
         int rows = -1;
-        int last = -2;
-        WaitUntil(
-            [&] {
-                last = rows;
-                rows = ListViewRowCount(ChildById(main, 482));
-                Sleep(200);
-                return rows == last;
-            },
-            kStartMs);
+        WaitUntil([&] { return (rows = ListViewRowCount(ChildById(main, 482))) == expected; }, kStartMs);
         return rows;
     }
 };
@@ -240,7 +237,7 @@ TEST_F(IndexStatus, RowsFollowTheVolumesAndAnAddedFolderComesAndGoes) {
     EXPECT_EQ(ListViewCellText(list, added, 2), L"(folder)");
     EXPECT_EQ(ListViewCellText(list, added, 5), std::to_wstring(kNetworkFiles));
     EXPECT_EQ(ReadRegistryText(L"IndexedFolders"), L"N:\\\n");
-    EXPECT_EQ(ResultCount(L"qznet_"), kNetworkFiles + 1);
+    EXPECT_EQ(ResultCount(L"qznet_", kNetworkFiles + 1), kNetworkFiles + 1);
     PickFolder(window, 202, L"n:\\");
     ExpectBox(window, 0, L"That folder is already indexed.");
     PickFolder(window, 202, L"F:\\qzst_3");
@@ -250,7 +247,7 @@ TEST_F(IndexStatus, RowsFollowTheVolumesAndAnAddedFolderComesAndGoes) {
     ASSERT_TRUE(ExitOrvane());
     ASSERT_NE(Start(), nullptr);
     ASSERT_TRUE(WaitUntilUpToDate()) << StatusBarSeen(StatusBar());
-    EXPECT_EQ(ResultCount(L"qznet_"), kNetworkFiles + 1);
+    EXPECT_EQ(ResultCount(L"qznet_", kNetworkFiles + 1), kNetworkFiles + 1);
     list = OpenStatusList();
     ASSERT_NE(list, nullptr);
     window = StatusWindow();
@@ -262,7 +259,7 @@ TEST_F(IndexStatus, RowsFollowTheVolumesAndAnAddedFolderComesAndGoes) {
     EXPECT_TRUE(WaitUntil([&] { return RowOf(list, L"N:") < 0; }, kStartMs)) << Rows(list);
     EXPECT_TRUE(WaitUntil([&] { return ReadRegistryText(L"IndexedFolders").empty(); }, kStartMs))
         << Narrow(ReadRegistryText(L"IndexedFolders"));
-    EXPECT_EQ(ResultCount(L"qznet_"), 0);
+    EXPECT_EQ(ResultCount(L"qznet_", 0), 0);
 }
 
 // Typed with a trailing backslash and blank lines; stored as one line, shown
@@ -270,7 +267,7 @@ TEST_F(IndexStatus, RowsFollowTheVolumesAndAnAddedFolderComesAndGoes) {
 TEST_F(IndexStatus, ExcludedFoldersHideTheirContentsAndAreKept) {
     ASSERT_NE(Start(), nullptr);
     ASSERT_TRUE(WaitUntilUpToDate()) << StatusBarSeen(StatusBar());
-    EXPECT_EQ(ResultCount(L"qzst_1_"), kFilesPerFolder);
+    EXPECT_EQ(ResultCount(L"qzst_1_", kFilesPerFolder), kFilesPerFolder);
     PostMessageW(main, WM_COMMAND, kCmdExcludedFolders, 0);
     HWND dialog = nullptr;
     ASSERT_TRUE(WaitUntil(
@@ -279,14 +276,15 @@ TEST_F(IndexStatus, ExcludedFoldersHideTheirContentsAndAreKept) {
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, kStartMs));
     EXPECT_EQ(ReadRegistryText(L"ExcludedFolders"), L"F:\\qzst_1\nF:\\qzst_4\n");
-    EXPECT_EQ(ResultCount(L"qzst_1_"), 0);
-    EXPECT_EQ(ResultCount(L"qzst_4_"), 0);
-    EXPECT_EQ(ResultCount(L"qzst_2_"), kFilesPerFolder);
+    EXPECT_EQ(ResultCount(L"qzst_1_", 0), 0);
+    // Each count differs from the one shown before it, so none is read early.
+    EXPECT_EQ(ResultCount(L"qzst_2_", kFilesPerFolder), kFilesPerFolder);
+    EXPECT_EQ(ResultCount(L"qzst_4_", 0), 0);
 
     ASSERT_TRUE(ExitOrvane());
     ASSERT_NE(Start(), nullptr);
     ASSERT_TRUE(WaitUntilUpToDate()) << StatusBarSeen(StatusBar());
-    EXPECT_EQ(ResultCount(L"qzst_1_"), 0);
+    EXPECT_EQ(ResultCount(L"qzst_1_", 0), 0);
     PostMessageW(main, WM_COMMAND, kCmdExcludedFolders, 0);
     ASSERT_TRUE(WaitUntil(
         [&] { return (dialog = ProcessDialog(program.Id(), L"Orvane - Excluded folders")) != nullptr; }, kStartMs));
