@@ -162,8 +162,10 @@ protected:
         ASSERT_NE(name, nullptr);
         SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
         PostMessageW(picker, WM_COMMAND, IDOK, 0);
-        // A typed folder may first be opened: OK again picks the folder shown.
-        if (!WaitUntil([&] { return !IsWindow(picker); }, Patient(1500))) PostMessageW(picker, WM_COMMAND, IDOK, 0);
+        // A typed folder may first be opened, which empties the name: OK again
+        // picks the folder shown.
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(picker) || WindowText(name).empty(); }, kStartMs));
+        if (IsWindow(picker)) PostMessageW(picker, WM_COMMAND, IDOK, 0);
         ASSERT_TRUE(WaitUntil([&] { return !IsWindow(picker); }, kStartMs));
     }
 
