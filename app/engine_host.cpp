@@ -16,6 +16,8 @@
 #include "engine/engine.h"
 #include "engine/wide_text.h"
 #include "index/platform.h"
+#include "index/query.h"
+#include "index/searcher.h"
 #include "index/text.h"
 
 std::unique_ptr<ov::Engine> gEngine;
@@ -174,11 +176,12 @@ void SetIndexedFolders(const std::vector<std::wstring>& folders) {
     RefreshVolumesIfLoaded();
 }
 
-void SetExcludedFolders(const std::vector<std::wstring>& folders) {
+void SetExcludedFolders(const std::vector<std::wstring>& folders, bool countChange) {
     if (!gEngine) return;
     std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
     gEngine->excluded.clear();
     for (const std::wstring& folder : folders) gEngine->excluded.push_back(ExclusionKey(folder));
+    if (countChange) gEngine->changes += 1;
     gEngine->excludesDirty = true;
 }
 
@@ -208,18 +211,38 @@ void RebuildIndex() {
     if (EngineUsable()) gEngine->Rebuild();
 }
 
-bool RescanVolumeByRoot(const std::wstring& root) {
+bool RescanVolumeByRoot(int slot, const std::wstring& root) {
     if (!EngineUsable()) return false;
+    const ov::WString wanted(root.begin(), root.end());
     ov::Volume* found = nullptr;
     {
         std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
-        for (int slot = 0; slot < static_cast<int>(gEngine->volumes.size()); ++slot) {
-            ov::Volume* volume = gEngine->VolumeAt(slot);
-            if (volume && ov::SameTextIgnoringCase(volume->root, ov::WString(root.begin(), root.end()))) found = volume;
+        ov::Volume* inSlot = gEngine->VolumeAt(slot);
+        if (inSlot && ov::SameTextIgnoringCase(inSlot->root, wanted)) {
+            found = inSlot;
+        } else {
+            for (int s = 0; s < static_cast<int>(gEngine->volumes.size()); ++s) {
+                ov::Volume* volume = gEngine->VolumeAt(s);
+                if (volume && ov::SameTextIgnoringCase(volume->root, wanted)) found = volume;
+            }
         }
     }
-    // RescanVolume checks again, under its own lock, that the volume is still listed.
+    // A refresh may drop it meanwhile: RescanVolume checks again, under its
+    // own lock, that the volume is still listed before it touches it.
     return found && gEngine->RescanVolume(found);
+}
+
+bool IndexesDriveLetter(wchar_t letter) {
+    if (!gEngine) return false;
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+    for (int slot = 0; slot < static_cast<int>(gEngine->volumes.size()); ++slot) {
+        const ov::Volume* volume = gEngine->VolumeAt(slot);
+        if (volume && !volume->addedFolder && !volume->root.empty() &&
+            towupper(static_cast<wint_t>(volume->root[0])) == towupper(static_cast<wint_t>(letter))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void ClearIndexChangedPosted() {
@@ -337,9 +360,62 @@ std::vector<VolumeFacts> SnapshotVolumes() {
         fact.files = volume->files;
         fact.folders = volume->folders;
         fact.scanMs = volume->scanMs;
+        fact.journalId = volume->journalId;
+        fact.nextUsn = volume->nextUsn;
+        fact.slot = slot;
         facts.push_back(std::move(fact));
     }
     return facts;
+}
+
+bool ReadEngineFacts(EngineFacts& facts) {
+    if (!gEngine) return false;
+    facts.elevated = gEngine->elevated;
+    facts.indexPath.assign(gEngine->indexPath.begin(), gEngine->indexPath.end());
+    facts.loaded = gEngine->loaded;
+    facts.loadMs = gEngine->loadMs;
+    facts.threads = gEngine->pool.Threads();
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+    facts.liveEntries = gEngine->entries.size() - gEngine->deletedCount;
+    facts.deletedEntries = gEngine->deletedCount;
+    facts.nameBytes = gEngine->names.size() + gEngine->folded.size();
+    return true;
+}
+
+TimedSearch TimeSearch(const std::string& text, int threads, int runs) {
+    TimedSearch timed;
+    if (!gEngine) return timed;
+    gEngine->pool.SetThreadsInUse(threads);
+    const ov::SearchOptions options;
+    ov::Searcher searcher(gEngine.get());
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<uint32_t> hits;
+    for (int run = 0; run < runs; ++run) {
+        // Parsed again each time: a run resolves folders into the query.
+        ov::Query query = ov::ParseQuery(text, options);
+        {
+            std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
+            searcher.Prepare(query, options);
+        }
+        hits.clear();
+        LARGE_INTEGER start;
+        LARGE_INTEGER end;
+        {
+            std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+            QueryPerformanceCounter(&start);
+            searcher.Run(query, options, hits, nullptr);
+            QueryPerformanceCounter(&end);
+        }
+        const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+        if (run == 0 || ms < timed.bestMs) timed.bestMs = ms;
+        timed.results = hits.size();
+    }
+    return timed;
+}
+
+void SetSearchThreadsInUse(int threads) {
+    if (gEngine) gEngine->pool.SetThreadsInUse(threads);
 }
 
 bool AdminBarWanted() {

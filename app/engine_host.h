@@ -49,6 +49,27 @@ struct VolumeFacts {
     uint64_t files = 0;
     uint64_t folders = 0;
     double scanMs = 0;
+    uint64_t journalId = 0;
+    uint64_t nextUsn = 0;
+    int slot = 0;
+};
+
+// The engine and index as the diagnostic report and the speed test print them.
+struct EngineFacts {
+    bool elevated = false;
+    std::wstring indexPath;
+    bool loaded = false;
+    double loadMs = 0;
+    int threads = 0;  // the pool's
+    uint64_t liveEntries = 0;
+    uint64_t deletedEntries = 0;
+    uint64_t nameBytes = 0;  // both name pools
+};
+
+// One timed search of the speed test.
+struct TimedSearch {
+    uint64_t results = 0;  // of the last run
+    double bestMs = 0;
 };
 
 // Owned here: the engine (null until start-up made it and after tear-down),
@@ -109,8 +130,9 @@ void SetIndexHideFlags();
 void ApplyIncludeRemovable();
 // The added folders into the engine; the volumes are refreshed once the index has loaded.
 void SetIndexedFolders(const std::vector<std::wstring>& folders);
-// The excluded folders into the index, which marks their entries at the next search.
-void SetExcludedFolders(const std::vector<std::wstring>& folders);
+// The excluded folders into the index, which marks their entries at the next
+// search; with countChange the index's change counter rises too.
+void SetExcludedFolders(const std::vector<std::wstring>& folders, bool countChange = false);
 // Refreshes the volumes when the index has loaded and the program is not ending.
 void RefreshVolumesIfLoaded();
 // Starts a background save when the index changed since the last one and no
@@ -120,10 +142,13 @@ void StartBackgroundSaveIfDue();
 bool SaveIndexNow();
 // Command "Rescan all".
 void RebuildIndex();
-// The Index Status window's Rescan: the volume whose root is root (as
-// VolumeFacts gives it). False when there is none or its old thread is still
-// ending (it rescans at the next refresh).
-bool RescanVolumeByRoot(const std::wstring& root);
+// The Index Status window's Rescan: the volume found again, under the lock,
+// in slot with root (or elsewhere with that root, as VolumeFacts gives them).
+// False when there is none or its old thread is still ending (it rescans at
+// the next refresh).
+bool RescanVolumeByRoot(int slot, const std::wstring& root);
+// A volume that is not an added folder has a root starting with letter (any case).
+bool IndexesDriveLetter(wchar_t letter);
 
 // Clears the engine's posted flag of the message being handled.
 void ClearIndexChangedPosted();
@@ -144,6 +169,14 @@ void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch);
 std::wstring ReadSavedIndexProblem();
 // Every volume in slot order; empty without an engine.
 std::vector<VolumeFacts> SnapshotVolumes();
+// False without an engine.
+bool ReadEngineFacts(EngineFacts& facts);
+// Runs the search text with all options off runs times on threads of the pool,
+// each run prepared under the exclusive lock and timed alone under the shared
+// one; the smallest time. No engine: all zero.
+TimedSearch TimeSearch(const std::string& text, int threads, int runs);
+// The pool's threads in use (clamped to 1..threads).
+void SetSearchThreadsInUse(int threads);
 // The administrator bar should show: an unelevated engine indexes an NTFS drive.
 bool AdminBarWanted();
 // Self-test: the index has loaded, no volume is busy and every volume is live.

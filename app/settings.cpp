@@ -150,6 +150,16 @@ bool RegReadBinary(const wchar_t* name, void* data, DWORD size) {
            got == size;
 }
 
+void StoreIndexedFolders(std::vector<std::wstring> folders) {
+    gSettings.indexedFolders = std::move(folders);
+    RegWriteString(L"IndexedFolders", JoinLines(gSettings.indexedFolders));
+}
+
+void StoreExcludedFolders(std::vector<std::wstring> folders) {
+    gSettings.excludedFolders = std::move(folders);
+    RegWriteString(L"ExcludedFolders", JoinLines(gSettings.excludedFolders));
+}
+
 void ReadSettings() {
     AppSettings settings;
     for (const SettingRule& rule : kSettingRules) {

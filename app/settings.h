@@ -76,5 +76,10 @@ LSTATUS RegWriteBinary(const wchar_t* name, const void* data, DWORD size);
 // A REG_BINARY value of exactly size bytes into data; false otherwise.
 bool RegReadBinary(const wchar_t* name, void* data, DWORD size);
 
+// "IndexedFolders" or "ExcludedFolders": replaces the list and stores it
+// (JoinLines). A failed write is ignored: the list still changes.
+void StoreIndexedFolders(std::vector<std::wstring> folders);
+void StoreExcludedFolders(std::vector<std::wstring> folders);
+
 // Every value of gSettings from the registry, in the table's order.
 void ReadSettings();

@@ -36,6 +36,28 @@ TEST(AppRules, FolderListsRoundTrip) {
     EXPECT_EQ(JoinLines(folders), L"C:\\Windows\\WinSxS\n\\\\server\\share\n");
     EXPECT_EQ(SplitLines(JoinLines(folders)), folders);
     EXPECT_EQ(JoinLines({}), L"");
+    // An edit control shows only CR LF as a line break; what it shows reads back the same.
+    const std::wstring shown = WithCrLf(JoinLines(folders) + L"\r\nE:\\x\n");
+    EXPECT_EQ(shown, L"C:\\Windows\\WinSxS\r\n\\\\server\\share\r\n\r\nE:\\x\r\n");
+    EXPECT_EQ(WithCrLf(shown), shown);
+    EXPECT_EQ(SplitLines(shown).size(), 3u);
+}
+
+// A folder is trimmed as added, and Remove finds it under its volume's name,
+// which never ends in a backslash (a root such as N:\ kept one when added).
+TEST(AppRules, FolderPathsMatchTheirVolumes) {
+    EXPECT_EQ(TrimFolderPath(L"N:\\"), L"N:\\");
+    EXPECT_EQ(TrimFolderPath(L"C:\\Windows\\\\"), L"C:\\Windows");
+    EXPECT_EQ(TrimFolderPath(L"\\\\server\\share\\"), L"\\\\server\\share");
+    for (const std::wstring added : {L"N:\\", L"D:\\Data", L"\\\\server\\share"}) {
+        // The volume's name: the folder without its trailing backslash.
+        const std::wstring name = added.back() == L'\\' ? added.substr(0, added.size() - 1) : added;
+        EXPECT_TRUE(SameFolder(TrimFolderPath(added), name));
+        EXPECT_TRUE(SameFolder(name, added + L"\\"));
+    }
+    EXPECT_TRUE(SameFolder(L"d:\\data", L"D:\\DATA\\"));
+    EXPECT_FALSE(SameFolder(L"D:\\Data", L"D:\\Data2"));
+    EXPECT_FALSE(SameFolder(L"D:\\Dat", L"D:\\Data"));
 }
 
 // Whatever the size, the children stack without overlap, the search box keeps
