@@ -298,6 +298,55 @@ std::vector<ov::ResultRow> ReadResultRows(const std::vector<uint32_t>& ids, uint
     return rows;
 }
 
+std::vector<std::wstring> ReadEntryPaths(const std::vector<uint32_t>& ids, uint64_t epoch, size_t max) {
+    std::vector<std::wstring> paths;
+    if (!gEngine) return paths;
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+    if (epoch != gEngine->epoch) return paths;
+    try {
+        for (const uint32_t id : ids) {
+            if (paths.size() >= max) break;
+            if (id >= gEngine->entries.size() || ov::IsDeleted(gEngine->entries[id])) continue;
+            const ov::WString path = gEngine->PathW(id, false);
+            paths.emplace_back(path.begin(), path.end());
+        }
+    } catch (const std::exception&) {
+        // Out of memory: what was collected so far.
+    }
+    return paths;
+}
+
+bool ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vector<ExportRow>& rows) {
+    if (!gEngine) return false;
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+    if (epoch != gEngine->epoch) return false;
+    const ov::Engine& engine = *gEngine;
+    try {
+        rows.reserve(rows.size() + count);
+    } catch (const std::exception&) {
+        return false;  // out of memory
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t id = ids[i];
+        if (id >= engine.entries.size() || ov::IsDeleted(engine.entries[id])) continue;
+        const ov::Entry& entry = engine.entries[id];
+        ExportRow& row = rows.emplace_back();
+        try {
+            row.name = engine.NameOf(id);
+            if (entry.parent != ov::kNoEntry) engine.AppendPath(id, true, row.folder);
+            engine.AppendPath(id, false, row.fullPath);
+        } catch (const std::exception&) {
+            rows.pop_back();
+            return false;  // out of memory
+        }
+        row.size = entry.size;
+        row.modified = entry.modified;
+        row.created = entry.created;
+        row.flags = entry.flags;
+    }
+    return true;
+}
+
 void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch) {
     if (!gEngine) return;
     std::unique_lock<ov::SharedMutex> hold(gEngine->lock);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/export_format.h"
 #include "engine/volume.h"
 #include "index/search_worker.h"
 
@@ -136,6 +137,14 @@ bool ReadLiveEntryCount(uint64_t& count);
 ov::ResultRow ReadResultRow(uint32_t id, uint64_t epoch);
 // The rows of ids under one hold of the lock (copy, export, a painted page).
 std::vector<ov::ResultRow> ReadResultRows(const std::vector<uint32_t>& ids, uint64_t epoch);
+// Full paths of the ids that still name live entries at epoch, in order, at
+// most max; empty when epoch is not the index's. Under one hold of the index
+// lock held shared, released before the caller hands them to the shell.
+std::vector<std::wstring> ReadEntryPaths(const std::vector<uint32_t>& ids, uint64_t epoch, size_t max);
+// Appends the export rows of ids[0..count) that still name live entries, UTF-8
+// as the index holds it (dates not formatted), under one short hold of the
+// index lock held shared; false, appending nothing, when epoch is not the index's.
+bool ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vector<ExportRow>& rows);
 // Counts one opening of each id when epoch is the index's (the Run Count
 // column and order), under the index lock held exclusively.
 void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch);

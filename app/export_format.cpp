@@ -1,0 +1,127 @@
+#include "app/export_format.h"
+
+#include <cwctype>
+
+namespace {
+
+const char kBom[] = "\xEF\xBB\xBF";
+
+void AppendNumber(std::string& out, uint64_t value) {
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n > 0) out += digits[--n];
+}
+
+void AppendQuoted(std::string& out, std::string_view text) {
+    out += '"';
+    for (const char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+constexpr uint32_t kDirectoryFlag = 0x80000000u;
+constexpr uint32_t kAttributeMask = 0x0000FFFFu;
+
+const wchar_t* ExtensionOf(ExportFormat format) {
+    switch (format) {
+        case ExportFormat::Text:
+            return L".txt";
+        case ExportFormat::Efu:
+            return L".efu";
+        default:
+            return L".csv";
+    }
+}
+
+bool SameIgnoringCase(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string CsvQuote(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size() + 2);
+    AppendQuoted(out, utf8);
+    return out;
+}
+
+std::string ExportPreamble(ExportFormat format) {
+    std::string out = kBom;
+    if (format == ExportFormat::Csv) out += "Name,Folder,Size,Date Modified,Date Created,Type\r\n";
+    if (format == ExportFormat::Efu) out += "Filename,Size,Date Modified,Date Created,Attributes\r\n";
+    return out;
+}
+
+void AppendExportLine(std::string& out, ExportFormat format, const ExportRow& row) {
+    switch (format) {
+        case ExportFormat::Csv:
+            AppendQuoted(out, row.name);
+            out += ',';
+            AppendQuoted(out, row.folder);
+            out += ',';
+            AppendNumber(out, row.size);
+            out += ',';
+            AppendQuoted(out, row.modifiedText);
+            out += ',';
+            AppendQuoted(out, row.createdText);
+            out += (row.flags & kDirectoryFlag) ? ",Folder" : ",File";
+            break;
+        case ExportFormat::Text:
+            out += row.fullPath;
+            break;
+        case ExportFormat::Efu:
+            AppendQuoted(out, row.fullPath);
+            out += ',';
+            AppendNumber(out, row.size);
+            out += ',';
+            AppendNumber(out, row.modified);
+            out += ',';
+            AppendNumber(out, row.created);
+            out += ',';
+            AppendNumber(out, row.flags & kAttributeMask);
+            break;
+    }
+    out += "\r\n";
+}
+
+void ExportWriter::Flush() {
+    if (ok && !buffer.empty()) ok = sink.Write(buffer.data(), buffer.size());
+    buffer.clear();
+}
+
+void ExportWriter::LineDone() {
+    if (buffer.size() > kFlushBytes) Flush();
+}
+
+bool ExportWriter::Finish() {
+    Flush();
+    return ok;
+}
+
+std::wstring ExportFileName(const std::wstring& chosen, ExportFormat format) {
+    const size_t slash = chosen.find_last_of(L"\\/");
+    const size_t dot = chosen.rfind(L'.');
+    const bool hasExtension =
+        dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) && dot + 1 < chosen.size();
+    if (!hasExtension) {
+        std::wstring name = chosen;
+        if (!name.empty() && name.back() == L'.') name.pop_back();
+        return name + ExtensionOf(format);
+    }
+    const std::wstring_view extension = std::wstring_view(chosen).substr(dot);
+    for (const ExportFormat other : {ExportFormat::Csv, ExportFormat::Text, ExportFormat::Efu}) {
+        if (SameIgnoringCase(extension, ExtensionOf(other))) return chosen.substr(0, dot) + ExtensionOf(format);
+    }
+    return chosen;
+}
