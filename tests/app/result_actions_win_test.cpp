@@ -447,9 +447,13 @@ TEST_F(ResultActions, ExportsTheShownRowsInTheChosenFormat) {
     DeleteFileW(asked.c_str());
     DeleteFileW(written.c_str());
     Answerer save([&](HWND dialog) {
+        // The dialog fills its controls after it shows.
+        Sleep(1000);
         HWND filter = GetDlgItem(dialog, 0x470);
         SendMessageW(filter, CB_SETCURSEL, 1, 0);
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x470, CBN_SELCHANGE), reinterpret_cast<LPARAM>(filter));
+        for (const WORD code : {CBN_SELCHANGE, CBN_SELENDOK}) {
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x470, code), reinterpret_cast<LPARAM>(filter));
+        }
         SetDlgItemTextW(dialog, 0x47C, asked.c_str());
         SetDlgItemTextW(dialog, 0x480, asked.c_str());
         PostMessageW(dialog, WM_COMMAND, IDOK, 0);
