@@ -320,29 +320,12 @@ bool ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vect
     if (!gEngine) return false;
     std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
     if (epoch != gEngine->epoch) return false;
-    const ov::Engine& engine = *gEngine;
+    const size_t before = rows.size();
     try {
-        rows.reserve(rows.size() + count);
+        AppendExportRows(*gEngine, ids, count, rows);
     } catch (const std::exception&) {
+        rows.resize(before);
         return false;  // out of memory
-    }
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t id = ids[i];
-        if (id >= engine.entries.size() || ov::IsDeleted(engine.entries[id])) continue;
-        const ov::Entry& entry = engine.entries[id];
-        ExportRow& row = rows.emplace_back();
-        try {
-            row.name = engine.NameOf(id);
-            if (entry.parent != ov::kNoEntry) engine.AppendPath(id, true, row.folder);
-            engine.AppendPath(id, false, row.fullPath);
-        } catch (const std::exception&) {
-            rows.pop_back();
-            return false;  // out of memory
-        }
-        row.size = entry.size;
-        row.modified = entry.modified;
-        row.created = entry.created;
-        row.flags = entry.flags;
     }
     return true;
 }

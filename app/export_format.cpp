@@ -2,6 +2,9 @@
 
 #include <cwctype>
 
+#include "index/entry.h"
+#include "index/index.h"
+
 namespace {
 
 const char kBom[] = "\xEF\xBB\xBF";
@@ -48,6 +51,23 @@ bool SameIgnoringCase(std::wstring_view a, std::wstring_view b) {
 }
 
 }  // namespace
+
+void AppendExportRows(const ov::Index& index, const uint32_t* ids, size_t count, std::vector<ExportRow>& rows) {
+    rows.reserve(rows.size() + count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t id = ids[i];
+        if (id >= index.entries.size() || ov::IsDeleted(index.entries[id])) continue;
+        const ov::Entry& entry = index.entries[id];
+        ExportRow& row = rows.emplace_back();
+        row.name = index.NameOf(id);
+        if (entry.parent != ov::kNoEntry) index.AppendPath(id, true, row.folder);
+        index.AppendPath(id, false, row.fullPath);
+        row.size = entry.size;
+        row.modified = entry.modified;
+        row.created = entry.created;
+        row.flags = entry.flags;
+    }
+}
 
 std::string CsvQuote(std::string_view utf8) {
     std::string out;

@@ -7,6 +7,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+namespace ov {
+class Index;
+}
 
 // Filter index of the Save dialog (1-based, as the dialog reports it).
 enum class ExportFormat { Csv = 1, Text = 2, Efu = 3 };
@@ -23,6 +28,11 @@ struct ExportRow {
     std::string modifiedText;
     std::string createdText;
 };
+
+// Appends the rows of ids[0..count) that name live entries of index, UTF-8 as
+// the index holds it, dates not formatted. The caller holds the index lock
+// (shared) and has checked the ids' epoch. May throw std::bad_alloc.
+void AppendExportRows(const ov::Index& index, const uint32_t* ids, size_t count, std::vector<ExportRow>& rows);
 
 // A double quote, text with every double quote doubled, a double quote.
 std::string CsvQuote(std::string_view utf8);

@@ -32,10 +32,6 @@ bool KeyHeld(int key) {
     return GetKeyState(key) < 0;
 }
 
-std::vector<std::wstring> GetSelectedPaths(size_t max) {
-    return ReadEntryPaths(GetSelectedEntries(), gShown.epoch, max);
-}
-
 // A moveable global block holding bytes; null when it cannot be had.
 HGLOBAL GlobalBlock(const void* bytes, size_t size) {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
@@ -240,6 +236,10 @@ bool OnListKeyDown(HWND list, WPARAM key) {
 }
 
 }  // namespace
+
+std::vector<std::wstring> GetSelectedPaths(size_t max) {
+    return ReadEntryPaths(GetSelectedEntries(), gShown.epoch, max);
+}
 
 void OpenSelected() {
     const std::vector<uint32_t> ids = GetSelectedEntries();

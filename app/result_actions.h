@@ -1,5 +1,7 @@
 // What can be done with the selected results: open, show in folder, copy,
-// delete, properties, the shell's context menu, drag and drop.
+// delete, properties, the shell's context menu, drag and drop, and the results
+// list's keys. UI thread only. Paths are read under the index lock held shared,
+// which is let go before any shell call.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +12,9 @@
 #include <string>
 #include <vector>
 
+// Full paths of the selected rows that still name live entries, in row order,
+// at most max; none when the rows are of an older index epoch.
+std::vector<std::wstring> GetSelectedPaths(size_t max);
 void OpenSelected();
 void OpenContainingFolder();
 void CopySelectedPaths(bool namesOnly);

@@ -182,11 +182,11 @@ protected:
     }
 
     // Shows ids as a search result and selects the rows selected.
-    static void Show(const std::vector<uint32_t>& ids, const std::vector<int>& selected) {
+    static void Show(const std::vector<uint32_t>& ids, const std::vector<int>& selected, uint64_t epochsBack = 0) {
         auto result = std::make_unique<ov::SearchResult>();
         result->ids = ids;
         result->sequence = gShown.sequence + 1;
-        result->epoch = gEngine->epoch;
+        result->epoch = gEngine->epoch - epochsBack;
         ApplyResults(std::move(result));
         ListView_SetItemState(gResultsList, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
         for (int row : selected) ListView_SetItemState(gResultsList, row, LVIS_SELECTED, LVIS_SELECTED);
@@ -236,6 +236,12 @@ TEST_F(ResultActions, CopiesPathsNamesAndFiles) {
     CloseClipboard();
     EXPECT_EQ(dropped, (std::vector<std::wstring>{Path(L"b.txt"), Path(L"a.txt")}));
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+
+    // Rows of an older epoch name other entries now: nothing is copied.
+    CopyTextToClipboard(L"before");
+    Show({gFiles[0], gFiles[1]}, {0, 1}, 1);
+    CopySelectedPaths(false);
+    EXPECT_EQ(ov::gui::ClipboardText(), L"before");
 }
 
 TEST_F(ResultActions, OpeningManyAsksFirstAndCountsOnlyWhenOpened) {
