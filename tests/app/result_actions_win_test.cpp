@@ -11,6 +11,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -472,6 +473,44 @@ TEST_F(ResultActions, ExportsTheShownRowsInTheChosenFormat) {
                                  ov::ToUtf8(Path(L"b.txt")) + "\r\n";
     EXPECT_EQ(ReadFileBytes(written), expected) << Seen(save.Seen());
     EXPECT_EQ(Status(), L"  Exported 3 results to " + written);
+}
+
+TEST_F(ResultActions, AFullDiskLeavesNoFileAndSaysWhy) {
+    const char* drive = std::getenv("OV_TEST_FULL_DRIVE");
+    const std::wstring root = drive && *drive ? ov::ToWide(drive) + L"\\" : std::wstring();
+    if (root.empty() || !Exists(root)) GTEST_SKIP() << "no full drive was set up (test_drives.sh needs root and tmpfs)";
+    // Fill the drive to the last byte.
+    const std::wstring filler = root + L"filler.bin";
+    HANDLE file = CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::string block(4096, 'x');
+    for (size_t size = block.size(); size > 0;) {
+        DWORD written = 0;
+        if (!WriteFile(file, block.data(), static_cast<DWORD>(size), &written, nullptr) || written == 0) size /= 2;
+    }
+    CloseHandle(file);
+
+    Show({gFiles[0], gFolderEntry, gFiles[1]}, {});
+    SetStatusText(L"before");
+    const std::wstring target = root + L"list.csv";
+    Answerer answer([&](HWND dialog) {
+        if (!GetDlgItem(dialog, 0x470)) {  // not the Save dialog: the report
+            PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+            return;
+        }
+        Sleep(1000);  // the dialog fills its controls after it shows
+        SetDlgItemTextW(dialog, 0x47C, target.c_str());
+        SetDlgItemTextW(dialog, 0x480, target.c_str());
+        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    });
+    ExportResults();
+    answer.Stop();
+    DeleteFileW(filler.c_str());
+    EXPECT_FALSE(Exists(target));
+    const std::vector<std::wstring> seen = answer.Seen();
+    ASSERT_EQ(seen.size(), 2u) << Seen(seen);
+    EXPECT_NE(seen[1].find(L"Couldn't write that file, so nothing was exported."), std::wstring::npos) << Seen(seen);
+    EXPECT_EQ(Status(), L"  before");
 }
 
 }  // namespace
