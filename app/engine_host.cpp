@@ -316,18 +316,15 @@ std::vector<std::wstring> ReadEntryPaths(const std::vector<uint32_t>& ids, uint6
     return paths;
 }
 
-bool ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vector<ExportRow>& rows) {
-    if (!gEngine) return false;
+ptrdiff_t ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vector<ExportRow>& rows) {
+    if (!gEngine) return -1;
     std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
-    if (epoch != gEngine->epoch) return false;
-    const size_t before = rows.size();
+    if (epoch != gEngine->epoch) return -1;
     try {
-        AppendExportRows(*gEngine, ids, count, rows);
+        return static_cast<ptrdiff_t>(FillExportRows(*gEngine, ids, count, rows));
     } catch (const std::exception&) {
-        rows.resize(before);
-        return false;  // out of memory
+        return -1;  // out of memory
     }
-    return true;
 }
 
 void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch) {

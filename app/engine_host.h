@@ -141,10 +141,10 @@ std::vector<ov::ResultRow> ReadResultRows(const std::vector<uint32_t>& ids, uint
 // most max; empty when epoch is not the index's. Under one hold of the index
 // lock held shared, released before the caller hands them to the shell.
 std::vector<std::wstring> ReadEntryPaths(const std::vector<uint32_t>& ids, uint64_t epoch, size_t max);
-// Appends the export rows of ids[0..count) that still name live entries, UTF-8
-// as the index holds it (dates not formatted), under one short hold of the
-// index lock held shared; false, appending nothing, when epoch is not the index's.
-bool ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vector<ExportRow>& rows);
+// FillExportRows (export_format.h) under one short hold of the index lock held
+// shared: the count of rows filled, or -1 when epoch is not the index's or
+// memory ran out.
+ptrdiff_t ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vector<ExportRow>& rows);
 // Counts one opening of each id when epoch is the index's (the Run Count
 // column and order), under the index lock held exclusively.
 void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch);

@@ -77,11 +77,12 @@ uint64_t WriteShownRows(ExportWriter& writer, ExportFormat format) {
     std::vector<ExportRow> rows;
     const std::vector<uint32_t>& ids = gShown.ids;
     for (size_t first = 0; first < ids.size() && writer.Ok(); first += kBatchRows) {
-        rows.clear();
         const size_t batch = std::min(kBatchRows, ids.size() - first);
         // A compaction moved every entry number: the rest names other entries.
-        if (!ReadExportRows(ids.data() + first, batch, gShown.epoch, rows)) break;
-        for (ExportRow& row : rows) {
+        const ptrdiff_t filled = ReadExportRows(ids.data() + first, batch, gShown.epoch, rows);
+        if (filled < 0) break;
+        for (ptrdiff_t i = 0; i < filled; ++i) {
+            ExportRow& row = rows[static_cast<size_t>(i)];
             if (format == ExportFormat::Csv) {
                 row.modifiedText = ov::ToUtf8(FormatFileTime(row.modified));
                 row.createdText = ov::ToUtf8(FormatFileTime(row.created));

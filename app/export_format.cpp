@@ -52,21 +52,34 @@ bool SameIgnoringCase(std::wstring_view a, std::wstring_view b) {
 
 }  // namespace
 
-void AppendExportRows(const ov::Index& index, const uint32_t* ids, size_t count, std::vector<ExportRow>& rows) {
-    rows.reserve(rows.size() + count);
+size_t FillExportRows(const ov::Index& index, const uint32_t* ids, size_t count, std::vector<ExportRow>& rows) {
+    if (rows.size() < count) rows.resize(count);
+    size_t n = 0;
     for (size_t i = 0; i < count; ++i) {
         const uint32_t id = ids[i];
         if (id >= index.entries.size() || ov::IsDeleted(index.entries[id])) continue;
         const ov::Entry& entry = index.entries[id];
-        ExportRow& row = rows.emplace_back();
-        row.name = index.NameOf(id);
-        if (entry.parent != ov::kNoEntry) index.AppendPath(id, true, row.folder);
-        index.AppendPath(id, false, row.fullPath);
+        ExportRow& row = rows[n++];
+        const std::string_view name = index.NameOf(id);
+        row.name.assign(name);
+        row.folder.clear();
+        row.fullPath.clear();
+        if (entry.parent == ov::kNoEntry) {
+            index.AppendPath(id, false, row.fullPath);
+        } else {
+            // One walk up the parents: the full path is the folder's joined with
+            // the name, as the index joins them.
+            index.AppendPath(id, true, row.folder);
+            row.fullPath = row.folder;
+            if (row.fullPath.empty() || row.fullPath.back() != '\\') row.fullPath += '\\';
+            row.fullPath += name;
+        }
         row.size = entry.size;
         row.modified = entry.modified;
         row.created = entry.created;
         row.flags = entry.flags;
     }
+    return n;
 }
 
 std::string CsvQuote(std::string_view utf8) {

@@ -29,10 +29,12 @@ struct ExportRow {
     std::string createdText;
 };
 
-// Appends the rows of ids[0..count) that name live entries of index, UTF-8 as
-// the index holds it, dates not formatted. The caller holds the index lock
-// (shared) and has checked the ids' epoch. May throw std::bad_alloc.
-void AppendExportRows(const ov::Index& index, const uint32_t* ids, size_t count, std::vector<ExportRow>& rows);
+// Fills rows[0..n) with the rows of ids[0..count) that name live entries of
+// index, UTF-8 as the index holds it, dates not formatted; n is returned. rows
+// only grows, so its strings keep their memory from batch to batch. The caller
+// holds the index lock (shared) and has checked the ids' epoch. May throw
+// std::bad_alloc.
+size_t FillExportRows(const ov::Index& index, const uint32_t* ids, size_t count, std::vector<ExportRow>& rows);
 
 // A double quote, text with every double quote doubled, a double quote.
 std::string CsvQuote(std::string_view utf8);

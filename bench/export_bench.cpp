@@ -60,17 +60,17 @@ void Export(benchmark::State& state, ExportFormat format, size_t rows) {
         writer.Buffer() = ExportPreamble(format);
         std::vector<ExportRow> batch;
         for (size_t first = 0; first < ids.size(); first += kBatchRows) {
-            batch.clear();
+            size_t filled = 0;
             {
                 const auto held = std::chrono::steady_clock::now();
                 std::shared_lock<ov::SharedMutex> hold(index.lock);
-                AppendExportRows(index, ids.data() + first, std::min(kBatchRows, ids.size() - first), batch);
+                filled = FillExportRows(index, ids.data() + first, std::min(kBatchRows, ids.size() - first), batch);
                 longestHoldMs = std::max(
                     longestHoldMs,
                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - held).count());
             }
-            for (const ExportRow& row : batch) {
-                AppendExportLine(writer.Buffer(), format, row);
+            for (size_t i = 0; i < filled; ++i) {
+                AppendExportLine(writer.Buffer(), format, batch[i]);
                 writer.LineDone();
             }
         }

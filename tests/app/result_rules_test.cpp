@@ -6,6 +6,8 @@
 
 #include "app/action_rules.h"
 #include "app/export_format.h"
+#include "index/entry.h"
+#include "tests/support/random_index.h"
 
 namespace {
 
@@ -97,6 +99,38 @@ TEST(ResultRules, ExportFilesByteForByte) {
               "Filename,Size,Date Modified,Date Created,Attributes\r\n"
               "\"C:\\Data\",123456789012,133000000000000000,0,16\r\n"
               "\"C:\\\",0,0,0,22\r\n");
+}
+
+TEST(ResultRules, ExportRowsAreTheIndexsEntries) {
+    ov::testing::Rng rng(11);
+    for (int round = 0; round < 4; ++round) {
+        ov::Index index;
+        ov::testing::FillRandomIndex(index, rng, {});  // several kinds of roots, removals left in
+        std::vector<uint32_t> ids(index.entries.size() + 2);
+        for (size_t i = 0; i < ids.size(); ++i) ids[i] = static_cast<uint32_t>(rng() % (index.entries.size() + 5));
+        std::vector<ExportRow> rows;
+        size_t at = 0;
+        for (size_t first = 0; first < ids.size(); first += 100) {
+            const size_t count = std::min<size_t>(100, ids.size() - first);
+            const size_t filled = FillExportRows(index, ids.data() + first, count, rows);
+            size_t next = 0;
+            for (size_t i = first; i < first + count; ++i) {
+                const uint32_t id = ids[i];
+                if (id >= index.entries.size() || ov::IsDeleted(index.entries[id])) continue;
+                ASSERT_LT(next, filled);
+                const ExportRow& row = rows[next++];
+                const ov::Entry& entry = index.entries[id];
+                ASSERT_EQ(row.fullPath, index.Path(id, false)) << id;
+                ASSERT_EQ(row.folder, entry.parent == ov::kNoEntry ? "" : index.Path(id, true)) << id;
+                ASSERT_EQ(row.name, index.NameOf(id));
+                ASSERT_EQ(row.size, entry.size);
+                ASSERT_EQ(row.flags, entry.flags);
+                ++at;
+            }
+            ASSERT_EQ(next, filled);
+        }
+        EXPECT_GT(at, 0u);
+    }
 }
 
 // A disk that takes limit bytes and then reports itself full.
