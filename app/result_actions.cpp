@@ -252,8 +252,8 @@ void OpenSelected() {
     }
     for (const std::wstring& path : paths) {
         const std::wstring folder = FolderOfPath(path);
-        const auto done = reinterpret_cast<INT_PTR>(
-            ShellExecuteW(gMain, nullptr, path.c_str(), nullptr, folder.c_str(), SW_SHOWNORMAL));
+        const auto done = reinterpret_cast<INT_PTR>(ShellExecuteW(
+            gMain, nullptr, path.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL));
         if (done <= 32) {
             const std::wstring parameters = L"shell32.dll,OpenAs_RunDLL " + path;
             ShellExecuteW(gMain, L"open", L"rundll32.exe", parameters.c_str(), nullptr, SW_SHOWNORMAL);
