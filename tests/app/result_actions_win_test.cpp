@@ -19,6 +19,7 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "app/activity_log.h"
 #include "app/engine_host.h"
 #include "app/export.h"
 #include "app/icon_loader.h"
@@ -42,6 +43,7 @@ std::vector<uint32_t> gFiles;    // a.txt, b.txt, c.orvrec, d.txt (on disk)
 std::vector<uint32_t> gMade;     // 60 entries not on disk
 uint32_t gOther = ov::kNoEntry;  // sub\e.txt, another folder
 uint32_t gFolderEntry = ov::kNoEntry;
+constexpr uint64_t kModified = 133000000000000000;  // every file's; created is 0
 
 void WriteFileText(const std::wstring& path, const std::string& text) {
     std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
@@ -161,12 +163,12 @@ protected:
         for (size_t slash; (slash = gFolder.find(L'\\', start)) != std::wstring::npos; start = slash + 1) {
             const std::string name = ov::ToUtf8(gFolder.substr(start, slash - start));
             const uint32_t flags =
-                ov::EntryFlags::Directory | (parent == ov::kNoEntry ? ov::EntryFlags::VolumeRoot : 0);
+                ov::EntryFlags::Directory | 0x10 | (parent == ov::kNoEntry ? ov::EntryFlags::VolumeRoot : 0);
             parent = AddNamed(*gEngine, parent, name, flags);
         }
         gFolderEntry = parent;
         for (const char* name : {"a.txt", "b.txt", "c.orvrec", "d.txt"}) {
-            gFiles.push_back(AddNamed(*gEngine, parent, name, 0, 5));
+            gFiles.push_back(AddNamed(*gEngine, parent, name, 0x20, 5, kModified));
         }
         for (int i = 0; i < 60; ++i) gMade.push_back(AddNamed(*gEngine, parent, "made" + std::to_string(i), 0));
         const uint32_t sub = AddNamed(*gEngine, parent, "sub", ov::EntryFlags::Directory);
@@ -447,32 +449,54 @@ TEST_F(ResultActions, ExportsTheShownRowsInTheChosenFormat) {
         ASSERT_EQ(ok.Seen().size(), 1u) << Seen(ok.Seen());
         EXPECT_NE(ok.Seen()[0].find(L"There are no results to export."), std::wstring::npos) << Seen(ok.Seen());
     }
-    // The preset name with the text filter: written as text, under .txt.
+    // The preset name with another filter: written in that filter's format, under its extension.
     Show({gFiles[0], gFolderEntry, gFiles[1]}, {});
+    const std::string folderPath = ov::ToUtf8(gFolder.substr(0, gFolder.size() - 1));
+    const std::string modified = ov::ToUtf8(FormatFileTime(kModified));
+    const std::string folderLine = "\"" + ov::ToUtf8(ReadResultRow(gFolderEntry, gShown.epoch).folder) + "\"," +
+                                   std::to_string(ReadResultRow(gFolderEntry, gShown.epoch).size);
+    const struct {
+        int filterRow;
+        const wchar_t* written;
+        std::string bytes;
+    } formats[] = {
+        {1, L"Orvane results.txt",
+         "\xEF\xBB\xBF" + ov::ToUtf8(Path(L"a.txt")) + "\r\n" + folderPath + "\r\n" + ov::ToUtf8(Path(L"b.txt")) +
+             "\r\n"},
+        {0, L"Orvane results.csv",
+         "\xEF\xBB\xBFName,Folder,Size,Date Modified,Date Created,Type\r\n\"a.txt\",\"" + folderPath + "\",5,\"" +
+             modified + "\",\"\",File\r\n\"orv_actions\"," + folderLine + ",\"\",\"\",Folder\r\n\"b.txt\",\"" +
+             folderPath + "\",5,\"" + modified + "\",\"\",File\r\n"},
+        {2, L"Orvane results.efu",
+         "\xEF\xBB\xBF"
+         "Filename,Size,Date Modified,Date Created,Attributes\r\n\"" +
+             ov::ToUtf8(Path(L"a.txt")) + "\",5," + std::to_string(kModified) + ",0,32\r\n\"" + folderPath + "\"," +
+             std::to_string(ReadResultRow(gFolderEntry, gShown.epoch).size) + ",0,0,16\r\n\"" +
+             ov::ToUtf8(Path(L"b.txt")) + "\",5," + std::to_string(kModified) + ",0,32\r\n"},
+    };
     const std::wstring asked = Path(L"Orvane results.csv");
-    const std::wstring written = Path(L"Orvane results.txt");
-    DeleteFileW(asked.c_str());
-    DeleteFileW(written.c_str());
-    Answerer save([&](HWND dialog) {
-        // The dialog fills its controls after it shows.
-        Sleep(1000);
-        HWND filter = GetDlgItem(dialog, 0x470);
-        SendMessageW(filter, CB_SETCURSEL, 1, 0);
-        for (const WORD code : {CBN_SELCHANGE, CBN_SELENDOK}) {
-            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x470, code), reinterpret_cast<LPARAM>(filter));
-        }
-        SetDlgItemTextW(dialog, 0x47C, asked.c_str());
-        SetDlgItemTextW(dialog, 0x480, asked.c_str());
-        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-    });
-    ExportResults();
-    save.Stop();
-    EXPECT_FALSE(Exists(asked));
-    const std::string expected = "\xEF\xBB\xBF" + ov::ToUtf8(Path(L"a.txt")) + "\r\n" +
-                                 ov::ToUtf8(gFolder.substr(0, gFolder.size() - 1)) + "\r\n" +
-                                 ov::ToUtf8(Path(L"b.txt")) + "\r\n";
-    EXPECT_EQ(ReadFileBytes(written), expected) << Seen(save.Seen());
-    EXPECT_EQ(Status(), L"  Exported 3 results to " + written);
+    for (const auto& format : formats) {
+        const std::wstring written = Path(format.written);
+        DeleteFileW(asked.c_str());
+        DeleteFileW(written.c_str());
+        Answerer save([&](HWND dialog) {
+            // The dialog fills its controls after it shows.
+            Sleep(1000);
+            HWND filter = GetDlgItem(dialog, 0x470);
+            SendMessageW(filter, CB_SETCURSEL, format.filterRow, 0);
+            for (const WORD code : {CBN_SELCHANGE, CBN_SELENDOK}) {
+                SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x470, code), reinterpret_cast<LPARAM>(filter));
+            }
+            SetDlgItemTextW(dialog, 0x47C, asked.c_str());
+            SetDlgItemTextW(dialog, 0x480, asked.c_str());
+            PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        });
+        ExportResults();
+        save.Stop();
+        EXPECT_EQ(ReadFileBytes(written), format.bytes) << Seen(save.Seen());
+        if (written != asked) EXPECT_FALSE(Exists(asked));
+        EXPECT_EQ(Status(), L"  Exported 3 results to " + written);
+    }
 }
 
 TEST_F(ResultActions, AFullDiskLeavesNoFileAndSaysWhy) {
