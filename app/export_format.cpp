@@ -55,6 +55,7 @@ bool SameIgnoringCase(std::wstring_view a, std::wstring_view b) {
 size_t FillExportRows(const ov::Index& index, const uint32_t* ids, size_t count, std::vector<ExportRow>& rows) {
     if (rows.size() < count) rows.resize(count);
     size_t n = 0;
+    uint32_t lastParent = ov::kNoEntry;  // rows[n - 1]'s, whose folder text is reused
     for (size_t i = 0; i < count; ++i) {
         const uint32_t id = ids[i];
         if (id >= index.entries.size() || ov::IsDeleted(index.entries[id])) continue;
@@ -67,13 +68,19 @@ size_t FillExportRows(const ov::Index& index, const uint32_t* ids, size_t count,
         if (entry.parent == ov::kNoEntry) {
             index.AppendPath(id, false, row.fullPath);
         } else {
-            // One walk up the parents: the full path is the folder's joined with
-            // the name, as the index joins them.
-            index.AppendPath(id, true, row.folder);
+            // One walk up the parents, none when the row before had the same
+            // folder: the full path is the folder's joined with the name, as the
+            // index joins them.
+            if (n >= 2 && entry.parent == lastParent) {
+                row.folder = rows[n - 2].folder;
+            } else {
+                index.AppendPath(id, true, row.folder);
+            }
             row.fullPath = row.folder;
             if (row.fullPath.empty() || row.fullPath.back() != '\\') row.fullPath += '\\';
             row.fullPath += name;
         }
+        lastParent = entry.parent;
         row.size = entry.size;
         row.modified = entry.modified;
         row.created = entry.created;

@@ -107,7 +107,10 @@ TEST(ResultRules, ExportRowsAreTheIndexsEntries) {
         ov::Index index;
         ov::testing::FillRandomIndex(index, rng, {});  // several kinds of roots, removals left in
         std::vector<uint32_t> ids(index.entries.size() + 2);
-        for (size_t i = 0; i < ids.size(); ++i) ids[i] = static_cast<uint32_t>(rng() % (index.entries.size() + 5));
+        // Random rows, or rows in entry order, where siblings follow each other.
+        for (size_t i = 0; i < ids.size(); ++i) {
+            ids[i] = round % 2 ? static_cast<uint32_t>(i) : static_cast<uint32_t>(rng() % (index.entries.size() + 5));
+        }
         std::vector<ExportRow> rows;
         size_t at = 0;
         for (size_t first = 0; first < ids.size(); first += 100) {
