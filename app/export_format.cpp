@@ -1,5 +1,6 @@
 #include "app/export_format.h"
 
+#include <charconv>
 #include <cwctype>
 
 #include "index/entry.h"
@@ -11,20 +12,18 @@ const char kBom[] = "\xEF\xBB\xBF";
 
 void AppendNumber(std::string& out, uint64_t value) {
     char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0) out += digits[--n];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, static_cast<size_t>(end - digits));
 }
 
+// Appends whole stretches between quotes: most fields hold none.
 void AppendQuoted(std::string& out, std::string_view text) {
     out += '"';
-    for (const char c : text) {
-        if (c == '"') out += '"';
-        out += c;
+    for (size_t quote; (quote = text.find('"')) != std::string_view::npos; text.remove_prefix(quote + 1)) {
+        out.append(text.data(), quote + 1);
+        out += '"';
     }
+    out.append(text.data(), text.size());
     out += '"';
 }
 
