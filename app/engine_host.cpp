@@ -321,6 +321,35 @@ std::vector<ov::ResultRow> ReadResultRows(const std::vector<uint32_t>& ids, uint
     return rows;
 }
 
+std::vector<std::wstring> ReadEntryPaths(const std::vector<uint32_t>& ids, uint64_t epoch, size_t max) {
+    std::vector<std::wstring> paths;
+    if (!gEngine) return paths;
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+    if (epoch != gEngine->epoch) return paths;
+    try {
+        for (const uint32_t id : ids) {
+            if (paths.size() >= max) break;
+            if (id >= gEngine->entries.size() || ov::IsDeleted(gEngine->entries[id])) continue;
+            const ov::WString path = gEngine->PathW(id, false);
+            paths.emplace_back(path.begin(), path.end());
+        }
+    } catch (const std::exception&) {
+        // Out of memory: what was collected so far.
+    }
+    return paths;
+}
+
+ptrdiff_t ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vector<ExportRow>& rows) {
+    if (!gEngine) return -1;
+    std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
+    if (epoch != gEngine->epoch) return -1;
+    try {
+        return static_cast<ptrdiff_t>(FillExportRows(*gEngine, ids, count, rows));
+    } catch (const std::exception&) {
+        return -1;  // out of memory
+    }
+}
+
 void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch) {
     if (!gEngine) return;
     std::unique_lock<ov::SharedMutex> hold(gEngine->lock);

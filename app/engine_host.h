@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/export_format.h"
 #include "engine/volume.h"
 #include "index/search_worker.h"
 
@@ -161,6 +162,14 @@ bool ReadLiveEntryCount(uint64_t& count);
 ov::ResultRow ReadResultRow(uint32_t id, uint64_t epoch);
 // The rows of ids under one hold of the lock (copy, export, a painted page).
 std::vector<ov::ResultRow> ReadResultRows(const std::vector<uint32_t>& ids, uint64_t epoch);
+// Full paths of the ids that still name live entries at epoch, in order, at
+// most max; empty when epoch is not the index's. Under one hold of the index
+// lock held shared, released before the caller hands them to the shell.
+std::vector<std::wstring> ReadEntryPaths(const std::vector<uint32_t>& ids, uint64_t epoch, size_t max);
+// FillExportRows (export_format.h) under one short hold of the index lock held
+// shared: the count of rows filled, or -1 when epoch is not the index's or
+// memory ran out.
+ptrdiff_t ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vector<ExportRow>& rows);
 // Counts one opening of each id when epoch is the index's (the Run Count
 // column and order), under the index lock held exclusively.
 void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch);

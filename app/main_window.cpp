@@ -112,6 +112,10 @@ LRESULT OnNotify(const NMHDR* header) {
                 ShowResultContextMenu(point);
             }
             return 0;
+        case LVN_BEGINDRAG:
+        case LVN_BEGINRDRAG:
+            DragSelectedResults(header->code == LVN_BEGINRDRAG);
+            return 0;
         case NM_DBLCLK:
             if (reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem >= 0) OpenSelected();
             return 0;

@@ -15,7 +15,8 @@
 //   2  engine_host     the one door to the engine and the index lock
 //   1  ground          window_kit, settings (the store), activity_log
 //   0  rules, numbers  command_ids.h, command_line, layout, result_text,
-//                      setting_rules, folder_lists, help_texts, res/
+//                      setting_rules, folder_lists, help_texts, action_rules,
+//                      export_format, res/
 // Inside the feature floor arrows run one way: row_icon_cache is below
 // icon_loader, which is below results_list, which is below search_box,
 // row_painting and result_actions.

@@ -380,8 +380,16 @@ void UpdateStatusBar() {
 std::vector<uint32_t> GetSelectedEntries() {
     std::vector<uint32_t> ids;
     if (!gResultsList) return ids;
-    for (int row = ListView_GetNextItem(gResultsList, -1, LVNI_SELECTED); row >= 0;
-         row = ListView_GetNextItem(gResultsList, row, LVNI_SELECTED)) {
+    const size_t selected = ListView_GetSelectedCount(gResultsList);
+    // Every row selected (Ctrl+A): asking the list row by row takes seconds
+    // for a large list on some systems.
+    if (selected > 0 && selected == gShown.ids.size() &&
+        static_cast<size_t>(ListView_GetItemCount(gResultsList)) == selected) {
+        return gShown.ids;
+    }
+    size_t seen = 0;
+    for (int row = ListView_GetNextItem(gResultsList, -1, LVNI_SELECTED); row >= 0 && seen < selected;
+         row = ListView_GetNextItem(gResultsList, row, LVNI_SELECTED), ++seen) {
         if (static_cast<size_t>(row) < gShown.ids.size()) ids.push_back(gShown.ids[static_cast<size_t>(row)]);
     }
     return ids;

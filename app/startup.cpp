@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <ole2.h>
 #include <shellapi.h>
 
 #include <vector>
@@ -138,14 +139,15 @@ int RunOrvane(HINSTANCE instance, int show) {
     if (gArgs.takeover) WaitForTakeover();
     if (gArgs.selfTestPath.empty() && HandOffToRunningCopy(gArgs)) return 0;
 
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // OLE, not only COM: dragging results out and the clipboard's data objects need it.
+    OleInitialize(nullptr);
     ReadSettings();
     const bool updatesOff = DetectInstallMode();
     if (updatesOff) SetSettingForThisRun(&AppSettings::autoUpdate, 0);
     Log(L"install mode %d (0 portable, 1 just me, 2 everyone), updates switched off by installer: %d",
         static_cast<int>(gInstallMode), updatesOff ? 1 : 0);
     if (gSettings.runAsAdmin && !gArgs.noAdmin && RelaunchElevated(gArgs, show)) {
-        CoUninitialize();
+        OleUninitialize();
         return 0;
     }
 
@@ -179,7 +181,7 @@ int RunOrvane(HINSTANCE instance, int show) {
     RunMessageLoop();
 
     TearDown();
-    CoUninitialize();
+    OleUninitialize();
     return 0;
 }
 
