@@ -1,0 +1,212 @@
+// The updater against a release host on this machine (https_release_host.py):
+// the HTTPS client's failures, the download's bounds, checks and cancel, and
+// the update test program's check, bar and boxes. The host's authority is
+// trusted in this test's own prefix; certificates are really checked.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <wincrypt.h>
+#include <winhttp.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/app/harness/gui_harness.h"
+#include "update/download_rules.h"
+#include "update/update_check.h"
+#include "update/update_download.h"
+
+namespace {
+
+using ov::gui::Patient;
+
+std::wstring Env(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return L"";
+    return std::wstring(value, value + strlen(value));
+}
+
+std::wstring Text(const char16_t* text) {
+    return std::wstring(text, text + std::char_traits<char16_t>::length(text));
+}
+
+class UpdateHttps : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const std::string hex = std::getenv("OV_TEST_CA_HEX") ? std::getenv("OV_TEST_CA_HEX") : "";
+        std::vector<BYTE> der;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            der.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+        trusted = root && !der.empty() &&
+                  CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                                   CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        if (root) CertCloseStore(root, 0);
+    }
+
+    void SetUp() override {
+        if (Env("OV_TEST_HTTPS_BASE").empty()) GTEST_SKIP() << "needs https_release_host.py around it";
+        ASSERT_TRUE(trusted) << "could not trust the test authority in this prefix";
+        wchar_t temp[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, temp);
+        tempDir = temp;
+    }
+
+    // GET into memory (256 KiB cap); the error text when it fails.
+    static std::wstring Fetch(const std::wstring& url, std::string* body = nullptr) {
+        std::string ignored;
+        wchar_t error[400] = {};
+        const std::atomic<bool> cancel{false};
+        if (HttpGet(url.c_str(), body ? body : &ignored, kManifestMaxBytes, nullptr, 0, cancel, nullptr, error, 400))
+            return L"";
+        return error[0] ? error : L"(failed without a text)";
+    }
+
+    UpdateInfo Known(const wchar_t* version = L"1.0.1") const {
+        UpdateInfo info;
+        wcscpy(info.version, version);
+        wcscpy(info.exe, (base + L"/file/orvane.exe").c_str());
+        wcscpy(info.sha256, Env("OV_TEST_PROGRAM_SHA256").c_str());
+        info.size = static_cast<uint32_t>(std::stoul(Env("OV_TEST_PROGRAM_SIZE")));
+        return info;
+    }
+
+    static inline bool trusted = false;
+    const std::wstring base = Env("OV_TEST_HTTPS_BASE");
+    std::wstring tempDir;
+};
+
+TEST_F(UpdateHttps, EveryFailureGivesItsText) {
+    std::string body;
+    ASSERT_EQ(Fetch(base + L"/file/short", &body), L"");  // the authority is trusted: a good fetch works
+    EXPECT_EQ(body.size(), 19999u);
+    const std::wstring unreachable = L"No internet connection, or localhost couldn't be reached (error ";
+    const struct {
+        std::wstring url;
+        std::wstring text;  // the whole text, or its start when it ends with "(error "
+    } rows[] = {
+        {base + L"/status/404", L"The update server answered with error 404."},
+        {base + L"/big.json", L"The update information is too large."},
+        {Env("OV_TEST_UNTRUSTED_BASE") + L"/file/short", unreachable},
+        {Env("OV_TEST_CLOSED_BASE") + L"/file/short", unreachable},
+        {L"http://localhost/file/short", L"Only secure (https://) update addresses are accepted."},
+        {L"ftp://localhost/file/short", L"Only secure (https://) update addresses are accepted."},
+        {L"https://", L"Bad update address."},
+    };
+    for (const auto& row : rows) {
+        const std::wstring error = Fetch(row.url);
+        EXPECT_EQ(error.substr(0, row.text.size()), row.text) << "url " << std::string(row.url.begin(), row.url.end());
+    }
+}
+
+TEST_F(UpdateHttps, ASenderThatKeepsGoingIsCutOffAtTheSize) {
+    const std::wstring path = tempDir + L"ov-endless.bin";
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    wchar_t error[600] = {};
+    const std::atomic<bool> cancel{false};
+    const bool ok = HttpGet((base + L"/endless").c_str(), nullptr, 0, file, 100000, cancel, nullptr, error, 600);
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file, &size);
+    CloseHandle(file);
+    DeleteFileW(path.c_str());
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(std::wstring(error), Text(kTextWrongSize));
+    EXPECT_LE(size.QuadPart, 100000);
+}
+
+std::vector<int> gPercents;
+std::atomic<bool> gCancel{false};
+void RecordPercent(int percent) {
+    gPercents.push_back(percent);
+}
+void CancelAtFirstProgress(int) {
+    gCancel.store(true);
+}
+
+TEST_F(UpdateHttps, ADownloadPassesOnlyWhenEveryCheckDoes) {
+    const std::atomic<bool> cancel{false};
+    // The genuine file, with the hash written in upper case.
+    UpdateInfo good = Known();
+    for (wchar_t* c = good.sha256; *c; ++c) *c = static_cast<wchar_t>(towupper(*c));
+    gPercents.clear();
+    std::unique_ptr<DownloadResult> result = DownloadAndVerify(good, kPortable, tempDir, cancel, RecordPercent);
+    EXPECT_EQ(result->error, L"");
+    // Progress comes once per new percentage, rising to 100.
+    ASSERT_FALSE(gPercents.empty());
+    EXPECT_EQ(gPercents.back(), 100);
+    EXPECT_LE(gPercents.size(), 101u);
+    for (size_t i = 1; i < gPercents.size(); ++i) EXPECT_LT(gPercents[i - 1], gPercents[i]);
+    // Until it is used, nobody can write, replace or delete the checked file.
+    ASSERT_NE(result->lock, INVALID_HANDLE_VALUE);
+    HANDLE writer = CreateFileW(result->path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_FALSE(DeleteFileW(result->path.c_str()));
+    const std::wstring swap = tempDir + L"ov-swap.exe";
+    HANDLE other = CreateFileW(swap.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    CloseHandle(other);
+    EXPECT_FALSE(MoveFileExW(swap.c_str(), result->path.c_str(), MOVEFILE_REPLACE_EXISTING));
+    DeleteFileW(swap.c_str());
+    const std::wstring goodPath = result->path;
+    result.reset();
+    EXPECT_TRUE(DeleteFileW(goodPath.c_str()));
+
+    UpdateInfo oneDigit = Known();
+    oneDigit.sha256[10] = oneDigit.sha256[10] == L'0' ? L'1' : L'0';
+    UpdateInfo longer = Known();
+    longer.size += 1;
+    UpdateInfo shorter = Known();
+    shorter.size -= 1;
+    UpdateInfo tooSmall = Known();
+    wcscpy(tooSmall.exe, (base + L"/file/short").c_str());
+    tooSmall.size = 0;
+    UpdateInfo otherVersion = Known(L"1.0.2");
+    UpdateInfo plain = Known();
+    wcscpy(plain.exe, L"http://localhost/file/orvane.exe");
+    UpdateInfo installer = Known();  // an installed copy offered the program file
+    wcscpy(installer.setup, installer.exe);
+    wcscpy(installer.setup_sha256, installer.sha256);
+    installer.setup_size = installer.size;
+    UpdateInfo noInstaller = Known();
+    const struct {
+        const char* what;
+        const UpdateInfo& info;
+        InstallMode mode;
+        std::wstring error;
+    } rows[] = {
+        {"one hash digit changed", oneDigit, kPortable, Text(kTextChecksum)},
+        {"file shorter than the size", longer, kPortable, Text(kTextWrongSize)},
+        {"file longer than the size", shorter, kPortable, Text(kTextWrongSize)},
+        {"19,999 bytes", tooSmall, kPortable, Text(kTextIncomplete)},
+        {"another version", otherVersion, kPortable, Text(kTextWrongVersion)},
+        {"another product", installer, kInstalledForUser, Text(kTextWrongVersion)},
+        {"http address", plain, kPortable, L"Only secure (https://) update addresses are accepted."},
+        {"no installer", noInstaller, kInstalledForEveryone,
+         L"This version has no installer on the server yet. Download Orvane-Setup.exe from the download page (Help "
+         L"tab) and run it."},
+    };
+    for (const auto& row : rows) {
+        result = DownloadAndVerify(row.info, row.mode, tempDir, cancel, nullptr);
+        EXPECT_EQ(result->error, row.error) << row.what;
+        EXPECT_EQ(result->lock, INVALID_HANDLE_VALUE) << row.what;
+        EXPECT_EQ(GetFileAttributesW(result->path.c_str()), INVALID_FILE_ATTRIBUTES) << row.what << ": file kept";
+    }
+}
+
+TEST_F(UpdateHttps, CancelStopsTheDownloadAndDeletesTheFile) {
+    UpdateInfo slow = Known();
+    wcscpy(slow.exe, (base + L"/slow").c_str());
+    gCancel.store(false);
+    const std::unique_ptr<DownloadResult> result =
+        DownloadAndVerify(slow, kPortable, tempDir, gCancel, CancelAtFirstProgress);
+    EXPECT_EQ(result->error, L"Update cancelled.");
+    EXPECT_EQ(GetFileAttributesW(result->path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace
