@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/app/harness/gui_harness.h"
+#include "tests/app/harness/orvane_fixture.h"
 #include "update/download_rules.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
@@ -207,6 +208,118 @@ TEST_F(UpdateHttps, CancelStopsTheDownloadAndDeletesTheFile) {
         DownloadAndVerify(slow, kPortable, tempDir, gCancel, CancelAtFirstProgress);
     EXPECT_EQ(result->error, L"Update cancelled.");
     EXPECT_EQ(GetFileAttributesW(result->path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// Sets what the release host answers for the manifest.
+bool PutManifest(const std::string& manifest) {
+    const std::wstring base = Env("OV_TEST_HTTPS_BASE");
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof parts;
+    wchar_t host[256];
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = 256;
+    if (!WinHttpCrackUrl(base.c_str(), 0, 0, &parts)) return false;
+    HINTERNET session = WinHttpOpen(L"test", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+    HINTERNET connection = session ? WinHttpConnect(session, host, parts.nPort, 0) : nullptr;
+    HINTERNET request = connection ? WinHttpOpenRequest(connection, L"PUT", L"/control/manifest", nullptr, nullptr,
+                                                        nullptr, WINHTTP_FLAG_SECURE)
+                                   : nullptr;
+    const bool ok = request &&
+                    WinHttpSendRequest(request, nullptr, 0, const_cast<char*>(manifest.data()),
+                                       static_cast<DWORD>(manifest.size()), static_cast<DWORD>(manifest.size()), 0) &&
+                    WinHttpReceiveResponse(request, nullptr);
+    for (HINTERNET handle : {request, connection, session})
+        if (handle) WinHttpCloseHandle(handle);
+    return ok;
+}
+
+std::string Manifest(const char* version) {
+    const std::string hash(64, 'a');
+    return std::string(R"({"version":")") + version + R"(","exe":"https://localhost/x.exe","sha256":")" + hash +
+           R"(","notes":"\u2022 Faster\nMore"})";
+}
+
+// The update test program, which asks the release host on this machine.
+class UpdateProgram : public UpdateHttps {
+protected:
+    void SetUp() override {
+        UpdateHttps::SetUp();
+        if (IsSkipped()) return;
+        ov::gui::DeleteRegistryKey(ov::gui::kSettingsKey);
+    }
+    void TearDown() override {
+        if (main && program.Running()) program.Exit(main, ov::gui::kExitMs);
+        program.Kill();
+    }
+
+    HWND Start() {
+        if (!program.Start(ov::gui::ProgramFolder() + L"\\OrvaneUpdateTest.exe", L"")) return nullptr;
+        main = program.WaitForWindow(L"OrvaneMain", ov::gui::kStartMs);
+        if (main) WaitForInputIdle(program.Handle(), ov::gui::kStartMs);
+        return main;
+    }
+
+    int ManifestRequests() const {
+        std::string body;
+        return Fetch(base + L"/control/requests", &body).empty() ? std::atoi(body.c_str()) : -1;
+    }
+
+    // The text of the message box the program shows, once it shows one (its
+    // longest static text; the box is found while its children are made).
+    std::wstring WaitForBox(HWND& box) const {
+        std::wstring text;
+        ov::gui::WaitUntil(
+            [&] {
+                box = ov::gui::FindProcessWindow(program.Id(), L"#32770");
+                text.clear();
+                if (box) EnumChildWindows(box, CollectLongestStatic, reinterpret_cast<LPARAM>(&text));
+                return !text.empty();
+            },
+            Patient(20000));
+        return box ? text : L"(no box)";
+    }
+
+    static BOOL CALLBACK CollectLongestStatic(HWND child, LPARAM longest) {
+        wchar_t name[32] = {};
+        GetClassNameW(child, name, 32);
+        const std::wstring shown = ov::gui::WindowText(child);
+        auto& out = *reinterpret_cast<std::wstring*>(longest);
+        if (_wcsicmp(name, L"Static") == 0 && shown.size() > out.size()) out = shown;
+        return TRUE;
+    }
+
+    ov::gui::Program program;
+    HWND main = nullptr;
+};
+
+TEST_F(UpdateProgram, ANewerVersionShowsTheBarWithoutABox) {
+    ASSERT_TRUE(PutManifest(Manifest("1.0.2")));
+    ASSERT_TRUE(Start());
+    HWND bar = ov::gui::ChildByClass(main, L"OVUpdBar");
+    ASSERT_TRUE(bar);
+    // The first automatic check is due 8 s after start, on the 5-s timer.
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::Visible(bar); }, Patient(15000)))
+        << "manifest requests seen: " << ManifestRequests();
+    EXPECT_EQ(ov::gui::FindProcessWindow(program.Id(), L"#32770"), nullptr);
+    EXPECT_TRUE(ov::gui::Visible(ov::gui::ChildById(bar, 490)));
+    EXPECT_EQ(ov::gui::WindowText(ov::gui::ChildById(bar, 492)), L"Later");
+}
+
+TEST_F(UpdateProgram, WithAutomaticChecksOffOnlyTheCommandAsks) {
+    ASSERT_TRUE(PutManifest(Manifest("1.0.1.0")));
+    DWORD off = 0;
+    ASSERT_TRUE(ov::gui::WriteRegistryValue(ov::gui::kSettingsKey, L"AutoUpdate", REG_DWORD, &off, sizeof off));
+    const int before = ManifestRequests();
+    ASSERT_GE(before, 0);
+    ASSERT_TRUE(Start());
+    // Past the first due time and two timer ticks: nothing may have asked.
+    Sleep(16000);
+    EXPECT_EQ(ManifestRequests(), before);
+    PostMessageW(main, WM_COMMAND, 129, 0);
+    HWND box = nullptr;
+    EXPECT_EQ(WaitForBox(box), L"You have the latest version of Orvane (1.0.1).");
+    EXPECT_EQ(ManifestRequests(), before + 1);
+    if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
 }  // namespace
