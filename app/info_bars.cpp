@@ -1,16 +1,24 @@
-// Built so far: the administrator bar. Still to come: its icon (from the icon
-// strip) and the text window; until then the help texts are not shown.
 #include "app/info_bars.h"
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <string>
+
 #include "app/command_ids.h"
+#include "app/result_actions.h"
+#include "app/ribbon.h"
 #include "app/window_kit.h"
 
 HWND gNotesWindow = nullptr;
 HBRUSH gInfoBrush = nullptr;
 
 namespace {
+
+constexpr int kAdminBarIcon = 21;  // the shield of the icon strip
+constexpr int kNotesTextId = 100;
+constexpr int kNotesCloseId = IDOK;  // Enter and the Close button
+constexpr int kNotesCopyId = 101;
 
 HWND MakeButton(HWND parent, const wchar_t* text, int id, DWORD style, HFONT font, const wchar_t* tooltip) {
     HWND button = CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 10, 10, parent,
@@ -54,8 +62,7 @@ void PaintAdminBar(HWND window) {
     HDC dc = BeginPaint(window, &paint);
     RECT client;
     GetClientRect(window, &client);
-    FillRect(dc, &client, gInfoBrush);
-    SetBkMode(dc, TRANSPARENT);
+    PaintInfoBarBackground(dc, client, kAdminBarIcon);
     SetTextColor(dc, RGB(60, 45, 0));
     HGDIOBJ oldFont = SelectObject(dc, gFontUi);
     RECT text = {Dip(42), 0, client.right - Dip(330), client.bottom};
@@ -67,14 +74,67 @@ void PaintAdminBar(HWND window) {
     EndPaint(window, &paint);
 }
 
-void LayOutAdminBar(HWND window) {
-    RECT client;
-    GetClientRect(window, &client);
-    const int top = (client.bottom - Dip(28)) / 2;
-    const int hideLeft = client.right - Dip(10) - Dip(80);
-    MoveWindow(GetDlgItem(window, kCmdHideAdminBar), hideLeft, top, Dip(80), Dip(28), TRUE);
-    MoveWindow(GetDlgItem(window, kCmdRestartAsAdmin), hideLeft - Dip(6) - Dip(220), top, Dip(220), Dip(28), TRUE);
-    InvalidateRect(window, nullptr, TRUE);
+// first as it is, then second with a carriage return before every line feed
+// that lacks one (the edit control breaks lines only at CR LF).
+std::wstring NotesText(const wchar_t* first, const wchar_t* second) {
+    std::wstring text = first ? first : L"";
+    for (const wchar_t* c = second; c && *c; ++c) {
+        if (*c == L'\n' && (c == second || c[-1] != L'\r')) text += L'\r';
+        text += *c;
+    }
+    return text;
+}
+
+// Centred on the main window's normal rectangle, 60 DIP below its top, then
+// moved (and shrunk when it must) into the work area of its monitor: a
+// minimised window sits far off screen and a hidden one may never have been
+// placed.
+RECT NotesRect(int width, int height) {
+    RECT owner = {0, 0, 0, 0};
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(gMain, MONITOR_DEFAULTTONEAREST), &monitor);
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
+    if (IsIconic(gMain) && GetWindowPlacement(gMain, &placement)) {
+        // Workspace coordinates: relative to the primary monitor's work area.
+        MONITORINFO primary = {};
+        primary.cbSize = sizeof primary;
+        GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &primary);
+        owner = placement.rcNormalPosition;
+        OffsetRect(&owner, primary.rcWork.left - primary.rcMonitor.left, primary.rcWork.top - primary.rcMonitor.top);
+    } else {
+        GetWindowRect(gMain, &owner);
+    }
+    const RECT& work = monitor.rcWork;
+    width = std::min<int>(width, work.right - work.left);
+    height = std::min<int>(height, work.bottom - work.top);
+    const int left = owner.left + (owner.right - owner.left - Dip(720)) / 2;
+    const int top = owner.top + Dip(60);
+    const int x = std::clamp<int>(left, work.left, work.right - width);
+    const int y = std::clamp<int>(top, work.top, work.bottom - height);
+    return {x, y, x + width, y + height};
+}
+
+HWND MakeNotesChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD exStyle, DWORD style, int id) {
+    HWND child = CreateWindowExW(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, parent,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), gInstance, nullptr);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(gFontUi), FALSE);
+    return child;
+}
+
+void LayOutNotes(HWND window, int width, int height) {
+    MoveWindow(GetDlgItem(window, kNotesTextId), Dip(10), Dip(10), width - Dip(20), height - Dip(58), TRUE);
+    MoveWindow(GetDlgItem(window, kNotesCloseId), width - Dip(110), height - Dip(40), Dip(100), Dip(30), TRUE);
+    MoveWindow(GetDlgItem(window, kNotesCopyId), Dip(10), height - Dip(40), Dip(150), Dip(30), TRUE);
+}
+
+void CopyNotes(HWND window) {
+    HWND edit = GetDlgItem(window, kNotesTextId);
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
+    // Only a copy that happened is confirmed.
+    if (CopyTextToClipboard(text)) SetDlgItemTextW(window, kNotesCopyId, L"Copied \u2714");
 }
 
 }  // namespace
@@ -90,9 +150,12 @@ LRESULT CALLBACK AdminBarProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         case WM_PAINT:
             PaintAdminBar(window);
             return 0;
-        case WM_SIZE:
-            LayOutAdminBar(window);
+        case WM_SIZE: {
+            const int ids[] = {kCmdHideAdminBar, kCmdRestartAsAdmin};
+            const int widths[] = {80, 220};
+            PlaceInfoBarButtons(window, ids, widths, 2);
             return 0;
+        }
         case WM_COMMAND:
             return SendMessageW(GetParent(window), message, wParam, lParam);
         default:
@@ -100,8 +163,73 @@ LRESULT CALLBACK AdminBarProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     }
 }
 
-void ShowTextWindow(const wchar_t* title, const wchar_t* first, const wchar_t* second) {}
+void PaintInfoBarBackground(HDC dc, const RECT& client, int icon) {
+    FillRect(dc, &client, gInfoBrush);
+    SetBkMode(dc, TRANSPARENT);
+    const IconStrip& strip = gIconStrip20;
+    if (!strip.dc) return;
+    const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    AlphaBlend(dc, Dip(12), (client.bottom - client.top - strip.size) / 2, strip.size, strip.size, strip.dc,
+               icon * strip.size, 0, strip.size, strip.size, blend);
+}
+
+void PlaceInfoBarButtons(HWND bar, const int* ids, const int* widths, int count) {
+    RECT client;
+    GetClientRect(bar, &client);
+    const int top = (client.bottom - Dip(28)) / 2;
+    int right = client.right - Dip(10);
+    for (int i = 0; i < count; ++i) {
+        MoveWindow(GetDlgItem(bar, ids[i]), right - Dip(widths[i]), top, Dip(widths[i]), Dip(28), TRUE);
+        right -= Dip(widths[i]) + Dip(6);
+    }
+    InvalidateRect(bar, nullptr, TRUE);
+}
+
+void ShowTextWindow(const wchar_t* title, const wchar_t* first, const wchar_t* second) {
+    if (gNotesWindow) DestroyWindow(gNotesWindow);
+    const std::wstring text = NotesText(first, second);
+    const RECT place = NotesRect(Dip(720), Dip(580));
+    HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME, L"OVNotes", title, WS_CAPTION | WS_SYSMENU | WS_THICKFRAME,
+                                  place.left, place.top, place.right - place.left, place.bottom - place.top, gMain,
+                                  nullptr, gInstance, nullptr);
+    if (!window) return;
+    gNotesWindow = window;
+    HWND edit = MakeNotesChild(window, L"EDIT", L"", WS_EX_CLIENTEDGE,
+                               WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, kNotesTextId);
+    SendMessageW(edit, EM_LIMITTEXT, 0, 0);
+    SetWindowTextW(edit, text.c_str());
+    SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Dip(8), Dip(8)));
+    HWND close = MakeNotesChild(window, L"BUTTON", L"Close", 0, WS_TABSTOP | BS_DEFPUSHBUTTON, kNotesCloseId);
+    MakeNotesChild(window, L"BUTTON", L"Copy to clipboard", 0, WS_TABSTOP, kNotesCopyId);
+    RECT client;
+    GetClientRect(window, &client);
+    SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
+    ShowWindow(window, SW_SHOW);
+    SetFocus(close);
+}
 
 LRESULT CALLBACK NotesProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_SIZE:
+            LayOutNotes(window, LOWORD(lParam), HIWORD(lParam));
+            return 0;
+        case WM_COMMAND:
+            if (HIWORD(wParam) != 0) break;
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                DestroyWindow(window);
+            } else if (LOWORD(wParam) == kNotesCopyId) {
+                CopyNotes(window);
+            }
+            return 0;
+        case WM_CLOSE:
+            DestroyWindow(window);
+            return 0;
+        case WM_CTLCOLORSTATIC:
+            SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
+            return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+        case WM_DESTROY:
+            if (gNotesWindow == window) gNotesWindow = nullptr;
+            return 0;
+    }
     return DefWindowProcW(window, message, wParam, lParam);
 }

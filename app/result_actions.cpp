@@ -4,7 +4,10 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+
 #include "app/results_list.h"
+#include "app/window_kit.h"
 
 void OpenSelected() {}
 
@@ -20,7 +23,22 @@ void ShowProperties() {}
 
 void ShowResultContextMenu(POINT point) {}
 
-void CopyTextToClipboard(const std::wstring& text) {}
+bool CopyTextToClipboard(const std::wstring& text) {
+    if (!OpenClipboard(gMain)) return false;
+    EmptyClipboard();
+    bool stored = false;
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    if (HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+        if (void* data = GlobalLock(block)) {
+            memcpy(data, text.c_str(), bytes);
+            GlobalUnlock(block);
+            stored = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+        }
+        if (!stored) GlobalFree(block);  // the clipboard owns it only once set
+    }
+    CloseClipboard();
+    return stored;
+}
 
 bool ForwardToShellMenu(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     return false;  // no context menu is open

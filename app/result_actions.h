@@ -16,8 +16,9 @@ void DeleteSelected();
 void ShowProperties();
 // point: screen coordinates.
 void ShowResultContextMenu(POINT point);
-// Puts text on the clipboard as Unicode text.
-void CopyTextToClipboard(const std::wstring& text);
+// Puts text on the clipboard as Unicode text; false when the clipboard could
+// not be opened or the text not stored.
+bool CopyTextToClipboard(const std::wstring& text);
 // While the results' context menu is open, the shell's menu draws and measures
 // its own items: true when it took the message (result set).
 bool ForwardToShellMenu(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
