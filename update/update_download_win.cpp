@@ -12,7 +12,6 @@
 #include "app/command_ids.h"
 #include "app/info_bars.h"
 #include "app/posted_record.h"
-#include "app/ribbon.h"
 #include "app/window_kit.h"
 #include "update/download_rules.h"
 #include "update/update_check.h"
@@ -30,6 +29,8 @@ std::unique_ptr<DownloadResult> Failed(std::unique_ptr<DownloadResult> result, H
     result->error = std::move(error);
     return result;
 }
+
+constexpr int kUpdateBarIcon = 27;  // green circular arrows
 
 struct DownloadJob {
     UpdateInfo info;  // the record the download started from
@@ -63,16 +64,9 @@ void ShowBarButtons(bool idle) {
 }
 
 void LayOutUpdateBar(HWND window) {
-    RECT client;
-    GetClientRect(window, &client);
-    const int top = (client.bottom - Dip(28)) / 2;
-    const int later = client.right - Dip(10) - Dip(104);
-    const int notes = later - Dip(6) - Dip(104);
-    const int now = notes - Dip(6) - Dip(104);
-    MoveWindow(GetDlgItem(window, kCmdUpdateLater), later, top, Dip(104), Dip(28), TRUE);
-    MoveWindow(GetDlgItem(window, kCmdUpdateNotes), notes, top, Dip(104), Dip(28), TRUE);
-    MoveWindow(GetDlgItem(window, kCmdUpdateNow), now, top, Dip(104), Dip(28), TRUE);
-    InvalidateRect(window, nullptr, TRUE);
+    const int ids[] = {kCmdUpdateLater, kCmdUpdateNotes, kCmdUpdateNow};
+    const int widths[] = {104, 104, 104};
+    PlaceInfoBarButtons(window, ids, widths, 3);
 }
 
 std::wstring UpdateBarText() {
@@ -93,20 +87,13 @@ void PaintUpdateBar(HWND window) {
     HDC dc = BeginPaint(window, &paint);
     RECT client;
     GetClientRect(window, &client);
-    FillRect(dc, &client, gInfoBrush);
+    PaintInfoBarBackground(dc, client, kUpdateBarIcon);
     HPEN pen = CreatePen(PS_SOLID, 1, RGB(230, 200, 120));
     HGDIOBJ oldPen = SelectObject(dc, pen);
     MoveToEx(dc, 0, client.bottom - 1, nullptr);
     LineTo(dc, client.right, client.bottom - 1);
     SelectObject(dc, oldPen);
     DeleteObject(pen);
-    SetBkMode(dc, TRANSPARENT);
-    if (gIconStrip20.dc) {
-        const int size = gIconStrip20.size;
-        const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        AlphaBlend(dc, Dip(12), (client.bottom - size) / 2, size, size, gIconStrip20.dc, 27 * size, 0, size, size,
-                   blend);
-    }
     SetTextColor(dc, RGB(60, 45, 0));
     HGDIOBJ oldFont = SelectObject(dc, gFontEmphasis);
     RECT text = {Dip(42), 0, client.right - Dip(350), client.bottom};

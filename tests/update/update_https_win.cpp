@@ -303,6 +303,36 @@ TEST_F(UpdateProgram, ANewerVersionShowsTheBarWithoutABox) {
     EXPECT_EQ(ov::gui::FindProcessWindow(program.Id(), L"#32770"), nullptr);
     EXPECT_TRUE(ov::gui::Visible(ov::gui::ChildById(bar, 490)));
     EXPECT_EQ(ov::gui::WindowText(ov::gui::ChildById(bar, 492)), L"Later");
+    // "What's new" shows the notes in the text window.
+    PostMessageW(main, WM_COMMAND, 491, 0);
+    HWND notes = nullptr;
+    EXPECT_TRUE(ov::gui::WaitUntil(
+        [&] { return (notes = ov::gui::FindProcessWindow(program.Id(), L"OVNotes")) != nullptr; }, Patient(5000)));
+    EXPECT_EQ(ov::gui::WindowText(notes), L"What's new in Orvane");
+}
+
+TEST_F(UpdateProgram, CancelDuringADownloadDeletesItAndBringsTheButtonsBack) {
+    const std::string hash(64, 'a');
+    const std::wstring slow = base + L"/slow";
+    ASSERT_TRUE(PutManifest(R"({"version":"1.0.2","exe":")" + std::string(slow.begin(), slow.end()) +
+                            R"(","sha256":")" + hash + R"("})"));
+    ASSERT_TRUE(Start());
+    HWND bar = ov::gui::ChildByClass(main, L"OVUpdBar");
+    ASSERT_TRUE(bar);
+    ASSERT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::Visible(bar); }, Patient(15000)));
+    PostMessageW(main, WM_COMMAND, 490, 0);
+    HWND later = ov::gui::ChildById(bar, 492);
+    ASSERT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::WindowText(later) == L"Cancel"; }, Patient(5000)));
+    EXPECT_FALSE(ov::gui::Visible(ov::gui::ChildById(bar, 490)));
+    const std::wstring file = tempDir + L"Orvane-update-1.0.2.exe";
+    EXPECT_TRUE(
+        ov::gui::WaitUntil([&] { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; }, Patient(5000)));
+    PostMessageW(main, WM_COMMAND, 492, 0);
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::WindowText(later) == L"Later"; }, Patient(5000)));
+    EXPECT_TRUE(ov::gui::Visible(ov::gui::ChildById(bar, 490)));
+    EXPECT_TRUE(ov::gui::Visible(ov::gui::ChildById(bar, 491)));
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ov::gui::FindProcessWindow(program.Id(), L"#32770"), nullptr);  // a cancel ends silently
 }
 
 TEST_F(UpdateProgram, WithAutomaticChecksOffOnlyTheCommandAsks) {
