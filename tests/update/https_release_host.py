@@ -18,6 +18,7 @@ Paths:
   /file/short                                19,999 bytes
   /endless                                   keeps sending, no length, until the client goes
   /slow                                      PROGRAM_FILE, 4 KiB every 50 ms
+  /bulk/N                                    N MiB of patterned bytes, with their length
 """
 import datetime
 import hashlib
@@ -134,6 +135,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(State.program[i:i + 4096])
                 self.wfile.flush()
                 time.sleep(0.05)
+        elif self.path.startswith("/bulk/") and self.path[6:].isdigit():
+            mib = int(self.path[6:])
+            self.send_response(200)
+            self.send_header("Content-Length", str(mib << 20))
+            self.end_headers()
+            block = bytes(range(256)) * 4096
+            for _ in range(mib):
+                self.wfile.write(block)
         else:
             self.send_body(b"unknown", 404)
 
@@ -161,7 +170,10 @@ def main():
     command = sys.argv[3:]
     with tempfile.TemporaryDirectory() as folder:
         ca_key = ec.generate_private_key(ec.SECP256R1())
-        ca = make_cert(name("Orvane test authority"), name("Orvane test authority"), ca_key, ca_key, True)
+        # A name of its own per run: a chain is built by name, and an authority of an
+        # earlier run left in a prefix must not stand in for this one.
+        authority = name("Orvane test authority %d-%d" % (os.getpid(), time.time_ns()))
+        ca = make_cert(authority, authority, ca_key, ca_key, True)
         key = ec.generate_private_key(ec.SECP256R1())
         cert = make_cert(name("localhost"), ca.subject, ca_key, key, False)
         stranger_key = ec.generate_private_key(ec.SECP256R1())

@@ -33,17 +33,65 @@ std::wstring Text(const char16_t* text) {
     return std::wstring(text, text + std::char_traits<char16_t>::length(text));
 }
 
+std::vector<BYTE> AuthorityDer() {
+    const std::string hex = std::getenv("OV_TEST_CA_HEX") ? std::getenv("OV_TEST_CA_HEX") : "";
+    std::vector<BYTE> der;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        der.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return der;
+}
+
+// A process reads the trusted roots once, when it first opens them (and
+// opening them to add one is such a first time); so a child of this program
+// adds the authority before anything here asks over HTTPS.
+const bool kAddAuthorityAndExit = [] {
+    if (!std::getenv("OV_TEST_ADD_AUTHORITY")) return false;
+    const std::vector<BYTE> der = AuthorityDer();
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    const bool added =
+        root && !der.empty() &&
+        CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                         CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    if (root) CertCloseStore(root, 0);
+    ExitProcess(added ? 0 : 1);
+}();
+
+bool TrustAuthorityInAChild() {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(exe) + L"\"";
+    SetEnvironmentVariableW(L"OV_TEST_ADD_AUTHORITY", L"1");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    const bool started =
+        CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
+    SetEnvironmentVariableW(L"OV_TEST_ADD_AUTHORITY", nullptr);
+    if (!started) return false;
+    WaitForSingleObject(child.hProcess, Patient(30000));
+    DWORD code = 1;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    return code == 0;
+}
+
 class UpdateHttps : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        const std::string hex = std::getenv("OV_TEST_CA_HEX") ? std::getenv("OV_TEST_CA_HEX") : "";
-        std::vector<BYTE> der;
-        for (size_t i = 0; i + 1 < hex.size(); i += 2)
-            der.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    static void SetUpTestSuite() { trusted = trusted || TrustAuthorityInAChild(); }
+
+    // The prefix outlives the run; the authority does not.
+    static void TearDownTestSuite() {
+        const std::vector<BYTE> der = AuthorityDer();
         HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
-        trusted = root && !der.empty() &&
-                  CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
-                                                   CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        PCCERT_CONTEXT wanted =
+            der.empty() ? nullptr
+                        : CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+        PCCERT_CONTEXT found =
+            root && wanted ? CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr)
+                           : nullptr;
+        if (found) CertDeleteCertificateFromStore(found);
+        if (wanted) CertFreeCertificateContext(wanted);
         if (root) CertCloseStore(root, 0);
     }
 
