@@ -46,10 +46,30 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "run it around tests/update/https_release_host.py\n");
         return 2;
     }
-    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-    PCCERT_CONTEXT added = nullptr;
-    if (!root || !CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
-                                                   CERT_STORE_ADD_REPLACE_EXISTING, &added)) {
+    // A process reads the trusted roots once, when it first opens them: a child
+    // adds the authority, so this process sees it at its first HTTPS request.
+    if (argc > 2 && wcscmp(argv[2], L"--trust") == 0) {
+        HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+        const bool added = root && CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(),
+                                                                    static_cast<DWORD>(der.size()),
+                                                                    CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        if (root) CertCloseStore(root, 0);
+        return added ? 0 : 2;
+    }
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(exe) + L"\" " + std::to_wstring(mib) + L" --trust";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    DWORD trustCode = 1;
+    if (CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+        WaitForSingleObject(child.hProcess, INFINITE);
+        GetExitCodeProcess(child.hProcess, &trustCode);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+    }
+    if (trustCode != 0) {
         std::fprintf(stderr, "could not trust the test authority\n");
         return 2;
     }
@@ -84,7 +104,14 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("BM_UpdateDownload/mib:%d round %d: download %.3f s, hashing %.3f s (+%.1f%%), progress calls %d\n",
                     mib, round, download, hashing, 100.0 * hashing / download, gProgressCalls);
     }
-    CertDeleteCertificateFromStore(added);  // the build's prefix trusts it no longer
-    CertCloseStore(root, 0);
+    // The build's prefix trusts it no longer.
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    PCCERT_CONTEXT wanted = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+    PCCERT_CONTEXT found =
+        root && wanted ? CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr)
+                       : nullptr;
+    if (found) CertDeleteCertificateFromStore(found);
+    if (wanted) CertFreeCertificateContext(wanted);
+    if (root) CertCloseStore(root, 0);
     return status;
 }
