@@ -56,6 +56,12 @@ protected:
         return v != nullptr && v->live.load();
     }
     std::string Settled() { return SettlesToFreshScan(engine, 0, disk, W(root), testing::Times::All); }
+    std::string LogTail() {
+        std::lock_guard<std::mutex> guard(logMutex);
+        std::string tail = "\nlast log lines:";
+        for (size_t i = log.size() > 20 ? log.size() - 20 : 0; i < log.size(); ++i) tail += "\n  " + log[i];
+        return tail;
+    }
     int LogLines(const std::string& part) {
         std::lock_guard<std::mutex> guard(logMutex);
         return static_cast<int>(std::count_if(log.begin(), log.end(),
@@ -215,7 +221,7 @@ TEST_F(FolderWatchPosix, RandomChangesEndEqualToAFreshScan) {
                     break;
             }
         }
-        ASSERT_EQ(Settled(), "") << "round " << round << ", seed " << seed;
+        ASSERT_EQ(Settled(), "") << "round " << round << ", seed " << seed << LogTail();
     }
 }
 
