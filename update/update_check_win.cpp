@@ -159,7 +159,7 @@ namespace {
 
 DWORD WINAPI UpdateCheckThread(void* parameter) {
     auto info = std::make_unique<UpdateInfo>();
-    info->manual = parameter != nullptr;
+    info->manual = reinterpret_cast<INT_PTR>(parameter) != 0;
     gUpdate.checkCancel.store(false);
     std::string body;
     if (HttpGet(UpdateManifestUrl(), &body, kManifestMaxBytes, nullptr, 0, gUpdate.checkCancel, nullptr, info->error,
@@ -191,7 +191,8 @@ void StartUpdateCheck(bool manual) {
     if (gUpdate.checking || gUpdate.downloading) return;
     gUpdate.checking = true;
     if (manual) SetStatusText(L"Checking for updates\u2026");
-    HANDLE thread = CreateThread(nullptr, 0, UpdateCheckThread, manual ? gMain : nullptr, 0, nullptr);
+    HANDLE thread =
+        CreateThread(nullptr, 0, UpdateCheckThread, reinterpret_cast<void*>(static_cast<INT_PTR>(manual)), 0, nullptr);
     if (thread)
         CloseHandle(thread);
     else

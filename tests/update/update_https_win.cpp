@@ -1,7 +1,8 @@
 // The updater against a release host on this machine (https_release_host.py):
 // the HTTPS client's failures, the download's bounds, checks and cancel, and
 // the update test program's check, bar and boxes. The host's authority is
-// trusted in this test's own prefix; certificates are really checked.
+// trusted in this test's own prefix; certificates are really checked. Also
+// the install mode read from the installer's entries in that prefix.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "app/window_kit.h"
 #include "tests/app/harness/gui_harness.h"
 #include "tests/app/harness/orvane_fixture.h"
 #include "update/download_rules.h"
+#include "update/install.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 
@@ -398,6 +401,43 @@ TEST_F(UpdateProgram, WithAutomaticChecksOffOnlyTheCommandAsks) {
     EXPECT_EQ(WaitForBox(box), L"You have the latest version of Orvane (1.0.1).");
     EXPECT_EQ(ManifestRequests(), before + 1);
     if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+// The installer's entries as the program reads them at start-up.
+TEST(InstallMode, ReadsTheInstallersEntries) {
+    const wchar_t* uninstall = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane";
+    const wchar_t* policy = L"Software\\Keltrax\\Orvane\\Policy";
+    auto put = [](HKEY root, const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+        HKEY handle = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &handle, nullptr), 0);
+        ASSERT_EQ(RegSetValueExW(handle, name, 0, type, static_cast<const BYTE*>(data), bytes), 0);
+        RegCloseKey(handle);
+    };
+    auto putText = [&](HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+        put(root, key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    };
+    auto clear = [&] {
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            RegDeleteKeyExW(root, uninstall, KEY_WOW64_64KEY, 0);
+            RegDeleteKeyExW(root, policy, KEY_WOW64_64KEY, 0);
+        }
+    };
+    clear();
+    EXPECT_FALSE(DetectInstallMode());
+    EXPECT_EQ(gInstallMode, kPortable);
+    // Everyone's entry for another folder, the user's for this one (with trailing backslashes).
+    putText(HKEY_LOCAL_MACHINE, uninstall, L"InstallLocation", GetExeDir() + L"-other");
+    putText(HKEY_CURRENT_USER, uninstall, L"InstallLocation", GetExeDir() + L"\\\\");
+    putText(HKEY_CURRENT_USER, policy, L"DisableUpdates", L"1");  // not a DWORD: ignored
+    EXPECT_FALSE(DetectInstallMode());
+    EXPECT_EQ(gInstallMode, kInstalledForUser);
+    const DWORD on = 1;
+    put(HKEY_CURRENT_USER, policy, L"DisableUpdates", REG_DWORD, &on, sizeof on);
+    EXPECT_TRUE(DetectInstallMode());
+    putText(HKEY_LOCAL_MACHINE, uninstall, L"InstallLocation", GetExeDir());
+    EXPECT_FALSE(DetectInstallMode());  // everyone's copy: the policy is read from HKLM
+    EXPECT_EQ(gInstallMode, kInstalledForEveryone);
+    clear();
 }
 
 }  // namespace
