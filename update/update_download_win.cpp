@@ -163,8 +163,10 @@ std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, Instal
                       L"This version has no installer on the server yet. Download Orvane-Setup.exe from the download "
                       L"page (Help tab) and run it.");
 
+    // A new file only: whatever stands under the name now (a link someone put
+    // there after the delete) is never written through.
     HANDLE file =
-        CreateFileW(result->path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(result->path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Failed(std::move(result), file, L"Couldn't create a temporary file for the download.");
     wchar_t error[600] = {};
@@ -173,10 +175,14 @@ std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, Instal
     CloseHandle(file);
     if (!fetched) return Failed(std::move(result), INVALID_HANDLE_VALUE, error);
 
-    // From here on the file can be read, but not written, renamed or deleted by anyone else.
+    // From here on the file can be read, but not written, renamed or deleted by
+    // anyone else; the name itself is opened, not what a link there points to.
     file = CreateFileW(result->path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return Failed(std::move(result), file, Wide(kTextChecksum));
+    BY_HANDLE_FILE_INFORMATION facts = {};
+    if (!GetFileInformationByHandle(file, &facts) || (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return Failed(std::move(result), file, Wide(kTextChecksum));
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file, &size)) return Failed(std::move(result), file, Wide(kTextIncomplete));
     if (const char16_t* refused = CheckDownloadSize(static_cast<uint64_t>(size.QuadPart), expected))
