@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 PACKAGES := g++ cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest libgtest-dev \
             libbenchmark-dev ntfs-3g clang clang-format libclang-rt-14-dev apt-file lz4 python3 util-linux mount \
-            imagemagick
+            imagemagick python3-cryptography
 NATIVE_PRESETS := native native-asan native-tsan
 
 .PHONY: deps build-native build-windows run test test-format test-native test-windows test-fuzz bench bench-ui \

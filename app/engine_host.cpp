@@ -11,6 +11,7 @@
 
 #include "app/activity_log.h"
 #include "app/command_ids.h"
+#include "app/posted_record.h"
 #include "app/settings.h"
 #include "app/window_kit.h"
 #include "engine/engine.h"
@@ -73,9 +74,7 @@ bool EngineUsable() {
 
 ov::ResultSink PostResultsTo(HWND window) {
     return [window](std::unique_ptr<ov::SearchResult> result) {
-        // From a successful post on, the record belongs to the window.
-        ov::SearchResult* record = result.release();
-        if (!PostMessageW(window, ov::WM_APP_RESULTS, 0, reinterpret_cast<LPARAM>(record))) delete record;
+        PostOwned(window, ov::WM_APP_RESULTS, 0, std::move(result));
     };
 }
 

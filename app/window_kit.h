@@ -9,8 +9,10 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "ov_version.h"
 
-constexpr const wchar_t* kVersionText = L"1.0.1";
+// The program's own version, from the build.
+constexpr const wchar_t* kVersionText = OV_VERSION_WIDE;
 
 // Written once by start-up.
 extern HINSTANCE gInstance;

@@ -1,7 +1,41 @@
-// The update bar and the download of a new version.
+// The update bar and the download of a new version: the file is fetched into
+// the temporary folder on a thread of its own, then its size, SHA-256 and
+// version resource are checked before anything changes.
 #pragma once
 
 #include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "update/install.h"
+#include "update/update_manifest.h"
+
+// What a download hands to the main window (WM_APP_DOWNLOAD_DONE).
+struct DownloadResult {
+    std::wstring error;  // empty when the file passed every check
+    std::wstring path;
+    // Open while the verified file waits for its use: it denies writes and
+    // deletes, so the file checked is the file used. Closed by the receiver.
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    ~DownloadResult() {
+        if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+    }
+};
+
+// The download of one known update as the thread runs it, without the posts:
+// fetched into tempDir, checked, and on any failure deleted. progress gets
+// each new percentage. Any thread.
+std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, InstallMode mode, const std::wstring& tempDir,
+                                                  const std::atomic<bool>& cancel, void (*progress)(int));
+
+// One string of a file's version resource (U.S. English, Unicode); empty when missing.
+std::wstring FileVersionString(const std::wstring& path, const wchar_t* key);
+
+// SHA-256 of what handle reads from its start, as 64 lower-case hex digits;
+// empty on any failure.
+std::wstring Sha256OfFile(HANDLE file);
 
 LRESULT CALLBACK UpdateBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Command 490: downloads and verifies the new version.
@@ -12,5 +46,5 @@ void ShowUpdateNotes();
 void OnUpdateLater();
 // WM_APP_DOWNLOAD_PROGRESS.
 void OnDownloadProgress(int percent);
-// WM_APP_DOWNLOAD_DONE: lParam is a malloc'ed error text, or null on success.
+// WM_APP_DOWNLOAD_DONE: lParam is the DownloadResult, owned by the receiver.
 void OnDownloadDone(LPARAM lParam);

@@ -1,0 +1,443 @@
+// The updater against a release host on this machine (https_release_host.py):
+// the HTTPS client's failures, the download's bounds, checks and cancel, and
+// the update test program's check, bar and boxes. The host's authority is
+// trusted in this test's own prefix; certificates are really checked. Also
+// the install mode read from the installer's entries in that prefix.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <wincrypt.h>
+#include <winhttp.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/window_kit.h"
+#include "tests/app/harness/gui_harness.h"
+#include "tests/app/harness/orvane_fixture.h"
+#include "update/download_rules.h"
+#include "update/install.h"
+#include "update/update_check.h"
+#include "update/update_download.h"
+
+namespace {
+
+using ov::gui::Patient;
+
+std::wstring Env(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return L"";
+    return std::wstring(value, value + strlen(value));
+}
+
+std::wstring Text(const char16_t* text) {
+    return std::wstring(text, text + std::char_traits<char16_t>::length(text));
+}
+
+std::vector<BYTE> AuthorityDer() {
+    const std::string hex = std::getenv("OV_TEST_CA_HEX") ? std::getenv("OV_TEST_CA_HEX") : "";
+    std::vector<BYTE> der;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        der.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return der;
+}
+
+// A process reads the trusted roots once, when it first opens them (and
+// opening them to add one is such a first time); so a child of this program
+// adds the authority before anything here asks over HTTPS.
+const bool kAddAuthorityAndExit = [] {
+    if (!std::getenv("OV_TEST_ADD_AUTHORITY")) return false;
+    const std::vector<BYTE> der = AuthorityDer();
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    const bool added =
+        root && !der.empty() &&
+        CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                         CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    if (root) CertCloseStore(root, 0);
+    ExitProcess(added ? 0 : 1);
+}();
+
+bool TrustAuthorityInAChild() {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(exe) + L"\"";
+    SetEnvironmentVariableW(L"OV_TEST_ADD_AUTHORITY", L"1");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    const bool started =
+        CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
+    SetEnvironmentVariableW(L"OV_TEST_ADD_AUTHORITY", nullptr);
+    if (!started) return false;
+    WaitForSingleObject(child.hProcess, Patient(30000));
+    DWORD code = 1;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    return code == 0;
+}
+
+class UpdateHttps : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { trusted = trusted || TrustAuthorityInAChild(); }
+
+    // The prefix outlives the run; the authority does not.
+    static void TearDownTestSuite() {
+        const std::vector<BYTE> der = AuthorityDer();
+        HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+        PCCERT_CONTEXT wanted =
+            der.empty() ? nullptr
+                        : CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+        PCCERT_CONTEXT found =
+            root && wanted ? CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr)
+                           : nullptr;
+        if (found) CertDeleteCertificateFromStore(found);
+        if (wanted) CertFreeCertificateContext(wanted);
+        if (root) CertCloseStore(root, 0);
+    }
+
+    void SetUp() override {
+        if (Env("OV_TEST_HTTPS_BASE").empty()) GTEST_SKIP() << "needs https_release_host.py around it";
+        ASSERT_TRUE(trusted) << "could not trust the test authority in this prefix";
+        wchar_t temp[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, temp);
+        tempDir = temp;
+    }
+
+    // GET into memory (256 KiB cap); the error text when it fails.
+    static std::wstring Fetch(const std::wstring& url, std::string* body = nullptr) {
+        std::string ignored;
+        wchar_t error[400] = {};
+        const std::atomic<bool> cancel{false};
+        if (HttpGet(url.c_str(), body ? body : &ignored, kManifestMaxBytes, nullptr, 0, cancel, nullptr, error, 400))
+            return L"";
+        return error[0] ? error : L"(failed without a text)";
+    }
+
+    UpdateInfo Known(const wchar_t* version = L"1.0.1") const {
+        UpdateInfo info;
+        wcscpy(info.version, version);
+        wcscpy(info.exe, (base + L"/file/orvane.exe").c_str());
+        wcscpy(info.sha256, Env("OV_TEST_PROGRAM_SHA256").c_str());
+        info.size = static_cast<uint32_t>(std::stoul(Env("OV_TEST_PROGRAM_SIZE")));
+        return info;
+    }
+
+    static inline bool trusted = false;
+    const std::wstring base = Env("OV_TEST_HTTPS_BASE");
+    std::wstring tempDir;
+};
+
+TEST_F(UpdateHttps, EveryFailureGivesItsText) {
+    std::string body;
+    ASSERT_EQ(Fetch(base + L"/file/short", &body), L"");  // the authority is trusted: a good fetch works
+    EXPECT_EQ(body.size(), 19999u);
+    const std::wstring unreachable = L"No internet connection, or localhost couldn't be reached (error ";
+    const struct {
+        std::wstring url;
+        std::wstring text;  // the whole text, or its start when it ends with "(error "
+    } rows[] = {
+        {base + L"/status/404", L"The update server answered with error 404."},
+        {base + L"/big.json", L"The update information is too large."},
+        {Env("OV_TEST_UNTRUSTED_BASE") + L"/file/short", unreachable},
+        {Env("OV_TEST_CLOSED_BASE") + L"/file/short", unreachable},
+        {L"http://localhost/file/short", L"Only secure (https://) update addresses are accepted."},
+        {L"ftp://localhost/file/short", L"Only secure (https://) update addresses are accepted."},
+        {L"https://", L"Bad update address."},
+    };
+    for (const auto& row : rows) {
+        const std::wstring error = Fetch(row.url);
+        EXPECT_EQ(error.substr(0, row.text.size()), row.text) << "url " << std::string(row.url.begin(), row.url.end());
+    }
+}
+
+TEST_F(UpdateHttps, ASenderThatKeepsGoingIsCutOffAtTheSize) {
+    const std::wstring path = tempDir + L"ov-endless.bin";
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    wchar_t error[600] = {};
+    const std::atomic<bool> cancel{false};
+    const bool ok = HttpGet((base + L"/endless").c_str(), nullptr, 0, file, 100000, cancel, nullptr, error, 600);
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file, &size);
+    CloseHandle(file);
+    DeleteFileW(path.c_str());
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(std::wstring(error), Text(kTextWrongSize));
+    EXPECT_LE(size.QuadPart, 100000);
+}
+
+std::vector<int> gPercents;
+std::atomic<bool> gCancel{false};
+void RecordPercent(int percent) {
+    gPercents.push_back(percent);
+}
+void CancelAtFirstProgress(int) {
+    gCancel.store(true);
+}
+
+TEST_F(UpdateHttps, ADownloadPassesOnlyWhenEveryCheckDoes) {
+    const std::atomic<bool> cancel{false};
+    // The genuine file, with the hash written in upper case.
+    UpdateInfo good = Known();
+    for (wchar_t* c = good.sha256; *c; ++c) *c = static_cast<wchar_t>(towupper(*c));
+    gPercents.clear();
+    std::unique_ptr<DownloadResult> result = DownloadAndVerify(good, kPortable, tempDir, cancel, RecordPercent);
+    EXPECT_EQ(result->error, L"");
+    // Progress comes once per new percentage, rising to 100.
+    ASSERT_FALSE(gPercents.empty());
+    EXPECT_EQ(gPercents.back(), 100);
+    EXPECT_LE(gPercents.size(), 101u);
+    for (size_t i = 1; i < gPercents.size(); ++i) EXPECT_LT(gPercents[i - 1], gPercents[i]);
+    // Until it is used, nobody can write, replace or delete the checked file.
+    ASSERT_NE(result->lock, INVALID_HANDLE_VALUE);
+    HANDLE writer = CreateFileW(result->path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_FALSE(DeleteFileW(result->path.c_str()));
+    const std::wstring swap = tempDir + L"ov-swap.exe";
+    HANDLE other = CreateFileW(swap.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    CloseHandle(other);
+    EXPECT_FALSE(MoveFileExW(swap.c_str(), result->path.c_str(), MOVEFILE_REPLACE_EXISTING));
+    DeleteFileW(swap.c_str());
+    const std::wstring goodPath = result->path;
+    result.reset();
+    EXPECT_TRUE(DeleteFileW(goodPath.c_str()));
+
+    UpdateInfo oneDigit = Known();
+    oneDigit.sha256[10] = oneDigit.sha256[10] == L'0' ? L'1' : L'0';
+    UpdateInfo longer = Known();
+    longer.size += 1;
+    UpdateInfo shorter = Known();
+    shorter.size -= 1;
+    UpdateInfo tooSmall = Known();
+    wcscpy(tooSmall.exe, (base + L"/file/short").c_str());
+    tooSmall.size = 0;
+    UpdateInfo otherVersion = Known(L"1.0.2");
+    UpdateInfo plain = Known();
+    wcscpy(plain.exe, L"http://localhost/file/orvane.exe");
+    UpdateInfo installer = Known();  // an installed copy offered the program file
+    wcscpy(installer.setup, installer.exe);
+    wcscpy(installer.setup_sha256, installer.sha256);
+    installer.setup_size = installer.size;
+    UpdateInfo noInstaller = Known();
+    const struct {
+        const char* what;
+        const UpdateInfo& info;
+        InstallMode mode;
+        std::wstring error;
+    } rows[] = {
+        {"one hash digit changed", oneDigit, kPortable, Text(kTextChecksum)},
+        {"file shorter than the size", longer, kPortable, Text(kTextWrongSize)},
+        {"file longer than the size", shorter, kPortable, Text(kTextWrongSize)},
+        {"19,999 bytes", tooSmall, kPortable, Text(kTextIncomplete)},
+        {"another version", otherVersion, kPortable, Text(kTextWrongVersion)},
+        {"another product", installer, kInstalledForUser, Text(kTextWrongVersion)},
+        {"http address", plain, kPortable, L"Only secure (https://) update addresses are accepted."},
+        {"no installer", noInstaller, kInstalledForEveryone,
+         L"This version has no installer on the server yet. Download Orvane-Setup.exe from the download page (Help "
+         L"tab) and run it."},
+    };
+    for (const auto& row : rows) {
+        result = DownloadAndVerify(row.info, row.mode, tempDir, cancel, nullptr);
+        EXPECT_EQ(result->error, row.error) << row.what;
+        EXPECT_EQ(result->lock, INVALID_HANDLE_VALUE) << row.what;
+        EXPECT_EQ(GetFileAttributesW(result->path.c_str()), INVALID_FILE_ATTRIBUTES) << row.what << ": file kept";
+    }
+}
+
+TEST_F(UpdateHttps, CancelStopsTheDownloadAndDeletesTheFile) {
+    UpdateInfo slow = Known();
+    wcscpy(slow.exe, (base + L"/slow").c_str());
+    gCancel.store(false);
+    const std::unique_ptr<DownloadResult> result =
+        DownloadAndVerify(slow, kPortable, tempDir, gCancel, CancelAtFirstProgress);
+    EXPECT_EQ(result->error, L"Update cancelled.");
+    EXPECT_EQ(GetFileAttributesW(result->path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// Sets what the release host answers for the manifest.
+bool PutManifest(const std::string& manifest) {
+    const std::wstring base = Env("OV_TEST_HTTPS_BASE");
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof parts;
+    wchar_t host[256];
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = 256;
+    if (!WinHttpCrackUrl(base.c_str(), 0, 0, &parts)) return false;
+    HINTERNET session = WinHttpOpen(L"test", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+    HINTERNET connection = session ? WinHttpConnect(session, host, parts.nPort, 0) : nullptr;
+    HINTERNET request = connection ? WinHttpOpenRequest(connection, L"PUT", L"/control/manifest", nullptr, nullptr,
+                                                        nullptr, WINHTTP_FLAG_SECURE)
+                                   : nullptr;
+    const bool ok = request &&
+                    WinHttpSendRequest(request, nullptr, 0, const_cast<char*>(manifest.data()),
+                                       static_cast<DWORD>(manifest.size()), static_cast<DWORD>(manifest.size()), 0) &&
+                    WinHttpReceiveResponse(request, nullptr);
+    for (HINTERNET handle : {request, connection, session})
+        if (handle) WinHttpCloseHandle(handle);
+    return ok;
+}
+
+std::string Manifest(const char* version) {
+    const std::string hash(64, 'a');
+    return std::string(R"({"version":")") + version + R"(","exe":"https://localhost/x.exe","sha256":")" + hash +
+           R"(","notes":"\u2022 Faster\nMore"})";
+}
+
+// The update test program, which asks the release host on this machine.
+class UpdateProgram : public UpdateHttps {
+protected:
+    void SetUp() override {
+        UpdateHttps::SetUp();
+        if (IsSkipped()) return;
+        ov::gui::DeleteRegistryKey(ov::gui::kSettingsKey);
+    }
+    void TearDown() override {
+        if (main && program.Running()) program.Exit(main, ov::gui::kExitMs);
+        program.Kill();
+    }
+
+    HWND Start() {
+        if (!program.Start(ov::gui::ProgramFolder() + L"\\OrvaneUpdateTest.exe", L"")) return nullptr;
+        main = program.WaitForWindow(L"OrvaneMain", ov::gui::kStartMs);
+        if (main) WaitForInputIdle(program.Handle(), ov::gui::kStartMs);
+        return main;
+    }
+
+    int ManifestRequests() const {
+        std::string body;
+        return Fetch(base + L"/control/requests", &body).empty() ? std::atoi(body.c_str()) : -1;
+    }
+
+    // The text of the message box the program shows, once it shows one (its
+    // longest static text; the box is found while its children are made).
+    std::wstring WaitForBox(HWND& box) const {
+        std::wstring text;
+        ov::gui::WaitUntil(
+            [&] {
+                box = ov::gui::FindProcessWindow(program.Id(), L"#32770");
+                text.clear();
+                if (box) EnumChildWindows(box, CollectLongestStatic, reinterpret_cast<LPARAM>(&text));
+                return !text.empty();
+            },
+            Patient(20000));
+        return box ? text : L"(no box)";
+    }
+
+    static BOOL CALLBACK CollectLongestStatic(HWND child, LPARAM longest) {
+        wchar_t name[32] = {};
+        GetClassNameW(child, name, 32);
+        const std::wstring shown = ov::gui::WindowText(child);
+        auto& out = *reinterpret_cast<std::wstring*>(longest);
+        if (_wcsicmp(name, L"Static") == 0 && shown.size() > out.size()) out = shown;
+        return TRUE;
+    }
+
+    ov::gui::Program program;
+    HWND main = nullptr;
+};
+
+TEST_F(UpdateProgram, ANewerVersionShowsTheBarWithoutABox) {
+    ASSERT_TRUE(PutManifest(Manifest("1.0.2")));
+    ASSERT_TRUE(Start());
+    HWND bar = ov::gui::ChildByClass(main, L"OVUpdBar");
+    ASSERT_TRUE(bar);
+    // The first automatic check is due 8 s after start, on the 5-s timer.
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::Visible(bar); }, Patient(15000)))
+        << "manifest requests seen: " << ManifestRequests();
+    EXPECT_EQ(ov::gui::FindProcessWindow(program.Id(), L"#32770"), nullptr);
+    EXPECT_TRUE(ov::gui::Visible(ov::gui::ChildById(bar, 490)));
+    EXPECT_EQ(ov::gui::WindowText(ov::gui::ChildById(bar, 492)), L"Later");
+    // "What's new" shows the notes in the text window.
+    PostMessageW(main, WM_COMMAND, 491, 0);
+    HWND notes = nullptr;
+    EXPECT_TRUE(ov::gui::WaitUntil(
+        [&] { return (notes = ov::gui::FindProcessWindow(program.Id(), L"OVNotes")) != nullptr; }, Patient(5000)));
+    EXPECT_EQ(ov::gui::WindowText(notes), L"What's new in Orvane");
+}
+
+TEST_F(UpdateProgram, CancelDuringADownloadDeletesItAndBringsTheButtonsBack) {
+    const std::string hash(64, 'a');
+    const std::wstring slow = base + L"/slow";
+    ASSERT_TRUE(PutManifest(R"({"version":"1.0.2","exe":")" + std::string(slow.begin(), slow.end()) +
+                            R"(","sha256":")" + hash + R"("})"));
+    ASSERT_TRUE(Start());
+    HWND bar = ov::gui::ChildByClass(main, L"OVUpdBar");
+    ASSERT_TRUE(bar);
+    ASSERT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::Visible(bar); }, Patient(15000)));
+    PostMessageW(main, WM_COMMAND, 490, 0);
+    HWND later = ov::gui::ChildById(bar, 492);
+    ASSERT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::WindowText(later) == L"Cancel"; }, Patient(5000)));
+    EXPECT_FALSE(ov::gui::Visible(ov::gui::ChildById(bar, 490)));
+    const std::wstring file = tempDir + L"Orvane-update-1.0.2.exe";
+    EXPECT_TRUE(
+        ov::gui::WaitUntil([&] { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; }, Patient(5000)));
+    PostMessageW(main, WM_COMMAND, 492, 0);
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::WindowText(later) == L"Later"; }, Patient(5000)));
+    EXPECT_TRUE(ov::gui::Visible(ov::gui::ChildById(bar, 490)));
+    EXPECT_TRUE(ov::gui::Visible(ov::gui::ChildById(bar, 491)));
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ov::gui::FindProcessWindow(program.Id(), L"#32770"), nullptr);  // a cancel ends silently
+}
+
+TEST_F(UpdateProgram, WithAutomaticChecksOffOnlyTheCommandAsks) {
+    ASSERT_TRUE(PutManifest(Manifest("1.0.1.0")));
+    DWORD off = 0;
+    ASSERT_TRUE(ov::gui::WriteRegistryValue(ov::gui::kSettingsKey, L"AutoUpdate", REG_DWORD, &off, sizeof off));
+    const int before = ManifestRequests();
+    ASSERT_GE(before, 0);
+    ASSERT_TRUE(Start());
+    // Past the first due time and two timer ticks: nothing may have asked.
+    Sleep(16000);
+    EXPECT_EQ(ManifestRequests(), before);
+    PostMessageW(main, WM_COMMAND, 129, 0);
+    HWND box = nullptr;
+    EXPECT_EQ(WaitForBox(box), L"You have the latest version of Orvane (1.0.1).");
+    EXPECT_EQ(ManifestRequests(), before + 1);
+    if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+// The installer's entries as the program reads them at start-up.
+TEST(InstallMode, ReadsTheInstallersEntries) {
+    const wchar_t* uninstall = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane";
+    const wchar_t* policy = L"Software\\Keltrax\\Orvane\\Policy";
+    auto put = [](HKEY root, const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+        HKEY handle = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &handle, nullptr), 0);
+        ASSERT_EQ(RegSetValueExW(handle, name, 0, type, static_cast<const BYTE*>(data), bytes), 0);
+        RegCloseKey(handle);
+    };
+    auto putText = [&](HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+        put(root, key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    };
+    auto clear = [&] {
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            RegDeleteKeyExW(root, uninstall, KEY_WOW64_64KEY, 0);
+            RegDeleteKeyExW(root, policy, KEY_WOW64_64KEY, 0);
+        }
+    };
+    clear();
+    EXPECT_FALSE(DetectInstallMode());
+    EXPECT_EQ(gInstallMode, kPortable);
+    // Everyone's entry for another folder, the user's for this one (with trailing backslashes).
+    putText(HKEY_LOCAL_MACHINE, uninstall, L"InstallLocation", GetExeDir() + L"-other");
+    putText(HKEY_CURRENT_USER, uninstall, L"InstallLocation", GetExeDir() + L"\\\\");
+    putText(HKEY_CURRENT_USER, policy, L"DisableUpdates", L"1");  // not a DWORD: ignored
+    EXPECT_FALSE(DetectInstallMode());
+    EXPECT_EQ(gInstallMode, kInstalledForUser);
+    const DWORD on = 1;
+    put(HKEY_CURRENT_USER, policy, L"DisableUpdates", REG_DWORD, &on, sizeof on);
+    EXPECT_TRUE(DetectInstallMode());
+    putText(HKEY_LOCAL_MACHINE, uninstall, L"InstallLocation", GetExeDir());
+    EXPECT_FALSE(DetectInstallMode());  // everyone's copy: the policy is read from HKLM
+    EXPECT_EQ(gInstallMode, kInstalledForEveryone);
+    clear();
+}
+
+}  // namespace
