@@ -72,8 +72,15 @@ uint64_t RequestSearch(SearchRequest& request, const std::string& text, const Se
     return sequence;
 }
 
+void ReleaseResult(SearchRequest& request, std::unique_ptr<SearchResult> result) {
+    if (!result) return;
+    std::lock_guard<std::mutex> hold(request.mutex);
+    request.released.push_back(std::move(result));
+}
+
 void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) {
     Searcher searcher(&index);  // one for every search: its buffers are kept
+    std::vector<std::unique_ptr<SearchResult>> released;
     for (;;) {
         std::string text;
         SearchOptions options;
@@ -83,7 +90,8 @@ void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) 
         {
             std::unique_lock<std::mutex> hold(request.mutex);
             request.wake.wait(hold, [&] { return request.hasRequest || request.quit; });
-            if (request.quit) return;
+            released.swap(request.released);
+            if (request.quit) break;
             text = request.text;
             options = request.options;
             sequence = request.sequence;
@@ -92,6 +100,7 @@ void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) 
             request.hasRequest = false;
             request.cancel.exchange(false);
         }
+        released.clear();  // outside the lock: a large result takes a while to free
 
         const int poolThreads = index.pool.Threads();
         index.pool.SetThreadsInUse(threads >= 1 ? std::min(threads, poolThreads) : poolThreads);
@@ -123,6 +132,11 @@ void StopSearchWorker(SearchRequest& request) {
     }
     request.wake.notify_all();
     if (request.worker.joinable() && request.worker.get_id() != std::this_thread::get_id()) request.worker.join();
+    std::vector<std::unique_ptr<SearchResult>> released;
+    {
+        std::lock_guard<std::mutex> hold(request.mutex);
+        released.swap(request.released);
+    }
 }
 
 }  // namespace ov

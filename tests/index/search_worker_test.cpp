@@ -170,6 +170,39 @@ TEST(SearchWorker, RequestAfterStopIsNeverSearched) {
     EXPECT_TRUE(inbox.results.empty());
 }
 
+// The owner hands each result back once it took the next one, as the window
+// does; the worker frees them before its next search, never one still held
+// (ASan), and none is left after the stop (LSan).
+TEST(SearchWorker, ResultsHandedBackAreFreedByTheWorker) {
+    Index index;
+    FillSmall(index);
+    SearchRequest request;
+    Inbox inbox;
+    StartSearchWorker(request, index, inbox.Sink());
+    const char* texts[] = {"", "log", "a", "x"};
+    std::unique_ptr<SearchResult> held;
+    std::vector<uint32_t> heldIds;
+    for (int i = 0; i < 40; ++i) {
+        const uint64_t sequence = RequestSearch(request, texts[i % 4], {}, false, 0);
+        ASSERT_TRUE(inbox.WaitFor(sequence));
+        std::unique_ptr<SearchResult> next;
+        {
+            std::lock_guard<std::mutex> hold(inbox.mutex);
+            // Handed back before this search started, so freed by now.
+            std::lock_guard<std::mutex> holdRequest(request.mutex);
+            EXPECT_TRUE(request.released.empty()) << i;
+            next = std::move(inbox.results.back());
+            inbox.results.clear();
+        }
+        if (held) EXPECT_EQ(held->ids, heldIds) << i;  // untouched while held
+        ReleaseResult(request, std::move(held));
+        held = std::move(next);
+        heldIds = held->ids;
+    }
+    StopSearchWorker(request);
+    ReleaseResult(request, std::move(held));  // after the stop: freed with the request
+}
+
 // Requests pour in while a writer keeps changing the index; run under TSan. The
 // last request must always be answered, and answers only ever move forward.
 TEST(SearchWorker, RandomRequestsAgainstAChangingIndex) {
