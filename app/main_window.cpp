@@ -43,7 +43,6 @@ LRESULT OnCreate(HWND window) {
     CreateSearchBox();
     CreateFilterList();
     CreateResultsList();
-    SetWindowSubclass(gResultsList, ResultsListSubclassProc, 1, 0);
     AddTrayIcon();
     RegisterGlobalHotkey();
     SetTimer(gMain, kTimerUpdateCheck, 5000, nullptr);
@@ -92,7 +91,7 @@ void OnWmCommand(int id, int code, HWND control) {
 
 // The list answers what it shows itself; what the user does with it goes to
 // the file that does it. The header's right click is the list's subclass's
-// (ResultsListSubclassProc).
+// (ResultsListProc).
 LRESULT OnNotify(const NMHDR* header) {
     if (!gResultsList || header->hwndFrom != gResultsList) return 0;
     switch (header->code) {

@@ -25,16 +25,3 @@ void CopyTextToClipboard(const std::wstring& text) {}
 bool ForwardToShellMenu(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     return false;  // no context menu is open
 }
-
-LRESULT CALLBACK ResultsListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                         DWORD_PTR data) {
-    if (message == WM_NOTIFY) {
-        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-        // Answered, not passed on: the list would forward it to the main window too.
-        if (header->hwndFrom == ListView_GetHeader(window) && header->code == NM_RCLICK) {
-            ShowColumnMenu();
-            return TRUE;
-        }
-    }
-    return DefSubclassProc(window, message, wParam, lParam);
-}

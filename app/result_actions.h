@@ -21,7 +21,3 @@ void CopyTextToClipboard(const std::wstring& text);
 // While the results' context menu is open, the shell's menu draws and measures
 // its own items: true when it took the message (result set).
 bool ForwardToShellMenu(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
-// The results list's subclass. The header's right click is answered here, where
-// the header reports it, and only here: the column menu shows once.
-LRESULT CALLBACK ResultsListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                         DWORD_PTR data);

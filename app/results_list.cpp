@@ -24,6 +24,8 @@ std::vector<int> gColumnMap;
 
 namespace {
 
+WNDPROC gListViewProc = nullptr;  // the list control's own
+
 // Set while ApplyResults restores the selection row by row: the list's item
 // changes then leave the status bar to ApplyResults.
 bool gQuietListChanges = false;
@@ -165,7 +167,20 @@ void CreateResultsList() {
     SetWindowPos(gResultsList, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     ReadColumnChoices();
     BuildColumns();
+    gListViewProc = PutWindowProc(gResultsList, ResultsListProc);
     StartIconLoader(gMain);
+}
+
+LRESULT CALLBACK ResultsListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NOTIFY) {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        // Answered, not passed on: the list would forward it to the main window too.
+        if (header->code == NM_RCLICK && header->hwndFrom == ListView_GetHeader(window)) {
+            ShowColumnMenu();
+            return TRUE;
+        }
+    }
+    return CallWindowProcW(gListViewProc, window, message, wParam, lParam);
 }
 
 void BuildColumns() {
@@ -297,7 +312,11 @@ LRESULT OnListNotify(const NMHDR* header) {
 }
 
 void ApplyResults(std::unique_ptr<ov::SearchResult> result) {
-    if (!result || result->sequence < gShown.sequence) return;
+    if (!result) return;
+    if (result->sequence < gShown.sequence) {
+        ov::ReleaseResult(gSearch, std::move(result));
+        return;
+    }
     gShown.sequence = result->sequence;
     const bool keep = result->keepSelection;
     // The entry numbers shown still mean the same entries only within one epoch.
@@ -312,7 +331,8 @@ void ApplyResults(std::unique_ptr<ov::SearchResult> result) {
     gShown.wideWords.clear();
     for (const std::string& word : gShown.words) gShown.wideWords.push_back(ov::ToWide(word));
     gShown.error.swap(result->error);
-    result.reset();  // frees the previous ids too
+    // Holds the previous ids now: freeing ten million of them here would hold up the painting.
+    ov::ReleaseResult(gSearch, std::move(result));
     if (gResultsList) {
         SendMessageW(gResultsList, WM_SETREDRAW, FALSE, 0);
         gQuietListChanges = true;

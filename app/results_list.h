@@ -69,6 +69,10 @@ ov::ResultRow GetResultRow(int row);
 std::wstring GetCellText(const ov::ResultRow& row, int column);
 // "File folder", or the shell's name of the extension's type (cached per extension).
 std::wstring GetTypeName(bool isFolder, const std::wstring& extension);
+// The results list's procedure, in front of the list control's. The header's
+// right click is answered here, where the header reports it, and only here:
+// the column menu shows once.
+LRESULT CALLBACK ResultsListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // WM_NOTIFY from the results list that the list answers itself (cell texts,
 // tips, typing); the notification's result.
 LRESULT OnListNotify(const NMHDR* header);
