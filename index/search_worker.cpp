@@ -100,12 +100,21 @@ void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) 
             request.hasRequest = false;
             request.cancel.exchange(false);
         }
-        released.clear();  // outside the lock: a large result takes a while to free
+        // Outside the lock: the largest handed-back list becomes this answer's
+        // buffer, so neither freeing it nor filling fresh memory holds up the
+        // keystroke; the rest is freed.
+        std::vector<uint32_t> buffer;
+        for (const std::unique_ptr<SearchResult>& old : released) {
+            if (old->ids.capacity() > buffer.capacity()) buffer.swap(old->ids);
+        }
+        released.clear();
+        buffer.clear();
 
         const int poolThreads = index.pool.Threads();
         index.pool.SetThreadsInUse(threads >= 1 ? std::min(threads, poolThreads) : poolThreads);
 
         auto result = std::make_unique<SearchResult>();
+        result->ids = std::move(buffer);  // Searcher::Run empties it, keeping its memory
         result->sequence = sequence;
         result->keepSelection = keepSelection;
         result->threads = index.pool.ThreadsInUse();

@@ -79,8 +79,9 @@ void StartSearchWorker(SearchRequest& request, Index& index, ResultSink sink);
 uint64_t RequestSearch(SearchRequest& request, const std::string& text, const SearchOptions& options,
                        bool keepSelection, int threads);
 
-// Hands a result back to be freed on the worker before its next search, so
-// that freeing a large one costs its owner nothing. Any thread; after the
+// Hands a result back to the worker, so that freeing a large one costs its
+// owner nothing: before its next search the worker frees it or keeps its
+// memory for that search's answer. Any thread; after the
 // worker stopped (or when it never ran) the result is freed by the last
 // StopSearchWorker or the request's destructor.
 void ReleaseResult(SearchRequest& request, std::unique_ptr<SearchResult> result);

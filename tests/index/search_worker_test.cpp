@@ -13,6 +13,7 @@
 #include "tests/support/index_reference.h"
 #include "tests/support/random_index.h"
 #include "tests/support/random_query.h"
+#include "tests/support/search_reference.h"
 
 namespace ov {
 namespace {
@@ -171,30 +172,33 @@ TEST(SearchWorker, RequestAfterStopIsNeverSearched) {
 }
 
 // The owner hands each result back once it took the next one, as the window
-// does; the worker frees them before its next search, never one still held
-// (ASan), and none is left after the stop (LSan).
-TEST(SearchWorker, ResultsHandedBackAreFreedByTheWorker) {
+// does; the worker frees it or fills the next answer into its memory, never
+// into one still held (ASan; the held answer must stay as it came), every
+// answer as a fresh search would give it, nothing left after the stop (LSan).
+TEST(SearchWorker, ResultsHandedBackAreReusedOrFreedByTheWorker) {
     Index index;
     FillSmall(index);
     SearchRequest request;
     Inbox inbox;
     StartSearchWorker(request, index, inbox.Sink());
-    const char* texts[] = {"", "log", "a", "x"};
+    const char* texts[] = {"", "log", "a", "x", "qzqzqz"};
     std::unique_ptr<SearchResult> held;
     std::vector<uint32_t> heldIds;
     for (int i = 0; i < 40; ++i) {
-        const uint64_t sequence = RequestSearch(request, texts[i % 4], {}, false, 0);
+        const char* text = texts[i % 5];
+        const uint64_t sequence = RequestSearch(request, text, {}, false, 0);
         ASSERT_TRUE(inbox.WaitFor(sequence));
         std::unique_ptr<SearchResult> next;
         {
             std::lock_guard<std::mutex> hold(inbox.mutex);
-            // Handed back before this search started, so freed by now.
             std::lock_guard<std::mutex> holdRequest(request.mutex);
-            EXPECT_TRUE(request.released.empty()) << i;
+            EXPECT_TRUE(request.released.empty()) << i;  // taken before this search
             next = std::move(inbox.results.back());
             inbox.results.clear();
         }
-        if (held) EXPECT_EQ(held->ids, heldIds) << i;  // untouched while held
+        const std::vector<uint32_t> want = testing::NaiveSearch(index, ParseQuery(text, {}), {});
+        EXPECT_EQ(next->ids, want) << text;
+        if (held) EXPECT_EQ(held->ids, heldIds) << i;
         ReleaseResult(request, std::move(held));
         held = std::move(next);
         heldIds = held->ids;
