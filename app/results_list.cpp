@@ -372,29 +372,29 @@ void UpdateStatusBar() {
     // Each text put repaints the bar at once: with redrawing off the parts
     // change unseen and the bar is painted once for all of them. Turning
     // redrawing off drops what was waiting to be painted, so that is put back.
+    // Each question to the window server counts under Wine: the changed parts
+    // are invalidated as one rectangle, and nothing pending is put back unless
+    // there was something.
     HRGN pending = CreateRectRgn(0, 0, 0, 0);
-    if (pending && GetUpdateRgn(gStatusBar, pending, FALSE) == ERROR) SetRectRgn(pending, 0, 0, 0, 0);
+    const int pendingKind = pending ? GetUpdateRgn(gStatusBar, pending, FALSE) : ERROR;
     SendMessageW(gStatusBar, WM_SETREDRAW, FALSE, 0);
-    std::vector<int> changed;
+    RECT changed = {};
+    bool whole = false;
     for (int part = 0; part < 3; ++part) {
         if (texts[part] == shown[part]) continue;
         shown[part] = std::move(texts[part]);
         SendMessageW(gStatusBar, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(shown[part].c_str()));
-        changed.push_back(part);
-    }
-    SendMessageW(gStatusBar, WM_SETREDRAW, TRUE, 0);
-    if (pending) {
-        InvalidateRgn(gStatusBar, pending, FALSE);
-        DeleteObject(pending);
-    }
-    for (int part : changed) {
         RECT bounds;
         if (SendMessageW(gStatusBar, SB_GETRECT, part, reinterpret_cast<LPARAM>(&bounds))) {
-            InvalidateRect(gStatusBar, &bounds, FALSE);
+            UnionRect(&changed, &changed, &bounds);
         } else {
-            InvalidateRect(gStatusBar, nullptr, FALSE);
+            whole = true;
         }
     }
+    SendMessageW(gStatusBar, WM_SETREDRAW, TRUE, 0);
+    if (pendingKind != ERROR && pendingKind != NULLREGION) InvalidateRgn(gStatusBar, pending, FALSE);
+    if (pending) DeleteObject(pending);
+    InvalidateRect(gStatusBar, whole ? nullptr : &changed, FALSE);
 }
 
 std::vector<uint32_t> GetSelectedEntries() {
