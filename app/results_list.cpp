@@ -371,10 +371,9 @@ void UpdateStatusBar() {
     if (texts[0] == shown[0] && texts[1] == shown[1] && texts[2] == shown[2]) return;
     // Each text put repaints the bar at once: with redrawing off the parts
     // change unseen and the bar is painted once for all of them. Turning
-    // redrawing off drops what was waiting to be painted, so that is put back.
-    // Each question to the window server counts under Wine: the changed parts
-    // are invalidated as one rectangle, and nothing pending is put back unless
-    // there was something.
+    // redrawing off drops what was waiting to be painted, so that is put back
+    // when there was any. The changed parts are invalidated as one rectangle:
+    // under Wine each of these calls is a trip to the window server.
     HRGN pending = CreateRectRgn(0, 0, 0, 0);
     const int pendingKind = pending ? GetUpdateRgn(gStatusBar, pending, FALSE) : ERROR;
     SendMessageW(gStatusBar, WM_SETREDRAW, FALSE, 0);
