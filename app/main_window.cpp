@@ -42,8 +42,8 @@ LRESULT OnCreate(HWND window) {
     SendMessageW(gStatusBar, WM_SETFONT, reinterpret_cast<WPARAM>(gFontUi), FALSE);
     CreateSearchBox();
     CreateFilterList();
+    gResultsListHandler = HandleResultsListMessage;
     CreateResultsList();
-    SetWindowSubclass(gResultsList, ResultsListSubclassProc, 1, 0);
     AddTrayIcon();
     RegisterGlobalHotkey();
     SetTimer(gMain, kTimerUpdateCheck, 5000, nullptr);
@@ -91,8 +91,8 @@ void OnWmCommand(int id, int code, HWND control) {
 }
 
 // The list answers what it shows itself; what the user does with it goes to
-// the file that does it. The header's right click is the list's subclass's
-// (ResultsListSubclassProc).
+// the file that does it. Keys, typing and the header's right click reach the
+// list's own procedure (HandleResultsListMessage).
 LRESULT OnNotify(const NMHDR* header) {
     if (!gResultsList || header->hwndFrom != gResultsList) return 0;
     switch (header->code) {

@@ -470,10 +470,3 @@ bool HandleResultsListMessage(HWND list, UINT message, WPARAM wParam, LPARAM lPa
             return false;
     }
 }
-
-LRESULT CALLBACK ResultsListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                         DWORD_PTR data) {
-    LRESULT result = 0;
-    if (HandleResultsListMessage(window, message, wParam, lParam, &result)) return result;
-    return DefSubclassProc(window, message, wParam, lParam);
-}

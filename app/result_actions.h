@@ -39,9 +39,7 @@ HRESULT DragPaths(const std::vector<std::wstring>& paths, DWORD button);
 IDropSource* MakeDropSource(DWORD button);
 IDataObject* MakeFileListData(const std::vector<std::wstring>& paths);
 // The results list's own handling of a message (keys, typing, the header's
-// right click, focus); false when the list should handle it as usual.
+// right click, focus); false when the list should handle it as usual. The
+// header's right click is answered here, where the header reports it, and only
+// here: the column menu shows once.
 bool HandleResultsListMessage(HWND list, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
-// The results list's subclass. The header's right click is answered here, where
-// the header reports it, and only here: the column menu shows once.
-LRESULT CALLBACK ResultsListSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                         DWORD_PTR data);

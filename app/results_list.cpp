@@ -24,6 +24,8 @@ std::vector<int> gColumnMap;
 
 namespace {
 
+WNDPROC gListViewProc = nullptr;  // the list control's own
+
 // Set while ApplyResults restores the selection row by row: the list's item
 // changes then leave the status bar to ApplyResults.
 bool gQuietListChanges = false;
@@ -165,7 +167,16 @@ void CreateResultsList() {
     SetWindowPos(gResultsList, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     ReadColumnChoices();
     BuildColumns();
+    gListViewProc = PutWindowProc(gResultsList, ResultsListProc);
     StartIconLoader(gMain);
+}
+
+ResultsListHandler gResultsListHandler = nullptr;
+
+LRESULT CALLBACK ResultsListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if (gResultsListHandler && gResultsListHandler(window, message, wParam, lParam, &result)) return result;
+    return CallWindowProcW(gListViewProc, window, message, wParam, lParam);
 }
 
 void BuildColumns() {
@@ -297,7 +308,11 @@ LRESULT OnListNotify(const NMHDR* header) {
 }
 
 void ApplyResults(std::unique_ptr<ov::SearchResult> result) {
-    if (!result || result->sequence < gShown.sequence) return;
+    if (!result) return;
+    if (result->sequence < gShown.sequence) {
+        ov::ReleaseResult(gSearch, std::move(result));
+        return;
+    }
     gShown.sequence = result->sequence;
     const bool keep = result->keepSelection;
     // The entry numbers shown still mean the same entries only within one epoch.
@@ -312,7 +327,8 @@ void ApplyResults(std::unique_ptr<ov::SearchResult> result) {
     gShown.wideWords.clear();
     for (const std::string& word : gShown.words) gShown.wideWords.push_back(ov::ToWide(word));
     gShown.error.swap(result->error);
-    result.reset();  // frees the previous ids too
+    // Holds the previous ids now: freeing ten million of them here would hold up the painting.
+    ov::ReleaseResult(gSearch, std::move(result));
     if (gResultsList) {
         SendMessageW(gResultsList, WM_SETREDRAW, FALSE, 0);
         gQuietListChanges = true;
@@ -351,30 +367,29 @@ void UpdateStatusBar() {
     if (texts[0] == shown[0] && texts[1] == shown[1] && texts[2] == shown[2]) return;
     // Each text put repaints the bar at once: with redrawing off the parts
     // change unseen and the bar is painted once for all of them. Turning
-    // redrawing off drops what was waiting to be painted, so that is put back.
+    // redrawing off drops what was waiting to be painted, so that is put back
+    // when there was any. The changed parts are invalidated as one rectangle:
+    // under Wine each of these calls is a trip to the window server.
     HRGN pending = CreateRectRgn(0, 0, 0, 0);
-    if (pending && GetUpdateRgn(gStatusBar, pending, FALSE) == ERROR) SetRectRgn(pending, 0, 0, 0, 0);
+    const int pendingKind = pending ? GetUpdateRgn(gStatusBar, pending, FALSE) : ERROR;
     SendMessageW(gStatusBar, WM_SETREDRAW, FALSE, 0);
-    std::vector<int> changed;
+    RECT changed = {};
+    bool whole = false;
     for (int part = 0; part < 3; ++part) {
         if (texts[part] == shown[part]) continue;
         shown[part] = std::move(texts[part]);
         SendMessageW(gStatusBar, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(shown[part].c_str()));
-        changed.push_back(part);
-    }
-    SendMessageW(gStatusBar, WM_SETREDRAW, TRUE, 0);
-    if (pending) {
-        InvalidateRgn(gStatusBar, pending, FALSE);
-        DeleteObject(pending);
-    }
-    for (int part : changed) {
         RECT bounds;
         if (SendMessageW(gStatusBar, SB_GETRECT, part, reinterpret_cast<LPARAM>(&bounds))) {
-            InvalidateRect(gStatusBar, &bounds, FALSE);
+            UnionRect(&changed, &changed, &bounds);
         } else {
-            InvalidateRect(gStatusBar, nullptr, FALSE);
+            whole = true;
         }
     }
+    SendMessageW(gStatusBar, WM_SETREDRAW, TRUE, 0);
+    if (pendingKind != ERROR && pendingKind != NULLREGION) InvalidateRgn(gStatusBar, pending, FALSE);
+    if (pending) DeleteObject(pending);
+    InvalidateRect(gStatusBar, whole ? nullptr : &changed, FALSE);
 }
 
 std::vector<uint32_t> GetSelectedEntries() {

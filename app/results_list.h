@@ -69,6 +69,14 @@ ov::ResultRow GetResultRow(int row);
 std::wstring GetCellText(const ov::ResultRow& row, int column);
 // "File folder", or the shell's name of the extension's type (cached per extension).
 std::wstring GetTypeName(bool isFolder, const std::wstring& extension);
+// What the results list does beyond the list view itself (keys, typing, the
+// header's right click), set by the window that owns the actions before the
+// list is made; true when it answered the message (result set).
+using ResultsListHandler = bool (*)(HWND list, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+extern ResultsListHandler gResultsListHandler;
+// The results list's procedure, in front of the list control's: the handler
+// first, then the list control.
+LRESULT CALLBACK ResultsListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // WM_NOTIFY from the results list that the list answers itself (cell texts,
 // tips, typing); the notification's result.
 LRESULT OnListNotify(const NMHDR* header);

@@ -14,6 +14,8 @@
 
 namespace {
 
+WNDPROC gEditProc = nullptr;  // the edit control's own
+
 HWND MakeChild(DWORD exStyle, const wchar_t* className, DWORD style, int id, HFONT font) {
     HWND window = CreateWindowExW(exStyle, className, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0, 10, 10,
                                   gMain, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), gInstance, nullptr);
@@ -29,7 +31,7 @@ void CreateSearchBox() {
                  reinterpret_cast<LPARAM>(
                      L"Search files and folders…   (try  *.pdf   invoice 2025   ext:jpg dm:today   size:>1gb)"));
     SendMessageW(gSearchBox, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Dip(6), Dip(6)));
-    SetWindowSubclass(gSearchBox, SearchBoxSubclassProc, 1, 0);
+    gEditProc = PutWindowProc(gSearchBox, SearchBoxProc);
     AddControlTooltip(gSearchBox,
                       L"Type part of a name. Several words must all occur, in any order.\n"
                       L"jpg|png  either word     !temp  leave out names with temp\n"
@@ -37,7 +39,8 @@ void CreateSearchBox() {
                       L"C:\\Projects\\  everything under that path\n"
                       L"size:>1gb   dm:today   dm:last7days   folder:   file:\n"
                       L"Down or Page Down jumps into the results, Enter opens the selected (or first) result, "
-                      L"Ctrl+Enter opens its folder, Esc clears the box. Help > Search Tricks lists everything.");
+                      L"Ctrl+Enter opens its folder, Esc clears the box. Help > Search Tricks lists everything.",
+                      true);
 }
 
 void CreateFilterList() {
@@ -144,10 +147,10 @@ void EnterList() {
 
 }  // namespace
 
-LRESULT CALLBACK SearchBoxSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                       DWORD_PTR data) {
-    const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+LRESULT CALLBACK SearchBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    RelayToTooltip(window, message, wParam, lParam);
     if (message == WM_KEYDOWN) {
+        const bool ctrl = GetKeyState(VK_CONTROL) < 0;
         switch (wParam) {
             case VK_RETURN:
                 OnEnter(ctrl);
@@ -170,5 +173,5 @@ LRESULT CALLBACK SearchBoxSubclassProc(HWND window, UINT message, WPARAM wParam,
     } else if (message == WM_CHAR && (wParam == 1 || wParam == VK_RETURN || wParam == VK_ESCAPE)) {
         return 0;  // the edit control would beep
     }
-    return DefSubclassProc(window, message, wParam, lParam);
+    return CallWindowProcW(gEditProc, window, message, wParam, lParam);
 }

@@ -23,7 +23,7 @@ void SetSort(int key, int direction);
 void RunPresetSearch(const wchar_t* text, ov::SortKey key, int direction);
 // CBN_SELCHANGE of the filter list: stores the filter and searches.
 void OnFilterListChanged();
-// Enter opens (Ctrl+Enter: the folder), Esc clears then hides, Down and Page
-// Down enter the list, Ctrl+A selects the text.
-LRESULT CALLBACK SearchBoxSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                       DWORD_PTR data);
+// The search box's procedure, in front of the edit control's: Enter opens
+// (Ctrl+Enter: the folder), Esc clears then hides, Down and Page Down enter
+// the list, Ctrl+A selects the text; the mouse goes to its tooltip too.
+LRESULT CALLBACK SearchBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

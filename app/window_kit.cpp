@@ -122,15 +122,40 @@ void BringToFront() {
     SendMessageW(gSearchBox, EM_SETSEL, 0, -1);
 }
 
-void AddControlTooltip(HWND control, const wchar_t* text) {
+void AddControlTooltip(HWND control, const wchar_t* text, bool relayed) {
     if (!gTooltip || !control) return;
     TTTOOLINFOW tool = {};
     tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    // The tooltip's own way of seeing the mouse subclasses the control.
+    tool.uFlags = TTF_IDISHWND | (relayed ? 0 : TTF_SUBCLASS);
     tool.hwnd = GetParent(control);
     tool.uId = reinterpret_cast<UINT_PTR>(control);
     tool.lpszText = const_cast<wchar_t*>(text);
     SendMessageW(gTooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void RelayToTooltip(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_MOUSEMOVE:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONUP:
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP:
+            break;
+        default:
+            return;
+    }
+    if (!gTooltip) return;
+    MSG msg = {control, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()), {}};
+    const DWORD point = GetMessagePos();
+    msg.pt = {static_cast<short>(LOWORD(point)), static_cast<short>(HIWORD(point))};
+    SendMessageW(gTooltip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+}
+
+WNDPROC PutWindowProc(HWND window, WNDPROC proc) {
+    return reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
 }
 
 int TrackMenuAtCursor(HMENU menu) {

@@ -54,8 +54,17 @@ void LayoutStatusParts(bool resized, const std::wstring& error);
 void SetStatusText(const std::wstring& text);
 // Shows (restores when minimised) the main window in front with the search text selected.
 void BringToFront();
-// Gives control its tooltip in the shared tooltip window.
-void AddControlTooltip(HWND control, const wchar_t* text);
+// Gives control its tooltip in the shared tooltip window. With relayed the
+// tooltip leaves control's messages alone: control's procedure passes its
+// mouse messages on with RelayToTooltip.
+void AddControlTooltip(HWND control, const wchar_t* text, bool relayed = false);
+// Shows the shared tooltip the mouse messages of a control whose tooltip is relayed.
+void RelayToTooltip(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+// Puts proc in front of window's procedure; returns the one it replaced, to
+// which proc passes messages on with CallWindowProcW (null on failure).
+// Cheaper than SetWindowSubclass under Wine, where every message to a window
+// subclassed that way first asks the server for the window's subclass chain.
+WNDPROC PutWindowProc(HWND window, WNDPROC proc);
 // Shows a popup menu at the cursor, owned by the main window; the chosen command
 // id, 0 when dismissed.
 int TrackMenuAtCursor(HMENU menu);

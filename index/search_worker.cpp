@@ -72,8 +72,15 @@ uint64_t RequestSearch(SearchRequest& request, const std::string& text, const Se
     return sequence;
 }
 
+void ReleaseResult(SearchRequest& request, std::unique_ptr<SearchResult> result) {
+    if (!result) return;
+    std::lock_guard<std::mutex> hold(request.mutex);
+    request.released.push_back(std::move(result));
+}
+
 void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) {
     Searcher searcher(&index);  // one for every search: its buffers are kept
+    std::vector<std::unique_ptr<SearchResult>> released;
     for (;;) {
         std::string text;
         SearchOptions options;
@@ -83,7 +90,8 @@ void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) 
         {
             std::unique_lock<std::mutex> hold(request.mutex);
             request.wake.wait(hold, [&] { return request.hasRequest || request.quit; });
-            if (request.quit) return;
+            released.swap(request.released);
+            if (request.quit) break;
             text = request.text;
             options = request.options;
             sequence = request.sequence;
@@ -92,11 +100,21 @@ void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) 
             request.hasRequest = false;
             request.cancel.exchange(false);
         }
+        // Outside the lock: the largest handed-back list becomes this answer's
+        // buffer, so neither freeing it nor filling fresh memory holds up the
+        // keystroke; the rest is freed.
+        std::vector<uint32_t> buffer;
+        for (const std::unique_ptr<SearchResult>& old : released) {
+            if (old->ids.capacity() > buffer.capacity()) buffer.swap(old->ids);
+        }
+        released.clear();
+        buffer.clear();
 
         const int poolThreads = index.pool.Threads();
         index.pool.SetThreadsInUse(threads >= 1 ? std::min(threads, poolThreads) : poolThreads);
 
         auto result = std::make_unique<SearchResult>();
+        result->ids = std::move(buffer);  // Searcher::Run empties it, keeping its memory
         result->sequence = sequence;
         result->keepSelection = keepSelection;
         result->threads = index.pool.ThreadsInUse();
@@ -123,6 +141,11 @@ void StopSearchWorker(SearchRequest& request) {
     }
     request.wake.notify_all();
     if (request.worker.joinable() && request.worker.get_id() != std::this_thread::get_id()) request.worker.join();
+    std::vector<std::unique_ptr<SearchResult>> released;
+    {
+        std::lock_guard<std::mutex> hold(request.mutex);
+        released.swap(request.released);
+    }
 }
 
 }  // namespace ov

@@ -55,6 +55,8 @@ struct SearchRequest {
     uint64_t sequence = 0;            // guarded by mutex
     bool keepSelection = false;       // guarded by mutex
     int threads = 0;                  // guarded by mutex; 0 or less = all
+    // Results handed back by their owner, freed by the worker; guarded by mutex.
+    std::vector<std::unique_ptr<SearchResult>> released;
     std::condition_variable wake;
     std::mutex mutex;
     // Tests: called by the worker between a finished search and its hand-off.
@@ -77,10 +79,18 @@ void StartSearchWorker(SearchRequest& request, Index& index, ResultSink sink);
 uint64_t RequestSearch(SearchRequest& request, const std::string& text, const SearchOptions& options,
                        bool keepSelection, int threads);
 
+// Hands a result back to the worker, so that freeing a large one costs its
+// owner nothing: before its next search the worker frees it or keeps its
+// memory for that search's answer. Any thread; after the
+// worker stopped (or when it never ran) the result is freed by the last
+// StopSearchWorker or the request's destructor.
+void ReleaseResult(SearchRequest& request, std::unique_ptr<SearchResult> result);
+
 // The worker thread's body; returns after StopSearchWorker.
 void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink);
 
-// Ends the worker and waits for it. Safe to call again: later calls only set the flags.
+// Ends the worker and waits for it, then frees the results handed back. Safe
+// to call again.
 void StopSearchWorker(SearchRequest& request);
 
 }  // namespace ov

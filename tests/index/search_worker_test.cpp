@@ -13,6 +13,7 @@
 #include "tests/support/index_reference.h"
 #include "tests/support/random_index.h"
 #include "tests/support/random_query.h"
+#include "tests/support/search_reference.h"
 
 namespace ov {
 namespace {
@@ -168,6 +169,42 @@ TEST(SearchWorker, RequestAfterStopIsNeverSearched) {
     EXPECT_EQ(RequestSearch(request, "a", {}, false, 0), 0u);
     std::this_thread::sleep_for(20ms);
     EXPECT_TRUE(inbox.results.empty());
+}
+
+// The owner hands each result back once it took the next one, as the window
+// does; the worker frees it or fills the next answer into its memory, never
+// into one still held (ASan; the held answer must stay as it came), every
+// answer as a fresh search would give it, nothing left after the stop (LSan).
+TEST(SearchWorker, ResultsHandedBackAreReusedOrFreedByTheWorker) {
+    Index index;
+    FillSmall(index);
+    SearchRequest request;
+    Inbox inbox;
+    StartSearchWorker(request, index, inbox.Sink());
+    const char* texts[] = {"", "log", "a", "x", "qzqzqz"};
+    std::unique_ptr<SearchResult> held;
+    std::vector<uint32_t> heldIds;
+    for (int i = 0; i < 40; ++i) {
+        const char* text = texts[i % 5];
+        const uint64_t sequence = RequestSearch(request, text, {}, false, 0);
+        ASSERT_TRUE(inbox.WaitFor(sequence));
+        std::unique_ptr<SearchResult> next;
+        {
+            std::lock_guard<std::mutex> hold(inbox.mutex);
+            std::lock_guard<std::mutex> holdRequest(request.mutex);
+            EXPECT_TRUE(request.released.empty()) << i;  // taken before this search
+            next = std::move(inbox.results.back());
+            inbox.results.clear();
+        }
+        const std::vector<uint32_t> want = testing::NaiveSearch(index, ParseQuery(text, {}), {});
+        EXPECT_EQ(next->ids, want) << text;
+        if (held) EXPECT_EQ(held->ids, heldIds) << i;
+        ReleaseResult(request, std::move(held));
+        held = std::move(next);
+        heldIds = held->ids;
+    }
+    StopSearchWorker(request);
+    ReleaseResult(request, std::move(held));  // after the stop: freed with the request
 }
 
 // Requests pour in while a writer keeps changing the index; run under TSan. The
