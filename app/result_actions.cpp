@@ -95,14 +95,16 @@ void ReleaseShellMenuInterfaces() {
     gShellMenu3 = nullptr;
 }
 
-// The drag's source: drops when the button that started it is let go, cancels on Esc.
-class DropSource final : public IDropSource {
+// One COM interface's IUnknown for an object of ours, made with one reference
+// and deleted with its last.
+template <class Interface, const IID& kIid>
+class ComObject : public Interface {
 public:
-    explicit DropSource(DWORD button) : button(button) {}
+    virtual ~ComObject() = default;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDropSource) {
-            *out = static_cast<IDropSource*>(this);
+        if (iid == IID_IUnknown || iid == kIid) {
+            *out = static_cast<Interface*>(this);
             AddRef();
             return S_OK;
         }
@@ -115,6 +117,15 @@ public:
         if (left == 0) delete this;
         return left;
     }
+
+private:
+    std::atomic<ULONG> references{1};
+};
+
+// The drag's source: drops when the button that started it is let go, cancels on Esc.
+class DropSource final : public ComObject<IDropSource, IID_IDropSource> {
+public:
+    explicit DropSource(DWORD button) : button(button) {}
     HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD keys) override {
         if (escape) return DRAGDROP_S_CANCEL;
         return (keys & button) ? S_OK : DRAGDROP_S_DROP;
@@ -122,30 +133,13 @@ public:
     HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
 
 private:
-    std::atomic<ULONG> references{1};
     DWORD button;
 };
 
 // Carries the files as CF_HDROP where the shell cannot make its own data object.
-class FileListData final : public IDataObject {
+class FileListData final : public ComObject<IDataObject, IID_IDataObject> {
 public:
     explicit FileListData(std::vector<std::wstring> paths) : paths(std::move(paths)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDataObject) {
-            *out = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
         if (!format || !medium) return E_INVALIDARG;
         const HRESULT can = QueryGetData(format);
@@ -183,7 +177,6 @@ public:
     HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 
 private:
-    std::atomic<ULONG> references{1};
     std::vector<std::wstring> paths;
 };
 
