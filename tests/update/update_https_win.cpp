@@ -19,6 +19,7 @@
 #include "tests/app/harness/orvane_fixture.h"
 #include "update/download_rules.h"
 #include "update/install.h"
+#include "update/install_step.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 
@@ -205,9 +206,17 @@ TEST_F(UpdateHttps, ADownloadPassesOnlyWhenEveryCheckDoes) {
     CloseHandle(other);
     EXPECT_FALSE(MoveFileExW(swap.c_str(), result->path.c_str(), MOVEFILE_REPLACE_EXISTING));
     DeleteFileW(swap.c_str());
-    const std::wstring goodPath = result->path;
+    // A portable copy's swap moves the checked file through that lock.
+    const std::wstring goodPath = result->path, target = tempDir + L"ov-swapped.exe";
+    HANDLE before = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(before, INVALID_HANDLE_VALUE);
+    CloseHandle(before);
+    EXPECT_EQ(ReplaceProgramFile(target, *result), L"");
     result.reset();
-    EXPECT_TRUE(DeleteFileW(goodPath.c_str()));
+    EXPECT_EQ(FileVersionString(target, L"ProductVersion"), L"1.0.1");
+    EXPECT_EQ(GetFileAttributesW(goodPath.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(DeleteFileW(target.c_str()));
+    EXPECT_TRUE(DeleteFileW((target + L".old").c_str()));
 
     UpdateInfo oneDigit = Known();
     oneDigit.sha256[10] = oneDigit.sha256[10] == L'0' ? L'1' : L'0';
