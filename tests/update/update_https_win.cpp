@@ -619,9 +619,9 @@ TEST_F(InstallProgram, AFailingHangingOrInterruptedInstallerLeavesTheProgramAsIt
     ASSERT_TRUE(StartAndUpdate(exe, kSearch));
     HWND box = nullptr;
     EXPECT_EQ(WaitForBox(box).substr(0, 51), L"The installer couldn't finish the update (code 3). ");
-    EXPECT_TRUE(IsWindowEnabled(main));
-    EXPECT_TRUE(program.Running());
     if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }, Patient(10000)));
+    EXPECT_TRUE(program.Running());
     fakeId = 0;
     program.Exit(main, ov::gui::kExitMs);
 
