@@ -74,3 +74,7 @@ std::wstring ElevatedRelaunchParameters(const CommandLine& line) {
 std::wstring RestartAsAdminParameters(const std::wstring& searchText, bool forceScan) {
     return Join({L"/takeover", L"/search " + QuoteArgument(searchText), forceScan ? L"/forcescan" : L"", L"/noadmin"});
 }
+
+std::wstring UpdatedRelaunchParameters(const std::wstring& version, const std::wstring& searchText) {
+    return L"/takeover /updated " + version + L" /search " + QuoteArgument(searchText);
+}

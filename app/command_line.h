@@ -38,3 +38,8 @@ std::wstring ElevatedRelaunchParameters(const CommandLine& line);
 // Parameters of "Restart as administrator": take over from this copy and search
 // for searchText; "/noadmin" for the same reason as above.
 std::wstring RestartAsAdminParameters(const std::wstring& searchText, bool forceScan);
+
+// Parameters of the start after an update: take over from this copy, name the
+// version that ran the update (a version text: no blanks or quotes), and search
+// for searchText again.
+std::wstring UpdatedRelaunchParameters(const std::wstring& version, const std::wstring& searchText);

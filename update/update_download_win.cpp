@@ -1,7 +1,7 @@
 // The download of a known update and the update bar. The file is written
 // through one handle, then opened again for reading with writes and deletes
 // denied before it is checked; that handle stays open until the file is used,
-// so nothing can swap the file between its checks and its use.
+// so nothing can swap the file between its checks and its use (update/install_win.cpp).
 #include "update/update_download.h"
 
 #include <bcrypt.h>
@@ -14,6 +14,7 @@
 #include "app/posted_record.h"
 #include "app/window_kit.h"
 #include "update/download_rules.h"
+#include "update/install_step.h"
 #include "update/update_check.h"
 
 namespace {
@@ -177,7 +178,8 @@ std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, Instal
 
     // From here on the file can be read, but not written, renamed or deleted by
     // anyone else; the name itself is opened, not what a link there points to.
-    file = CreateFileW(result->path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // DELETE access lets the portable copy move the file through this handle.
+    file = CreateFileW(result->path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return Failed(std::move(result), file, Wide(kTextChecksum));
     BY_HANDLE_FILE_INFORMATION facts = {};
@@ -199,7 +201,7 @@ std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, Instal
 }
 
 void StartUpdateDownload() {
-    if (gUpdate.downloading || !gUpdate.known) return;
+    if (gUpdate.downloading || !gUpdate.known || InstallStepRunning()) return;
     gUpdate.downloading = true;
     gUpdate.downloadCancel.store(false);
     gUpdate.downloadPercent = 0;
@@ -252,11 +254,8 @@ void OnDownloadDone(LPARAM lParam) {
                         L"Orvane update", MB_OK | MB_ICONWARNING);
         return;
     }
-    // The install step is still to come: the verified file is not used yet.
     Log(L"update: %ls passed its checks", result->path.c_str());
-    CloseHandle(result->lock);
-    result->lock = INVALID_HANDLE_VALUE;
-    DeleteFileW(result->path.c_str());
+    RunInstallStep(*result);
 }
 
 LRESULT CALLBACK UpdateBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

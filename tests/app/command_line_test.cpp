@@ -118,4 +118,14 @@ TEST(CommandLine, RelaunchesCarryEverySwitchAndNoAdmin) {
     EXPECT_TRUE(restart.takeover && restart.noAdmin && !restart.forceScan && !restart.tray);
 }
 
+// The start after an update gets the search back exactly, whatever it holds.
+TEST(CommandLine, UpdatedRelaunchKeepsTheSearch) {
+    for (const std::wstring text : {L"a \"b c\"", L"C:\\Tools\\", L"", L"\\\"x"}) {
+        const CommandLine again = ParseCommandLine(SplitArguments(UpdatedRelaunchParameters(L"1.0.1", text)));
+        EXPECT_EQ(again.search, text);
+        EXPECT_EQ(again.updatedFrom, L"1.0.1");
+        EXPECT_TRUE(again.takeover && !again.noAdmin && !again.tray);
+    }
+}
+
 }  // namespace

@@ -15,6 +15,7 @@ Paths:
   /status/404                                a 404
   /big.json                                  300 KiB, past the manifest cap
   /file/orvane.exe                           PROGRAM_FILE
+  /file/NAME                                 the bytes set by PUT /control/file/NAME
   /file/short                                19,999 bytes
   /endless                                   keeps sending, no length, until the client goes
   /slow                                      PROGRAM_FILE, 4 KiB every 50 ms
@@ -80,6 +81,7 @@ class State:
     requests = 0
     lock = threading.Lock()
     program = b""
+    files = {}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -99,6 +101,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.path == "/control/manifest":
             with State.lock:
                 State.manifest = body
+        elif self.path.startswith("/control/file/"):
+            with State.lock:
+                State.files[self.path[len("/control/file/"):]] = body
         self.send_body(b"ok")
 
     def do_GET(self):
@@ -124,6 +129,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_body(State.program)
         elif self.path == "/file/short":
             self.send_body(b"\0" * 19999)
+        elif self.path.startswith("/file/") and self.path[6:] in State.files:
+            with State.lock:
+                body = State.files[self.path[6:]]
+            self.send_body(body)
         elif self.path == "/endless":
             self.send_response(200)
             self.send_header("Connection", "close")

@@ -14,11 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/window_kit.h"
 #include "tests/app/harness/gui_harness.h"
 #include "tests/app/harness/orvane_fixture.h"
 #include "update/download_rules.h"
 #include "update/install.h"
+#include "update/install_step.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 
@@ -205,9 +207,17 @@ TEST_F(UpdateHttps, ADownloadPassesOnlyWhenEveryCheckDoes) {
     CloseHandle(other);
     EXPECT_FALSE(MoveFileExW(swap.c_str(), result->path.c_str(), MOVEFILE_REPLACE_EXISTING));
     DeleteFileW(swap.c_str());
-    const std::wstring goodPath = result->path;
+    // A portable copy's swap moves the checked file through that lock.
+    const std::wstring goodPath = result->path, target = tempDir + L"ov-swapped.exe";
+    HANDLE before = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(before, INVALID_HANDLE_VALUE);
+    CloseHandle(before);
+    EXPECT_EQ(ReplaceProgramFile(target, *result), L"");
     result.reset();
-    EXPECT_TRUE(DeleteFileW(goodPath.c_str()));
+    EXPECT_EQ(FileVersionString(target, L"ProductVersion"), L"1.0.1");
+    EXPECT_EQ(GetFileAttributesW(goodPath.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(DeleteFileW(target.c_str()));
+    EXPECT_TRUE(DeleteFileW((target + L".old").c_str()));
 
     UpdateInfo oneDigit = Known();
     oneDigit.sha256[10] = oneDigit.sha256[10] == L'0' ? L'1' : L'0';
@@ -261,8 +271,8 @@ TEST_F(UpdateHttps, CancelStopsTheDownloadAndDeletesTheFile) {
     EXPECT_EQ(GetFileAttributesW(result->path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-// Sets what the release host answers for the manifest.
-bool PutManifest(const std::string& manifest) {
+// Sets what the release host answers at a path: the manifest, or a file.
+bool Put(const wchar_t* path, const std::string& manifest) {
     const std::wstring base = Env("OV_TEST_HTTPS_BASE");
     URL_COMPONENTS parts = {};
     parts.dwStructSize = sizeof parts;
@@ -272,9 +282,9 @@ bool PutManifest(const std::string& manifest) {
     if (!WinHttpCrackUrl(base.c_str(), 0, 0, &parts)) return false;
     HINTERNET session = WinHttpOpen(L"test", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
     HINTERNET connection = session ? WinHttpConnect(session, host, parts.nPort, 0) : nullptr;
-    HINTERNET request = connection ? WinHttpOpenRequest(connection, L"PUT", L"/control/manifest", nullptr, nullptr,
-                                                        nullptr, WINHTTP_FLAG_SECURE)
-                                   : nullptr;
+    HINTERNET request =
+        connection ? WinHttpOpenRequest(connection, L"PUT", path, nullptr, nullptr, nullptr, WINHTTP_FLAG_SECURE)
+                   : nullptr;
     const bool ok = request &&
                     WinHttpSendRequest(request, nullptr, 0, const_cast<char*>(manifest.data()),
                                        static_cast<DWORD>(manifest.size()), static_cast<DWORD>(manifest.size()), 0) &&
@@ -282,6 +292,10 @@ bool PutManifest(const std::string& manifest) {
     for (HINTERNET handle : {request, connection, session})
         if (handle) WinHttpCloseHandle(handle);
     return ok;
+}
+
+bool PutManifest(const std::string& manifest) {
+    return Put(L"/control/manifest", manifest);
 }
 
 std::string Manifest(const char* version) {
@@ -438,6 +452,251 @@ TEST(InstallMode, ReadsTheInstallersEntries) {
     EXPECT_FALSE(DetectInstallMode());  // everyone's copy: the policy is read from HKLM
     EXPECT_EQ(gInstallMode, kInstalledForEveryone);
     clear();
+}
+
+// The install step in the update test program: the served "new version" is a
+// stand-in installer (which records its arguments) or the program itself
+// carrying version 9.0.0.
+class InstallProgram : public UpdateProgram {
+protected:
+    void SetUp() override {
+        UpdateProgram::SetUp();
+        if (IsSkipped()) return;
+        record = tempDir + L"ov-fake-record.txt";
+        DeleteFileW(record.c_str());
+        SetEnvironmentVariableW(L"OV_FAKE_RECORD", record.c_str());
+        ClearEntries();
+    }
+    void TearDown() override {
+        UpdateProgram::TearDown();
+        if (next.Running()) next.Exit(nextMain, ov::gui::kExitMs);
+        next.Kill();
+        EndFake();
+        ClearEntries();
+        for (const wchar_t* name : {L"OV_FAKE_RECORD", L"OV_FAKE_EXIT", L"OV_TEST_INSTALLER_WAIT_MS"})
+            SetEnvironmentVariableW(name, nullptr);
+    }
+
+    static void ClearEntries() {
+        RegDeleteKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane",
+                        KEY_WOW64_64KEY, 0);
+    }
+
+    // Serves file as NAME; its hash and size go into the manifest text.
+    std::string Serve(const std::wstring& file, const std::string& name) {
+        HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(handle, INVALID_HANDLE_VALUE) << "missing build output";
+        if (handle == INVALID_HANDLE_VALUE) return "";
+        LARGE_INTEGER size = {};
+        GetFileSizeEx(handle, &size);
+        std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+        DWORD read = 0;
+        ReadFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+        const std::wstring hash = Sha256OfFile(handle);
+        CloseHandle(handle);
+        EXPECT_TRUE(Put((L"/control/file/" + std::wstring(name.begin(), name.end())).c_str(), bytes));
+        return std::string(hash.begin(), hash.end()) + "\",\"" + std::to_string(bytes.size());
+    }
+
+    // Serves the stand-in installer and the 9.0.0 program as version 9.0.0.
+    void OfferVersion9() {
+        const std::string b(base.begin(), base.end());
+        const std::string setup = Serve(ov::gui::ProgramFolder() + L"\\ov_fake_setup.exe", "setup.exe");
+        const std::string next = Serve(ov::gui::ProgramFolder() + L"\\OrvaneNextTest.exe", "next.exe");
+        const size_t cut = setup.find('"'), cutNext = next.find('"');
+        ASSERT_TRUE(PutManifest(R"({"version":"9.0.0","exe":")" + b + R"(/file/next.exe","sha256":")" +
+                                next.substr(0, cutNext) + R"(","size":")" + next.substr(cutNext + 3) +
+                                R"(","setup":")" + b + R"(/file/setup.exe","setup_sha256":")" + setup.substr(0, cut) +
+                                R"(","setup_size":")" + setup.substr(cut + 3) + R"("})"));
+    }
+
+    // Starts exe searching for text and clicks "Update now" once the bar shows.
+    ::testing::AssertionResult StartAndUpdate(const std::wstring& exe, const std::wstring& text) {
+        if (!program.Start(exe, L"/search " + QuoteArgument(text)))
+            return ::testing::AssertionFailure() << "cannot start, error " << GetLastError();
+        main = program.WaitForWindow(L"OrvaneMain", ov::gui::kStartMs);
+        if (!main) return ::testing::AssertionFailure() << "no window; still running: " << program.Running();
+        WaitForInputIdle(program.Handle(), ov::gui::kStartMs);
+        HWND bar = ov::gui::ChildByClass(main, L"OVUpdBar");
+        if (!bar || !ov::gui::WaitUntil([&] { return ov::gui::Visible(bar); }, Patient(20000)))
+            return ::testing::AssertionFailure() << "no update bar; manifest requests " << ManifestRequests();
+        PostMessageW(main, WM_COMMAND, 490, 0);
+        return ::testing::AssertionSuccess();
+    }
+
+    // What the stand-in installer recorded: its process id, then its arguments.
+    std::vector<std::wstring> WaitForRecord() {
+        std::vector<std::wstring> lines;
+        ov::gui::WaitUntil([&] { return GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                           Patient(30000));
+        HANDLE file = CreateFileW(record.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return lines;
+        std::wstring text(4096, L'\0');
+        DWORD read = 0;
+        ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr);
+        CloseHandle(file);
+        text.resize(read / sizeof(wchar_t));
+        for (size_t start = 0; start <= text.size();) {
+            const size_t end = std::min(text.find(L'\n', start), text.size());
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        fakeId = lines.empty() ? 0 : static_cast<DWORD>(std::stoul(lines[0]));
+        return lines;
+    }
+
+    // Ends a stand-in installer left running (by the id it recorded).
+    void EndFake() {
+        if (!fakeId) return;
+        if (HANDLE fake = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, fakeId)) {
+            TerminateProcess(fake, 1);
+            WaitForSingleObject(fake, Patient(10000));
+            CloseHandle(fake);
+        }
+        fakeId = 0;
+    }
+
+    // The copy the update started: another process's main window.
+    HWND WaitForNextCopy() {
+        HWND found = nullptr;
+        ov::gui::WaitUntil(
+            [&] {
+                found = FindWindowW(L"OrvaneMain", nullptr);
+                DWORD id = 0;
+                if (found) GetWindowThreadProcessId(found, &id);
+                return found && id != program.Id();
+            },
+            Patient(60000));
+        DWORD id = 0;
+        if (found) GetWindowThreadProcessId(found, &id);
+        if (!found || id == program.Id()) return nullptr;
+        next.Adopt(id);
+        nextMain = found;
+        return found;
+    }
+
+    std::wstring record;
+    DWORD fakeId = 0;
+    ov::gui::Program next;
+    HWND nextMain = nullptr;
+};
+
+// The text a relaunch must carry over exactly.
+const std::wstring kSearch = L"a \"b c\" C:\\Tools\\";
+
+TEST_F(InstallProgram, AnInstallerThatSucceedsIsGivenItsArgumentsAndTheProgramComesBack) {
+    ASSERT_TRUE(ov::gui::WriteRegistryValue(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane",
+                                            L"InstallLocation", REG_SZ, ov::gui::ProgramFolder().c_str(),
+                                            static_cast<DWORD>((ov::gui::ProgramFolder().size() + 1) * 2)));
+    SetEnvironmentVariableW(L"OV_FAKE_EXIT", L"0");
+    OfferVersion9();
+    ASSERT_TRUE(StartAndUpdate(ov::gui::ProgramFolder() + L"\\OrvaneUpdateTest.exe", kSearch));
+    const std::vector<std::wstring> lines = WaitForRecord();
+    const std::vector<std::wstring> expected = {L"/S", L"/UPDATE", L"/CURRENTUSER", L"/D=" + ov::gui::ProgramFolder()};
+    ASSERT_EQ(lines.size(), 5u) << "the installer did not record its start";
+    EXPECT_EQ(std::vector<std::wstring>(lines.begin() + 1, lines.end()), expected);
+    EXPECT_TRUE(program.WaitForExit(Patient(60000))) << "the old copy did not close";
+    HWND again = WaitForNextCopy();
+    ASSERT_TRUE(again) << "the program did not come back";
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::WindowText(ov::gui::ChildById(again, 480)) == kSearch; },
+                                   Patient(20000)))
+        << "search came back as: " << std::string(kSearch.begin(), kSearch.end());
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::FindProcessWindow(next.Id(), L"OVNotes") != nullptr; },
+                                   Patient(20000)));
+    EXPECT_EQ(ov::gui::WindowText(ov::gui::FindProcessWindow(next.Id(), L"OVNotes")), L"Orvane updated");
+}
+
+TEST_F(InstallProgram, AFailingHangingOrInterruptedInstallerLeavesTheProgramAsItWas) {
+    ASSERT_TRUE(ov::gui::WriteRegistryValue(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane",
+                                            L"InstallLocation", REG_SZ, ov::gui::ProgramFolder().c_str(),
+                                            static_cast<DWORD>((ov::gui::ProgramFolder().size() + 1) * 2)));
+    OfferVersion9();
+    const std::wstring exe = ov::gui::ProgramFolder() + L"\\OrvaneUpdateTest.exe";
+    const std::wstring download = tempDir + L"Orvane-Setup-9.0.0.exe";
+
+    // Exit code 3: said so, and the window works again.
+    SetEnvironmentVariableW(L"OV_FAKE_EXIT", L"3");
+    ASSERT_TRUE(StartAndUpdate(exe, kSearch));
+    HWND box = nullptr;
+    EXPECT_EQ(WaitForBox(box).substr(0, 51), L"The installer couldn't finish the update (code 3). ");
+    if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }, Patient(10000)));
+    EXPECT_TRUE(program.Running());
+    fakeId = 0;
+    program.Exit(main, ov::gui::kExitMs);
+
+    // A hanging installer: the wait ends at its limit (shortened for the test)
+    // though messages reach the window all the time.
+    DeleteFileW(record.c_str());
+    SetEnvironmentVariableW(L"OV_FAKE_EXIT", L"hang");
+    SetEnvironmentVariableW(L"OV_TEST_INSTALLER_WAIT_MS", L"8000");
+    ASSERT_TRUE(StartAndUpdate(exe, kSearch));
+    ASSERT_EQ(WaitForRecord().size(), 5u);
+    std::wstring text;
+    box = nullptr;
+    ov::gui::WaitUntil(
+        [&] {
+            PostMessageW(main, WM_NULL, 0, 0);
+            if (!ov::gui::FindProcessWindow(program.Id(), L"#32770")) return false;
+            text = WaitForBox(box);
+            return true;
+        },
+        Patient(90000));
+    EXPECT_EQ(text.substr(0, 53), L"The installer couldn't finish the update (code 259). ");
+    if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EndFake();
+    program.Exit(main, ov::gui::kExitMs);
+
+    // Exit asked for while the installer runs: the process ends, nothing restarts.
+    DeleteFileW(record.c_str());
+    SetEnvironmentVariableW(L"OV_TEST_INSTALLER_WAIT_MS", nullptr);
+    ASSERT_TRUE(StartAndUpdate(exe, kSearch));
+    ASSERT_EQ(WaitForRecord().size(), 5u);
+    PostMessageW(main, WM_APP + 70, 0, 0);
+    EXPECT_TRUE(program.WaitForExit(Patient(60000))) << "the exit was swallowed by the wait";
+    Sleep(2000);
+    EXPECT_EQ(FindWindowW(L"OrvaneMain", nullptr), nullptr) << "a copy came back";
+    EndFake();
+    ov::gui::WaitUntil([&] { return GetFileAttributesW(download.c_str()) == INVALID_FILE_ATTRIBUTES; }, Patient(5000));
+}
+
+TEST_F(InstallProgram, APortableCopyReplacesItselfAndTheNewOneCleansUp) {
+    const std::wstring folder = L"C:\\Tools dir", exe = folder + L"\\Orvane.exe", old = exe + L".old";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    DeleteFileW(old.c_str());
+    RemoveDirectoryW(old.c_str());
+    ASSERT_TRUE(CopyFileW((ov::gui::ProgramFolder() + L"\\OrvaneUpdateTest.exe").c_str(), exe.c_str(), FALSE));
+    OfferVersion9();
+    const std::wstring download = tempDir + L"Orvane-update-9.0.0.exe";
+
+    // A folder where the old copy would go: refused, nothing changed.
+    ASSERT_TRUE(CreateDirectoryW(old.c_str(), nullptr));
+    ASSERT_TRUE(StartAndUpdate(exe, kSearch));
+    HWND box = nullptr;
+    EXPECT_EQ(WaitForBox(box).substr(0, 44), L"Orvane can't replace itself in this folder:\n");
+    EXPECT_EQ(FileVersionString(exe, L"ProductVersion"), L"1.0.1");
+    EXPECT_EQ(GetFileAttributesW(download.c_str()), INVALID_FILE_ATTRIBUTES);
+    if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    program.Exit(main, ov::gui::kExitMs);
+    ASSERT_TRUE(RemoveDirectoryW(old.c_str()));
+
+    ASSERT_TRUE(StartAndUpdate(exe, kSearch));
+    EXPECT_TRUE(program.WaitForExit(Patient(60000))) << "the old copy did not close";
+    HWND again = WaitForNextCopy();
+    ASSERT_TRUE(again) << "the new version did not start";
+    EXPECT_EQ(FileVersionString(exe, L"ProductVersion"), L"9.0.0");
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::WindowText(ov::gui::ChildById(again, 480)) == kSearch; },
+                                   Patient(20000)));
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::FindProcessWindow(next.Id(), L"OVNotes") != nullptr; },
+                                   Patient(20000)));
+    // The old file goes on one of the new copy's five tries over 15 s.
+    EXPECT_TRUE(
+        ov::gui::WaitUntil([&] { return GetFileAttributesW(old.c_str()) == INVALID_FILE_ATTRIBUTES; }, Patient(30000)));
+    EXPECT_EQ(GetFileAttributesW(download.c_str()), INVALID_FILE_ATTRIBUTES);
+    if (next.Running()) next.Exit(again, ov::gui::kExitMs);
+    next.Kill();
+    DeleteFileW(exe.c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace

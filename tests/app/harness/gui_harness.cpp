@@ -83,6 +83,13 @@ bool Program::Start(const std::wstring& exe, const std::wstring& arguments) {
     return true;
 }
 
+bool Program::Adopt(DWORD processId) {
+    Kill();
+    process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    id = process ? processId : 0;
+    return process != nullptr;
+}
+
 HWND Program::WaitForWindow(const wchar_t* className, DWORD timeoutMs) const {
     HWND found = nullptr;
     WaitUntil([&] { return (found = FindProcessWindow(id, className)) != nullptr; }, timeoutMs);

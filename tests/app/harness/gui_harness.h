@@ -24,6 +24,8 @@ public:
 
     // exe with arguments (already quoted as the program should see them).
     bool Start(const std::wstring& exe, const std::wstring& arguments);
+    // Takes charge of a process a program under test started (a relaunch).
+    bool Adopt(DWORD processId);
     // The first top-level window of class className of this process, or null after timeoutMs.
     HWND WaitForWindow(const wchar_t* className, DWORD timeoutMs) const;
     // True when the process ended within timeoutMs; its exit code in *code.
