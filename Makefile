@@ -37,7 +37,11 @@ test-format: deps
 	@bad=$$(git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run 2>&1 | grep -o '^[^:]*:[0-9]*:[0-9]*: warning' | cut -d: -f1 | sort -u); \
 	if [ -n "$$bad" ]; then echo "clang-format differs in:" $$bad; exit 1; fi
 
-test: test-format test-native test-windows test-fuzz
+# Two lanes side by side: the native builds, and the Windows build with its Wine
+# suites and then the fuzzers. The Wine suites mostly wait on windows and leave
+# the processors to the sanitizers.
+test: test-format
+	@MAKE="$(MAKE)" cmake/test-lanes.sh native:test-native windows:test-windows,test-fuzz
 
 BENCH_FILTER ?= .
 
