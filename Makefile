@@ -20,10 +20,10 @@ deps:
 		$$SUDO apt-get update && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y $$missing; \
 	fi
 
-test-native: deps
-	@set -e; for p in $(NATIVE_PRESETS); do \
-		cmake --preset $$p >/dev/null && cmake --build --preset $$p -j $(JOBS) && ctest --preset $$p; \
-	done
+test-native: $(addprefix test-preset-,$(NATIVE_PRESETS))
+
+test-preset-%: deps
+	cmake --preset $* >/dev/null && cmake --build --preset $* -j $(JOBS) && ctest --preset $*
 
 test-windows: deps
 	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS) && ctest --preset windows
@@ -37,11 +37,12 @@ test-format: deps
 	@bad=$$(git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run 2>&1 | grep -o '^[^:]*:[0-9]*:[0-9]*: warning' | cut -d: -f1 | sort -u); \
 	if [ -n "$$bad" ]; then echo "clang-format differs in:" $$bad; exit 1; fi
 
-# Two lanes side by side: the native builds, and the Windows build with its Wine
-# suites and then the fuzzers. The Wine suites mostly wait on windows and leave
-# the processors to the sanitizers.
+# Three lanes side by side, so that no build or suite waits for an unrelated one:
+# the plain and ASan builds, the TSan build and the fuzzers, the Windows build
+# with its Wine suites (which mostly wait on windows).
 test: test-format
-	@MAKE="$(MAKE)" cmake/test-lanes.sh native:test-native windows:test-windows,test-fuzz
+	@MAKE="$(MAKE)" cmake/test-lanes.sh native:test-preset-native,test-preset-native-asan \
+		tsan:test-preset-native-tsan,test-fuzz windows:test-windows
 
 BENCH_FILTER ?= .
 

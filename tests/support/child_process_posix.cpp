@@ -29,7 +29,11 @@ bool ChildProcess::Start(const std::string& test, const std::string& name, const
     // may only exec.
     std::vector<std::string> args = {self, "--gtest_filter=" + test, "--gtest_also_run_disabled_tests"};
     std::vector<std::string> env = {name + "=" + value};
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    // The child runs its one test whatever share of the suite this process runs.
+    for (char** e = environ; *e; ++e) {
+        if (std::strncmp(*e, "GTEST_TOTAL_SHARDS=", 19) != 0 && std::strncmp(*e, "GTEST_SHARD_INDEX=", 18) != 0)
+            env.emplace_back(*e);
+    }
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
     for (auto& e : env) envp.push_back(e.data());

@@ -38,6 +38,10 @@ bool ChildProcess::Start(const std::string& test, const std::string& name, const
     }
     std::wstring command =
         L"\"" + std::wstring(self.data()) + L"\" --gtest_filter=" + ToWide(test) + L" --gtest_also_run_disabled_tests";
+    // The child runs its one test whatever share of the suite this process runs
+    // (this process read its share at start).
+    SetEnvironmentVariableW(L"GTEST_TOTAL_SHARDS", nullptr);
+    SetEnvironmentVariableW(L"GTEST_SHARD_INDEX", nullptr);
     // The child inherits the variable; it is taken back once the child runs.
     const std::wstring variable = ToWide(name);
     SetEnvironmentVariableW(variable.c_str(), ToWide(value).c_str());
