@@ -91,8 +91,8 @@ TEST_F(SearchStall, CostlyPatternsNeitherHoldUpTheNextSearchNorTheExit) {
         // load: a busy machine slows both alike, a stall only the costly one.
         const ULONGLONG plain = plainAfter(L"report");
         const ULONGLONG took = plainAfter(costly);
-        EXPECT_LT(took, 2000 + 3 * plain) << ToUtf8(costly.substr(0, 40)) << ": after a plain search " << plain
-                                          << " ms";
+        EXPECT_LT(took, 2000 + 3 * plain)
+            << ToUtf8(costly.substr(0, 40)) << ": after a plain search " << plain << " ms";
         if (HasFailure()) return;
     }
 
