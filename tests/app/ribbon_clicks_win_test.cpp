@@ -108,7 +108,18 @@ TEST_F(RibbonClicks, ToolRectanglesLeadRealClicks) {
     EXPECT_EQ(matchCase.text.rfind(L"Match upper and lower case exactly", 0), 0u);
     EXPECT_EQ(badge.text, L"The version of Orvane you're running. Click for About.");
 
-    SetForegroundWindow(main);
+    // Real input goes where the screen shows it: wait until the window is in
+    // front and the button's point is the ribbon's (a loaded machine maps the
+    // window late).
+    POINT at = Centre(matchCase.rect);
+    ClientToScreen(ribbon, &at);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            SetForegroundWindow(main);
+            return GetForegroundWindow() == main && WindowFromPoint(at) == ribbon;
+        },
+        kStartMs))
+        << "foreground " << GetForegroundWindow() << ", at the button " << WindowFromPoint(at);
     auto matchCaseIs = [](DWORD want) {
         return WaitUntil(
             [&] {
