@@ -44,7 +44,8 @@ struct FoundWindow {
     HWND window;
 };
 
-// A visible dialog of the process whose title is title.
+// A visible dialog of the process whose title is title that takes input, the
+// topmost first: of boxes opened one inside another, the innermost.
 HWND ProcessDialog(DWORD process, const wchar_t* title) {
     FoundWindow found = {process, title, nullptr};
     EnumWindows(
@@ -55,7 +56,7 @@ HWND ProcessDialog(DWORD process, const wchar_t* title) {
             wchar_t name[64] = {};
             GetClassNameW(window, name, 64);
             if (owner == f->process && wcscmp(name, L"#32770") == 0 && IsWindowVisible(window) &&
-                WindowText(window) == f->title) {
+                IsWindowEnabled(window) && WindowText(window) == f->title) {
                 f->window = window;
                 return FALSE;
             }
@@ -193,8 +194,11 @@ TEST_F(IndexStatus, RowsFollowTheVolumesAndAnAddedFolderComesAndGoes) {
         Sleep(25);
     }
     ASSERT_TRUE(WaitUntilUpToDate()) << StatusBarSeen(StatusBar());
-    // A refill between the selection and the command leaves no row selected: its box goes.
-    for (HWND box; (box = ProcessDialog(program.Id(), L"Orvane")) != nullptr;) {
+    // A refill between the selection and the command leaves no row selected: its
+    // box goes. A box handles the rescans still queued, each opening its own
+    // box inside it, so every one has been handled once none comes for a while.
+    for (HWND box;
+         WaitUntil([&] { return (box = ProcessDialog(program.Id(), L"Orvane")) != nullptr; }, Patient(500));) {
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         WaitUntil([&] { return !IsWindow(box); }, kStartMs);
     }
