@@ -75,29 +75,42 @@ TEST_F(IndexingFailures, AnUnusableSavedIndexIsNamedWhileTheDrivesAreRead) {
 TEST_F(IndexingFailures, ADriveLostDuringItsFirstScanIsNotUpToDateAndIsReadAgainOnceBack) {
     const std::wstring host = HostFolder();
     ASSERT_FALSE(host.empty()) << "OV_GUI_FIXTURE_FOLDER is not set";
-    DeleteFileW(SavedIndexFile().c_str());
-    ASSERT_NE(Start(), nullptr);
+    HWND list = nullptr;
+    int rows = 0;
     std::wstring seen;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            seen = Summary();
-            return seen.find(L"F:") != std::wstring::npos && seen.find(L"Scanning folders") != std::wstring::npos;
-        },
-        kStartMs))
-        << "last status '" << ToUtf8(seen) << "'";
-    ASSERT_TRUE(MoveFileW(host.c_str(), HostFolder(L".away").c_str())) << GetLastError();
-    // The scan ends, failed: no drive named busy any more, and not up to date.
-    EXPECT_TRUE(WaitUntil([&] { return (seen = Summary()).find(L"Scanning") == std::wstring::npos; }, kStartMs))
-        << ToUtf8(seen);
-    Sleep(1000);
-    seen = Summary();
-    EXPECT_EQ(seen.find(L"Up to date"), std::wstring::npos) << ToUtf8(seen);
+    for (int attempt = 1;; ++attempt) {
+        DeleteFileW(SavedIndexFile().c_str());
+        ASSERT_NE(Start(), nullptr);
+        list = ChildById(main, 482);
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                seen = Summary();
+                return seen.find(L"F:") != std::wstring::npos && seen.find(L"Scanning folders") != std::wstring::npos;
+            },
+            kStartMs))
+            << "last status '" << ToUtf8(seen) << "'";
+        ASSERT_TRUE(MoveFileW(host.c_str(), HostFolder(L".away").c_str())) << GetLastError();
+        // The scan ends, failed: no drive named busy any more, and not up to date.
+        EXPECT_TRUE(WaitUntil([&] { return (seen = Summary()).find(L"Scanning") == std::wstring::npos; }, kStartMs))
+            << ToUtf8(seen);
+        Sleep(1000);
+        seen = Summary();
+        if (seen.find(L"Up to date") == std::wstring::npos) break;
+        // Up to date is right only when the scan had read the whole drive before
+        // it went, which a loaded machine allows: then every file is listed, and
+        // the drive goes again in a new run.
+        SetWindowTextW(SearchBox(), L"qzlost_");
+        EXPECT_TRUE(WaitUntil([&] { return (rows = ListViewRowCount(list)) == kFiles; }, kStartMs))
+            << "up to date after " << rows << " of " << kFiles << " files: " << ToUtf8(seen);
+        ASSERT_TRUE(MoveFileW(HostFolder(L".away").c_str(), host.c_str())) << GetLastError();
+        if (HasFailure()) return;
+        ASSERT_LT(attempt, 3) << "the scan had ended before the drive went, three times";
+        ASSERT_TRUE(ExitOrvane());
+    }
 
     ASSERT_TRUE(MoveFileW(HostFolder(L".away").c_str(), host.c_str())) << GetLastError();
     // The retry, 60 s after the failed scan, reads the whole drive.
     SetWindowTextW(SearchBox(), L"qzlost_");
-    HWND list = ChildById(main, 482);
-    int rows = 0;
     EXPECT_TRUE(WaitUntil([&] { return (rows = ListViewRowCount(list)) == kFiles; }, 60000 + 3 * kStartMs))
         << rows << " of " << kFiles << " rows; status '" << ToUtf8(Summary()) << "'";
     EXPECT_TRUE(WaitUntil([&] { return (seen = Summary()).find(L"Up to date") != std::wstring::npos; }, kStartMs))

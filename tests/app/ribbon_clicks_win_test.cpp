@@ -108,18 +108,23 @@ TEST_F(RibbonClicks, ToolRectanglesLeadRealClicks) {
     EXPECT_EQ(matchCase.text.rfind(L"Match upper and lower case exactly", 0), 0u);
     EXPECT_EQ(badge.text, L"The version of Orvane you're running. Click for About.");
 
-    // Real input goes where the screen shows it: wait until the window is in
-    // front and the button's point is the ribbon's (a loaded machine maps the
-    // window late).
-    POINT at = Centre(matchCase.rect);
-    ClientToScreen(ribbon, &at);
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            SetForegroundWindow(main);
-            return GetForegroundWindow() == main && WindowFromPoint(at) == ribbon;
-        },
-        kStartMs))
-        << "foreground " << GetForegroundWindow() << ", at the button " << WindowFromPoint(at);
+    // Real input goes where the screen shows it: before each click, wait until
+    // the window is in front and the button's point is the ribbon's (a loaded
+    // machine maps the window late).
+    auto clickWhenShown = [&](const RECT& button) {
+        const POINT centre = Centre(button);
+        POINT at = centre;
+        ClientToScreen(ribbon, &at);
+        const bool shown = WaitUntil(
+            [&] {
+                if (GetForegroundWindow() != main) SetForegroundWindow(main);
+                return GetForegroundWindow() == main && WindowFromPoint(at) == ribbon;
+            },
+            kStartMs);
+        EXPECT_TRUE(shown) << "foreground " << GetForegroundWindow() << ", at the button " << WindowFromPoint(at);
+        Click(ribbon, centre.x, centre.y);
+        return shown;
+    };
     auto matchCaseIs = [](DWORD want) {
         return WaitUntil(
             [&] {
@@ -128,7 +133,7 @@ TEST_F(RibbonClicks, ToolRectanglesLeadRealClicks) {
             },
             Patient(5000));
     };
-    Click(ribbon, Centre(matchCase.rect).x, Centre(matchCase.rect).y);
+    ASSERT_TRUE(clickWhenShown(matchCase.rect));
     ASSERT_TRUE(matchCaseIs(1));
     // A press that ends 100 px below its button sends nothing. Input is taken
     // in order: once a click on Whole Words has switched it on, the press was handled.
@@ -137,19 +142,20 @@ TEST_F(RibbonClicks, ToolRectanglesLeadRealClicks) {
     const POINT from = Centre(matchCase.rect);
     Sleep(GetDoubleClickTime() + 100);
     Drag(ribbon, from, {from.x, from.y + 100});
-    Click(ribbon, Centre(wholeWords.rect).x, Centre(wholeWords.rect).y);
+    clickWhenShown(wholeWords.rect);
     EXPECT_TRUE(WaitUntil(
         [] {
             DWORD value = 0;
             return ReadRegistryDword(kSettingsKey, L"WholeWord", value) && value == 1;
         },
-        Patient(5000)));
+        Patient(5000)))
+        << "ribbon " << ribbon << ", foreground " << GetForegroundWindow();
     DWORD stored = 99;
     EXPECT_TRUE(ReadRegistryDword(kSettingsKey, L"MatchCase", stored));
     EXPECT_EQ(stored, 1u);
 
     // The badge opens About.
-    Click(ribbon, Centre(badge.rect).x, Centre(badge.rect).y);
+    clickWhenShown(badge.rect);
     HWND about = program.WaitForWindow(L"#32770", Patient(5000));
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(WindowText(about), L"About Orvane");
