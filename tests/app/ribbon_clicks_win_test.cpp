@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <commctrl.h>
 
 #include <string>
@@ -96,6 +98,13 @@ POINT Centre(const RECT& r) {
 
 TEST_F(RibbonClicks, ToolRectanglesLeadRealClicks) {
     ASSERT_NE(Start(), nullptr);
+    // Real input reaches only what is on the screen: the whole window is put on
+    // it (it may open wider than the virtual screen, or partly off it), before
+    // the tools' rectangles are read.
+    RECT frame = {};
+    GetWindowRect(main, &frame);
+    SetWindowPos(main, nullptr, 0, 0, std::min<int>(frame.right - frame.left, GetSystemMetrics(SM_CXSCREEN)),
+                 std::min<int>(frame.bottom - frame.top, GetSystemMetrics(SM_CYSCREEN)), SWP_NOZORDER | SWP_NOACTIVATE);
     HWND ribbon = ChildByClass(main, L"OVRibbon");
     ASSERT_NE(ribbon, nullptr);
     HWND tips = nullptr;
