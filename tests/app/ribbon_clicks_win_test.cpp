@@ -98,13 +98,16 @@ POINT Centre(const RECT& r) {
 
 TEST_F(RibbonClicks, ToolRectanglesLeadRealClicks) {
     ASSERT_NE(Start(), nullptr);
-    // Real input reaches only what is on the screen: the whole window is put on
-    // it (it may open wider than the virtual screen, or partly off it), before
-    // the tools' rectangles are read.
-    RECT frame = {};
-    GetWindowRect(main, &frame);
-    SetWindowPos(main, nullptr, 0, 0, std::min<int>(frame.right - frame.left, GetSystemMetrics(SM_CXSCREEN)),
-                 std::min<int>(frame.bottom - frame.top, GetSystemMetrics(SM_CYSCREEN)), SWP_NOZORDER | SWP_NOACTIVATE);
+    // Real input reaches only what is on the screen: the window may open partly
+    // off it, and under load Wine may move it back after a move, so the window
+    // is put on the screen again whenever a button's point is not the ribbon's.
+    const auto putOnScreen = [&] {
+        RECT frame = {};
+        GetWindowRect(main, &frame);
+        SetWindowPos(main, HWND_TOP, 0, 0, std::min<int>(frame.right - frame.left, GetSystemMetrics(SM_CXSCREEN)),
+                     std::min<int>(frame.bottom - frame.top, GetSystemMetrics(SM_CYSCREEN)), SWP_NOACTIVATE);
+    };
+    putOnScreen();
     HWND ribbon = ChildByClass(main, L"OVRibbon");
     ASSERT_NE(ribbon, nullptr);
     HWND tips = nullptr;
@@ -118,19 +121,33 @@ TEST_F(RibbonClicks, ToolRectanglesLeadRealClicks) {
     EXPECT_EQ(badge.text, L"The version of Orvane you're running. Click for About.");
 
     // Real input goes where the screen shows it: before each click, wait until
-    // the window is in front and the button's point is the ribbon's (a loaded
-    // machine maps the window late).
-    auto clickWhenShown = [&](const RECT& button) {
-        const POINT centre = Centre(button);
-        POINT at = centre;
-        ClientToScreen(ribbon, &at);
+    // the window is in front and the button's point is the ribbon's. The tool is
+    // read again after each move, which may resize the ribbon.
+    auto clickWhenShown = [&](int id) {
+        Tool tool;
+        POINT centre = {}, at = {};
+        int polls = 0;
+        bool read = ReadTool(tips, ribbon, id, tool);
         const bool shown = WaitUntil(
             [&] {
+                if (!read) return false;
+                centre = at = Centre(tool.rect);
+                ClientToScreen(ribbon, &at);
                 if (GetForegroundWindow() != main) SetForegroundWindow(main);
-                return GetForegroundWindow() == main && WindowFromPoint(at) == ribbon;
+                if (GetForegroundWindow() == main && WindowFromPoint(at) == ribbon) return true;
+                if (++polls % 50 == 0) {
+                    putOnScreen();
+                    read = ReadTool(tips, ribbon, id, tool);
+                }
+                return false;
             },
             kStartMs);
-        EXPECT_TRUE(shown) << "foreground " << GetForegroundWindow() << ", at the button " << WindowFromPoint(at);
+        RECT frame = {};
+        GetWindowRect(main, &frame);
+        EXPECT_TRUE(shown) << "tool " << id << " at " << at.x << "," << at.y << " on a screen of "
+                           << GetSystemMetrics(SM_CXSCREEN) << "x" << GetSystemMetrics(SM_CYSCREEN) << ", window "
+                           << frame.left << "," << frame.top << "-" << frame.right << "," << frame.bottom
+                           << ", foreground " << GetForegroundWindow() << ", under the point " << WindowFromPoint(at);
         Click(ribbon, centre.x, centre.y);
         return shown;
     };
@@ -142,16 +159,15 @@ TEST_F(RibbonClicks, ToolRectanglesLeadRealClicks) {
             },
             Patient(5000));
     };
-    ASSERT_TRUE(clickWhenShown(matchCase.rect));
+    ASSERT_TRUE(clickWhenShown(1));
     ASSERT_TRUE(matchCaseIs(1));
     // A press that ends 100 px below its button sends nothing. Input is taken
     // in order: once a click on Whole Words has switched it on, the press was handled.
-    Tool wholeWords;
-    ASSERT_TRUE(ReadTool(tips, ribbon, 2, wholeWords));
+    ASSERT_TRUE(ReadTool(tips, ribbon, 1, matchCase));
     const POINT from = Centre(matchCase.rect);
     Sleep(GetDoubleClickTime() + 100);
     Drag(ribbon, from, {from.x, from.y + 100});
-    clickWhenShown(wholeWords.rect);
+    clickWhenShown(2);
     EXPECT_TRUE(WaitUntil(
         [] {
             DWORD value = 0;
@@ -164,7 +180,7 @@ TEST_F(RibbonClicks, ToolRectanglesLeadRealClicks) {
     EXPECT_EQ(stored, 1u);
 
     // The badge opens About.
-    clickWhenShown(badge.rect);
+    clickWhenShown(16);
     HWND about = program.WaitForWindow(L"#32770", Patient(5000));
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(WindowText(about), L"About Orvane");
