@@ -100,7 +100,8 @@ public:
         thread = std::thread([this] {
             while (!stop) {
                 for (HWND dialog : OwnWindows(L"#32770")) {
-                    if (dialog == lastAnswered) continue;
+                    // A box is found while it is made; its texts are there once it shows.
+                    if (dialog == lastAnswered || !IsWindowVisible(dialog)) continue;
                     {
                         std::lock_guard<std::mutex> hold(mutex);
                         seen.push_back(TextsOf(dialog));
