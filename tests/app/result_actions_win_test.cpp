@@ -102,9 +102,11 @@ public:
                 for (HWND dialog : OwnWindows(L"#32770")) {
                     // A box is found while it is made; its texts are there once it shows.
                     if (dialog == lastAnswered || !IsWindowVisible(dialog)) continue;
+                    const std::wstring texts = TextsOf(dialog);
+                    if (texts.empty()) continue;  // not answering yet (a loaded machine)
                     {
                         std::lock_guard<std::mutex> hold(mutex);
-                        seen.push_back(TextsOf(dialog));
+                        seen.push_back(texts);
                     }
                     lastAnswered = dialog;
                     this->act(dialog);
