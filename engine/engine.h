@@ -103,6 +103,8 @@ public:
     BatchEnd ApplyJournal(Volume* volume, const std::vector<UsnChange>& changes, uint64_t next,
                           const DeviceControl& control, RawVolume& raw, JournalBatch& batch);
     bool SaveDb();
+    // Reads the saved index holding no lock; volumesMutex and the index lock
+    // are held only to swap it in, and only while no volume has a thread.
     bool LoadDb();
 
     // The volume in a slot, or null (index lock held).
@@ -135,6 +137,9 @@ public:
     // watch that cannot be armed, the root check, the overflow timer); 0 = the
     // real waits. Set before volumes start; for tests only.
     uint32_t folderWaitCapMsForTesting = 0;
+    // Called by LoadDb once the file is read and checked, before it is
+    // installed; for tests only.
+    std::function<void()> loadParsedForTesting;
     // Opens the drive the change journal follows; tests answer it instead.
     // Set before volumes start.
     JournalOpener openJournalDrive = OpenJournalDrive;
