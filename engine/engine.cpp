@@ -4,7 +4,7 @@
 // - A watcher that returns with neither stop nor rescan set could not watch the
 //   volume: the watch alone is tried again every 30 s, without scanning, so a
 //   volume that fell back from its file table does not read the table and scan
-//   its folders each time.
+//   its folders each time; once a watch stands, one scan under it catches up.
 // - A file-table read without a change journal (journal id 0) stays as read,
 //   without live updates, until started again; a journal that cannot be
 //   followed right after a fresh read waits 60 s before the drive is read again.

@@ -73,9 +73,11 @@ struct Volume : VolumeMaps {
     bool rescanWhenStarted = false;
 
     // Folder watcher, volume thread only: overflows in a row that came during
-    // a scan or within a minute after it, and when the last scan ended.
+    // a scan or within a minute after it, when the last scan ended, and
+    // whether no watch stood during it.
     int overflowStreak = 0;
     double scannedAtMs = 0;
+    bool scannedUnwatched = false;
 };
 
 }  // namespace ov
