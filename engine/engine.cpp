@@ -5,9 +5,12 @@
 //   volume: the watch alone is tried again every 30 s, without scanning, so a
 //   volume that fell back from its file table does not read the table and scan
 //   its folders each time; once a watch stands, one scan under it catches up.
-// - A file-table read without a change journal (journal id 0) stays as read,
-//   without live updates, until started again; a journal that cannot be
-//   followed right after a fresh read waits 60 s before the drive is read again.
+// - A file-table read without a change journal (journal id 0: one being
+//   deleted, or none and none could be made) stays as read, not live, and asks
+//   for a journal every 5 s; once there is one the drive is read again with it
+//   pinned, as what changed since the read is in no journal. A journal that
+//   cannot be followed right after a fresh read waits 60 s before the drive is
+//   read again.
 #include "engine/engine.h"
 
 #include <algorithm>
@@ -24,7 +27,6 @@ namespace {
 
 constexpr uint32_t kFailedScanWaitMs = 60000;
 constexpr uint32_t kUnwatchedWaitMs = 30000;
-constexpr uint32_t kJournalErrorWaitMs = 5000;
 
 void Post(const std::atomic<WindowHandle>& window, std::atomic<bool>& flag, uint32_t message) {
     WindowHandle target = window.load();
@@ -402,9 +404,10 @@ void Engine::VolumeThread(Volume* volume) {
                 readNow = true;
             }
             ReleaseFirstPass(firstPass);
-            if (volume->journalId == 0) {  // nothing to follow: stays as read
-                WaitBeforeRetry(volume, StopEvent::kForever);
-                break;
+            if (volume->journalId == 0) {
+                if (!AwaitJournal(volume)) break;
+                volume->rescan = true;
+                continue;
             }
             const int result = Journal(volume);
             if (result == 1) {

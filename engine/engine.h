@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/drive_probe.h"
 #include "engine/file_system.h"
 #include "engine/journal_follow.h"
 #include "engine/notify.h"
@@ -39,6 +40,8 @@ using LogSink = std::function<void(const WChar*)>;
 class Engine : public Index {
 public:
     static constexpr int kStopGraceMs = 500;
+    // The wait after a journal error, and between asks for a missing journal.
+    static constexpr uint32_t kJournalErrorWaitMs = 5000;
     static constexpr size_t kLogChars = 600;
 
     // fs serves every file-system call and must outlive the engine.
@@ -140,9 +143,12 @@ public:
     // Called by LoadDb once the file is read and checked, before it is
     // installed; for tests only.
     std::function<void()> loadParsedForTesting;
-    // Opens the drive the change journal follows; tests answer it instead.
-    // Set before volumes start.
+    // Opens the drive a file-table read pins and reads and the change journal
+    // follows; tests answer it instead. Set before volumes start.
     JournalOpener openJournalDrive = OpenJournalDrive;
+    // Creates the change journal of a drive that has none; tests answer it
+    // instead. Set before volumes start.
+    JournalCreator createJournal = CreateJournal;
 
     // The status of a volume whose part does not fit the index's record format.
     static constexpr const wchar_t* kIndexFullText = L"The index is full, so this drive or folder couldn't be added.";
@@ -178,6 +184,11 @@ private:
     // Removes the entries of the folder at path that are no longer on disk; returns the hold of the lock.
     double PruneFolder(Volume* volume, const WString& path);
     void CompactIfDue();
+    // The drive's journal pinned through source, created when it has none.
+    JournalPin PinDriveJournal(const WString& drive, const JournalSource& source);
+    // A drive read without a journal: asks for one every 5 s until there is one
+    // (true) or the thread must end (false).
+    bool AwaitJournal(Volume* volume);
     // Waits on the volume's stop event; false when the thread must end.
     bool WaitBeforeRetry(Volume* volume, uint32_t ms);
     void ReleaseFirstPass(bool& firstPass);
