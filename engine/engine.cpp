@@ -210,7 +210,7 @@ void Engine::RefreshVolumes() {
             for (Volume* v : SlotVolumes())
                 if (SameTextIgnoringCase(v->root, r.root)) found = v;  // the highest slot wins
             if (found) {
-                if (found->running) continue;
+                if (found->running || found->released) continue;
                 {
                     std::unique_lock<SharedMutex> index(lock);
                     found->label = r.label;
@@ -322,7 +322,8 @@ void Engine::ReapEnded() {
 void Engine::Rebuild() {
     std::lock_guard<std::mutex> guard(volumesMutex);
     ReapEnded();
-    const std::vector<Volume*> list = SlotVolumes();
+    std::vector<Volume*> list = SlotVolumes();
+    list.erase(std::remove_if(list.begin(), list.end(), [](Volume* v) { return v->released; }), list.end());
     StopThreads(list);
     for (Volume* v : list) {
         if (v->running) {
@@ -338,7 +339,7 @@ bool Engine::RescanVolume(Volume* volume) {
     std::lock_guard<std::mutex> guard(volumesMutex);
     ReapEnded();
     const std::vector<Volume*> list = SlotVolumes();
-    if (std::find(list.begin(), list.end(), volume) == list.end()) return false;
+    if (std::find(list.begin(), list.end(), volume) == list.end() || volume->released) return false;
     StopThreads({volume});
     if (volume->running) {
         volume->rescanWhenStarted = true;
@@ -356,6 +357,70 @@ void Engine::Stop(bool save) {
         StopThreads(SlotVolumes());
     }
     if (save) SaveDb();
+}
+
+// --- drives being removed ---
+
+std::vector<Volume*> Engine::VolumesOnDrive(const WString& driveRoot) {
+    std::vector<Volume*> list = SlotVolumes();
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&driveRoot](Volume* v) {
+                                  return v->root.size() < driveRoot.size() ||
+                                         !SameTextIgnoringCase(v->root.substr(0, driveRoot.size()), driveRoot);
+                              }),
+               list.end());
+    return list;
+}
+
+bool Engine::ReleaseDrive(const WString& driveRoot) {
+    std::lock_guard<std::mutex> guard(volumesMutex);
+    ReapEnded();
+    const std::vector<Volume*> list = VolumesOnDrive(driveRoot);
+    for (Volume* v : list) v->released = true;
+    StopThreads(list);
+    bool released = true;
+    for (Volume* v : list) {
+        if (v->running) {
+            released = false;
+            Log(L"%ls: still busy with the drive, which can't be removed yet", Arg(v->name).c_str());
+        }
+    }
+    if (!list.empty()) PostVolumesChanged();
+    return released;
+}
+
+void Engine::ReclaimDrive(const WString& driveRoot) {
+    std::lock_guard<std::mutex> guard(volumesMutex);
+    ReapEnded();
+    for (Volume* v : VolumesOnDrive(driveRoot)) {
+        if (!v->released) continue;
+        v->released = false;
+        const bool watched = v->kind == VolumeKind::Folders;
+        if (v->running) {  // its old thread is still ending: a refresh starts it
+            v->rescanWhenStarted = v->rescanWhenStarted || watched;
+            continue;
+        }
+        if (watched) v->rescan = true;
+        StartVolume(v);
+    }
+}
+
+void Engine::DropDrive(const WString& driveRoot) {
+    try {
+        std::lock_guard<std::mutex> guard(volumesMutex);
+        ReapEnded();
+        std::vector<Volume*> gone, folders;
+        for (Volume* v : VolumesOnDrive(driveRoot)) (v->addedFolder ? folders : gone).push_back(v);
+        if (!gone.empty()) RemoveVolumes(gone);
+        StopThreads(folders);
+        for (Volume* v : folders) {
+            v->released = false;
+            if (!v->running) StartVolume(v);
+        }
+    } catch (const std::exception&) {
+        Log(L"Removing a drive's volumes stopped: out of memory");
+    }
+    PostVolumesChanged();
 }
 
 bool Engine::WaitBeforeRetry(Volume* volume, uint32_t ms) {

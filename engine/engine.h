@@ -63,6 +63,18 @@ public:
     // Stops every volume's thread (waiting at most kStopGraceMs); saves when asked.
     void Stop(bool save);
 
+    // A drive ("X:\") is to be removed: stops the threads of the volumes on it
+    // (the drive's and added folders below it), so that they let go of every
+    // handle on it, and keeps them stopped until the removal ends. False when
+    // a thread did not end within kStopGraceMs (its handles stay open).
+    bool ReleaseDrive(const WString& driveRoot);
+    // The removal was cancelled: the volumes on the drive start again; a folder
+    // volume scans again, as its changes went unwatched meanwhile.
+    void ReclaimDrive(const WString& driveRoot);
+    // The drive is gone: its volume and entries go at once; added folders on it
+    // start again and say that they cannot be reached.
+    void DropDrive(const WString& driveRoot);
+
     // The removable-drive option and the added folders, read by RefreshVolumes.
     void SetIncludeRemovable(bool include);
     void SetAddedFolders(std::vector<WString> folders);
@@ -199,6 +211,8 @@ private:
     // (volumesMutex held).
     void ReapEnded();
     std::vector<Volume*> SlotVolumes();
+    // The volumes whose root lies on the drive ("X:\"), in slot order.
+    std::vector<Volume*> VolumesOnDrive(const WString& driveRoot);
     std::vector<DriveRecord> PresentRecords();
     void RemoveVolumes(const std::vector<Volume*>& gone);
 
