@@ -244,6 +244,19 @@ bool IndexesDriveLetter(wchar_t letter) {
     return false;
 }
 
+// Also while ending: a drive removed then must not be held by the engine.
+bool ReleaseIndexedDrive(const std::wstring& driveRoot) {
+    return !gEngine || gEngine->ReleaseDrive(ov::WString(driveRoot.begin(), driveRoot.end()));
+}
+
+void ReclaimIndexedDrive(const std::wstring& driveRoot) {
+    if (EngineUsable()) gEngine->ReclaimDrive(ov::WString(driveRoot.begin(), driveRoot.end()));
+}
+
+void DropIndexedDrive(const std::wstring& driveRoot) {
+    if (EngineUsable()) gEngine->DropDrive(ov::WString(driveRoot.begin(), driveRoot.end()));
+}
+
 void ClearIndexChangedPosted() {
     if (gEngine) gEngine->indexChangedPosted.exchange(false);
 }

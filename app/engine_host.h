@@ -150,6 +150,12 @@ void RebuildIndex();
 bool RescanVolumeByRoot(int slot, const std::wstring& root);
 // A volume that is not an added folder has a root starting with letter (any case).
 bool IndexesDriveLetter(wchar_t letter);
+// The drive ("X:\") is about to be removed: the engine lets go of every handle
+// on it (false when a volume thread did not let go in time); the removal was
+// cancelled: it takes them up again; the drive is gone: its volume goes.
+bool ReleaseIndexedDrive(const std::wstring& driveRoot);
+void ReclaimIndexedDrive(const std::wstring& driveRoot);
+void DropIndexedDrive(const std::wstring& driveRoot);
 
 // Clears the engine's posted flag of the message being handled.
 void ClearIndexChangedPosted();

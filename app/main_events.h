@@ -11,7 +11,11 @@ void OnIndexChanged();
 void OnVolumesChanged();
 void OnIndexLoaded();
 void OnExitMessage();
-void OnDeviceChange(WPARAM event);
+// WM_DEVICECHANGE: the events of the indexed drives' devices (registered for
+// at every change of the volumes) and arrivals and removals of any drive.
+void OnDeviceChange(WPARAM event, LPARAM data);
+// WM_DESTROY: the drives' device notifications end.
+void EndDriveNotifications();
 void OnEndSession(bool ending);
 // The next automatic update check is due delayMs from now.
 void ScheduleUpdateCheck(uint64_t delayMs);

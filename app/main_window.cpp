@@ -54,6 +54,7 @@ LRESULT OnCreate(HWND window) {
 }
 
 void OnDestroy() {
+    EndDriveNotifications();
     RemoveTrayIcon();
     UnregisterHotKey(gMain, 1);
     PostQuitMessage(0);
@@ -209,7 +210,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
             OnMainTimer(wParam);
             return 0;
         case WM_DEVICECHANGE:
-            OnDeviceChange(wParam);
+            OnDeviceChange(wParam, lParam);
             return TRUE;
         case WM_HOTKEY:
             OnHotkey(static_cast<int>(wParam));

@@ -29,16 +29,17 @@ constexpr uint32_t kErrorJournalEntryDeleted = 1181;
 
 class DriveHandle {
 public:
-    enum class Access { Read, QueryOnly };
+    enum class Access { Read, ReadWrite, QueryOnly };
 
     DriveHandle() = default;
     ~DriveHandle();
     DriveHandle(const DriveHandle&) = delete;
     DriveHandle& operator=(const DriveHandle&) = delete;
 
-    // Opens "\\.\" + driveName for reading, sharing read, write and delete;
-    // QueryOnly asks for no access rights and shares read and write. Natively
-    // the name is a path (an image file). False with the error code.
+    // Opens "\\.\" + driveName for reading (ReadWrite: and writing), sharing
+    // read, write and delete; QueryOnly asks for no access rights and shares
+    // read and write. Natively the name is a path (an image file), opened for
+    // reading. False with the error code.
     bool Open(const WString& driveName, Access access, uint32_t& error);
     // Controls sent to the open handle; valid while it stays open. Natively
     // every control fails with kErrorNotSupported, as under Wine.

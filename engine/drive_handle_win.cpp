@@ -10,8 +10,10 @@ DriveHandle::~DriveHandle() {
 
 bool DriveHandle::Open(const WString& driveName, Access access, uint32_t& error) {
     const std::wstring path = L"\\\\.\\" + driveName;
-    const DWORD rights = access == Access::Read ? GENERIC_READ : 0;
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (access == Access::Read ? FILE_SHARE_DELETE : 0);
+    const DWORD rights = access == Access::Read        ? GENERIC_READ
+                         : access == Access::ReadWrite ? GENERIC_READ | GENERIC_WRITE
+                                                       : 0;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (access != Access::QueryOnly ? FILE_SHARE_DELETE : 0);
     HANDLE h = CreateFileW(path.c_str(), rights, share, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         error = GetLastError();

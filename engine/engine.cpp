@@ -4,10 +4,13 @@
 // - A watcher that returns with neither stop nor rescan set could not watch the
 //   volume: the watch alone is tried again every 30 s, without scanning, so a
 //   volume that fell back from its file table does not read the table and scan
-//   its folders each time.
-// - A file-table read without a change journal (journal id 0) stays as read,
-//   without live updates, until started again; a journal that cannot be
-//   followed right after a fresh read waits 60 s before the drive is read again.
+//   its folders each time; once a watch stands, one scan under it catches up.
+// - A file-table read without a change journal (journal id 0: one being
+//   deleted, or none and none could be made) stays as read, not live, and asks
+//   for a journal every 5 s; once there is one the drive is read again with it
+//   pinned, as what changed since the read is in no journal. A journal that
+//   cannot be followed right after a fresh read waits 60 s before the drive is
+//   read again.
 #include "engine/engine.h"
 
 #include <algorithm>
@@ -24,7 +27,6 @@ namespace {
 
 constexpr uint32_t kFailedScanWaitMs = 60000;
 constexpr uint32_t kUnwatchedWaitMs = 30000;
-constexpr uint32_t kJournalErrorWaitMs = 5000;
 
 void Post(const std::atomic<WindowHandle>& window, std::atomic<bool>& flag, uint32_t message) {
     WindowHandle target = window.load();
@@ -208,7 +210,7 @@ void Engine::RefreshVolumes() {
             for (Volume* v : SlotVolumes())
                 if (SameTextIgnoringCase(v->root, r.root)) found = v;  // the highest slot wins
             if (found) {
-                if (found->running) continue;
+                if (found->running || found->released) continue;
                 {
                     std::unique_lock<SharedMutex> index(lock);
                     found->label = r.label;
@@ -320,7 +322,8 @@ void Engine::ReapEnded() {
 void Engine::Rebuild() {
     std::lock_guard<std::mutex> guard(volumesMutex);
     ReapEnded();
-    const std::vector<Volume*> list = SlotVolumes();
+    std::vector<Volume*> list = SlotVolumes();
+    list.erase(std::remove_if(list.begin(), list.end(), [](Volume* v) { return v->released; }), list.end());
     StopThreads(list);
     for (Volume* v : list) {
         if (v->running) {
@@ -336,7 +339,7 @@ bool Engine::RescanVolume(Volume* volume) {
     std::lock_guard<std::mutex> guard(volumesMutex);
     ReapEnded();
     const std::vector<Volume*> list = SlotVolumes();
-    if (std::find(list.begin(), list.end(), volume) == list.end()) return false;
+    if (std::find(list.begin(), list.end(), volume) == list.end() || volume->released) return false;
     StopThreads({volume});
     if (volume->running) {
         volume->rescanWhenStarted = true;
@@ -354,6 +357,70 @@ void Engine::Stop(bool save) {
         StopThreads(SlotVolumes());
     }
     if (save) SaveDb();
+}
+
+// --- drives being removed ---
+
+std::vector<Volume*> Engine::VolumesOnDrive(const WString& driveRoot) {
+    std::vector<Volume*> list = SlotVolumes();
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&driveRoot](Volume* v) {
+                                  return v->root.size() < driveRoot.size() ||
+                                         !SameTextIgnoringCase(v->root.substr(0, driveRoot.size()), driveRoot);
+                              }),
+               list.end());
+    return list;
+}
+
+bool Engine::ReleaseDrive(const WString& driveRoot) {
+    std::lock_guard<std::mutex> guard(volumesMutex);
+    ReapEnded();
+    const std::vector<Volume*> list = VolumesOnDrive(driveRoot);
+    for (Volume* v : list) v->released = true;
+    StopThreads(list);
+    bool released = true;
+    for (Volume* v : list) {
+        if (v->running) {
+            released = false;
+            Log(L"%ls: still busy with the drive, which can't be removed yet", Arg(v->name).c_str());
+        }
+    }
+    if (!list.empty()) PostVolumesChanged();
+    return released;
+}
+
+void Engine::ReclaimDrive(const WString& driveRoot) {
+    std::lock_guard<std::mutex> guard(volumesMutex);
+    ReapEnded();
+    for (Volume* v : VolumesOnDrive(driveRoot)) {
+        if (!v->released) continue;
+        v->released = false;
+        const bool watched = v->kind == VolumeKind::Folders;
+        if (v->running) {  // its old thread is still ending: a refresh starts it
+            v->rescanWhenStarted = v->rescanWhenStarted || watched;
+            continue;
+        }
+        if (watched) v->rescan = true;
+        StartVolume(v);
+    }
+}
+
+void Engine::DropDrive(const WString& driveRoot) {
+    try {
+        std::lock_guard<std::mutex> guard(volumesMutex);
+        ReapEnded();
+        std::vector<Volume*> gone, folders;
+        for (Volume* v : VolumesOnDrive(driveRoot)) (v->addedFolder ? folders : gone).push_back(v);
+        if (!gone.empty()) RemoveVolumes(gone);
+        StopThreads(folders);
+        for (Volume* v : folders) {
+            v->released = false;
+            if (!v->running) StartVolume(v);
+        }
+    } catch (const std::exception&) {
+        Log(L"Removing a drive's volumes stopped: out of memory");
+    }
+    PostVolumesChanged();
 }
 
 bool Engine::WaitBeforeRetry(Volume* volume, uint32_t ms) {
@@ -402,9 +469,10 @@ void Engine::VolumeThread(Volume* volume) {
                 readNow = true;
             }
             ReleaseFirstPass(firstPass);
-            if (volume->journalId == 0) {  // nothing to follow: stays as read
-                WaitBeforeRetry(volume, StopEvent::kForever);
-                break;
+            if (volume->journalId == 0) {
+                if (!AwaitJournal(volume)) break;
+                volume->rescan = true;
+                continue;
             }
             const int result = Journal(volume);
             if (result == 1) {

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/drive_probe.h"
 #include "engine/file_system.h"
 #include "engine/journal_follow.h"
 #include "engine/notify.h"
@@ -39,6 +40,8 @@ using LogSink = std::function<void(const WChar*)>;
 class Engine : public Index {
 public:
     static constexpr int kStopGraceMs = 500;
+    // The wait after a journal error, and between asks for a missing journal.
+    static constexpr uint32_t kJournalErrorWaitMs = 5000;
     static constexpr size_t kLogChars = 600;
 
     // fs serves every file-system call and must outlive the engine.
@@ -59,6 +62,18 @@ public:
     bool RescanVolume(Volume* volume);
     // Stops every volume's thread (waiting at most kStopGraceMs); saves when asked.
     void Stop(bool save);
+
+    // A drive ("X:\") is to be removed: stops the threads of the volumes on it
+    // (the drive's and added folders below it), so that they let go of every
+    // handle on it, and keeps them stopped until the removal ends. False when
+    // a thread did not end within kStopGraceMs (its handles stay open).
+    bool ReleaseDrive(const WString& driveRoot);
+    // The removal was cancelled: the volumes on the drive start again; a folder
+    // volume scans again, as its changes went unwatched meanwhile.
+    void ReclaimDrive(const WString& driveRoot);
+    // The drive is gone: its volume and entries go at once; added folders on it
+    // start again and say that they cannot be reached.
+    void DropDrive(const WString& driveRoot);
 
     // The removable-drive option and the added folders, read by RefreshVolumes.
     void SetIncludeRemovable(bool include);
@@ -103,6 +118,8 @@ public:
     BatchEnd ApplyJournal(Volume* volume, const std::vector<UsnChange>& changes, uint64_t next,
                           const DeviceControl& control, RawVolume& raw, JournalBatch& batch);
     bool SaveDb();
+    // Reads the saved index holding no lock; volumesMutex and the index lock
+    // are held only to swap it in, and only while no volume has a thread.
     bool LoadDb();
 
     // The volume in a slot, or null (index lock held).
@@ -135,9 +152,15 @@ public:
     // watch that cannot be armed, the root check, the overflow timer); 0 = the
     // real waits. Set before volumes start; for tests only.
     uint32_t folderWaitCapMsForTesting = 0;
-    // Opens the drive the change journal follows; tests answer it instead.
-    // Set before volumes start.
+    // Called by LoadDb once the file is read and checked, before it is
+    // installed; for tests only.
+    std::function<void()> loadParsedForTesting;
+    // Opens the drive a file-table read pins and reads and the change journal
+    // follows; tests answer it instead. Set before volumes start.
     JournalOpener openJournalDrive = OpenJournalDrive;
+    // Creates the change journal of a drive that has none; tests answer it
+    // instead. Set before volumes start.
+    JournalCreator createJournal = CreateJournal;
 
     // The status of a volume whose part does not fit the index's record format.
     static constexpr const wchar_t* kIndexFullText = L"The index is full, so this drive or folder couldn't be added.";
@@ -173,6 +196,11 @@ private:
     // Removes the entries of the folder at path that are no longer on disk; returns the hold of the lock.
     double PruneFolder(Volume* volume, const WString& path);
     void CompactIfDue();
+    // The drive's journal pinned through source, created when it has none.
+    JournalPin PinDriveJournal(const WString& drive, const JournalSource& source);
+    // A drive read without a journal: asks for one every 5 s until there is one
+    // (true) or the thread must end (false).
+    bool AwaitJournal(Volume* volume);
     // Waits on the volume's stop event; false when the thread must end.
     bool WaitBeforeRetry(Volume* volume, uint32_t ms);
     void ReleaseFirstPass(bool& firstPass);
@@ -183,6 +211,8 @@ private:
     // (volumesMutex held).
     void ReapEnded();
     std::vector<Volume*> SlotVolumes();
+    // The volumes whose root lies on the drive ("X:\"), in slot order.
+    std::vector<Volume*> VolumesOnDrive(const WString& driveRoot);
     std::vector<DriveRecord> PresentRecords();
     void RemoveVolumes(const std::vector<Volume*>& gone);
 

@@ -228,7 +228,9 @@ bool Engine::ScanWatched(Volume* volume, ChangeWatch& watch, uint32_t& length, H
     while (collecting && !done.load()) {
         switch (watch.WaitFor(*volume->stopEvent, kScanPollMs)) {
             case ChangeWatch::Wait::Stopped:
-                collecting = false;  // the scan sees the stop too
+                // The scan sees a stop too; a wait that failed may have missed changes.
+                held.lost = !volume->stop.load();
+                collecting = false;
                 break;
             case ChangeWatch::Wait::TimedOut:
                 break;
@@ -303,6 +305,7 @@ Engine::ScanEnd Engine::ScanHoldingChanges(Volume* volume, RootWatch& root, cons
     scanEnded();
     if (!scanned) return ScanEnd::Failed;
     volume->scannedAtMs = NowMs();
+    volume->scannedUnwatched = !root.armed;
     if (held.lost) {
         if (!volume->stop.load()) Overflowed(volume);
         return ScanEnd::Ended;
@@ -314,16 +317,25 @@ Engine::ScanEnd Engine::ScanHoldingChanges(Volume* volume, RootWatch& root, cons
     return ScanEnd::Scanned;
 }
 
+// Every way out but a stop or a vanished root may have missed changes: a read
+// refused after working, or a wait or completion that failed, counts as lost
+// changes and brings a rescan.
 void Engine::FollowChanges(Volume* volume, RootWatch& root) {
     volume->live.store(true);
     PostVolumesChanged();
     bool lost = false;
     for (;;) {
         if (volume->stop.load()) break;
-        if (!root.armed && !Arm(*root.watch, root.length)) break;  // refused even at the small length
+        if (!root.armed && !Arm(*root.watch, root.length)) {  // refused even at the small length
+            lost = true;
+            break;
+        }
         root.armed = true;
         const ChangeWatch::Wait wait = root.watch->WaitFor(*volume->stopEvent, FolderWaitMs(kRootCheckMs));
-        if (wait == ChangeWatch::Wait::Stopped) break;
+        if (wait == ChangeWatch::Wait::Stopped) {
+            lost = !volume->stop.load();  // a failed wait
+            break;
+        }
         if (wait == ChangeWatch::Wait::TimedOut) {
             uint32_t attributes = 0, error = 0;
             if (!fs.Attributes(LongPath(volume->root), attributes, error) || !(attributes & FileAttr::Directory)) {
@@ -348,7 +360,10 @@ void Engine::FollowChanges(Volume* volume, RootWatch& root) {
         // The next read is outstanding while this batch is applied.
         root.armed = Arm(*root.watch, root.length);
         ApplyWatch(volume, batch);
-        if (!root.armed) break;
+        if (!root.armed) {
+            lost = true;
+            break;
+        }
     }
     root.watch.reset();  // cancels the outstanding read and waits for it to let go of the buffer
     volume->live.store(false);
@@ -358,6 +373,9 @@ void Engine::FollowChanges(Volume* volume, RootWatch& root) {
 
 bool Engine::Watch(Volume* volume, bool scan, const std::function<void()>& scanEnded) {
     RootWatch root = ArmWatch(volume, scan);
+    // Changes since a scan that ran unwatched are known to no one: once a
+    // watch stands again, the volume is scanned under it.
+    if (root.armed && volume->scannedUnwatched) scan = true;
     if (scan) {
         const ScanEnd end = ScanHoldingChanges(volume, root, scanEnded);
         if (end == ScanEnd::Failed) return false;

@@ -80,8 +80,7 @@ bool SaveDb(Index& index, const WString& path, std::mutex& saveMutex, const std:
     return ok;
 }
 
-bool LoadDb(Index& index, const WString& path, std::vector<std::unique_ptr<Volume>>& owner, std::string& reason,
-            LoadTimes* times) {
+bool ReadSavedIndex(const WString& path, LoadedIndex& image, std::string& reason, LoadTimes* times) {
     if (path.empty()) {
         reason = "there is no place for the saved index";
         return false;
@@ -102,10 +101,19 @@ bool LoadDb(Index& index, const WString& path, std::vector<std::unique_ptr<Volum
             return false;
     }
     t.bytes = file.Size();
-    LoadedIndex image;
     if (!ReadIndexFile(file, image, reason)) return false;
     file.Close();
     t.readMs = NowMs() - start;
+    return true;
+}
+
+bool LoadDb(Index& index, const WString& path, std::vector<std::unique_ptr<Volume>>& owner, std::string& reason,
+            LoadTimes* times) {
+    LoadTimes local;
+    LoadTimes& t = times ? *times : local;
+    const double start = NowMs();
+    LoadedIndex image;
+    if (!ReadSavedIndex(path, image, reason, &t)) return false;
     const bool installed = InstallIndex(index, image, owner, reason, &t);
     t.totalMs = NowMs() - start;
     return installed;

@@ -7,7 +7,7 @@
 // Lock order: saveMutex, then the index lock. SaveDb holds the index lock
 // exclusively only to compact, and shared only in short holds (see
 // index_file_writer.h); LoadDb holds it exclusively only to swap the loaded
-// content in.
+// content in, and the file is read and checked holding no lock at all.
 #pragma once
 
 #include <functional>
@@ -33,12 +33,15 @@ namespace ov {
 bool SaveDb(Index& index, const WString& path, std::mutex& saveMutex, const std::function<void()>& indexChanged,
             std::string& reason, SaveTimes* times = nullptr);
 
-// Reads and checks the whole file at path and, when it is sound, makes it the
-// index's content (see InstallIndex): owner receives the loaded volumes, slot i
-// at position i. For start-up, before any volume thread runs. False with a
-// reason for the log when the path is empty, the file is missing or unreadable,
-// or anything in it is out of place; the index, owner and the file are then
-// untouched. Never throws.
+// Reads and checks the whole file at path into image, taking no lock. False
+// with a reason for the log (kNoSavedIndexYet when there is no file); image is
+// then to be dropped. Never throws.
+bool ReadSavedIndex(const WString& path, LoadedIndex& image, std::string& reason, LoadTimes* times = nullptr);
+
+// ReadSavedIndex, then, when the file is sound, makes it the index's content (see InstallIndex): owner receives the
+// loaded volumes, slot i at position i. For start-up, before any volume thread runs. False with a reason for the log
+// when the path is empty, the file is missing or unreadable, or anything in it is out of place; the index, owner and
+// the file are then untouched. Never throws.
 bool LoadDb(Index& index, const WString& path, std::vector<std::unique_ptr<Volume>>& owner, std::string& reason,
             LoadTimes* times = nullptr);
 // LoadDb's reason when there is no file: nothing is wrong then.

@@ -299,7 +299,7 @@ bool ReadIndexFile(ByteSource& source, LoadedIndex& image, std::string& reason) 
 }
 
 bool InstallIndex(Index& index, LoadedIndex& image, std::vector<std::unique_ptr<Volume>>& owner, std::string& reason,
-                  LoadTimes* times) {
+                  LoadTimes* times, std::mutex* gate, const std::function<bool(std::string& reason)>& mayInstall) {
     LoadTimes local;
     LoadTimes& t = times ? *times : local;
     const double start = NowMs();
@@ -331,6 +331,9 @@ bool InstallIndex(Index& index, LoadedIndex& image, std::vector<std::unique_ptr<
         t.prepareMs = NowMs() - start;
 
         {
+            std::unique_lock<std::mutex> gated;
+            if (gate) gated = std::unique_lock<std::mutex>(*gate);
+            if (mayInstall && !mayInstall(reason)) return false;
             std::unique_lock<SharedMutex> hold(index.lock);
             const double locked = NowMs();
             Swap(index, ready);

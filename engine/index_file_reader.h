@@ -15,7 +15,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -56,9 +58,12 @@ bool ReadIndexFile(ByteSource& source, LoadedIndex& image, std::string& reason);
 // cache and the exclusions to be redone, epoch and change counter one higher. owner receives the image's volumes (slot
 // i at position i) and the volumes it held before go back into image.volumes,
 // so they are freed with the image, outside the lock; none of them may have a
-// running thread. False, changing nothing, when memory runs out. Never throws.
+// running thread. With a gate, the swap alone is made holding it (taken before
+// the index lock), and only when mayInstall, asked under it, agrees. False,
+// changing nothing, when memory runs out or mayInstall refuses. Never throws.
 bool InstallIndex(Index& index, LoadedIndex& image, std::vector<std::unique_ptr<Volume>>& owner, std::string& reason,
-                  LoadTimes* times = nullptr);
+                  LoadTimes* times = nullptr, std::mutex* gate = nullptr,
+                  const std::function<bool(std::string& reason)>& mayInstall = {});
 
 // The status text of a volume read from the file.
 WString LoadedVolumeStatus();

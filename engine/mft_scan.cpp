@@ -1,6 +1,7 @@
 // The engine's side of the file-table route: pin the journal, read the table
 // with its readers while a progress thread reports, build the piece and merge
-// it. Only the merge touches the index or the volume's journal position.
+// it. Only the merge touches the index or the volume's journal position. A
+// drive without a journal is read all the same and asked for one again later.
 #include "engine/mft_scan.h"
 
 #include <algorithm>
@@ -41,6 +42,11 @@ WString MftProgressText(int permille) {
     return ToWide("Reading the file table\u2026 " + std::to_string(std::max(permille, 0) / 10) + "%");
 }
 
+WString MftNoJournalText(uint32_t error) {
+    return FormatText(200, L" - changes aren't followed while the drive's change journal is unavailable (%lu)",
+                      static_cast<unsigned long>(error));
+}
+
 WString MftDoneText(uint64_t files, uint64_t folders, double scanMs, int readers, uint32_t failedChunks) {
     char text[256];
     std::snprintf(text, sizeof text,
@@ -54,16 +60,38 @@ WString MftDoneText(uint64_t files, uint64_t folders, double scanMs, int readers
     return ToWide(done);
 }
 
+JournalPin Engine::PinDriveJournal(const WString& drive, const JournalSource& source) {
+    JournalPin pin;
+    PinJournalWith(
+        source.Control(), [&](uint32_t& error) { return createJournal && createJournal(drive, error); }, pin);
+    return pin;
+}
+
+bool Engine::AwaitJournal(Volume* volume) {
+    const WString drive = MftDriveName(volume->root);
+    for (;;) {
+        if (!WaitBeforeRetry(volume, kJournalErrorWaitMs)) return false;
+        uint32_t error = 0;
+        const std::unique_ptr<JournalSource> source = openJournalDrive ? openJournalDrive(drive, error) : nullptr;
+        if (source && PinDriveJournal(drive, *source).present) return true;
+    }
+}
+
 bool Engine::MftScan(Volume* volume) {
     SetStatus(volume, VolumePhase::ReadingTable, Text(L"Reading the file table\u2026"));
     const WString drive = MftDriveName(volume->root);
-    const JournalPin pin = PinJournal(drive);
-    if (!pin.opened) {
+    uint32_t openError = 0;
+    const std::unique_ptr<JournalSource> source = openJournalDrive ? openJournalDrive(drive, openError) : nullptr;
+    if (!source) {
         SetStatus(volume, VolumePhase::Failed,
-                  FormatText(200, L"Couldn't open the drive (%lu)", static_cast<unsigned long>(pin.openError)));
+                  FormatText(200, L"Couldn't open the drive (%lu)", static_cast<unsigned long>(openError)));
         return false;
     }
-    const bool hardDisk = IncursSeekPenalty(drive);
+    const JournalPin pin = PinDriveJournal(drive, *source);
+    if (!pin.present)
+        Log(L"%ls: no change journal (%lu); read without one, asking again every %u s", Arg(volume->name).c_str(),
+            static_cast<unsigned long>(pin.error), kJournalErrorWaitMs / 1000);
+    const bool hardDisk = SeekPenaltyWith(source->Control());
     const int readers = MftReaderCount(readerThreads, hardDisk, pool.Threads());
 
     MftResult result;
@@ -71,7 +99,7 @@ bool Engine::MftScan(Volume* volume) {
     ProgressReporter reporter(
         *this, volume, VolumePhase::ReadingTable, kProgressMs, [&progress] { return MftProgressText(progress.load()); },
         [volume] { return volume->stop.load(); });
-    const bool read = MftReadAll(DriveDevFactory(drive), readers, result, &progress, &volume->stop);
+    const bool read = MftReadAll(source->Raw(), readers, result, &progress, &volume->stop);
     reporter.Finish();
 
     if (volume->stop.load()) return false;  // the last progress text stays
@@ -107,7 +135,8 @@ bool Engine::MftScan(Volume* volume) {
     }
     Log(L"%ls: merged into the index in %.0f ms", Arg(volume->name).c_str(), NowMs() - t2);
     SetStatus(volume, VolumePhase::Indexed,
-              MftDoneText(volume->files, volume->folders, volume->scanMs, readers, result.failedChunks));
+              MftDoneText(volume->files, volume->folders, volume->scanMs, readers, result.failedChunks) +
+                  (pin.present ? WString() : MftNoJournalText(pin.error)));
     PostIndexChanged();
     return true;
 }

@@ -20,5 +20,7 @@ WString MftProgressText(int permille);
 
 // The done text. failedChunks > 0 says that parts of the table are missing.
 WString MftDoneText(uint64_t files, uint64_t folders, double scanMs, int readers, uint32_t failedChunks);
+// Added to the done text of a drive read without a change journal (error: why).
+WString MftNoJournalText(uint32_t error);
 
 }  // namespace ov

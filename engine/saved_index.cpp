@@ -10,6 +10,11 @@
 #include "index/text.h"
 
 namespace ov {
+namespace {
+
+constexpr const char* kVolumesAlreadyIndexed = "the volumes are already being indexed";
+
+}  // namespace
 
 bool Engine::SaveDb() {
     if (indexPath.empty()) return false;
@@ -23,16 +28,28 @@ bool Engine::SaveDb() {
 
 bool Engine::LoadDb() {
     if (indexPath.empty()) return false;
-    // The slot table is replaced whole, so no volume may have a thread yet.
-    std::lock_guard<std::mutex> guard(volumesMutex);
-    for (Volume* v : SlotVolumes()) {
-        if (v->running || !v->threadEnded.load()) {
-            Log(L"The saved index wasn't loaded: the volumes are already being indexed");
-            return false;
-        }
-    }
+    // Parsing takes seconds at millions of entries; the volume list is held
+    // only for the swap, so the window's commands that take it do not wait.
     std::string reason;
-    if (ov::LoadDb(*this, indexPath, owned, reason)) return true;
+    LoadedIndex image;
+    bool loaded = ReadSavedIndex(indexPath, image, reason);
+    if (loaded && loadParsedForTesting) loadParsedForTesting();
+    // The slot table is replaced whole, so no volume may have a thread yet.
+    const auto noThreads = [this](std::string& why) {
+        for (Volume* v : SlotVolumes()) {
+            if (v->running || !v->threadEnded.load()) {
+                why = kVolumesAlreadyIndexed;
+                return false;
+            }
+        }
+        return true;
+    };
+    loaded = loaded && InstallIndex(*this, image, owned, reason, nullptr, &volumesMutex, noThreads);
+    if (loaded) return true;
+    if (reason == kVolumesAlreadyIndexed) {
+        Log(L"The saved index wasn't loaded: the volumes are already being indexed");
+        return false;
+    }
     const WString why = ToWide(reason);
     Log(L"Couldn't load the saved index: %ls", Arg(why).c_str());
     if (reason != kNoSavedIndexYet) {

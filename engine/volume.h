@@ -71,11 +71,16 @@ struct Volume : VolumeMaps {
     // Rebuild asked for a rescan while the old thread was still ending
     // (volumesMutex): the next start rescans.
     bool rescanWhenStarted = false;
+    // Its drive is about to be removed: the thread stays stopped, holding no
+    // handle on it, until the removal ends or is cancelled (volumesMutex).
+    bool released = false;
 
     // Folder watcher, volume thread only: overflows in a row that came during
-    // a scan or within a minute after it, and when the last scan ended.
+    // a scan or within a minute after it, when the last scan ended, and
+    // whether no watch stood during it.
     int overflowStreak = 0;
     double scannedAtMs = 0;
+    bool scannedUnwatched = false;
 };
 
 }  // namespace ov

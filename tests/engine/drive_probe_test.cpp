@@ -14,6 +14,7 @@ struct FakeDrive {
     bool creatable = true;
     bool seeks = false;
     bool answersSeek = true;
+    uint32_t queryError = 0;  // answered to every query when not 0
     std::vector<uint32_t> calls;
 
     DeviceControl Control() {
@@ -30,8 +31,8 @@ struct FakeDrive {
                 return creatable;
             }
             if (code == kQueryUsnJournal) {
-                if (!active) {
-                    error = kErrorJournalNotActive;
+                if (queryError || !active) {
+                    error = queryError ? queryError : kErrorJournalNotActive;
                     return false;
                 }
                 const uint64_t fields[3] = {0xABCD, 0, 4242};  // id, first USN, next USN
@@ -50,18 +51,29 @@ struct FakeDrive {
     }
 };
 
+// A journal not active is created and queried again; one being deleted is
+// neither used nor replaced; a refused creation says why.
 TEST(DriveProbe, JournalIsCreatedWhenNotActive) {
     struct Case {
-        bool active, creatable, present;
+        bool active, creatable;
+        uint32_t queryError;
+        bool present;
+        uint32_t error;
         size_t calls;
-    } cases[] = {{true, true, true, 1}, {false, true, true, 3}, {false, false, false, 3}};
+    } cases[] = {{true, true, 0, true, 0, 1},
+                 {false, true, 0, true, 0, 3},
+                 {false, false, 0, false, 5, 2},
+                 {false, true, kErrorJournalDeleteInProgress, false, kErrorJournalDeleteInProgress, 1}};
     for (const Case& c : cases) {
         FakeDrive drive;
         drive.active = c.active;
         drive.creatable = c.creatable;
+        drive.queryError = c.queryError;
         JournalPin pin;
-        PinJournalWith(drive.Control(), pin);
+        PinJournalWith(
+            drive.Control(), [&](uint32_t& error) { return CreateJournalWith(drive.Control(), error); }, pin);
         EXPECT_EQ(pin.present, c.present);
+        EXPECT_EQ(pin.error, c.error);
         EXPECT_EQ(pin.journalId, c.present ? 0xABCDu : 0u);
         EXPECT_EQ(pin.nextUsn, c.present ? 4242u : 0u);
         EXPECT_EQ(drive.calls.size(), c.calls);

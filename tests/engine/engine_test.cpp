@@ -8,6 +8,9 @@
 
 #include "engine/wide_text.h"
 #include "tests/engine/fake_drives.h"
+#include "tests/support/index_reference.h"
+#include "tests/support/journal_drive.h"
+#include "tests/support/ntfs_builder.h"
 
 namespace ov {
 namespace {
@@ -288,6 +291,95 @@ TEST_F(EngineTest, UnusableSavedIndexIsLoggedAndNamed) {
     EXPECT_EQ(ToUtf8(lines[1]), "Couldn't load the saved index: not a saved index (wrong signature)");
     EXPECT_EQ(ToUtf8(engine.SavedIndexProblem()),
               "The saved index couldn't be used (not a saved index (wrong signature)), so the drives are read again.");
+}
+
+// A drive to be removed lets go of every handle on it: the watch of a folder
+// volume and the journal's drive of a file-table volume close, and both stay
+// stopped whatever refreshes. A cancelled removal takes them up again (the
+// folder volume scans, so what changed meanwhile appears); a completed one
+// drops the drive's volume and entries.
+TEST_F(EngineTest, ADriveToBeRemovedLetsGoOfItsHandles) {
+    engine.elevated = true;  // J follows its journal
+    FakeDrive r = Over("r", 1, DriveType::Removable);
+    r.fileSystem = Text(L"FAT32");
+    drives.Set('R', r);
+    drives.Set('J', Over("j", 2));
+    engine.SetIncludeRemovable(true);
+    testing::JournalDrive journal;
+    journal.Put(5, testing::RecordBuilder(1024, 3).StandardInfo(1, 2, 0x10).FileName(5, u".").Finish());
+    struct Source final : JournalSource {
+        Source(testing::JournalDrive& drive, std::atomic<int>& open) : drive(drive), open(open) { open.fetch_add(1); }
+        ~Source() override { open.fetch_sub(1); }
+        DeviceControl Control() const override { return drive.Control(); }
+        DevFactory Raw() const override { return drive.Raw(); }
+        testing::JournalDrive& drive;
+        std::atomic<int>& open;
+    };
+    std::atomic<int> openSources{0};
+    engine.openJournalDrive = [&](const WString&, uint32_t&) -> std::unique_ptr<JournalSource> {
+        return std::make_unique<Source>(journal, openSources);
+    };
+    // J as a saved index leaves it: its journal is followed from where it stood.
+    Volume* j = nullptr;
+    {
+        std::vector<std::unique_ptr<Volume>> slots;
+        slots.push_back(std::make_unique<Volume>());
+        j = slots[0].get();
+        j->root = Text(L"J:\\");
+        j->name = Text(L"J:");
+        j->fileSystem = Text(L"NTFS");
+        j->serial = 2;
+        j->kind = VolumeKind::FileTable;
+        j->journalId = journal.journal.journalId;
+        j->nextUsn = 100;
+        std::unique_lock<SharedMutex> guard(engine.lock);
+        engine.ReplaceVolumes(std::move(slots));
+        j->rootEntry = testing::AddNamed(engine, kNoEntry, "J:", testing::kRoot);
+        j->recordMap.assign(64, kNoEntry);
+        j->recordMap[5] = j->rootEntry;
+    }
+    Refresh();
+    Volume* rv = nullptr;
+    {
+        std::shared_lock<SharedMutex> guard(engine.lock);
+        rv = engine.VolumeAt(1);
+    }
+    ASSERT_TRUE(rv != nullptr && rv->root == Text(L"R:\\"));
+    auto untilLive = [&] {
+        for (const double until = NowMs() + 60000; NowMs() < until && !(rv->live.load() && j->live.load());)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return rv->live.load() && j->live.load();
+    };
+    ASSERT_TRUE(untilLive());
+    EXPECT_EQ(drives.openWatches.load(), 1);
+    EXPECT_EQ(openSources.load(), 1);
+
+    EXPECT_TRUE(engine.ReleaseDrive(Text(L"R:\\")));
+    EXPECT_EQ(drives.openWatches.load(), 0);
+    EXPECT_FALSE(rv->live.load());
+    EXPECT_EQ(openSources.load(), 1);  // another drive's
+    EXPECT_TRUE(engine.ReleaseDrive(Text(L"j:\\")));
+    EXPECT_EQ(openSources.load(), 0);
+    engine.RefreshVolumes();  // a device change meanwhile starts neither
+    EXPECT_EQ(drives.openWatches.load(), 0);
+    EXPECT_EQ(openSources.load(), 0);
+
+    Touch(temp.path / "r" / "meanwhile.txt");
+    engine.ReclaimDrive(Text(L"R:\\"));
+    engine.ReclaimDrive(Text(L"J:\\"));
+    ASSERT_TRUE(untilLive());
+    ASSERT_TRUE(WaitIdle(engine));
+    EXPECT_EQ(drives.openWatches.load(), 1);
+    EXPECT_EQ(openSources.load(), 1);
+    EXPECT_EQ(Paths(engine, 1), (std::vector<std::string>{"meanwhile.txt", "r.txt"}));
+
+    EXPECT_TRUE(engine.ReleaseDrive(Text(L"R:\\")));
+    engine.DropDrive(Text(L"R:\\"));
+    EXPECT_EQ(Slots(engine), (std::vector<std::string>{"J:\\", ""}));
+    EXPECT_TRUE(Paths(engine, 1).empty());
+    EXPECT_EQ(drives.openWatches.load(), 0);
+    EXPECT_TRUE(j->live.load());
+    engine.Stop(false);  // J's thread reads the journal drive, which goes with this test
 }
 
 TEST(EngineLog, NeedsASinkAndCutsLongLines) {

@@ -4,6 +4,7 @@
 // the test lets it go.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -32,8 +33,32 @@ struct FakeDrive {
     bool present = true;
 };
 
+// A watch that counts itself in `open` while it exists.
+class CountedWatch final : public ChangeWatch {
+public:
+    CountedWatch(std::unique_ptr<ChangeWatch> inner, std::atomic<int>& open) : inner(std::move(inner)), open(open) {
+        open.fetch_add(1);
+    }
+    ~CountedWatch() override {
+        inner.reset();
+        open.fetch_sub(1);
+    }
+    bool Read(uint32_t length) override { return inner->Read(length); }
+    Wait WaitFor(StopEvent& stop, uint32_t ms) override { return inner->WaitFor(stop, ms); }
+    bool Finish(uint32_t& bytes, uint32_t& error) override { return inner->Finish(bytes, error); }
+    const uint8_t* Data() const override { return inner->Data(); }
+    void Cancel() override { inner->Cancel(); }
+
+private:
+    std::unique_ptr<ChangeWatch> inner;
+    std::atomic<int>& open;
+};
+
 class FakeDrives final : public FileSystem {
 public:
+    // Watches of the drives' folders that exist now.
+    std::atomic<int> openWatches{0};
+
     // The synthetic tree: folders d0..d{folders-1} with files f0..f{files-1}
     // each, and a folder "hang" whose listing blocks until Release.
     int syntheticFolders = 0;
@@ -145,8 +170,11 @@ public:
         switch (Resolve(folder, real, rest)) {
             case Where::Platform:
                 return SystemFileSystem().WatchFolder(folder, error);
-            case Where::Target:
-                return SystemFileSystem().WatchFolder(real, error);
+            case Where::Target: {
+                std::unique_ptr<ChangeWatch> watch = SystemFileSystem().WatchFolder(real, error);
+                if (watch) watch = std::make_unique<CountedWatch>(std::move(watch), openWatches);
+                return watch;
+            }
             case Where::Missing:
                 error = WinError::PathNotFound;
                 return nullptr;

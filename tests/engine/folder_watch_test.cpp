@@ -194,6 +194,29 @@ TEST_F(FolderWatchTest, UnarmableWatchWaitsInsteadOfSpinning) {
     }
 }
 
+// A watch that ends after it worked, though not stopped (its next read is
+// refused, or a wait fails), may have missed changes: the volume is scanned
+// again, and what changed meanwhile, reported by no read, appears.
+TEST_F(FolderWatchTest, AWatchThatEndsAfterWorkingScansAgain) {
+    engine.folderWaitCapMsForTesting = 100;  // the pause before a second rescan within a minute
+    Start();
+    ASSERT_TRUE(testing::WaitIdle(engine));
+    disk.Sync();
+    for (const char* how : {"refused", "failed"}) {
+        Write(root / (std::string(how) + ".txt"), 3);
+        if (how[0] == 'r') {
+            disk.Script(disk.refuseNextReads, 2);  // the re-issue at both lengths
+            disk.Deliver({Change(3, L"elsewhere.txt")});
+        } else {
+            disk.Script(disk.failNextWaits, 1);
+        }
+        std::string differences = Differences();
+        for (const double until = NowMs() + 60000; !differences.empty() && NowMs() < until; differences = Differences())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(differences, "") << how << "; log:\n" << Log();
+    }
+}
+
 // Changes lost during a scan mean one more scan at once; lost again during
 // that one, the next scan waits (a minute; the test stops it before).
 TEST_F(FolderWatchTest, LostDuringTheScanScansOnceMoreThenWaits) {

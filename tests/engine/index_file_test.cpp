@@ -649,6 +649,50 @@ TEST(IndexFile, EngineSavesAtStopAndLoadsAtStart) {
     EXPECT_TRUE(EnginePaths(engine).empty());
 }
 
+// The window's commands take the volume list (the removable-drive option
+// here) while a large saved index loads: the load holds it only for the swap,
+// so the command ends while the load is held between parsing and installing.
+TEST(IndexFile, LoadingLeavesTheVolumeListFreeWhileItParses) {
+    testing::TempDir temp("index-file-load");
+    const WString path = testing::FileIn(temp.path, "Orvane.db");
+    size_t saved = 0;
+    {
+        VolumeIndex v;
+        testing::FillVolumeIndex(v, 21, 4, 50000, 0);
+        ASSERT_TRUE(Save(v.index, path));
+        saved = v.index.entries.size() - v.index.deletedCount;
+    }
+    testing::FakeDrives drives;
+    Engine engine{drives};
+    engine.indexPath = path;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool parsed = false, commandDone = false, doneBeforeInstall = false;
+    engine.loadParsedForTesting = [&] {
+        std::unique_lock<std::mutex> guard(mutex);
+        parsed = true;
+        changed.notify_all();
+        // Bounded only so that a load holding the list fails instead of hanging.
+        doneBeforeInstall = changed.wait_for(guard, std::chrono::seconds(60), [&] { return commandDone; });
+    };
+    bool loaded = false;
+    std::thread load([&] { loaded = engine.LoadDb(); });
+    {
+        std::unique_lock<std::mutex> guard(mutex);
+        changed.wait(guard, [&] { return parsed; });
+    }
+    engine.SetIncludeRemovable(true);  // takes volumesMutex, as the window's thread does
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        commandDone = true;
+        changed.notify_all();
+    }
+    load.join();
+    EXPECT_TRUE(doneBeforeInstall) << "the command waited for the load to end";
+    EXPECT_TRUE(loaded);
+    EXPECT_EQ(saved, EnginePaths(engine).size());
+}
+
 constexpr char kKillTarget[] = "OV_INDEX_FILE_KILL_TARGET";
 
 // The two indexes the child saves by turns.

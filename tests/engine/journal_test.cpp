@@ -266,7 +266,8 @@ struct StatusWindow final : NotifyTarget {
         (message == WM_APP_VOLUMES_CHANGED ? engine->volumesChangedPosted : engine->indexChangedPosted).exchange(false);
         std::lock_guard<std::mutex> lock(mutex);
         for (int slot : {0, 1}) {
-            const std::string text = ToUtf8(engine->StatusOf(engine->VolumeAt(slot)));
+            const Volume* volume = engine->VolumeAt(slot);
+            const std::string text = volume ? ToUtf8(engine->StatusOf(volume)) : std::string();
             if (!text.empty() && (shown[slot].empty() || shown[slot].back() != text)) shown[slot].push_back(text);
         }
     }
@@ -354,13 +355,104 @@ TEST(EngineJournal, ResetReadsTheDriveAgainAndErrorsRetryAfterFiveSeconds) {
     std::lock_guard<std::mutex> lock(window.mutex);
     ASSERT_EQ(opens['Y'].size(), 2u);
     EXPECT_GE(opens['Y'][1] - opens['Y'][0], std::chrono::milliseconds(4900));
-    EXPECT_EQ(opens['X'].size(), 1u);
+    EXPECT_EQ(opens['X'].size(), 2u);  // its journal, then the read of the drive that follows
     const auto reset = std::find(window.shown[0].begin(), window.shown[0].end(),
                                  "The change journal was reset - reading the drive again");
     ASSERT_TRUE(reset != window.shown[0].end() && reset + 1 != window.shown[0].end());
     EXPECT_EQ(*(reset + 1), "Reading the file table\u2026");  // the drive is read again
     EXPECT_EQ(window.shown[1],
               std::vector<std::string>{"Up to date \u2014 watching for changes (NTFS change journal)"});
+}
+
+// A drive whose journal is being deleted when it is read (1178) is indexed
+// without live updates and says so; it asks again on the journal-error
+// schedule, and once the deletion has ended (1179) it creates the journal on
+// a handle that may write, reads the drive again with the new journal pinned
+// and follows it.
+TEST(EngineJournal, AJournalBeingDeletedIsMadeAgainAndFollowed) {
+    using Clock = std::chrono::steady_clock;
+    testing::TempDir temp{"journal"};
+    testing::FakeDrives drives;
+    drives.Set('X', testing::FakeDrive{testing::W(temp.path), DriveType::Fixed, Text(L"NTFS"), {}, 1});
+    testing::MemVolume disk{testing::MemVolume::Shape{}};
+    disk.AddRootAndFiles(3);
+    testing::JournalDrive journal;
+    journal.Put(5, Folder(5, u"."));
+    journal.Put(30, File(5, u"new.txt"));
+    std::vector<uint8_t> answer = JournalAnswer(5000);
+    AppendUsnRecord(answer, 3, 30);
+    journal.reads = {{answer, 0}};
+
+    Engine engine{drives};
+    engine.elevated = true;
+    StatusWindow window;
+    window.engine = &engine;
+    std::vector<uint32_t> queries;  // the query's answers, 0 for the journal (under window.mutex)
+    std::vector<std::string> created;
+    bool exists = false;
+    const DeviceControl base = journal.Control();
+    const DeviceControl control = [&](uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                                      uint32_t& returned, uint32_t& error) {
+        if (code == kQueryUsnJournal) {
+            std::lock_guard<std::mutex> lock(window.mutex);
+            const uint32_t answered = exists            ? 0
+                                      : queries.empty() ? kErrorJournalDeleteInProgress
+                                                        : kErrorJournalNotActive;
+            queries.push_back(answered);
+            if (answered) {
+                error = answered;
+                return false;
+            }
+        }
+        return base(code, in, inSize, out, outSize, returned, error);
+    };
+    engine.openJournalDrive = [&](const WString&, uint32_t&) -> std::unique_ptr<JournalSource> {
+        struct Source final : JournalSource {
+            Source(const DeviceControl& control, DevFactory raw) : control(control), raw(std::move(raw)) {}
+            DeviceControl Control() const override { return control; }
+            DevFactory Raw() const override { return raw; }
+            DeviceControl control;
+            DevFactory raw;
+        };
+        return std::make_unique<Source>(control, disk.Factory());
+    };
+    engine.createJournal = [&](const WString& name, uint32_t&) {
+        std::lock_guard<std::mutex> lock(window.mutex);
+        created.push_back(ToUtf8(name));
+        exists = true;
+        return true;
+    };
+    engine.notifyWindow = &window;
+    engine.RefreshVolumes();
+
+    Volume* x = nullptr;
+    auto followed = [&] {
+        std::shared_lock<SharedMutex> guard(engine.lock);
+        x = engine.VolumeAt(0);
+        return x && x->nextUsn == 5000;
+    };
+    for (const auto until = Clock::now() + std::chrono::seconds(60); Clock::now() < until && !followed();)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool live = x && x->live.load();
+    engine.Stop(false);
+    engine.notifyWindow = nullptr;
+    ASSERT_TRUE(followed()) << "the journal was never followed";
+    EXPECT_TRUE(live);
+    {
+        std::shared_lock<SharedMutex> guard(engine.lock);
+        EXPECT_EQ(engine.Path(x->recordMap.at(30), false), "X:\\new.txt");
+        EXPECT_EQ(x->files, 4u);
+    }
+    std::lock_guard<std::mutex> lock(window.mutex);
+    EXPECT_EQ(created, std::vector<std::string>{"X:"});
+    ASSERT_GE(queries.size(), 3u);
+    EXPECT_EQ(std::vector<uint32_t>(queries.begin(), queries.begin() + 3),
+              (std::vector<uint32_t>{kErrorJournalDeleteInProgress, kErrorJournalNotActive, 0}));
+    std::vector<std::string> done;  // the texts after each read
+    for (const std::string& text : window.shown[0])
+        if (text.rfind("Indexed ", 0) == 0) done.push_back(text.substr(text.find(')') + 1));
+    EXPECT_EQ(done, (std::vector<std::string>{
+                        " - changes aren't followed while the drive's change journal is unavailable (1178)", ""}));
 }
 #endif
 

@@ -46,12 +46,18 @@ public:
         bool Read(uint32_t) override {
             std::lock_guard<std::mutex> guard(disk.mutex);
             ++disk.reads;
-            return outstanding = !disk.refuseReads;
+            const bool refused = disk.refuseReads || disk.refuseNextReads > 0;
+            if (disk.refuseNextReads > 0) --disk.refuseNextReads;
+            return outstanding = !refused;
         }
         Wait WaitFor(StopEvent& stop, uint32_t ms) override {
             for (uint32_t waited = 0; ms == StopEvent::kForever || waited < ms; waited += 5) {
                 if (stop.WaitFor(0) == StopEvent::Wait::Signalled) return Wait::Stopped;
                 std::unique_lock<std::mutex> guard(disk.mutex);
+                if (disk.failNextWaits > 0) {
+                    --disk.failNextWaits;
+                    return Wait::Stopped;  // as a wait that failed
+                }
                 if (disk.changed.wait_for(guard, std::chrono::milliseconds(5),
                                           [this] { return outstanding && !disk.script.empty(); }))
                     return Wait::Completed;
@@ -107,6 +113,10 @@ public:
         std::lock_guard<std::mutex> guard(mutex);
         return counter;
     }
+    void Script(int& counter, int value) {
+        std::lock_guard<std::mutex> guard(mutex);
+        counter = value;
+    }
 
     bool ListFolder(const WString& folder, FolderVisitor& visitor) override {
         if (!gate.empty() && folder.size() >= gate.size() &&
@@ -145,8 +155,9 @@ public:
     WString gate;
     bool refuseReads = false;
     bool failOpen = false;
-    // Guarded by mutex.
+    // Guarded by mutex: counts, and the next reads refused and waits failed.
     int opens = 0, reads = 0;
+    int refuseNextReads = 0, failNextWaits = 0;
 
 private:
     WString Real(WString path) const {
