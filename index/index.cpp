@@ -49,23 +49,31 @@ std::string_view Index::CachedPath(uint32_t folder) const {
                             std::min<size_t>(pathLength[folder], pathBuffer.size() - offset));
 }
 
-void Index::NoteKey(SortKey key, uint32_t entry) {
+void Index::NoteKey(SortKey key, uint32_t entry) noexcept {
     const auto k = static_cast<size_t>(key);
     if (overflow[k]) return;
-    pending[k].push_back(entry);
-    if (pending[k].size() > kPendingCap) {
-        // Past the cap a full rebuild is cheaper than a merge; drop the list.
+    // Past the cap a full rebuild is cheaper than a merge; a note that cannot
+    // be kept for want of memory asks for the same.
+    bool kept = pending[k].size() < kPendingCap;
+    if (kept) {
+        try {
+            pending[k].push_back(entry);
+        } catch (const std::bad_alloc&) {
+            kept = false;
+        }
+    }
+    if (!kept) {
         overflow[k] = true;
         pending[k].clear();
         pending[k].shrink_to_fit();
     }
 }
 
-void Index::NoteAllKeys(uint32_t entry) {
+void Index::NoteAllKeys(uint32_t entry) noexcept {
     for (int k = 0; k < kSortKeys; ++k) NoteKey(static_cast<SortKey>(k), entry);
 }
 
-void Index::AddToAncestors(uint32_t from, uint64_t delta) {
+void Index::AddToAncestors(uint32_t from, uint64_t delta) noexcept {
     uint32_t cur = from;
     for (int depth = 0; depth < kMaxDepth && cur != kNoEntry && cur < entries.size(); ++depth) {
         entries[cur].size += delta;
@@ -158,19 +166,27 @@ bool Index::Rename(uint32_t entry, uint32_t newParent, const std::string& name, 
         if (name.size() > kMaxNameBytes || foldedName.size() > kMaxNameBytes ||
             !PoolsFit(name.size(), foldedName.size()))
             return false;
-        e.nameOffset = static_cast<uint32_t>(names.size());
-        e.foldedOffset = static_cast<uint32_t>(folded.size());
+        // Everything that can fail comes before the entry points anywhere new:
+        // should a pool not grow, the entry keeps its old name and the next name
+        // appended is nobody else's.
+        const size_t nameAt = names.size();
+        const size_t foldedAt = folded.size();
+        const bool listed = (e.flags & EntryFlags::NameChanged) != 0;
+        try {
+            names.append(name.c_str(), name.size() + 1);
+            folded.append(foldedName.c_str(), foldedName.size() + 1);
+            if (!listed) changedNames.push_back(entry);
+        } catch (...) {
+            names.resize(nameAt);
+            folded.resize(foldedAt);
+            throw;
+        }
+        e.nameOffset = static_cast<uint32_t>(nameAt);
+        e.foldedOffset = static_cast<uint32_t>(foldedAt);
         e.nameLength = static_cast<uint16_t>(name.size());
         e.foldedLength = static_cast<uint16_t>(foldedName.size());
-        names.append(name);
-        names.push_back('\0');
-        folded.append(foldedName);
-        folded.push_back('\0');
+        e.flags |= EntryFlags::NameChanged;
         garbageBytes += 2 * static_cast<uint64_t>(name.size());
-        if (!(e.flags & EntryFlags::NameChanged)) {
-            e.flags |= EntryFlags::NameChanged;
-            changedNames.push_back(entry);
-        }
         if (entry < extHashes.size())
             extHashes[entry] = ExtHashOfFolded(foldedName.data(), foldedName.size(), IsDir(e));
     }
