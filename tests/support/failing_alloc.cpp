@@ -29,6 +29,8 @@ bool StopFailingAllocations() {
 
 }  // namespace ov::testing
 
+// Every plain form is replaced, so each allocation is counted once and freed by
+// its own kind (sanitizers check that); the aligned forms stay the library's.
 void* operator new(std::size_t size) {
     if (gArmed.load() && gThread.load() == std::this_thread::get_id() && gLeft.fetch_sub(1) == 0) {
         gArmed.store(false);
@@ -39,10 +41,37 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return operator new(size, std::nothrow);
+}
+
 void operator delete(void* p) noexcept {
     std::free(p);
 }
-
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
 void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
