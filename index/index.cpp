@@ -249,6 +249,78 @@ void Index::SetMeta(uint32_t entry, uint64_t size, uint64_t modified, uint64_t c
     changes += 1;
 }
 
+void Index::TotalsScratch::Make(size_t n) {
+    depth.assign(n, 0);
+    chain.reserve(kMaxDepth + 2);
+    start.assign(kMaxDepth + 2, 0);
+}
+
+void Index::RecomputeFolderTotals() {
+    TotalsScratch scratch;
+    scratch.Make(entries.size());
+    RecomputeFolderTotals(scratch);
+}
+
+// Each live file counts for its nearest 256 folders. When no entry lies deeper
+// than 256 levels (the normal case) that equals summing each folder into its
+// parent bottom-up, deepest first, which visits every entry once instead of once
+// per ancestor.
+void Index::RecomputeFolderTotals(TotalsScratch& s) {
+    const auto n = static_cast<uint32_t>(entries.size());
+    for (Entry& e : entries) {
+        if (IsDir(e)) {
+            e.size = 0;
+            e.childCount = 0;
+        }
+    }
+    // Depths, memoised along each walk.
+    std::vector<uint16_t>& depth = s.depth;
+    std::vector<uint32_t>& chain = s.chain;
+    bool shallow = true;
+    for (uint32_t i = 0; i < n && shallow; ++i) {
+        chain.clear();
+        uint32_t cur = i;
+        while (cur < n && depth[cur] == 0 && chain.size() <= static_cast<size_t>(kMaxDepth)) {
+            chain.push_back(cur);
+            cur = entries[cur].parent;
+        }
+        uint32_t d = cur < n ? depth[cur] : 0;
+        for (size_t k = chain.size(); k-- > 0;)
+            depth[chain[k]] = static_cast<uint16_t>(std::min<uint32_t>(++d, 0xFFFF));
+        shallow = d <= static_cast<uint32_t>(kMaxDepth);  // also ends loops, whose walks run out
+    }
+    if (!shallow) {
+        for (uint32_t i = 0; i < n; ++i) {
+            const Entry& e = entries[i];
+            if (IsDeleted(e) || e.parent >= n) continue;
+            entries[e.parent].childCount += 1;
+            if (IsDir(e) || e.size == 0) continue;
+            uint32_t cur = e.parent;
+            for (int level = 0; level < kMaxDepth && cur < n; ++level) {
+                entries[cur].size += e.size;
+                cur = entries[cur].parent;
+            }
+        }
+        return;
+    }
+    // Counting sort by depth, deepest first.
+    std::vector<uint32_t>& start = s.start;
+    for (uint32_t i = 0; i < n; ++i) ++start[depth[i]];
+    for (size_t d = start.size() - 1; d-- > 0;) start[d] += start[d + 1];
+    std::vector<uint32_t>& byDepth = s.byDepth;
+    byDepth.resize(n);
+    for (uint32_t i = 0; i < n; ++i) byDepth[--start[depth[i]]] = i;
+    for (uint32_t i : byDepth) {
+        const Entry& e = entries[i];
+        if (e.parent >= n) continue;
+        Entry& parent = entries[e.parent];
+        if (!IsDeleted(e)) parent.childCount += 1;
+        // A folder's size is final here, its children being deeper; a deleted
+        // folder still passes on what live files below it hold.
+        if (IsDir(e) || !IsDeleted(e)) parent.size += e.size;
+    }
+}
+
 void Index::CachePathOf(uint32_t folder) {
     if (folder >= pathOffset.size() || folder >= pathLength.size() || folder >= entries.size()) return;
     const size_t start = pathBuffer.size();

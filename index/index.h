@@ -141,8 +141,19 @@ public:
         }
     }
 
-    // Sets every folder's size and child count from scratch (see merge.cpp).
+    // Sets every folder's size and child count from scratch.
     void RecomputeFolderTotals();
+    // The same in buffers made beforehand, by a caller that must not fail halfway
+    // (a rebuild): after Make(entry count) and room in byDepth for one element per
+    // entry, it allocates nothing.
+    struct TotalsScratch {
+        std::vector<uint16_t> depth;  // 0 = not known yet
+        std::vector<uint32_t> chain;
+        std::vector<uint32_t> start;
+        std::vector<uint32_t> byDepth;
+        void Make(size_t n);
+    };
+    void RecomputeFolderTotals(TotalsScratch& scratch);
 
     void CachePathOf(uint32_t folder);
     // A folder's cached folded path; empty outside the (possibly incomplete) cache.
