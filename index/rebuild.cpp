@@ -93,8 +93,15 @@ public:
         planned += bytes.size() + 1;
     }
     // Room for the planned names and `appended` bytes behind them; only the
-    // capacity changes.
-    void Reserve(uint64_t appended) { pool.reserve(std::max<uint64_t>(pool.size(), planned + appended)); }
+    // capacity changes. It grows as appending them would have grown it, by
+    // doubling, so the names added after a merge find room as they did before.
+    void Reserve(uint64_t appended) {
+        const uint64_t need = std::max<uint64_t>(pool.size(), planned + appended);
+        if (pool.capacity() >= need) return;
+        uint64_t room = std::max<uint64_t>(pool.capacity(), 15);
+        while (room < need) room *= 2;
+        pool.reserve(room);
+    }
 
     // From here on everything stays within the room reserved.
     void Start() {
