@@ -357,10 +357,10 @@ bool Matcher::CollectNeedles(const Query& query, std::vector<std::string>& out) 
 
 namespace {
 
-// Where an escape that starts at pattern[i] (the '\\') ends, as the regular
+// Where an escape that starts at pattern[i] (the backslash) ends, as the regular
 // expression reads it: a hex or Unicode escape takes its digits, a control
 // escape its letter, a back-reference all its digits. None of those bytes is
-// a literal of the name: "\\x41" matches "A", not "41".
+// a literal of the name: \x41 matches "A", not "41".
 size_t EscapeEnd(const std::string& pattern, size_t i) {
     auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
     auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
