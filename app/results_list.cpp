@@ -327,6 +327,9 @@ void ApplyResults(std::unique_ptr<ov::SearchResult> result) {
     gShown.wideWords.clear();
     for (const std::string& word : gShown.words) gShown.wideWords.push_back(ov::ToWide(word));
     gShown.error.swap(result->error);
+    // A search that could not be finished comes with no rows; where the timing
+    // would be it says why.
+    if (result->failed) gShown.error = "The search couldn't be finished: there wasn't enough memory.";
     // Holds the previous ids now: freeing ten million of them here would hold up the painting.
     ov::ReleaseResult(gSearch, std::move(result));
     if (gResultsList) {

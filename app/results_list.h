@@ -29,7 +29,7 @@ struct ShownResults {
     uint64_t changes = 0;
     double ms = 0;
     int threads = 0;
-    std::string error;                    // the query's error text, UTF-8
+    std::string error;                    // the query's error text, or why the search failed; UTF-8
     std::vector<std::string> words;       // highlight words, UTF-8
     std::vector<std::wstring> wideWords;  // the same as UTF-16
 };

@@ -168,6 +168,8 @@ std::vector<Engine::DriveRecord> Engine::PresentRecords() {
 void Engine::RemoveVolumes(const std::vector<Volume*>& gone) {
     StopThreads(gone);
     std::vector<std::unique_ptr<Volume>> removed;
+    removed.reserve(gone.size());  // nothing fails once the slots are let go
+    bool compacted = true;
     {
         std::unique_lock<SharedMutex> guard(lock);
         std::array<bool, kMaxVolumes> goneSlot{};
@@ -182,8 +184,15 @@ void Engine::RemoveVolumes(const std::vector<Volume*>& gone) {
             volumes[v->slot] = nullptr;
             removed.push_back(std::move(owned[v->slot]));
         }
-        Compact();
+        // A compaction that runs out of memory changes nothing: the entries stay
+        // flagged until a later one (a save's). The volumes must still be retired.
+        try {
+            Compact();
+        } catch (const std::exception&) {
+            compacted = false;
+        }
     }
+    if (!compacted) Log(L"Compacting after removing a drive or folder stopped: out of memory");
     PostIndexChanged();
     // A thread that has not ended yet keeps its volume until it is joined.
     for (auto& v : removed)
@@ -495,15 +504,16 @@ bool Engine::MergePiece(Volume* volume, VolumeKind kind, Index::Piece& piece, st
     const VolumeKind before = volume->kind;
     volume->kind = kind;  // Ingest builds the name map of a folder volume only
     bool merged = false;
+    bool fits = true;
     try {
         merged = Ingest(volume->slot, piece);
     } catch (const std::exception&) {
-        merged = false;
+        fits = false;  // out of memory: the index is as it was
     }
     if (merged) return true;
     volume->kind = before;
     guard.unlock();
-    SetStatus(volume, VolumePhase::Failed, Text(kIndexFullText));
+    SetStatus(volume, VolumePhase::Failed, Text(fits ? kIndexFullText : kNoMemoryText));
     return false;
 }
 

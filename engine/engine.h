@@ -164,6 +164,8 @@ public:
 
     // The status of a volume whose part does not fit the index's record format.
     static constexpr const wchar_t* kIndexFullText = L"The index is full, so this drive or folder couldn't be added.";
+    // The status of a volume whose scan or merge ran out of memory; it is read again later.
+    static constexpr const wchar_t* kNoMemoryText = L"There wasn't enough memory to index this drive or folder.";
 
 private:
     struct DriveRecord;

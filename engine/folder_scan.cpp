@@ -296,7 +296,7 @@ bool Engine::FolderScan(Volume* volume) {
     }
 
     const WString kIndexFull = Text(kIndexFullText);
-    const WString kNoMemory = Text(L"There wasn't enough memory to index this drive or folder.");
+    const WString kNoMemory = Text(kNoMemoryText);
     const int walkers = scanWalkersForTesting > 0 ? scanWalkersForTesting : ScanWalkers(pool.Threads());
     Index::Piece piece;
     uint32_t count = 0;

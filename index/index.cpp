@@ -49,23 +49,31 @@ std::string_view Index::CachedPath(uint32_t folder) const {
                             std::min<size_t>(pathLength[folder], pathBuffer.size() - offset));
 }
 
-void Index::NoteKey(SortKey key, uint32_t entry) {
+void Index::NoteKey(SortKey key, uint32_t entry) noexcept {
     const auto k = static_cast<size_t>(key);
     if (overflow[k]) return;
-    pending[k].push_back(entry);
-    if (pending[k].size() > kPendingCap) {
-        // Past the cap a full rebuild is cheaper than a merge; drop the list.
+    // Past the cap a full rebuild is cheaper than a merge; a note that cannot
+    // be kept for want of memory asks for the same.
+    bool kept = pending[k].size() < kPendingCap;
+    if (kept) {
+        try {
+            pending[k].push_back(entry);
+        } catch (const std::bad_alloc&) {
+            kept = false;
+        }
+    }
+    if (!kept) {
         overflow[k] = true;
         pending[k].clear();
         pending[k].shrink_to_fit();
     }
 }
 
-void Index::NoteAllKeys(uint32_t entry) {
+void Index::NoteAllKeys(uint32_t entry) noexcept {
     for (int k = 0; k < kSortKeys; ++k) NoteKey(static_cast<SortKey>(k), entry);
 }
 
-void Index::AddToAncestors(uint32_t from, uint64_t delta) {
+void Index::AddToAncestors(uint32_t from, uint64_t delta) noexcept {
     uint32_t cur = from;
     for (int depth = 0; depth < kMaxDepth && cur != kNoEntry && cur < entries.size(); ++depth) {
         entries[cur].size += delta;
@@ -158,19 +166,27 @@ bool Index::Rename(uint32_t entry, uint32_t newParent, const std::string& name, 
         if (name.size() > kMaxNameBytes || foldedName.size() > kMaxNameBytes ||
             !PoolsFit(name.size(), foldedName.size()))
             return false;
-        e.nameOffset = static_cast<uint32_t>(names.size());
-        e.foldedOffset = static_cast<uint32_t>(folded.size());
+        // Everything that can fail comes before the entry points anywhere new:
+        // should a pool not grow, the entry keeps its old name and the next name
+        // appended is nobody else's.
+        const size_t nameAt = names.size();
+        const size_t foldedAt = folded.size();
+        const bool listed = (e.flags & EntryFlags::NameChanged) != 0;
+        try {
+            names.append(name.c_str(), name.size() + 1);
+            folded.append(foldedName.c_str(), foldedName.size() + 1);
+            if (!listed) changedNames.push_back(entry);
+        } catch (...) {
+            names.resize(nameAt);
+            folded.resize(foldedAt);
+            throw;
+        }
+        e.nameOffset = static_cast<uint32_t>(nameAt);
+        e.foldedOffset = static_cast<uint32_t>(foldedAt);
         e.nameLength = static_cast<uint16_t>(name.size());
         e.foldedLength = static_cast<uint16_t>(foldedName.size());
-        names.append(name);
-        names.push_back('\0');
-        folded.append(foldedName);
-        folded.push_back('\0');
+        e.flags |= EntryFlags::NameChanged;
         garbageBytes += 2 * static_cast<uint64_t>(name.size());
-        if (!(e.flags & EntryFlags::NameChanged)) {
-            e.flags |= EntryFlags::NameChanged;
-            changedNames.push_back(entry);
-        }
         if (entry < extHashes.size())
             extHashes[entry] = ExtHashOfFolded(foldedName.data(), foldedName.size(), IsDir(e));
     }
@@ -231,6 +247,78 @@ void Index::SetMeta(uint32_t entry, uint64_t size, uint64_t modified, uint64_t c
         NoteKey(SortKey::DateCreated, entry);
     }
     changes += 1;
+}
+
+void Index::TotalsScratch::Make(size_t n) {
+    depth.assign(n, 0);
+    chain.reserve(kMaxDepth + 2);
+    start.assign(kMaxDepth + 2, 0);
+}
+
+void Index::RecomputeFolderTotals() {
+    TotalsScratch scratch;
+    scratch.Make(entries.size());
+    RecomputeFolderTotals(scratch);
+}
+
+// Each live file counts for its nearest 256 folders. When no entry lies deeper
+// than 256 levels (the normal case) that equals summing each folder into its
+// parent bottom-up, deepest first, which visits every entry once instead of once
+// per ancestor.
+void Index::RecomputeFolderTotals(TotalsScratch& s) {
+    const auto n = static_cast<uint32_t>(entries.size());
+    for (Entry& e : entries) {
+        if (IsDir(e)) {
+            e.size = 0;
+            e.childCount = 0;
+        }
+    }
+    // Depths, memoised along each walk.
+    std::vector<uint16_t>& depth = s.depth;
+    std::vector<uint32_t>& chain = s.chain;
+    bool shallow = true;
+    for (uint32_t i = 0; i < n && shallow; ++i) {
+        chain.clear();
+        uint32_t cur = i;
+        while (cur < n && depth[cur] == 0 && chain.size() <= static_cast<size_t>(kMaxDepth)) {
+            chain.push_back(cur);
+            cur = entries[cur].parent;
+        }
+        uint32_t d = cur < n ? depth[cur] : 0;
+        for (size_t k = chain.size(); k-- > 0;)
+            depth[chain[k]] = static_cast<uint16_t>(std::min<uint32_t>(++d, 0xFFFF));
+        shallow = d <= static_cast<uint32_t>(kMaxDepth);  // also ends loops, whose walks run out
+    }
+    if (!shallow) {
+        for (uint32_t i = 0; i < n; ++i) {
+            const Entry& e = entries[i];
+            if (IsDeleted(e) || e.parent >= n) continue;
+            entries[e.parent].childCount += 1;
+            if (IsDir(e) || e.size == 0) continue;
+            uint32_t cur = e.parent;
+            for (int level = 0; level < kMaxDepth && cur < n; ++level) {
+                entries[cur].size += e.size;
+                cur = entries[cur].parent;
+            }
+        }
+        return;
+    }
+    // Counting sort by depth, deepest first.
+    std::vector<uint32_t>& start = s.start;
+    for (uint32_t i = 0; i < n; ++i) ++start[depth[i]];
+    for (size_t d = start.size() - 1; d-- > 0;) start[d] += start[d + 1];
+    std::vector<uint32_t>& byDepth = s.byDepth;
+    byDepth.resize(n);
+    for (uint32_t i = 0; i < n; ++i) byDepth[--start[depth[i]]] = i;
+    for (uint32_t i : byDepth) {
+        const Entry& e = entries[i];
+        if (e.parent >= n) continue;
+        Entry& parent = entries[e.parent];
+        if (!IsDeleted(e)) parent.childCount += 1;
+        // A folder's size is final here, its children being deeper; a deleted
+        // folder still passes on what live files below it hold.
+        if (IsDir(e) || !IsDeleted(e)) parent.size += e.size;
+    }
 }
 
 void Index::CachePathOf(uint32_t folder) {

@@ -77,7 +77,8 @@ public:
     // Remove, lowering the volume's file and folder counts by every entry that goes.
     void RemoveCounted(VolumeMaps& volume, uint32_t entry);
     // Renames and/or moves one entry. False, changing nothing, when the new name
-    // does not fit the record format.
+    // does not fit the record format; std::bad_alloc, changing nothing, when a
+    // pool cannot grow.
     bool Rename(uint32_t entry, uint32_t newParent, const std::string& name, const std::string& folded);
     void SetMeta(uint32_t entry, uint64_t size, uint64_t modified, uint64_t created, uint16_t attributes);
 
@@ -140,8 +141,19 @@ public:
         }
     }
 
-    // Sets every folder's size and child count from scratch (see merge.cpp).
+    // Sets every folder's size and child count from scratch.
     void RecomputeFolderTotals();
+    // The same in buffers made beforehand, by a caller that must not fail halfway
+    // (a rebuild): after Make(entry count) and room in byDepth for one element per
+    // entry, it allocates nothing.
+    struct TotalsScratch {
+        std::vector<uint16_t> depth;  // 0 = not known yet
+        std::vector<uint32_t> chain;
+        std::vector<uint32_t> start;
+        std::vector<uint32_t> byDepth;
+        void Make(size_t n);
+    };
+    void RecomputeFolderTotals(TotalsScratch& scratch);
 
     void CachePathOf(uint32_t folder);
     // A folder's cached folded path; empty outside the (possibly incomplete) cache.
@@ -171,6 +183,11 @@ public:
     // with a parent numbered from `first` on: one counting and one filling pass
     // over the table on the pool, each map sized once.
     void FillNameMaps(const std::bitset<kMaxVolumes>& which, uint32_t first);
+    // The filling pass alone, for a caller that counted each selected map's pairs
+    // (pairs[slot]) and made room for them (NameMap::Reserve): empties the maps and
+    // fills them, allocating nothing they cannot do without.
+    void FillCountedNameMaps(const std::bitset<kMaxVolumes>& which, uint32_t first,
+                             const std::array<size_t, kMaxVolumes>& pairs);
 
     // --- sort orders ---
 
@@ -183,8 +200,9 @@ public:
     bool OrderCurrent(SortKey key) const;
 
     // Notes that entry's place in key's order may have changed.
-    void NoteKey(SortKey key, uint32_t entry);
-    void NoteAllKeys(uint32_t entry);
+    // Never fails: a note that cannot be kept marks the key overflowed instead.
+    void NoteKey(SortKey key, uint32_t entry) noexcept;
+    void NoteAllKeys(uint32_t entry) noexcept;
 
     static uint32_t ExtHashOfFolded(const char* folded, size_t length, bool directory);
 
@@ -266,7 +284,8 @@ public:
     Pool pool;
 
 private:
-    class CarriedCounts;
+    template <class Fn>
+    void ForNameMapBlock(const std::bitset<kMaxVolumes>& which, uint32_t first, int b, Fn&& fn) const;
 
     // Steps of EnsureSortedBy: place the pending entries into the kept order, and
     // make the ranks its inverse.
@@ -276,7 +295,7 @@ private:
     // Remove, counting the files and folders that go into counts when given.
     void RemoveTree(uint32_t entry, VolumeMaps* counts);
     // Applies delta (mod 2^64) to the sizes of `from` and up to 255 further ancestors.
-    void AddToAncestors(uint32_t from, uint64_t delta);
+    void AddToAncestors(uint32_t from, uint64_t delta) noexcept;
     bool PoolsFit(size_t nameBytes, size_t foldedBytes) const;
 };
 

@@ -355,6 +355,48 @@ bool Matcher::CollectNeedles(const Query& query, std::vector<std::string>& out) 
     return !out.empty() && best > 1;
 }
 
+namespace {
+
+// Where an escape that starts at pattern[i] (the backslash) ends, as the regular
+// expression reads it: a hex or Unicode escape takes its digits, a control
+// escape its letter, a back-reference all its digits. None of those bytes is
+// a literal of the name: \x41 matches "A", not "41".
+size_t EscapeEnd(const std::string& pattern, size_t i) {
+    auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    if (++i >= pattern.size()) return i;
+    const char c = pattern[i];
+    size_t take = 0;
+    if (c == 'x' || c == 'u') {
+        const size_t most = c == 'x' ? 2 : 4;
+        while (take < most && i + take + 1 < pattern.size() && isHex(pattern[i + take + 1])) ++take;
+    } else if (c == 'c') {
+        take = 1;
+    } else if (isDigit(c)) {
+        while (i + take + 1 < pattern.size() && isDigit(pattern[i + take + 1])) ++take;
+    }
+    return std::min(i + take, pattern.size());
+}
+
+// The ']' that ends the bracket opened at pattern[i]: escapes (a control
+// escape may take a ']') and "[:name:]", "[.x.]", "[=x=]" inside do not end it.
+size_t BracketEnd(const std::string& pattern, size_t i) {
+    for (++i; i < pattern.size() && pattern[i] != ']'; ++i) {
+        if (pattern[i] == '\\') {
+            i = EscapeEnd(pattern, i);
+        } else if (pattern[i] == '[' && i + 1 < pattern.size() &&
+                   (pattern[i + 1] == ':' || pattern[i + 1] == '.' || pattern[i + 1] == '=')) {
+            const char kind = pattern[i + 1];
+            size_t j = i + 2;
+            while (j + 1 < pattern.size() && !(pattern[j] == kind && pattern[j + 1] == ']')) ++j;
+            i = j + 1;  // on the inner ']'
+        }
+    }
+    return i;
+}
+
+}  // namespace
+
 std::string Matcher::LongestRegexLiteral(const std::string& pattern) {
     if (pattern.find('|') != std::string::npos) return {};
     std::string run;
@@ -390,12 +432,10 @@ std::string Matcher::LongestRegexLiteral(const std::string& pattern) {
             }
         } else if (c == '[') {
             close();
-            for (++i; i < pattern.size() && pattern[i] != ']'; ++i) {
-                if (pattern[i] == '\\') ++i;
-            }
+            i = BracketEnd(pattern, i);
         } else if (c == '\\') {
             close();
-            ++i;
+            i = EscapeEnd(pattern, i);
         } else {
             close();
         }

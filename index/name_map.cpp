@@ -1,8 +1,10 @@
 #include "index/name_map.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bitset>
+#include <new>
 
 #include "index/index.h"
 
@@ -24,6 +26,20 @@ constexpr size_t kMaxSlots = size_t{1} << 32;
 
 void NameMap::Clear() {
     std::vector<Slot>().swap(slots);
+    count = 0;
+}
+
+void NameMap::Restart(size_t pairs) {
+    if (slots.size() / 2 > RoomFor(pairs)) {
+        try {
+            std::vector<Slot>(RoomFor(pairs), Slot{0, kNoEntry}).swap(slots);
+            count = 0;
+            return;
+        } catch (const std::bad_alloc&) {
+            // The large table serves.
+        }
+    }
+    if (count != 0) std::fill(slots.begin(), slots.end(), Slot{0, kNoEntry});
     count = 0;
 }
 
@@ -89,29 +105,41 @@ bool NameMap::Erase(uint64_t key, uint32_t entry) {
     return true;
 }
 
+namespace {
+
+constexpr uint32_t kFillBlock = uint32_t{1} << 16;
+
+int FillBlocks(uint32_t first, uint32_t n) {
+    return first < n ? static_cast<int>((n - first + kFillBlock - 1) / kFillBlock) : 0;
+}
+
+}  // namespace
+
+// Calls fn(i) for every entry of block b (from first on) that belongs in a map `which` selects.
+template <class Fn>
+void Index::ForNameMapBlock(const std::bitset<kMaxVolumes>& which, uint32_t first, int b, Fn&& fn) const {
+    const auto n = static_cast<uint32_t>(entries.size());
+    const size_t slotCount = std::min<size_t>(volumes.size(), kMaxVolumes);
+    const uint32_t lo = first + static_cast<uint32_t>(b) * kFillBlock;
+    const uint32_t hi = std::min(n, lo + kFillBlock);
+    for (uint32_t i = lo; i < hi; ++i) {
+        const Entry& e = entries[i];
+        const auto slot = static_cast<size_t>(SlotOf(e.flags));
+        if (e.parent != kNoEntry && !IsDeleted(e) && slot < slotCount && which[slot] && volumes[slot]) fn(i);
+    }
+}
+
 void Index::FillNameMaps(const std::bitset<kMaxVolumes>& which, uint32_t first) {
     if (which.none()) return;
     const auto n = static_cast<uint32_t>(entries.size());
     const size_t slotCount = std::min<size_t>(volumes.size(), kMaxVolumes);
-    auto wanted = [&](const Entry& e) {
-        const auto slot = static_cast<size_t>(SlotOf(e.flags));
-        return e.parent != kNoEntry && !IsDeleted(e) && slot < slotCount && which[slot] && volumes[slot];
-    };
     // Blocks of the table, counted first so each map is sized once, then filled.
-    constexpr uint32_t kBlock = uint32_t{1} << 16;
-    const int blocks = first < n ? static_cast<int>((n - first + kBlock - 1) / kBlock) : 0;
+    const int blocks = FillBlocks(first, n);
     std::vector<std::array<uint32_t, kMaxVolumes>> perBlock(static_cast<size_t>(blocks));
-    auto forBlock = [&](int b, auto&& fn) {
-        const uint32_t lo = first + static_cast<uint32_t>(b) * kBlock;
-        const uint32_t hi = std::min(n, lo + kBlock);
-        for (uint32_t i = lo; i < hi; ++i) {
-            if (wanted(entries[i])) fn(i);
-        }
-    };
     pool.Run(blocks, [&](int b) {
         std::array<uint32_t, kMaxVolumes>& counts = perBlock[static_cast<size_t>(b)];
         counts.fill(0);
-        forBlock(b, [&](uint32_t i) { counts[SlotOf(entries[i].flags)] += 1; });
+        ForNameMapBlock(which, first, b, [&](uint32_t i) { counts[SlotOf(entries[i].flags)] += 1; });
     });
     std::array<size_t, kMaxVolumes> totals{};
     for (const auto& counts : perBlock) {
@@ -123,14 +151,24 @@ void Index::FillNameMaps(const std::bitset<kMaxVolumes>& which, uint32_t first) 
         map.Clear();
         map.Reserve(totals[s]);
     }
-    pool.Run(blocks, [&](int b) {
-        forBlock(b, [&](uint32_t i) {
+    FillCountedNameMaps(which, first, totals);
+}
+
+void Index::FillCountedNameMaps(const std::bitset<kMaxVolumes>& which, uint32_t first,
+                                const std::array<size_t, kMaxVolumes>& pairs) {
+    if (which.none()) return;
+    const size_t slotCount = std::min<size_t>(volumes.size(), kMaxVolumes);
+    for (size_t s = 0; s < slotCount; ++s) {
+        if (which[s] && volumes[s]) volumes[s]->nameMap.Restart(pairs[s]);
+    }
+    pool.Run(FillBlocks(first, static_cast<uint32_t>(entries.size())), [&](int b) {
+        ForNameMapBlock(which, first, b, [&](uint32_t i) {
             const Entry& e = entries[i];
             volumes[SlotOf(e.flags)]->nameMap.InsertConcurrently(NameMapKey(e.parent, FoldedOf(i)), i);
         });
     });
     for (size_t s = 0; s < slotCount; ++s) {
-        if (which[s] && volumes[s]) volumes[s]->nameMap.Counted(totals[s]);
+        if (which[s] && volumes[s]) volumes[s]->nameMap.Counted(pairs[s]);
     }
 }
 

@@ -57,6 +57,11 @@ public:
         }
     }
 
+    // Empties the map for `pairs` pairs to be put in with InsertConcurrently,
+    // which Reserve made room for. A table far larger than they need is
+    // swapped for a smaller one when memory allows; nothing else allocates.
+    void Restart(size_t pairs);
+
     // For a table filled by several threads at once after Reserve: inserts
     // without growing and without counting, safe only against other calls of
     // itself. The caller keeps the pairs within what it reserved and then

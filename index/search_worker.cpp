@@ -1,6 +1,7 @@
 #include "index/search_worker.h"
 
 #include <algorithm>
+#include <new>
 #include <shared_mutex>
 
 #include "index/index.h"
@@ -12,10 +13,11 @@ namespace {
 
 constexpr int kPrepareRounds = 6;
 
-// Parses, prepares and runs one request into result. False when it was cancelled
-// before or during the search.
-bool Search(SearchRequest& request, Index& index, Searcher& searcher, const std::string& text,
-            const SearchOptions& options, SearchResult& result) {
+enum class Outcome { Answered, Cancelled, Failed };
+
+// Parses, prepares and runs one request into result. May throw std::bad_alloc.
+Outcome Search(SearchRequest& request, Index& index, Searcher& searcher, const std::string& text,
+               const SearchOptions& options, SearchResult& result) {
     Query query = ParseQuery(text, options);
     result.error = query.error;
     result.words = query.highlightWords;
@@ -26,7 +28,7 @@ bool Search(SearchRequest& request, Index& index, Searcher& searcher, const std:
     // may slip in between Prepare and the search and leave pending work; after
     // kPrepareRounds preparations the search runs on whatever state it finds.
     for (int round = 0;; ++round) {
-        if (request.cancel.load()) return false;
+        if (request.cancel.load()) return Outcome::Cancelled;
         shared.lock();
         if (SearchReady(index, query, options) || round == kPrepareRounds) break;
         shared.unlock();
@@ -40,7 +42,8 @@ bool Search(SearchRequest& request, Index& index, Searcher& searcher, const std:
     result.epoch = index.epoch;
     result.changes = index.changes;
     result.ms = t1 - t0;
-    return ok;
+    if (ok) return Outcome::Answered;
+    return searcher.LastRunFailed() ? Outcome::Failed : Outcome::Cancelled;
 }
 
 }  // namespace
@@ -81,7 +84,11 @@ void ReleaseResult(SearchRequest& request, std::unique_ptr<SearchResult> result)
 void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) {
     Searcher searcher(&index);  // one for every search: its buffers are kept
     std::vector<std::unique_ptr<SearchResult>> released;
+    // The next answer's record is made while the worker waits, so that a search
+    // that runs out of memory still has one to say so with.
+    std::unique_ptr<SearchResult> next;
     for (;;) {
+        if (!next) next.reset(new (std::nothrow) SearchResult);
         std::string text;
         SearchOptions options;
         uint64_t sequence = 0;
@@ -92,7 +99,7 @@ void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) 
             request.wake.wait(hold, [&] { return request.hasRequest || request.quit; });
             released.swap(request.released);
             if (request.quit) break;
-            text = request.text;
+            text.swap(request.text);  // taken, not copied: nothing here may fail
             options = request.options;
             sequence = request.sequence;
             keepSelection = request.keepSelection;
@@ -113,23 +120,30 @@ void SearchWorker(SearchRequest& request, Index& index, const ResultSink& sink) 
         const int poolThreads = index.pool.Threads();
         index.pool.SetThreadsInUse(threads >= 1 ? std::min(threads, poolThreads) : poolThreads);
 
-        auto result = std::make_unique<SearchResult>();
+        std::unique_ptr<SearchResult> result = std::move(next);
+        if (!result) result.reset(new (std::nothrow) SearchResult);
+        if (!result) continue;            // not even a record to tell the window with
         result->ids = std::move(buffer);  // Searcher::Run empties it, keeping its memory
         result->sequence = sequence;
         result->keepSelection = keepSelection;
         result->threads = index.pool.ThreadsInUse();
 
-        // Allocation failures are the only exceptions left here; they drop this search.
-        bool ok = false;
+        // Allocation failures are the only exceptions left here.
+        Outcome outcome = Outcome::Failed;
         try {
-            ok = Search(request, index, searcher, text, options, *result);
+            outcome = Search(request, index, searcher, text, options, *result);
         } catch (const std::exception&) {
-            ok = false;
+        }
+        if (outcome == Outcome::Failed) {
+            // Not an answer: the window must not go on showing the last one as if it were.
+            result->failed = true;
+            result->ids.clear();
+            result->words.clear();
         }
         if (request.afterSearchForTesting) request.afterSearchForTesting();
         // A newer request that arrived after the search ended still wins: the
         // window would drop this result anyway.
-        if (ok && !request.cancel.load()) sink(std::move(result));
+        if (outcome != Outcome::Cancelled && !request.cancel.load()) sink(std::move(result));
     }
 }
 

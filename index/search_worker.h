@@ -1,6 +1,7 @@
 // The search worker: one thread that takes the newest search request, makes the
 // index ready for it, searches on the pool and hands the result to a sink. A new
-// request cancels the running search; a cancelled search hands over nothing.
+// request cancels the running search; a cancelled search hands over nothing, one
+// that failed (out of memory) a result that says so.
 //
 // The core knows no window: the sink decides where a result goes (the desktop
 // build posts it to the main window, tests collect it).
@@ -38,6 +39,9 @@ struct SearchResult {
     std::vector<std::string> words;  // folded highlight words
     bool keepSelection = false;
     int threads = 0;  // threads the search was allowed to use
+    // The search could not be finished (out of memory): ids and words are empty,
+    // error is still the query's.
+    bool failed = false;
 };
 
 // Takes the result; letting it go out of scope frees it (a failed hand-off).

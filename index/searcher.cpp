@@ -218,6 +218,7 @@ struct Searcher::RunState {
 bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint32_t>& out,
                    const std::atomic<bool>* cancel) {
     out.clear();
+    lastFailed = false;
     const Index& idx = *index;
     const auto n = static_cast<uint32_t>(idx.entries.size());
     hideHidden = idx.hideHidden.load();
@@ -266,7 +267,10 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
             lastStrategy = Strategy::Scan;
             FindInBlocks(run, nullptr);
         }
-        if (run.Stopped()) return false;
+        if (run.Stopped()) {
+            lastFailed = run.failed.load();
+            return false;
+        }
         if (query.dupe != 0) {
             Dupes(query.dupe, run.bitmap);
             uint64_t bits = 0;
@@ -280,8 +284,10 @@ bool Searcher::Run(Query& query, const SearchOptions& options, std::vector<uint3
     bool walk = allEntries || run.hitCount.load() >= n / 32 || !ranksFull;
     if (forced && !allEntries && ranksFull) walk = forcedOrdering == Ordering::Walk;
     lastOrdering = walk ? Ordering::Walk : Ordering::RankSort;
-    if (walk) return WalkOrder(run, idx.orders[key], allEntries, options.descending, out);
-    return SortByRank(run, idx.ranks[key], options.descending, out);
+    const bool done = walk ? WalkOrder(run, idx.orders[key], allEntries, options.descending, out)
+                           : SortByRank(run, idx.ranks[key], options.descending, out);
+    lastFailed = !done && run.failed.load();
+    return done;
 }
 
 void Searcher::FindInRange(RunState& run, SortKey key, const Term& term) {

@@ -41,10 +41,14 @@ public:
     void Prepare(const Query& query, const SearchOptions& options);
 
     // The hits in display order for options.sort (reversed when descending). False
-    // when *cancel was found set; out is then no result. Index lock held shared,
-    // after Prepare for the same query and options. Resolves the query's parent:
-    // folders and attaches folder-match bytes to its path terms.
+    // when *cancel was found set or a task failed (LastRunFailed tells which); out
+    // is then no result. May throw std::bad_alloc from the calling thread. Index
+    // lock held shared, after Prepare for the same query and options. Resolves the
+    // query's parent: folders and attaches folder-match bytes to its path terms.
     bool Run(Query& query, const SearchOptions& options, std::vector<uint32_t>& out, const std::atomic<bool>* cancel);
+    // The last Run ended false because one of its tasks failed (out of memory),
+    // not because it was cancelled.
+    bool LastRunFailed() const { return lastFailed; }
 
     // The first group made of one non-negated size or date term gives the key of
     // the order that holds its hits as one slice.
@@ -101,6 +105,7 @@ private:
     bool forced = false;
     Strategy forcedFrom = Strategy::Range;
     Ordering forcedOrdering = Ordering::Walk;
+    bool lastFailed = false;
     Strategy lastStrategy = Strategy::Scan;
     Ordering lastOrdering = Ordering::Walk;
 };

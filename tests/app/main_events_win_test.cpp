@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 
@@ -119,6 +120,32 @@ TEST_F(MainEvents, ErrorTextsShowWhole) {
                                    ov::gui::Patient(5000)));
     const RECT back = StatusPart(2);
     EXPECT_EQ(back.right - back.left, plain.right - plain.left);
+}
+
+// A search that could not be finished takes the rows of the last answer away
+// and says so where the timing goes.
+TEST_F(MainEvents, AFailedSearchSaysSoAndShowsNoRows) {
+    auto post = [](bool failed) {
+        auto result = std::make_unique<ov::SearchResult>();
+        result->sequence = gShown.sequence;  // applied as the newest
+        result->epoch = gShown.epoch;
+        result->failed = failed;
+        if (!failed) result->ids = {0, 1, 2};
+        SendMessageW(gMain, ov::WM_APP_RESULTS, 0, reinterpret_cast<LPARAM>(result.release()));
+    };
+    post(false);
+    ASSERT_EQ(ListView_GetItemCount(gResultsList), 3);
+    post(true);
+    EXPECT_EQ(ListView_GetItemCount(gResultsList), 0);
+    EXPECT_EQ(ov::gui::StatusBarText(gStatusBar, 2), L"  The search couldn't be finished: there wasn't enough memory.")
+        << ov::gui::StatusBarSeen(gStatusBar);
+    // A real answer puts the timing back.
+    RequestSearch(false);
+    ASSERT_TRUE(ov::gui::WaitUntil([] { return gShown.sequence == LastRequest() && gShown.error.empty(); },
+                                   ov::gui::Patient(5000)))
+        << ov::gui::StatusBarSeen(gStatusBar);
+    EXPECT_NE(ov::gui::StatusBarText(gStatusBar, 2).find(L" ms"), std::wstring::npos)
+        << ov::gui::StatusBarSeen(gStatusBar);
 }
 
 // After log-off was announced the index is saved and everything stopped; the

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 
 #include "index/text.h"
+#include "tests/support/failing_alloc.h"
 #include "tests/support/index_reference.h"
 #include "tests/support/random_index.h"
 
@@ -152,6 +154,44 @@ TEST(Index, RenameComparesWrittenNamesAndMovesSizes) {
     EXPECT_FALSE(index.pathsValid);
     EXPECT_TRUE(index.excludesDirty);
     EXPECT_TRUE(index.overflow[static_cast<size_t>(SortKey::Path)]);
+}
+
+// A rename whose name cannot be stored (a pool that cannot grow) leaves the
+// entry its old name, place and totals, and the name appended next is only the
+// next entry's.
+TEST(Index, RenameThatCannotStoreItsNameChangesNothing) {
+    std::unique_ptr<Index> index;
+    uint32_t a = 0, b = 0, f = 0;
+    std::string name, folded;
+    const size_t threw = testing::FailEachAllocation(
+        [&] {
+            index = std::make_unique<Index>();
+            const uint32_t root = AddNamed(*index, kNoEntry, "C:", kRoot);
+            a = AddNamed(*index, root, "a", kDir);
+            b = AddNamed(*index, root, "b", kDir);
+            f = AddNamed(*index, a, "report.txt", 0, 50);
+            // Longer than either pool has room for, so each append must grow it.
+            name = std::string(std::max(index->names.capacity(), index->folded.capacity()) + 1, 'N') + ".txt";
+            folded = FoldCaseUtf8(name);
+        },
+        [&] { index->Rename(f, b, name, folded); },
+        [&](bool failed) {
+            Index& x = *index;
+            if (!failed) {
+                EXPECT_EQ(x.Path(f, false), "C:\\b\\" + name);
+                return;
+            }
+            EXPECT_EQ(x.Path(f, false), "C:\\a\\report.txt");
+            EXPECT_EQ(x.FoldedOf(f), "report.txt");
+            EXPECT_EQ(x.entries[f].flags & EntryFlags::NameChanged, 0u);
+            EXPECT_TRUE(x.changedNames.empty());
+            EXPECT_EQ(x.entries[a].size, 50u);
+            EXPECT_EQ(x.entries[b].size, 0u);
+            AddNamed(x, a, "other.txt", 0);
+            EXPECT_EQ(x.Path(f, false), "C:\\a\\report.txt");
+            EXPECT_EQ(CheckTotals(x), "");
+        });
+    EXPECT_GE(threw, 2u);  // the name's append and the folded name's
 }
 
 // A deleted entry no longer counts in any folder: moving or renaming it, file or

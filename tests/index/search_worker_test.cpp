@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "index/index.h"
+#include "tests/support/failing_alloc.h"
 #include "tests/support/index_reference.h"
 #include "tests/support/random_index.h"
 #include "tests/support/random_query.h"
@@ -141,6 +142,46 @@ TEST(SearchWorker, ResultCarriesThreadsErrorAndIndexState) {
     }
     StopSearchWorker(request);
     StopSearchWorker(request);  // a second stop only sets the flags again
+}
+
+// Memory running out at any allocation of a search, on the worker or in a task
+// of the pool, still gets an answer: the hits, or a result that says the search
+// failed, never silence that would leave the last answer standing.
+TEST(SearchWorker, ASearchThatRunsOutOfMemorySaysSo) {
+    Index index;
+    FillSmall(index);
+    SearchRequest request;
+    Inbox inbox;
+    inbox.results.reserve(4096);  // the sink runs on the worker and must not allocate there
+    StartSearchWorker(request, index, inbox.Sink());
+    const std::vector<uint32_t> want = testing::NaiveSearch(index, ParseQuery("log", {}), {});
+    ASSERT_TRUE(inbox.WaitFor(RequestSearch(request, "log", {}, false, 1)));  // the orders are built
+    size_t failed = 0;
+    for (size_t k = 0;; ++k) {
+        uint64_t sequence = 0;
+        {
+            // Held, it keeps the search from starting before the failure is armed.
+            std::unique_lock<SharedMutex> hold(index.lock);
+            sequence = RequestSearch(request, "log", {}, false, 1);  // one thread: the tasks run on the worker
+            while (!Taken(request)) std::this_thread::sleep_for(1ms);
+            testing::FailAllocation(k, request.worker.get_id());
+        }
+        const bool answered = inbox.WaitFor(sequence);
+        const bool reached = testing::StopFailingAllocations();
+        ASSERT_TRUE(answered) << "allocation " << k << " failed and nothing was handed over";
+        ASSERT_LT(inbox.results.size(), inbox.results.capacity());
+        const SearchResult& r = *inbox.results.back();
+        ASSERT_EQ(r.sequence, sequence);
+        if (r.failed) {
+            EXPECT_TRUE(r.ids.empty()) << k;
+            ++failed;
+        } else {
+            EXPECT_EQ(r.ids, want) << k;
+        }
+        if (!reached) break;
+    }
+    StopSearchWorker(request);
+    EXPECT_GT(failed, 0u);
 }
 
 // Going out of scope with the worker still running stops and joins it; a

@@ -150,6 +150,83 @@ TEST(Searcher, RenamedFileIsFoundUnderItsNewNameOnly) {
     EXPECT_TRUE(Search(index, OneTerm(Substring("oldname")), {}).empty());
 }
 
+// The literal a regular expression search looks for in the folded pool must be
+// in every name the expression finds: random expressions made of literals,
+// escapes that spell letters or take digits (hex, Unicode, control letters,
+// back-references), classes, groups and counts, searched through the needles
+// and by a plain scan, give the same hits.
+TEST(Searcher, RegexNeedlesNeverMissWhatAPlainScanFinds) {
+    const char* const nameParts[] = {"apple", "Apple", "APPLE", "p", "le", ".txt", ".TXT", "x", "A",
+                                     "1",     "12",    "_",     " ", "-",  "]",    "a]",   "41"};
+    const char* const patternParts[] = {"a",
+                                        "p",
+                                        "le",
+                                        "pp",
+                                        "txt",
+                                        ".",
+                                        "A",
+                                        "1",
+                                        "_",
+                                        "\\x41",
+                                        "\\x61",
+                                        "\\x70",
+                                        "\\x2e",
+                                        "\\x2E",
+                                        "\\u0041",
+                                        "\\u0070",
+                                        "\\u002e",
+                                        "\\ca",
+                                        "\\cA",
+                                        "(p)",
+                                        "\\1",
+                                        "(a)\\12",
+                                        "\\d",
+                                        "\\w",
+                                        "\\.",
+                                        "[[:alpha:]x]",
+                                        "[\\x41-\\x5a]",
+                                        "[[:digit:]]",
+                                        "[\\c]a]",
+                                        "*",
+                                        "+",
+                                        "?",
+                                        "{2}",
+                                        "{0,1}",
+                                        "^",
+                                        "$",
+                                        "(?:le)",
+                                        "[^a]"};
+    testing::Rng rng(17);
+    Index index;
+    const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot);
+    for (int i = 0; i < 400; ++i) {
+        std::string name;
+        for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) name += nameParts[rng() % std::size(nameParts)];
+        AddNamed(index, root, name, 0);
+    }
+    Searcher searcher(&index);
+    int prefiltered = 0;
+    for (int round = 0; round < 4000; ++round) {
+        std::string pattern;
+        for (int k = 1 + static_cast<int>(rng() % 5); k > 0; --k)
+            pattern += patternParts[rng() % std::size(patternParts)];
+        SearchOptions options;
+        options.regex = true;
+        options.matchCase = rng() % 2 == 0;
+        Query query = ParseQuery(pattern, options);
+        searcher.Prepare(query, options);
+        std::vector<uint32_t> scanned, needled;
+        searcher.ForceForTesting(Strategy::Scan, Ordering::Walk);
+        ASSERT_TRUE(searcher.Run(query, options, scanned, nullptr));
+        searcher.ForceForTesting(Strategy::Needles, Ordering::Walk);
+        ASSERT_TRUE(searcher.Run(query, options, needled, nullptr));
+        ASSERT_EQ(needled, scanned) << "pattern '" << pattern << "' case " << options.matchCase << " literal '"
+                                    << Matcher::LongestRegexLiteral(pattern) << "'";
+        if (searcher.LastStrategy() == Strategy::Needles && !scanned.empty()) ++prefiltered;
+    }
+    EXPECT_GT(prefiltered, 100) << "too few expressions went through the needles";
+}
+
 TEST(Searcher, HiddenAndSystemSwitches) {
     Index index;
     const uint32_t root = AddNamed(index, kNoEntry, "C:", kRoot | FileAttr::Hidden | FileAttr::System);
