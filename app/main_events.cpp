@@ -12,6 +12,7 @@
 #include "app/search_box.h"
 #include "app/settings.h"
 #include "app/shutdown.h"
+#include "app/tray.h"
 #include "app/window_kit.h"
 #include "update/start_with_windows.h"
 #include "update/update_check.h"
@@ -22,6 +23,8 @@ namespace {
 uint64_t gUpdateDueTick = 0;
 int gOldFileTicks = 0;
 uint64_t gSelfTestStart = 0;
+BlockReasonCreate gBlockCreate = ShutdownBlockReasonCreate;
+BlockReasonDestroy gBlockDestroy = ShutdownBlockReasonDestroy;
 
 void OnUpdateCheckTimer() {
     if (gEnding || !gSettings.autoUpdate || GetTickCount64() < gUpdateDueTick) return;
@@ -76,6 +79,10 @@ void OnMainTimer(UINT_PTR id) {
         case kTimerRefresh:
             OnRefreshTimer();
             break;
+        case kTimerTrayIcon:
+            RetryTrayIcon();
+            break;
+            break;
         default:
             break;
     }
@@ -126,7 +133,15 @@ void OnDeviceChange(WPARAM event) {
 // Windows is ending the session: save now. The window stays until Windows ends
 // the process, so gEnding keeps the timers from starting engine work again.
 void OnEndSession(bool ending) {
-    if (ending) SaveBeforeExit();
+    if (!ending) return;
+    const bool blocked = gBlockCreate(gMain, L"Saving the index\u2026") != FALSE;
+    SaveBeforeExit();
+    if (blocked) gBlockDestroy(gMain);
+}
+
+void SetShutdownBlockForTesting(BlockReasonCreate create, BlockReasonDestroy destroy) {
+    gBlockCreate = create ? create : ShutdownBlockReasonCreate;
+    gBlockDestroy = destroy ? destroy : ShutdownBlockReasonDestroy;
 }
 
 void ScheduleUpdateCheck(uint64_t delayMs) {
