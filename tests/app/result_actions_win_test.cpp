@@ -20,22 +20,30 @@
 #include <thread>
 
 #include "app/activity_log.h"
+#include "app/command_ids.h"
 #include "app/engine_host.h"
 #include "app/export.h"
+#include "app/help_texts.h"
 #include "app/icon_loader.h"
 #include "app/main_window.h"
 #include "app/result_actions.h"
 #include "app/results_list.h"
+#include "app/shell_start.h"
+#include "app/single_instance.h"
 #include "app/window_kit.h"
 #include "engine/engine.h"
 #include "index/entry.h"
+#include "tests/app/harness/dialog_answerer.h"
 #include "tests/app/harness/gui_harness.h"
 #include "tests/app/harness/in_process_app.h"
 #include "tests/support/index_reference.h"
 
 namespace {
 
+using ov::gui::Answerer;
+using ov::gui::OwnWindows;
 using ov::gui::Patient;
+using ov::gui::Seen;
 using ov::gui::WaitUntil;
 
 std::wstring gFolder;            // the temporary folder, ending in a backslash
@@ -43,6 +51,7 @@ std::vector<uint32_t> gFiles;    // a.txt, b.txt, c.orvrec, d.txt (on disk)
 std::vector<uint32_t> gMade;     // 60 entries not on disk
 uint32_t gOther = ov::kNoEntry;  // sub\e.txt, another folder
 uint32_t gFolderEntry = ov::kNoEntry;
+uint32_t gUnknownType = ov::kNoEntry;               // f.zzqq, a type no program opens
 constexpr uint64_t kModified = 133000000000000000;  // every file's; created is 0
 
 void WriteFileText(const std::wstring& path, const std::string& text) {
@@ -56,92 +65,6 @@ std::string ReadFileBytes(const std::wstring& path) {
 
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Visible windows of class className that belong to this process.
-std::vector<HWND> OwnWindows(const wchar_t* className) {
-    struct Search {
-        const wchar_t* className;
-        std::vector<HWND> found;
-    } search{className, {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (process == GetCurrentProcessId() && IsWindowVisible(window) && wcscmp(name, s->className) == 0)
-                s->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// Every text of a window and its children, " | " between them.
-std::wstring TextsOf(HWND dialog) {
-    std::wstring texts = ov::gui::WindowText(dialog);
-    EnumChildWindows(
-        dialog,
-        [](HWND child, LPARAM data) -> BOOL {
-            const std::wstring text = ov::gui::WindowText(child);
-            if (!text.empty()) *reinterpret_cast<std::wstring*>(data) += L" | " + text;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&texts));
-    return texts;
-}
-
-// Answers every dialog of this process with act until stopped; keeps what each showed.
-class Answerer {
-public:
-    explicit Answerer(std::function<void(HWND)> act) : act(std::move(act)) {
-        thread = std::thread([this] {
-            while (!stop) {
-                for (HWND dialog : OwnWindows(L"#32770")) {
-                    // A box is found while it is made; its texts are there once it shows.
-                    if (dialog == lastAnswered || !IsWindowVisible(dialog)) continue;
-                    const std::wstring texts = TextsOf(dialog);
-                    if (texts.empty()) continue;  // not answering yet (a loaded machine)
-                    {
-                        std::lock_guard<std::mutex> hold(mutex);
-                        seen.push_back(texts);
-                    }
-                    lastAnswered = dialog;
-                    this->act(dialog);
-                }
-                Sleep(50);
-            }
-        });
-    }
-    static Answerer Pressing(int button) {
-        return Answerer([button](HWND dialog) { PostMessageW(dialog, WM_COMMAND, button, 0); });
-    }
-    ~Answerer() { Stop(); }
-    Answerer(Answerer&& other) = delete;
-    void Stop() {
-        stop = true;
-        if (thread.joinable()) thread.join();
-    }
-    std::vector<std::wstring> Seen() {
-        std::lock_guard<std::mutex> hold(mutex);
-        return seen;
-    }
-
-private:
-    std::function<void(HWND)> act;
-    std::atomic<bool> stop{false};
-    HWND lastAnswered = nullptr;
-    std::mutex mutex;
-    std::vector<std::wstring> seen;
-    std::thread thread;
-};
-
-std::string Seen(const std::vector<std::wstring>& texts) {
-    std::string out;
-    for (const std::wstring& text : texts) out += ov::ToUtf8(text) + "\n";
-    return out.empty() ? "(no dialog)" : out;
 }
 
 uint32_t OpenCount(uint32_t id) {
@@ -174,6 +97,7 @@ protected:
             gFiles.push_back(AddNamed(*gEngine, parent, name, 0x20, 5, kModified));
         }
         for (int i = 0; i < 60; ++i) gMade.push_back(AddNamed(*gEngine, parent, "made" + std::to_string(i), 0));
+        gUnknownType = AddNamed(*gEngine, parent, "f.zzqq", 0x20, 5, kModified);
         const uint32_t sub = AddNamed(*gEngine, parent, "sub", ov::EntryFlags::Directory);
         gOther = AddNamed(*gEngine, sub, "e.txt", 0);
         hold.unlock();
@@ -182,7 +106,7 @@ protected:
     static void TearDownTestSuite() { StopIconLoader(); }
 
     void SetUp() override {
-        for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.orvrec", L"d.txt", L"sub\\e.txt"}) {
+        for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.orvrec", L"d.txt", L"f.zzqq", L"sub\\e.txt"}) {
             WriteFileText(gFolder + name, "hello");
         }
     }
@@ -298,6 +222,159 @@ TEST_F(ResultActions, OpeningManyAsksFirstAndCountsOnlyWhenOpened) {
     EXPECT_EQ(line.substr(0, line.find(']') + 1), "[" + ov::ToUtf8(Path(L"c.orvrec")) + "]");
     EXPECT_EQ(OpenCount(gFiles[2]), 1u);
     EXPECT_EQ(ov::gui::ListViewCellText(gResultsList, 0, 0), L"c.orvrec");
+}
+
+// The starts the desktop shell took (when it is there) and those this process made.
+std::vector<std::wstring> gShellStarts;
+std::vector<std::wstring> gOwnStarts;
+HRESULT gShellAnswer = S_OK;
+
+HRESULT RecordShellStart(const ShellStart& start) {
+    if (gShellAnswer == S_OK)
+        gShellStarts.push_back(std::wstring(start.verb ? start.verb : L"(default)") + L"|" + start.file + L"|" +
+                               start.parameters + L"|" + start.folder);
+    return gShellAnswer;
+}
+
+// The real call for documents; Open With and this program are only recorded.
+BOOL WINAPI RecordOwnStart(SHELLEXECUTEINFOW* info) {
+    std::wstring flags;
+    if (info->fMask & SEE_MASK_FLAG_NO_UI) flags += L"no-ui ";
+    if (info->fMask & SEE_MASK_NOASYNC) flags += L"no-async ";
+    const std::wstring file = info->lpFile;
+    gOwnStarts.push_back(flags + (info->lpVerb ? info->lpVerb : L"(default)") + L"|" + file + L"|" +
+                         (info->lpParameters ? info->lpParameters : L"") + L"|" +
+                         (info->lpDirectory ? info->lpDirectory : L""));
+    if (file == L"rundll32.exe" || file == GetExePath()) return TRUE;
+    return ShellExecuteExW(info);
+}
+
+// The shell's own context menu of path, as the results' menu gets it, and the
+// verb named verb of it started as that menu would start it.
+bool StartMenuVerb(const std::wstring& path, const wchar_t* verb) {
+    PIDLIST_ABSOLUTE item = nullptr;
+    IShellFolder* folder = nullptr;
+    IContextMenu* menu = nullptr;
+    HMENU popup = CreatePopupMenu();
+    bool started = false;
+    if (SUCCEEDED(SHParseDisplayName(path.c_str(), nullptr, &item, 0, nullptr)) &&
+        SUCCEEDED(SHBindToParent(item, IID_IShellFolder, reinterpret_cast<void**>(&folder), nullptr))) {
+        PCUITEMID_CHILD child = ILFindLastID(item);
+        if (SUCCEEDED(
+                folder->GetUIObjectOf(gMain, 1, &child, IID_IContextMenu, nullptr, reinterpret_cast<void**>(&menu))) &&
+            SUCCEEDED(menu->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL))) {
+            for (int i = 0; i < GetMenuItemCount(popup); ++i) {
+                const UINT id = GetMenuItemID(popup, i);
+                wchar_t name[64] = {};
+                if (id != static_cast<UINT>(-1) && id >= 1 &&
+                    SUCCEEDED(menu->GetCommandString(id - 1, GCS_VERBW, nullptr, reinterpret_cast<char*>(name), 64)) &&
+                    _wcsicmp(name, verb) == 0) {
+                    started = StartVerbForUser(menu, id - 1, {path});
+                    break;
+                }
+            }
+        }
+    }
+    if (menu) menu->Release();
+    if (folder) folder->Release();
+    CoTaskMemFree(item);
+    DestroyMenu(popup);
+    return started;
+}
+
+// From an elevated copy what the user opens (a result, the shell menu's open,
+// a help link) starts through the desktop shell, as the signed-in user; only
+// without a shell does this process start it, and the log says so. A start
+// that fails is said once, and only a type without a program gets Open With.
+// The elevated restart waits for its start before this copy ends.
+TEST_F(ResultActions, StartsRunAsTheSignedInUserAndAFailureIsSaidOnce) {
+    if (!ProcessRunsElevated()) GTEST_SKIP() << "needs an elevated process (under Wine every process is)";
+    SetDesktopShellForTesting(RecordShellStart);
+    SetShellExecuteForTesting(RecordOwnStart);
+    const std::wstring document = Path(L"c.orvrec"), text = Path(L"a.txt"), removed = Path(L"b.txt"),
+                       unknown = Path(L"f.zzqq");
+    DeleteFileW(removed.c_str());
+    auto open = [](uint32_t id) {
+        return [id] {
+            Show({id}, {0});
+            OpenSelected();
+        };
+    };
+    bool verbStarted = false, copyLeft = false;
+    const struct {
+        const char* what;
+        HRESULT shell;
+        std::function<void()> act;
+        std::vector<std::wstring> shellStarts, ownStarts;
+        std::wstring box;  // what the one box says first; empty: no box
+    } rows[] = {
+        {"open", S_OK, open(gFiles[2]), {L"(default)|" + document + L"||" + gFolder}, {}, L""},
+        {"the shell menu's open",
+         S_OK,
+         [&] {
+             verbStarted = StartMenuVerb(text, L"open");
+             copyLeft = !StartMenuVerb(text, L"copy");
+         },
+         {L"open|" + text + L"||" + gFolder},
+         {},
+         L""},
+        {"help link",
+         S_OK,
+         [] { RunCommand(kCmdUserGuide); },
+         {std::wstring(L"open|") + kUserGuideUrl + L"||"},
+         {},
+         L""},
+        {"open without a shell",
+         kNoDesktopShell,
+         open(gFiles[2]),
+         {},
+         {L"no-ui (default)|" + document + L"||" + gFolder},
+         L""},
+        {"a file removed since it was listed",
+         kNoDesktopShell,
+         open(gFiles[1]),
+         {},
+         {L"no-ui (default)|" + removed + L"||" + gFolder},
+         L"Orvane couldn't open this item:\n\n" + removed + L": "},
+        {"a type no program opens",
+         kNoDesktopShell,
+         open(gUnknownType),
+         {},
+         {L"no-ui (default)|" + unknown + L"||" + gFolder,
+          L"no-ui open|rundll32.exe|shell32.dll,OpenAs_RunDLL " + unknown + L"|"},
+         L""},
+        {"restart as administrator",
+         S_OK,
+         [] { StartElevated(L"/takeover", gMain, SW_SHOWNORMAL); },
+         {},
+         {L"no-ui no-async runas|" + GetExePath() + L"|/takeover|"},
+         L""},
+    };
+    for (const auto& row : rows) {
+        gShellAnswer = row.shell;
+        gShellStarts.clear();
+        gOwnStarts.clear();
+        Answerer ok = Answerer::Pressing(IDOK);
+        row.act();
+        ok.Stop();
+        EXPECT_EQ(gShellStarts, row.shellStarts) << row.what;
+        EXPECT_EQ(gOwnStarts, row.ownStarts) << row.what;
+        const std::vector<std::wstring> boxes = ok.Seen();
+        if (row.box.empty()) {
+            EXPECT_TRUE(boxes.empty()) << row.what << ": " << Seen(boxes);
+        } else {
+            ASSERT_EQ(boxes.size(), 1u) << row.what << ": " << Seen(boxes);
+            EXPECT_NE(boxes[0].find(row.box), std::wstring::npos) << row.what << ": " << Seen(boxes);
+        }
+    }
+    EXPECT_TRUE(verbStarted);
+    EXPECT_TRUE(copyLeft) << "copy is the menu's own, not a program";
+    bool logged = false;
+    for (const std::wstring& line : ActivityLogLines())
+        logged = logged || line.find(L"no desktop shell to start " + document) != std::wstring::npos;
+    EXPECT_TRUE(logged);
+    SetDesktopShellForTesting(nullptr);
+    SetShellExecuteForTesting(nullptr);
 }
 
 TEST_F(ResultActions, DeletesOnlyWhenTheUserAgrees) {
