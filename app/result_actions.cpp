@@ -29,7 +29,7 @@ IContextMenu3* gShellMenu3 = nullptr;
 constexpr int kClipboardAttempts = 21;
 constexpr DWORD kClipboardRetryMs = 50;
 constexpr const wchar_t* kClipboardBusyText =
-    L"Nothing was copied: another program is using the clipboard - please try again";
+    L"Couldn't use the clipboard: another program holds it - please try again";
 
 constexpr UINT kFirstShellVerb = 0x2000;
 constexpr UINT kLastShellVerb = 0x7FFF;

@@ -20,16 +20,12 @@
 #include <thread>
 
 #include "app/activity_log.h"
-#include "app/command_ids.h"
 #include "app/engine_host.h"
 #include "app/export.h"
-#include "app/help_texts.h"
 #include "app/icon_loader.h"
 #include "app/main_window.h"
 #include "app/result_actions.h"
 #include "app/results_list.h"
-#include "app/shell_start.h"
-#include "app/single_instance.h"
 #include "app/window_kit.h"
 #include "engine/engine.h"
 #include "index/entry.h"
@@ -83,21 +79,11 @@ protected:
         CreateDirectoryW((gFolder + L"sub").c_str(), nullptr);
         std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
         using ov::testing::AddNamed;
-        // The folder's chain of names from the drive down.
-        uint32_t parent = ov::kNoEntry;
-        size_t start = 0;
-        for (size_t slash; (slash = gFolder.find(L'\\', start)) != std::wstring::npos; start = slash + 1) {
-            const std::string name = ov::ToUtf8(gFolder.substr(start, slash - start));
-            const uint32_t flags =
-                ov::EntryFlags::Directory | 0x10 | (parent == ov::kNoEntry ? ov::EntryFlags::VolumeRoot : 0);
-            parent = AddNamed(*gEngine, parent, name, flags);
-        }
-        gFolderEntry = parent;
+        const uint32_t parent = gFolderEntry = ov::gui::AddFolderChain(gFolder);
         for (const char* name : {"a.txt", "b.txt", "c.orvrec", "d.txt"}) {
             gFiles.push_back(AddNamed(*gEngine, parent, name, 0x20, 5, kModified));
         }
         for (int i = 0; i < 60; ++i) gMade.push_back(AddNamed(*gEngine, parent, "made" + std::to_string(i), 0));
-        gUnknownType = AddNamed(*gEngine, parent, "f.zzqq", 0x20, 5, kModified);
         const uint32_t sub = AddNamed(*gEngine, parent, "sub", ov::EntryFlags::Directory);
         gOther = AddNamed(*gEngine, sub, "e.txt", 0);
         hold.unlock();
@@ -106,7 +92,7 @@ protected:
     static void TearDownTestSuite() { StopIconLoader(); }
 
     void SetUp() override {
-        for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.orvrec", L"d.txt", L"f.zzqq", L"sub\\e.txt"}) {
+        for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.orvrec", L"d.txt", L"sub\\e.txt"}) {
             WriteFileText(gFolder + name, "hello");
         }
     }
@@ -222,159 +208,6 @@ TEST_F(ResultActions, OpeningManyAsksFirstAndCountsOnlyWhenOpened) {
     EXPECT_EQ(line.substr(0, line.find(']') + 1), "[" + ov::ToUtf8(Path(L"c.orvrec")) + "]");
     EXPECT_EQ(OpenCount(gFiles[2]), 1u);
     EXPECT_EQ(ov::gui::ListViewCellText(gResultsList, 0, 0), L"c.orvrec");
-}
-
-// The starts the desktop shell took (when it is there) and those this process made.
-std::vector<std::wstring> gShellStarts;
-std::vector<std::wstring> gOwnStarts;
-HRESULT gShellAnswer = S_OK;
-
-HRESULT RecordShellStart(const ShellStart& start) {
-    if (gShellAnswer == S_OK)
-        gShellStarts.push_back(std::wstring(start.verb ? start.verb : L"(default)") + L"|" + start.file + L"|" +
-                               start.parameters + L"|" + start.folder);
-    return gShellAnswer;
-}
-
-// The real call for documents; Open With and this program are only recorded.
-BOOL WINAPI RecordOwnStart(SHELLEXECUTEINFOW* info) {
-    std::wstring flags;
-    if (info->fMask & SEE_MASK_FLAG_NO_UI) flags += L"no-ui ";
-    if (info->fMask & SEE_MASK_NOASYNC) flags += L"no-async ";
-    const std::wstring file = info->lpFile;
-    gOwnStarts.push_back(flags + (info->lpVerb ? info->lpVerb : L"(default)") + L"|" + file + L"|" +
-                         (info->lpParameters ? info->lpParameters : L"") + L"|" +
-                         (info->lpDirectory ? info->lpDirectory : L""));
-    if (file == L"rundll32.exe" || file == GetExePath()) return TRUE;
-    return ShellExecuteExW(info);
-}
-
-// The shell's own context menu of path, as the results' menu gets it, and the
-// verb named verb of it started as that menu would start it.
-bool StartMenuVerb(const std::wstring& path, const wchar_t* verb) {
-    PIDLIST_ABSOLUTE item = nullptr;
-    IShellFolder* folder = nullptr;
-    IContextMenu* menu = nullptr;
-    HMENU popup = CreatePopupMenu();
-    bool started = false;
-    if (SUCCEEDED(SHParseDisplayName(path.c_str(), nullptr, &item, 0, nullptr)) &&
-        SUCCEEDED(SHBindToParent(item, IID_IShellFolder, reinterpret_cast<void**>(&folder), nullptr))) {
-        PCUITEMID_CHILD child = ILFindLastID(item);
-        if (SUCCEEDED(
-                folder->GetUIObjectOf(gMain, 1, &child, IID_IContextMenu, nullptr, reinterpret_cast<void**>(&menu))) &&
-            SUCCEEDED(menu->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL))) {
-            for (int i = 0; i < GetMenuItemCount(popup); ++i) {
-                const UINT id = GetMenuItemID(popup, i);
-                wchar_t name[64] = {};
-                if (id != static_cast<UINT>(-1) && id >= 1 &&
-                    SUCCEEDED(menu->GetCommandString(id - 1, GCS_VERBW, nullptr, reinterpret_cast<char*>(name), 64)) &&
-                    _wcsicmp(name, verb) == 0) {
-                    started = StartVerbForUser(menu, id - 1, {path});
-                    break;
-                }
-            }
-        }
-    }
-    if (menu) menu->Release();
-    if (folder) folder->Release();
-    CoTaskMemFree(item);
-    DestroyMenu(popup);
-    return started;
-}
-
-// From an elevated copy what the user opens (a result, the shell menu's open,
-// a help link) starts through the desktop shell, as the signed-in user; only
-// without a shell does this process start it, and the log says so. A start
-// that fails is said once, and only a type without a program gets Open With.
-// The elevated restart waits for its start before this copy ends.
-TEST_F(ResultActions, StartsRunAsTheSignedInUserAndAFailureIsSaidOnce) {
-    if (!ProcessRunsElevated()) GTEST_SKIP() << "needs an elevated process (under Wine every process is)";
-    SetDesktopShellForTesting(RecordShellStart);
-    SetShellExecuteForTesting(RecordOwnStart);
-    const std::wstring document = Path(L"c.orvrec"), text = Path(L"a.txt"), removed = Path(L"b.txt"),
-                       unknown = Path(L"f.zzqq");
-    DeleteFileW(removed.c_str());
-    auto open = [](uint32_t id) {
-        return [id] {
-            Show({id}, {0});
-            OpenSelected();
-        };
-    };
-    bool verbStarted = false, copyLeft = false;
-    const struct {
-        const char* what;
-        HRESULT shell;
-        std::function<void()> act;
-        std::vector<std::wstring> shellStarts, ownStarts;
-        std::wstring box;  // what the one box says first; empty: no box
-    } rows[] = {
-        {"open", S_OK, open(gFiles[2]), {L"(default)|" + document + L"||" + gFolder}, {}, L""},
-        {"the shell menu's open",
-         S_OK,
-         [&] {
-             verbStarted = StartMenuVerb(text, L"open");
-             copyLeft = !StartMenuVerb(text, L"copy");
-         },
-         {L"open|" + text + L"||" + gFolder},
-         {},
-         L""},
-        {"help link",
-         S_OK,
-         [] { RunCommand(kCmdUserGuide); },
-         {std::wstring(L"open|") + kUserGuideUrl + L"||"},
-         {},
-         L""},
-        {"open without a shell",
-         kNoDesktopShell,
-         open(gFiles[2]),
-         {},
-         {L"no-ui (default)|" + document + L"||" + gFolder},
-         L""},
-        {"a file removed since it was listed",
-         kNoDesktopShell,
-         open(gFiles[1]),
-         {},
-         {L"no-ui (default)|" + removed + L"||" + gFolder},
-         L"Orvane couldn't open this item:\n\n" + removed + L": "},
-        {"a type no program opens",
-         kNoDesktopShell,
-         open(gUnknownType),
-         {},
-         {L"no-ui (default)|" + unknown + L"||" + gFolder,
-          L"no-ui open|rundll32.exe|shell32.dll,OpenAs_RunDLL " + unknown + L"|"},
-         L""},
-        {"restart as administrator",
-         S_OK,
-         [] { StartElevated(L"/takeover", gMain, SW_SHOWNORMAL); },
-         {},
-         {L"no-ui no-async runas|" + GetExePath() + L"|/takeover|"},
-         L""},
-    };
-    for (const auto& row : rows) {
-        gShellAnswer = row.shell;
-        gShellStarts.clear();
-        gOwnStarts.clear();
-        Answerer ok = Answerer::Pressing(IDOK);
-        row.act();
-        ok.Stop();
-        EXPECT_EQ(gShellStarts, row.shellStarts) << row.what;
-        EXPECT_EQ(gOwnStarts, row.ownStarts) << row.what;
-        const std::vector<std::wstring> boxes = ok.Seen();
-        if (row.box.empty()) {
-            EXPECT_TRUE(boxes.empty()) << row.what << ": " << Seen(boxes);
-        } else {
-            ASSERT_EQ(boxes.size(), 1u) << row.what << ": " << Seen(boxes);
-            EXPECT_NE(boxes[0].find(row.box), std::wstring::npos) << row.what << ": " << Seen(boxes);
-        }
-    }
-    EXPECT_TRUE(verbStarted);
-    EXPECT_TRUE(copyLeft) << "copy is the menu's own, not a program";
-    bool logged = false;
-    for (const std::wstring& line : ActivityLogLines())
-        logged = logged || line.find(L"no desktop shell to start " + document) != std::wstring::npos;
-    EXPECT_TRUE(logged);
-    SetDesktopShellForTesting(nullptr);
-    SetShellExecuteForTesting(nullptr);
 }
 
 TEST_F(ResultActions, DeletesOnlyWhenTheUserAgrees) {
