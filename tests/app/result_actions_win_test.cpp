@@ -63,6 +63,39 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A child of this test holds the clipboard for OV_TEST_HOLD_CLIPBOARD_MS, as
+// clipboard history and clipboard managers do after each change.
+constexpr const wchar_t* kClipboardHeldEvent = L"ov-test-clipboard-held";
+const bool kHoldClipboardAndExit = [] {
+    const char* hold = std::getenv("OV_TEST_HOLD_CLIPBOARD_MS");
+    if (!hold) return false;
+    if (!OpenClipboard(nullptr)) ExitProcess(2);
+    if (HANDLE held = OpenEventW(EVENT_MODIFY_STATE, FALSE, kClipboardHeldEvent)) SetEvent(held);
+    Sleep(static_cast<DWORD>(std::atoi(hold)));
+    CloseClipboard();
+    ExitProcess(0);
+}();
+
+// Starts that child and returns once it holds the clipboard; its process, or null.
+HANDLE HoldClipboardInAChild(const wchar_t* ms) {
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, kClipboardHeldEvent);
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(exe) + L"\"";
+    SetEnvironmentVariableW(L"OV_TEST_HOLD_CLIPBOARD_MS", ms);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    const bool started =
+        CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
+    SetEnvironmentVariableW(L"OV_TEST_HOLD_CLIPBOARD_MS", nullptr);
+    if (started) CloseHandle(child.hThread);
+    const bool holding = started && WaitForSingleObject(held, Patient(30000)) == WAIT_OBJECT_0;
+    CloseHandle(held);
+    if (!holding && started) CloseHandle(child.hProcess);
+    return holding ? child.hProcess : nullptr;
+}
+
 uint32_t OpenCount(uint32_t id) {
     return ReadResultRow(id, gShown.epoch).openCount;
 }
@@ -157,6 +190,35 @@ TEST_F(ResultActions, CopiesPathsNamesAndFiles) {
     CopyTextToClipboard(L"before");
     Show({gFiles[0], gFiles[1]}, {0, 1}, 1);
     CopySelectedPaths(false);
+    EXPECT_EQ(ov::gui::ClipboardText(), L"before");
+}
+
+// A clipboard another program holds for a moment is waited for; one it keeps
+// is said so, and nothing claims to be copied.
+TEST_F(ResultActions, ACopyWaitsForAClipboardHeldForAMomentAndSaysWhenItStaysHeld) {
+    Show({gFiles[0], gFiles[1]}, {0});
+    CopyTextToClipboard(L"before");
+    HANDLE child = HoldClipboardInAChild(L"300");
+    ASSERT_TRUE(child) << "the child did not take the clipboard";
+    SetStatusText(L"");
+    CopySelectedPaths(false);
+    EXPECT_EQ(Status(), L"  Path copied to the clipboard");
+    WaitForSingleObject(child, Patient(10000));
+    CloseHandle(child);
+    EXPECT_EQ(ov::gui::ClipboardText(), Path(L"a.txt"));
+
+    CopyTextToClipboard(L"before");
+    const std::wstring busy = L"  Couldn't use the clipboard: another program holds it - please try again";
+    child = HoldClipboardInAChild(L"5000");
+    ASSERT_TRUE(child) << "the child did not take the clipboard";
+    for (const auto& copy :
+         {std::function<void()>([] { CopySelectedPaths(false); }), std::function<void()>(CopySelectedFiles)}) {
+        SetStatusText(L"");
+        copy();
+        EXPECT_EQ(Status(), busy);
+    }
+    WaitForSingleObject(child, Patient(10000));
+    CloseHandle(child);
     EXPECT_EQ(ov::gui::ClipboardText(), L"before");
 }
 
