@@ -26,6 +26,7 @@ enum MainTimer : UINT_PTR {
     kTimerDevices = 4,      // 2 s after the last device change: refresh the volumes
     kTimerSave = 5,         // 30 min: background save when the index changed
     kTimerSelfTest = 6,     // 1 s: a self-test run checks whether the index is ready
+    kTimerTrayIcon = 7,     // 2 s while the notification area refuses the tray icon
     kTimerRefresh = 11,     // 300 ms after the last index change: search again
 };
 

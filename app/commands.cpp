@@ -19,6 +19,7 @@
 #include "app/result_actions.h"
 #include "app/search_box.h"
 #include "app/settings.h"
+#include "app/shell_start.h"
 #include "app/shutdown.h"
 #include "app/tray.h"
 #include "app/window_kit.h"
@@ -64,8 +65,12 @@ void ShowReleaseNotes() {
     ShowTextWindow(L"Orvane Release Notes", first, kReleaseNotesText);
 }
 
+// The browser starts as the signed-in user, also from an elevated copy.
 void OpenWebPage(const wchar_t* url) {
-    ShellExecuteW(gMain, L"open", url, nullptr, nullptr, SW_SHOWNORMAL);
+    ShellStart page;
+    page.verb = L"open";
+    page.file = url;
+    StartOrTell(page, url);
 }
 
 void ShowAbout() {

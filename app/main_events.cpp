@@ -19,6 +19,7 @@
 #include "app/search_box.h"
 #include "app/settings.h"
 #include "app/shutdown.h"
+#include "app/tray.h"
 #include "app/window_kit.h"
 #include "update/start_with_windows.h"
 #include "update/update_check.h"
@@ -29,6 +30,8 @@ namespace {
 uint64_t gUpdateDueTick = 0;
 int gOldFileTicks = 0;
 uint64_t gSelfTestStart = 0;
+BlockReasonCreate gBlockCreate = ShutdownBlockReasonCreate;
+BlockReasonDestroy gBlockDestroy = ShutdownBlockReasonDestroy;
 
 // Windows asks the owners of handles on a drive before it removes it, but only
 // those registered for the drive's own device events: without this, "Safely
@@ -171,6 +174,10 @@ void OnMainTimer(UINT_PTR id) {
         case kTimerRefresh:
             OnRefreshTimer();
             break;
+        case kTimerTrayIcon:
+            RetryTrayIcon();
+            break;
+            break;
         default:
             break;
     }
@@ -230,7 +237,15 @@ void EndDriveNotifications() {
 // Windows is ending the session: save now. The window stays until Windows ends
 // the process, so gEnding keeps the timers from starting engine work again.
 void OnEndSession(bool ending) {
-    if (ending) SaveBeforeExit();
+    if (!ending) return;
+    const bool blocked = gBlockCreate(gMain, L"Saving the index\u2026") != FALSE;
+    SaveBeforeExit();
+    if (blocked) gBlockDestroy(gMain);
+}
+
+void SetShutdownBlockForTesting(BlockReasonCreate create, BlockReasonDestroy destroy) {
+    gBlockCreate = create ? create : ShutdownBlockReasonCreate;
+    gBlockDestroy = destroy ? destroy : ShutdownBlockReasonDestroy;
 }
 
 void ScheduleUpdateCheck(uint64_t delayMs) {

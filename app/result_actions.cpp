@@ -17,6 +17,7 @@
 #include "app/command_ids.h"
 #include "app/engine_host.h"
 #include "app/results_list.h"
+#include "app/shell_start.h"
 #include "app/window_kit.h"
 
 namespace {
@@ -24,6 +25,11 @@ namespace {
 // The shell's menu interfaces while the results' context menu is open (UI thread).
 IContextMenu2* gShellMenu2 = nullptr;
 IContextMenu3* gShellMenu3 = nullptr;
+
+constexpr int kClipboardAttempts = 21;
+constexpr DWORD kClipboardRetryMs = 50;
+constexpr const wchar_t* kClipboardBusyText =
+    L"Couldn't use the clipboard: another program holds it - please try again";
 
 constexpr UINT kFirstShellVerb = 0x2000;
 constexpr UINT kLastShellVerb = 0x7FFF;
@@ -64,6 +70,16 @@ std::vector<PIDLIST_ABSOLUTE> ParseItems(const std::vector<std::wstring>& paths,
         }
     }
     return items;
+}
+
+// Clipboard history, remote desktops and clipboard managers hold the
+// clipboard for a moment after each change: about a second of tries.
+bool OpenClipboardPatiently() {
+    for (int attempt = 1;; ++attempt) {
+        if (OpenClipboard(gMain)) return true;
+        if (attempt == kClipboardAttempts) return false;
+        Sleep(kClipboardRetryMs);
+    }
 }
 
 void FreeItemLists(std::vector<PIDLIST_ABSOLUTE>& items) {
@@ -243,15 +259,9 @@ void OpenSelected() {
         const std::wstring question = FormatString(L"Open %d items?", static_cast<int>(paths.size()));
         if (MessageBoxW(gMain, question.c_str(), L"Orvane", MB_ICONQUESTION | MB_YESNO) != IDYES) return;
     }
-    for (const std::wstring& path : paths) {
-        const std::wstring folder = FolderOfPath(path);
-        const auto done = reinterpret_cast<INT_PTR>(ShellExecuteW(
-            gMain, nullptr, path.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL));
-        if (done <= 32) {
-            const std::wstring parameters = L"shell32.dll,OpenAs_RunDLL " + path;
-            ShellExecuteW(gMain, L"open", L"rundll32.exe", parameters.c_str(), nullptr, SW_SHOWNORMAL);
-        }
-    }
+    std::vector<std::wstring> failures;
+    for (const std::wstring& path : paths) OpenForUser(path, failures);
+    ShowOpenFailures(failures);
     // Every selected row counts, also those beyond the ones opened.
     NoteEntriesOpened(ids, epoch);
 }
@@ -266,16 +276,19 @@ void OpenContainingFolder() {
         CoTaskMemFree(item);
     }
     if (!shown) {
-        const std::wstring parameters = L"/select,\"" + paths[0] + L"\"";
-        ShellExecuteW(gMain, L"open", L"explorer.exe", parameters.c_str(), nullptr, SW_SHOWNORMAL);
+        ShellStart explorer;
+        explorer.verb = L"open";
+        explorer.file = L"explorer.exe";
+        explorer.parameters = L"/select,\"" + paths[0] + L"\"";
+        StartOrTell(explorer, paths[0]);
     }
 }
 
 void CopySelectedPaths(bool namesOnly) {
     const std::vector<std::wstring> paths = GetSelectedPaths(kCopyCap);
     if (paths.empty()) return;
-    CopyTextToClipboard(ClipboardPathText(paths, namesOnly));
-    SetStatusText(CopiedPathsStatus(paths.size(), namesOnly));
+    SetStatusText(CopyTextToClipboard(ClipboardPathText(paths, namesOnly)) ? CopiedPathsStatus(paths.size(), namesOnly)
+                                                                           : kClipboardBusyText);
 }
 
 void CopySelectedFiles() {
@@ -285,9 +298,10 @@ void CopySelectedFiles() {
     if (!files) return;
     const DWORD copy = DROPEFFECT_COPY;
     HGLOBAL effect = GlobalBlock(&copy, sizeof copy);
-    if (!OpenClipboard(gMain)) {
+    if (!OpenClipboardPatiently()) {
         GlobalFree(files);
         if (effect) GlobalFree(effect);
+        SetStatusText(kClipboardBusyText);
         return;
     }
     EmptyClipboard();
@@ -360,7 +374,8 @@ void ShowResultContextMenu(POINT point) {
         invoke.lpVerbW = MAKEINTRESOURCEW(chosen - kFirstShellVerb);
         invoke.nShow = SW_SHOWNORMAL;
         invoke.ptInvoke = point;
-        shellMenu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&invoke));
+        if (!StartVerbForUser(shellMenu, chosen - kFirstShellVerb, paths))
+            shellMenu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&invoke));
     } else if (chosen > 0) {
         PostMessageW(gMain, WM_COMMAND, chosen, 0);
     }
@@ -370,7 +385,7 @@ void ShowResultContextMenu(POINT point) {
 }
 
 bool CopyTextToClipboard(const std::wstring& text) {
-    if (!OpenClipboard(gMain)) return false;
+    if (!OpenClipboardPatiently()) return false;
     EmptyClipboard();
     HGLOBAL block = GlobalBlock(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
     const bool stored = block && SetClipboardData(CF_UNICODETEXT, block);

@@ -6,6 +6,7 @@
 
 #include "app/command_ids.h"
 #include "app/engine_host.h"
+#include "app/shell_start.h"
 #include "app/window_kit.h"
 
 namespace {
@@ -62,15 +63,7 @@ bool HandOffToRunningCopy(const CommandLine& line) {
 }
 
 bool StartElevated(const std::wstring& parameters, HWND owner, int show) {
-    const std::wstring exe = GetExePath();
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof info;
-    info.lpVerb = L"runas";
-    info.lpFile = exe.c_str();
-    info.lpParameters = parameters.c_str();
-    info.hwnd = owner;
-    info.nShow = show;
-    return ShellExecuteExW(&info) != FALSE;
+    return StartBeforeExit(L"runas", GetExePath(), parameters, owner, show);
 }
 
 bool RelaunchElevated(const CommandLine& line, int show) {

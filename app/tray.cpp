@@ -24,8 +24,11 @@ namespace {
 
 constexpr int kHotkeyId = 1;
 
-NOTIFYICONDATAW gTrayData = {};  // hWnd set: the icon was added
+NOTIFYICONDATAW gTrayData = {};  // hWnd set: the icon is wanted
+bool gTrayAdded = false;         // the notification area took it
 bool gBalloonShown = false;
+constexpr UINT kTrayRetryMs = 2000;
+TrayCall gNotifyIcon = Shell_NotifyIconW;
 
 const HotkeyDef& ChosenHotkey() {
     return kHotkeys[gSettings.hotkey < kHotkeyCount ? gSettings.hotkey : 0];
@@ -45,6 +48,15 @@ void ShowTrayMenu() {
     if (chosen != 0) RunCommand(chosen);
 }
 
+// At sign-in the notification area may not be up yet, and an elevated window
+// may never hear "TaskbarCreated": a refused icon is tried again on a timer
+// until it is there. One that is there already counts (NIM_MODIFY takes it).
+bool TryAddTrayIcon() {
+    gTrayAdded = gNotifyIcon(NIM_ADD, &gTrayData) || gNotifyIcon(NIM_MODIFY, &gTrayData);
+    if (gTrayAdded) KillTimer(gMain, kTimerTrayIcon);
+    return gTrayAdded;
+}
+
 }  // namespace
 
 void AddTrayIcon() {
@@ -62,13 +74,30 @@ void AddTrayIcon() {
                              (hotkey.key ? std::wstring(L"press ") + hotkey.name + L" to search" : L"click to search");
     wcsncpy(gTrayData.szTip, tip.c_str(), 127);
     gTrayData.szTip[127] = L'\0';
-    Shell_NotifyIconW(NIM_ADD, &gTrayData);
+    if (!TryAddTrayIcon()) {
+        Log(L"tray icon not added; trying again every %u ms", kTrayRetryMs);
+        SetTimer(gMain, kTimerTrayIcon, kTrayRetryMs, nullptr);
+    }
+}
+
+void RetryTrayIcon() {
+    if (gTrayData.hWnd && !gTrayAdded) {
+        TryAddTrayIcon();
+    } else if (gMain) {
+        KillTimer(gMain, kTimerTrayIcon);
+    }
 }
 
 void RemoveTrayIcon() {
     if (!gTrayData.hWnd) return;
-    Shell_NotifyIconW(NIM_DELETE, &gTrayData);
+    KillTimer(gMain, kTimerTrayIcon);
+    if (gTrayAdded) gNotifyIcon(NIM_DELETE, &gTrayData);
     gTrayData.hWnd = nullptr;
+    gTrayAdded = false;
+}
+
+void SetTrayCallForTesting(TrayCall call) {
+    gNotifyIcon = call ? call : Shell_NotifyIconW;
 }
 
 void RegisterGlobalHotkey() {
@@ -127,6 +156,6 @@ void ShowTrayBalloonOnce() {
     gTrayData.szInfoTitle[63] = L'\0';
     wcsncpy(gTrayData.szInfo, text.c_str(), 255);
     gTrayData.szInfo[255] = L'\0';
-    Shell_NotifyIconW(NIM_MODIFY, &gTrayData);
+    gNotifyIcon(NIM_MODIFY, &gTrayData);
     gTrayData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 }

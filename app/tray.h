@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 struct HotkeyDef {
     const wchar_t* name;
     UINT modifiers;
@@ -12,9 +14,12 @@ constexpr int kHotkeyCount = 6;
 // Row 0 is "None"; the row number is the "Hotkey" setting.
 extern const HotkeyDef kHotkeys[kHotkeyCount];
 
-// Adds the icon (NIM_ADD) with its tip; again after Explorer restarts.
+// Adds the icon (NIM_ADD) with its tip; again after Explorer restarts. When
+// the notification area refuses it, timer kTimerTrayIcon tries again.
 void AddTrayIcon();
-// Deletes the icon when it was added.
+// kTimerTrayIcon: tries once more; the timer ends once the icon is there.
+void RetryTrayIcon();
+// Deletes the icon when it was added; no more tries.
 void RemoveTrayIcon();
 // (Re)registers hotkey 1 from the "Hotkey" setting and refreshes the tip; a
 // combination another program holds is reported in the status line and the log.
@@ -25,3 +30,7 @@ void OnHotkey(int id);
 void OnTrayMessage(LPARAM lParam);
 // After WM_CLOSE hid the window: the balloon, the first time in the process.
 void ShowTrayBalloonOnce();
+
+// Test seam: Shell_NotifyIconW; null puts it back.
+using TrayCall = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAW data);
+void SetTrayCallForTesting(TrayCall call);

@@ -13,6 +13,7 @@
 #include "app/command_line.h"
 #include "app/engine_host.h"
 #include "app/search_box.h"
+#include "app/shell_start.h"
 #include "app/shutdown.h"
 #include "app/window_kit.h"
 #include "update/install.h"
@@ -76,9 +77,7 @@ bool RelaunchAndClose(const std::wstring& exe) {
     const std::wstring parameters = UpdatedRelaunchParameters(kVersionText, GetSearchText());
     SaveBeforeExit();
     Log(L"update: starting %ls %ls", exe.c_str(), parameters.c_str());
-    const INT_PTR started = reinterpret_cast<INT_PTR>(
-        ShellExecuteW(nullptr, L"open", exe.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
-    const bool ok = started > 32;
+    const bool ok = StartBeforeExit(L"open", exe, parameters, nullptr, SW_SHOWNORMAL);
     if (!ok) UpdateBox(L"Orvane was updated. Please start it again.", MB_ICONINFORMATION);
     DestroyWindow(gMain);
     return ok;

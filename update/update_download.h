@@ -16,8 +16,8 @@
 struct DownloadResult {
     std::wstring error;  // empty when the file passed every check
     std::wstring path;
-    // Open while the verified file waits for its use: it denies writes and
-    // deletes, so the file checked is the file used. Closed by the receiver.
+    // Open while the verified file waits for its use: it shares reads only,
+    // so the file checked is the file used. Closed by the receiver.
     HANDLE lock = INVALID_HANDLE_VALUE;
     ~DownloadResult() {
         if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);

@@ -31,6 +31,32 @@ std::unique_ptr<DownloadResult> Failed(std::unique_ptr<DownloadResult> result, H
     return result;
 }
 
+// The version functions open a file by name with share modes of their own,
+// which a guard holding DELETE refuses unless they share deletes. So they read
+// a private copy of the guarded bytes, made through the guard, which nobody
+// else has open; the copy goes at once.
+void ReadVersionThroughGuard(HANDLE guard, const std::wstring& path, wchar_t (&product)[64], wchar_t (&version)[40]) {
+    const std::wstring copy = path + L".version";
+    DeleteFileW(copy.c_str());
+    HANDLE out = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER start = {};
+    bool ok = SetFilePointerEx(guard, start, nullptr, FILE_BEGIN) != FALSE;
+    std::vector<BYTE> block(65536);
+    for (DWORD read = 0; ok;) {
+        DWORD written = 0;
+        ok = ReadFile(guard, block.data(), static_cast<DWORD>(block.size()), &read, nullptr) != FALSE;
+        if (!ok || read == 0) break;
+        ok = WriteFile(out, block.data(), read, &written, nullptr) && written == read;
+    }
+    CloseHandle(out);
+    if (ok) {
+        CopyCut(FileVersionString(copy, L"ProductName"), product);
+        CopyCut(FileVersionString(copy, L"ProductVersion"), version);
+    }
+    DeleteFileW(copy.c_str());
+}
+
 constexpr int kUpdateBarIcon = 27;  // green circular arrows
 
 struct DownloadJob {
@@ -178,9 +204,13 @@ std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, Instal
 
     // From here on the file can be read, but not written, renamed or deleted by
     // anyone else; the name itself is opened, not what a link there points to.
-    // DELETE access lets the portable copy move the file through this handle.
-    file = CreateFileW(result->path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // Every later open of the file must share what this handle holds: the
+    // installer's elevation check and the installer itself open it by name
+    // sharing reads only, so its guard holds read access alone. Only the
+    // portable copy, whose file is moved through this handle and opened by no
+    // one else, takes DELETE.
+    file = CreateFileW(result->path.c_str(), installer ? GENERIC_READ : GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return Failed(std::move(result), file, Wide(kTextChecksum));
     BY_HANDLE_FILE_INFORMATION facts = {};
     if (!GetFileInformationByHandle(file, &facts) || (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
@@ -191,9 +221,8 @@ std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, Instal
         return Failed(std::move(result), file, Wide(refused));
     const std::wstring digest = Sha256OfFile(file);
     if (!DigestMatches(digest.c_str(), hash)) return Failed(std::move(result), file, Wide(kTextChecksum));
-    wchar_t product[64], version[40];
-    CopyCut(FileVersionString(result->path, L"ProductName"), product);
-    CopyCut(FileVersionString(result->path, L"ProductVersion"), version);
+    wchar_t product[64] = {}, version[40] = {};
+    ReadVersionThroughGuard(file, result->path, product, version);
     if (!VersionResourceMatches(product, version, installer, info.version))
         return Failed(std::move(result), file, Wide(kTextWrongVersion));
     result->lock = file;

@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -13,11 +14,13 @@
 #include "app/commands.h"
 #include "app/engine_host.h"
 #include "app/icon_loader.h"
+#include "app/main_events.h"
 #include "app/main_window.h"
 #include "app/results_list.h"
 #include "app/search_box.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/tray.h"
 #include "engine/engine.h"
 #include "index/text.h"
 #include "tests/app/harness/gui_harness.h"
@@ -148,13 +151,72 @@ TEST_F(MainEvents, AFailedSearchSaysSoAndShowsNoRows) {
         << ov::gui::StatusBarSeen(gStatusBar);
 }
 
+// A notification area that is not up yet (the first two adds are refused).
+std::vector<std::wstring> gTrayCalls;
+bool gTrayIconThere = false;
+
+BOOL WINAPI LateTray(DWORD message, PNOTIFYICONDATAW data) {
+    const bool up = std::count(gTrayCalls.begin(), gTrayCalls.end(), L"add") >= 2;
+    gTrayCalls.push_back(message == NIM_ADD ? L"add" : message == NIM_MODIFY ? L"modify" : L"delete");
+    if (data->hWnd != gMain) return FALSE;
+    if (message == NIM_ADD && up && !gTrayIconThere) {
+        gTrayIconThere = true;
+        return TRUE;
+    }
+    if (message == NIM_DELETE && gTrayIconThere) {
+        gTrayIconThere = false;
+        return TRUE;
+    }
+    return message == NIM_MODIFY && gTrayIconThere;
+}
+
+std::string Calls(const std::vector<std::wstring>& calls) {
+    std::string text;
+    for (const std::wstring& call : calls) text += ov::ToUtf8(call) + " ";
+    return text;
+}
+
+TEST_F(MainEvents, ARefusedTrayIconIsTriedAgainUntilItIsThere) {
+    RemoveTrayIcon();
+    SetTrayCallForTesting(LateTray);
+    AddTrayIcon();
+    EXPECT_FALSE(gTrayIconThere);
+    EXPECT_TRUE(ov::gui::WaitUntil([] { return gTrayIconThere; }, ov::gui::Patient(10000))) << Calls(gTrayCalls);
+    const size_t calls = gTrayCalls.size();
+    Pump(3000);  // past the next tick: the tries have ended
+    EXPECT_EQ(gTrayCalls.size(), calls) << Calls(gTrayCalls);
+    RemoveTrayIcon();
+    EXPECT_FALSE(gTrayIconThere);
+    SetTrayCallForTesting(nullptr);
+    AddTrayIcon();
+}
+
+// Around the save at the session's end Windows is given the reason to wait.
+std::vector<std::wstring> gBlockCalls;
+
+BOOL WINAPI RecordBlock(HWND window, LPCWSTR reason) {
+    gBlockCalls.push_back(std::wstring(L"set ") + reason + (gEnding ? L" after" : L" before") + L" the save" +
+                          (window == gMain ? L"" : L" on another window"));
+    return TRUE;
+}
+
+BOOL WINAPI RecordUnblock(HWND window) {
+    gBlockCalls.push_back(std::wstring(L"removed") + (gEnding ? L" after" : L" before") + L" the save" +
+                          (window == gMain ? L"" : L" on another window"));
+    return TRUE;
+}
+
 // After log-off was announced the index is saved and everything stopped; the
 // window lives on until Windows ends the process, and no timer or message may
 // start engine work again.
 TEST_F(MainEvents, NothingRestartsAfterTheSessionEnds) {
     gIndexLoaded = true;
+    SetShutdownBlockForTesting(RecordBlock, RecordUnblock);
     SendMessageW(gMain, WM_ENDSESSION, TRUE, 0);
+    SetShutdownBlockForTesting(nullptr, nullptr);
     ASSERT_TRUE(gEnding);
+    EXPECT_EQ(gBlockCalls,
+              (std::vector<std::wstring>{L"set Saving the index\u2026 before the save", L"removed after the save"}));
     ChangeIndex(false);
     PostMessageW(gMain, WM_APP_INDEX_CHANGED, 0, 0);
     PostMessageW(gMain, WM_DEVICECHANGE, 0x8000, 0);

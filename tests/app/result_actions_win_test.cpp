@@ -29,13 +29,17 @@
 #include "app/window_kit.h"
 #include "engine/engine.h"
 #include "index/entry.h"
+#include "tests/app/harness/dialog_answerer.h"
 #include "tests/app/harness/gui_harness.h"
 #include "tests/app/harness/in_process_app.h"
 #include "tests/support/index_reference.h"
 
 namespace {
 
+using ov::gui::Answerer;
+using ov::gui::OwnWindows;
 using ov::gui::Patient;
+using ov::gui::Seen;
 using ov::gui::WaitUntil;
 
 std::wstring gFolder;            // the temporary folder, ending in a backslash
@@ -43,6 +47,7 @@ std::vector<uint32_t> gFiles;    // a.txt, b.txt, c.orvrec, d.txt (on disk)
 std::vector<uint32_t> gMade;     // 60 entries not on disk
 uint32_t gOther = ov::kNoEntry;  // sub\e.txt, another folder
 uint32_t gFolderEntry = ov::kNoEntry;
+uint32_t gUnknownType = ov::kNoEntry;               // f.zzqq, a type no program opens
 constexpr uint64_t kModified = 133000000000000000;  // every file's; created is 0
 
 void WriteFileText(const std::wstring& path, const std::string& text) {
@@ -58,90 +63,37 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Visible windows of class className that belong to this process.
-std::vector<HWND> OwnWindows(const wchar_t* className) {
-    struct Search {
-        const wchar_t* className;
-        std::vector<HWND> found;
-    } search{className, {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (process == GetCurrentProcessId() && IsWindowVisible(window) && wcscmp(name, s->className) == 0)
-                s->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+// A child of this test holds the clipboard for OV_TEST_HOLD_CLIPBOARD_MS, as
+// clipboard history and clipboard managers do after each change.
+constexpr const wchar_t* kClipboardHeldEvent = L"ov-test-clipboard-held";
+const bool kHoldClipboardAndExit = [] {
+    const char* hold = std::getenv("OV_TEST_HOLD_CLIPBOARD_MS");
+    if (!hold) return false;
+    if (!OpenClipboard(nullptr)) ExitProcess(2);
+    if (HANDLE held = OpenEventW(EVENT_MODIFY_STATE, FALSE, kClipboardHeldEvent)) SetEvent(held);
+    Sleep(static_cast<DWORD>(std::atoi(hold)));
+    CloseClipboard();
+    ExitProcess(0);
+}();
 
-// Every text of a window and its children, " | " between them.
-std::wstring TextsOf(HWND dialog) {
-    std::wstring texts = ov::gui::WindowText(dialog);
-    EnumChildWindows(
-        dialog,
-        [](HWND child, LPARAM data) -> BOOL {
-            const std::wstring text = ov::gui::WindowText(child);
-            if (!text.empty()) *reinterpret_cast<std::wstring*>(data) += L" | " + text;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&texts));
-    return texts;
-}
-
-// Answers every dialog of this process with act until stopped; keeps what each showed.
-class Answerer {
-public:
-    explicit Answerer(std::function<void(HWND)> act) : act(std::move(act)) {
-        thread = std::thread([this] {
-            while (!stop) {
-                for (HWND dialog : OwnWindows(L"#32770")) {
-                    // A box is found while it is made; its texts are there once it shows.
-                    if (dialog == lastAnswered || !IsWindowVisible(dialog)) continue;
-                    const std::wstring texts = TextsOf(dialog);
-                    if (texts.empty()) continue;  // not answering yet (a loaded machine)
-                    {
-                        std::lock_guard<std::mutex> hold(mutex);
-                        seen.push_back(texts);
-                    }
-                    lastAnswered = dialog;
-                    this->act(dialog);
-                }
-                Sleep(50);
-            }
-        });
-    }
-    static Answerer Pressing(int button) {
-        return Answerer([button](HWND dialog) { PostMessageW(dialog, WM_COMMAND, button, 0); });
-    }
-    ~Answerer() { Stop(); }
-    Answerer(Answerer&& other) = delete;
-    void Stop() {
-        stop = true;
-        if (thread.joinable()) thread.join();
-    }
-    std::vector<std::wstring> Seen() {
-        std::lock_guard<std::mutex> hold(mutex);
-        return seen;
-    }
-
-private:
-    std::function<void(HWND)> act;
-    std::atomic<bool> stop{false};
-    HWND lastAnswered = nullptr;
-    std::mutex mutex;
-    std::vector<std::wstring> seen;
-    std::thread thread;
-};
-
-std::string Seen(const std::vector<std::wstring>& texts) {
-    std::string out;
-    for (const std::wstring& text : texts) out += ov::ToUtf8(text) + "\n";
-    return out.empty() ? "(no dialog)" : out;
+// Starts that child and returns once it holds the clipboard; its process, or null.
+HANDLE HoldClipboardInAChild(const wchar_t* ms) {
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, kClipboardHeldEvent);
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(exe) + L"\"";
+    SetEnvironmentVariableW(L"OV_TEST_HOLD_CLIPBOARD_MS", ms);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    const bool started =
+        CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
+    SetEnvironmentVariableW(L"OV_TEST_HOLD_CLIPBOARD_MS", nullptr);
+    if (started) CloseHandle(child.hThread);
+    const bool holding = started && WaitForSingleObject(held, Patient(30000)) == WAIT_OBJECT_0;
+    CloseHandle(held);
+    if (!holding && started) CloseHandle(child.hProcess);
+    return holding ? child.hProcess : nullptr;
 }
 
 uint32_t OpenCount(uint32_t id) {
@@ -160,16 +112,7 @@ protected:
         CreateDirectoryW((gFolder + L"sub").c_str(), nullptr);
         std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
         using ov::testing::AddNamed;
-        // The folder's chain of names from the drive down.
-        uint32_t parent = ov::kNoEntry;
-        size_t start = 0;
-        for (size_t slash; (slash = gFolder.find(L'\\', start)) != std::wstring::npos; start = slash + 1) {
-            const std::string name = ov::ToUtf8(gFolder.substr(start, slash - start));
-            const uint32_t flags =
-                ov::EntryFlags::Directory | 0x10 | (parent == ov::kNoEntry ? ov::EntryFlags::VolumeRoot : 0);
-            parent = AddNamed(*gEngine, parent, name, flags);
-        }
-        gFolderEntry = parent;
+        const uint32_t parent = gFolderEntry = ov::gui::AddFolderChain(gFolder);
         for (const char* name : {"a.txt", "b.txt", "c.orvrec", "d.txt"}) {
             gFiles.push_back(AddNamed(*gEngine, parent, name, 0x20, 5, kModified));
         }
@@ -247,6 +190,35 @@ TEST_F(ResultActions, CopiesPathsNamesAndFiles) {
     CopyTextToClipboard(L"before");
     Show({gFiles[0], gFiles[1]}, {0, 1}, 1);
     CopySelectedPaths(false);
+    EXPECT_EQ(ov::gui::ClipboardText(), L"before");
+}
+
+// A clipboard another program holds for a moment is waited for; one it keeps
+// is said so, and nothing claims to be copied.
+TEST_F(ResultActions, ACopyWaitsForAClipboardHeldForAMomentAndSaysWhenItStaysHeld) {
+    Show({gFiles[0], gFiles[1]}, {0});
+    CopyTextToClipboard(L"before");
+    HANDLE child = HoldClipboardInAChild(L"300");
+    ASSERT_TRUE(child) << "the child did not take the clipboard";
+    SetStatusText(L"");
+    CopySelectedPaths(false);
+    EXPECT_EQ(Status(), L"  Path copied to the clipboard");
+    WaitForSingleObject(child, Patient(10000));
+    CloseHandle(child);
+    EXPECT_EQ(ov::gui::ClipboardText(), Path(L"a.txt"));
+
+    CopyTextToClipboard(L"before");
+    const std::wstring busy = L"  Couldn't use the clipboard: another program holds it - please try again";
+    child = HoldClipboardInAChild(L"5000");
+    ASSERT_TRUE(child) << "the child did not take the clipboard";
+    for (const auto& copy :
+         {std::function<void()>([] { CopySelectedPaths(false); }), std::function<void()>(CopySelectedFiles)}) {
+        SetStatusText(L"");
+        copy();
+        EXPECT_EQ(Status(), busy);
+    }
+    WaitForSingleObject(child, Patient(10000));
+    CloseHandle(child);
     EXPECT_EQ(ov::gui::ClipboardText(), L"before");
 }
 

@@ -371,9 +371,11 @@ TEST_F(RowPainting, StatusBarPaintsOncePerResult) {
     Show({});
 }
 
-// The shell's answers for the icon test: files answer slowly until released,
-// a root records whether the icon lock was free while it was asked.
+// The shell's answers for the icon test: files answer slowly until released;
+// the share is offline and keeps whoever asks waiting until released (60 s at
+// most), and records whether the icon lock was free while it was asked.
 std::atomic<bool> gShellReleased{false};
+std::atomic<bool> gShareReleased{false};
 std::atomic<int> gRootAsked{0};
 std::atomic<bool> gRootAskedUnlocked{false};
 
@@ -383,8 +385,13 @@ bool SlowShell(const std::wstring& path, DWORD, UINT flags, int& index) {
         return true;
     }
     if (path.size() > 2 && path.back() == L'\\') {
+        // The window takes the lock for moments while it paints; a loader holding it would hold it throughout.
+        for (int i = 0; i < 100 && !gRootAskedUnlocked; ++i) {
+            gRootAskedUnlocked = IconLockFreeForTesting();
+            if (!gRootAskedUnlocked) Sleep(2);
+        }
         ++gRootAsked;
-        gRootAskedUnlocked = IconLockFreeForTesting();
+        for (int i = 0; i < 6000 && !gShareReleased; ++i) Sleep(10);
         index = 7;
         return true;
     }
@@ -394,9 +401,11 @@ bool SlowShell(const std::wstring& path, DWORD, UINT flags, int& index) {
 }
 
 // Files of their own icon show their type's icon until the loader has theirs;
-// at most 2,000 wait, the rest are asked again when painted; a root is asked
-// once, never under the icon lock.
-TEST_F(RowPainting, IconLoaderQueueIsBoundedAndRootsAreAskedOutsideTheLock) {
+// at most 2,000 wait, the rest are asked again when painted. An offline share
+// among the roots holds up neither the window (it is asked on the loader,
+// outside the icon lock) nor the exit (the loader's join has a limit).
+// Last of the suite: the loader is stopped.
+TEST_F(RowPainting, IconLoaderQueueIsBoundedAndAnOfflineShareHoldsUpNothing) {
     SetShellIconLookupForTesting(SlowShell);
     auto program = [](int i) {
         ov::ResultRow row;
@@ -409,14 +418,6 @@ TEST_F(RowPainting, IconLoaderQueueIsBoundedAndRootsAreAskedOutsideTheLock) {
     EXPECT_LE(QueuedIconPathsForTesting(), kIconQueueLimit);
     EXPECT_GE(QueuedIconPathsForTesting(), kIconQueueLimit - 1);  // the loader holds one
 
-    ov::ResultRow root;
-    root.fullPath = L"\\\\server\\share\\";
-    root.flags = ov::EntryFlags::Directory | ov::EntryFlags::VolumeRoot;
-    EXPECT_EQ(RowIconIndex(root), 7);
-    EXPECT_EQ(RowIconIndex(root), 7);
-    EXPECT_EQ(gRootAsked, 1);
-    EXPECT_TRUE(gRootAskedUnlocked);
-
     gShellReleased = true;
     ASSERT_TRUE(ov::gui::WaitUntil([] { return QueuedIconPathsForTesting() == 0; }, ov::gui::Patient(10000)));
     ASSERT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(1999)) == 100 + 1999; }, ov::gui::Patient(5000)));
@@ -424,6 +425,25 @@ TEST_F(RowPainting, IconLoaderQueueIsBoundedAndRootsAreAskedOutsideTheLock) {
     // One not taken the first time is queued now and arrives too.
     EXPECT_EQ(RowIconIndex(program(2400)), 1);
     EXPECT_TRUE(ov::gui::WaitUntil([&] { return RowIconIndex(program(2400)) == 2500; }, ov::gui::Patient(5000)));
+
+    ov::ResultRow root;
+    root.fullPath = L"\\\\server\\share\\";
+    root.flags = ov::EntryFlags::Directory | ov::EntryFlags::VolumeRoot;
+    const ULONGLONG asked = GetTickCount64();
+    EXPECT_EQ(RowIconIndex(root), 3) << "a root shows the fourth icon until its own arrives";
+    EXPECT_LT(GetTickCount64() - asked, ov::gui::Patient(1000)) << "the window waited for the share";
+    EXPECT_EQ(RowIconIndex(root), 3);
+    ASSERT_TRUE(ov::gui::WaitUntil([] { return gRootAsked == 1; }, ov::gui::Patient(5000)));
+    EXPECT_TRUE(gRootAskedUnlocked);
+
+    // The loader is stuck in the share: the exit waits for it only so long.
+    const ULONGLONG stopping = GetTickCount64();
+    StopIconLoader();
+    const ULONGLONG stopped = GetTickCount64() - stopping;
+    EXPECT_GE(stopped + 100, kIconLoaderStopLimitMs);
+    EXPECT_LT(stopped, kIconLoaderStopLimitMs + ov::gui::Patient(1000));
+    gShareReleased = true;
+    EXPECT_EQ(gRootAsked, 1);
     SetShellIconLookupForTesting(nullptr);
 }
 

@@ -16,6 +16,7 @@
 
 #include "app/command_line.h"
 #include "app/window_kit.h"
+#include "index/text.h"
 #include "tests/app/harness/gui_harness.h"
 #include "tests/app/harness/orvane_fixture.h"
 #include "update/download_rules.h"
@@ -504,10 +505,11 @@ protected:
         const std::string setup = Serve(ov::gui::ProgramFolder() + L"\\ov_fake_setup.exe", "setup.exe");
         const std::string next = Serve(ov::gui::ProgramFolder() + L"\\OrvaneNextTest.exe", "next.exe");
         const size_t cut = setup.find('"'), cutNext = next.find('"');
-        ASSERT_TRUE(PutManifest(R"({"version":"9.0.0","exe":")" + b + R"(/file/next.exe","sha256":")" +
-                                next.substr(0, cutNext) + R"(","size":")" + next.substr(cutNext + 3) +
-                                R"(","setup":")" + b + R"(/file/setup.exe","setup_sha256":")" + setup.substr(0, cut) +
-                                R"(","setup_size":")" + setup.substr(cut + 3) + R"("})"));
+        manifest = R"({"version":"9.0.0","exe":")" + b + R"(/file/next.exe","sha256":")" + next.substr(0, cutNext) +
+                   R"(","size":")" + next.substr(cutNext + 3) + R"(","setup":")" + b +
+                   R"(/file/setup.exe","setup_sha256":")" + setup.substr(0, cut) + R"(","setup_size":")" +
+                   setup.substr(cut + 3) + R"("})";
+        ASSERT_TRUE(PutManifest(manifest));
     }
 
     // Starts exe searching for text and clicks "Update now" once the bar shows.
@@ -576,6 +578,7 @@ protected:
     }
 
     std::wstring record;
+    std::string manifest;  // what OfferVersion9 serves
     DWORD fakeId = 0;
     ov::gui::Program next;
     HWND nextMain = nullptr;
@@ -590,12 +593,35 @@ TEST_F(InstallProgram, AnInstallerThatSucceedsIsGivenItsArgumentsAndTheProgramCo
                                             static_cast<DWORD>((ov::gui::ProgramFolder().size() + 1) * 2)));
     SetEnvironmentVariableW(L"OV_FAKE_EXIT", L"0");
     OfferVersion9();
+    // While the verified installer is guarded, the elevation check and the
+    // installer itself open it by name sharing reads only: they get in, and
+    // still nobody writes, replaces or deletes it.
+    UpdateInfo offered;
+    ReadManifest(manifest.c_str(), offered);
+    const std::atomic<bool> cancel{false};
+    std::unique_ptr<DownloadResult> guarded = DownloadAndVerify(offered, kInstalledForUser, tempDir, cancel, nullptr);
+    ASSERT_EQ(guarded->error, L"");
+    HANDLE reader =
+        CreateFileW(guarded->path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "refused with error " << GetLastError();
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    HANDLE writer = CreateFileW(guarded->path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_FALSE(DeleteFileW(guarded->path.c_str()));
+    const std::wstring guardedPath = guarded->path;
+    guarded.reset();
+    DeleteFileW(guardedPath.c_str());
     ASSERT_TRUE(StartAndUpdate(ov::gui::ProgramFolder() + L"\\OrvaneUpdateTest.exe", kSearch));
     const std::vector<std::wstring> lines = WaitForRecord();
     const std::vector<std::wstring> expected = {L"/S", L"/UPDATE", L"/CURRENTUSER", L"/D=" + ov::gui::ProgramFolder()};
     ASSERT_EQ(lines.size(), 5u) << "the installer did not record its start";
     EXPECT_EQ(std::vector<std::wstring>(lines.begin() + 1, lines.end()), expected);
-    EXPECT_TRUE(program.WaitForExit(Patient(60000))) << "the old copy did not close";
+    // The installer opens its own file while the program still guards it.
+    const bool closed = program.WaitForExit(Patient(60000));
+    HWND box = nullptr;
+    EXPECT_TRUE(closed) << "the old copy did not close; it shows: " << ov::ToUtf8(closed ? L"" : WaitForBox(box));
     HWND again = WaitForNextCopy();
     ASSERT_TRUE(again) << "the program did not come back";
     EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::WindowText(ov::gui::ChildById(again, 480)) == kSearch; },
