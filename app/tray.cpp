@@ -27,6 +27,14 @@ constexpr int kHotkeyId = 1;
 NOTIFYICONDATAW gTrayData = {};  // hWnd set: the icon was added
 bool gBalloonShown = false;
 
+// The small application icon, loaded once: the icon is added again after each
+// Explorer restart and hotkey change.
+HICON SmallAppIcon() {
+    static const HICON icon = static_cast<HICON>(LoadImageW(
+        gInstance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    return icon;
+}
+
 const HotkeyDef& ChosenHotkey() {
     return kHotkeys[gSettings.hotkey < kHotkeyCount ? gSettings.hotkey : 0];
 }
@@ -55,14 +63,17 @@ void AddTrayIcon() {
     gTrayData.uID = 1;
     gTrayData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     gTrayData.uCallbackMessage = WM_APP_TRAY;
-    gTrayData.hIcon = static_cast<HICON>(LoadImageW(gInstance, MAKEINTRESOURCEW(1), IMAGE_ICON,
-                                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    gTrayData.hIcon = SmallAppIcon();
     const HotkeyDef& hotkey = ChosenHotkey();
     const std::wstring tip = std::wstring(L"Orvane — ") +
                              (hotkey.key ? std::wstring(L"press ") + hotkey.name + L" to search" : L"click to search");
     wcsncpy(gTrayData.szTip, tip.c_str(), 127);
     gTrayData.szTip[127] = L'\0';
     Shell_NotifyIconW(NIM_ADD, &gTrayData);
+}
+
+HICON TrayIconForTesting() {
+    return gTrayData.hIcon;
 }
 
 void RemoveTrayIcon() {
@@ -77,10 +88,12 @@ void RegisterGlobalHotkey() {
     const HotkeyDef& hotkey = ChosenHotkey();
     if (hotkey.key && !RegisterHotKey(gMain, kHotkeyId, hotkey.modifiers | MOD_NOREPEAT, hotkey.key)) {
         const DWORD error = GetLastError();
-        // At start-up the status line is soon taken by the index; the log keeps it.
         Log(L"hotkey %ls not registered, error %lu", hotkey.name, error);
-        SetStatusText(std::wstring(L"The hotkey ") + hotkey.name +
-                      L" is already used by another program - pick another on the Settings tab");
+        // A notice: the index's state, which soon fills the line, comes after it.
+        SetStatusNotice(std::wstring(L"The hotkey ") + hotkey.name +
+                        L" is already used by another program - pick another on the Settings tab");
+    } else {
+        SetStatusNotice(L"");
     }
     // The tip names the hotkey.
     if (gTrayData.hWnd) {
