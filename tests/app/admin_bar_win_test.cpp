@@ -1,7 +1,8 @@
 // The main window in this process: the info bars as laid out when they come or
 // go while the window is hidden, the administrator bar as painted (a strip of
 // our own whose every icon has its own colour shows which icon the bar draws
-// and where), and what the window lets through for Explorer's restart.
+// and where), what the window lets through for Explorer's restart, and the
+// speed test's table in a font whose characters are all as wide.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -260,6 +261,29 @@ TEST_F(MainHere, ExplorersRestartIsLetThroughAndAddsTheIconAgainWithoutANewOne) 
     EXPECT_TRUE(GetIconInfo(TrayIconForTesting(), &info));
     if (info.hbmColor) DeleteObject(info.hbmColor);
     if (info.hbmMask) DeleteObject(info.hbmMask);
+}
+
+// The table's columns line up only when every character is as wide; other texts keep the interface font.
+TEST_F(MainHere, TheSpeedTableShowsInAFixedWidthFontOtherTextsInTheInterfaceFont) {
+    auto shownPitch = [](int command, HFONT* font) {
+        RunCommand(command);
+        HWND edit = gNotesWindow ? GetDlgItem(gNotesWindow, 100) : nullptr;
+        *font = edit ? reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0)) : nullptr;
+        TEXTMETRICW metrics = {};
+        HDC dc = GetDC(nullptr);
+        HGDIOBJ previous = SelectObject(dc, *font);
+        GetTextMetricsW(dc, &metrics);
+        SelectObject(dc, previous);
+        ReleaseDC(nullptr, dc);
+        // Set when the font is proportional (the flag's name says the opposite).
+        return (metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) != 0;
+    };
+    HFONT font = nullptr;
+    EXPECT_FALSE(shownPitch(kCmdSpeedTest, &font)) << "the speed test's text is in a proportional font";
+    EXPECT_NE(font, nullptr);
+    EXPECT_TRUE(shownPitch(kCmdReleaseNotes, &font));
+    EXPECT_EQ(font, gFontUi);
+    if (gNotesWindow) DestroyWindow(gNotesWindow);
 }
 
 }  // namespace
