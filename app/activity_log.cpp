@@ -64,9 +64,13 @@ std::wstring FormatString(const wchar_t* format, ...) {
 std::wstring FormatFileTime(uint64_t fileTime) {
     if (fileTime == 0) return {};
     const FILETIME utc = {static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
-    FILETIME local;
+    // With the rules in force at that date, as dm: converts: FileTimeToLocalFileTime
+    // would apply today's offset, an hour off for the other half of the year.
+    SYSTEMTIME utcParts;
     SYSTEMTIME parts;
-    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &parts)) return {};
+    if (!FileTimeToSystemTime(&utc, &utcParts) || !SystemTimeToTzSpecificLocalTime(nullptr, &utcParts, &parts)) {
+        return {};
+    }
     wchar_t date[64] = {};
     wchar_t time[64] = {};
     if (!GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &parts, nullptr, date, 64, nullptr)) date[0] = 0;

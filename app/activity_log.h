@@ -27,5 +27,6 @@ void FormatBuf(wchar_t* buffer, size_t size, const wchar_t* format, ...);
 // The same into 2048 characters, as a string.
 std::wstring FormatString(const wchar_t* format, ...);
 // A FILETIME (UTC) as the user's short date and time without seconds, in local
-// time; empty for 0 and for a time that does not convert.
+// time by the rules in force at that date; empty for 0 and for a time that
+// does not convert.
 std::wstring FormatFileTime(uint64_t fileTime);

@@ -103,7 +103,7 @@ std::wstring RunSpeedTestShown() {
     HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     const std::wstring text = SpeedTestText();
     SetCursor(previous);
-    ShowTextWindow(L"Orvane Speed Test", L"", text.c_str());
+    ShowTextWindow(L"Orvane Speed Test", L"", text.c_str(), true);
     return text;
 }
 

@@ -29,6 +29,7 @@ constexpr int kIdAddFolder = 202;
 constexpr int kIdRemoveFolder = 203;
 
 HWND gStatusList = nullptr;
+HWND gStatusFocus = nullptr;  // the control that had the focus when the window was left
 
 // What a row stands for. Volumes are found again by slot and root when a
 // button acts: a refresh of the volumes may have freed the one shown.
@@ -127,10 +128,12 @@ HWND AddButton(HWND parent, int id, const wchar_t* caption, DWORD style) {
 }
 
 void LayOut(HWND window, int width, int height) {
-    MoveWindow(gStatusList, 10, 10, width - 20, height - 60, TRUE);
+    MoveWindow(gStatusList, Dip(10), Dip(10), width - Dip(20), height - Dip(60), TRUE);
     const int ids[] = {kIdRescan, kIdAddFolder, kIdRemoveFolder};
-    for (int i = 0; i < 3; ++i) MoveWindow(GetDlgItem(window, ids[i]), 10 + 150 * i, height - 40, 140, 30, TRUE);
-    MoveWindow(GetDlgItem(window, IDOK), width - 110, height - 40, 100, 30, TRUE);
+    for (int i = 0; i < 3; ++i) {
+        MoveWindow(GetDlgItem(window, ids[i]), Dip(10 + 150 * i), height - Dip(40), Dip(140), Dip(30), TRUE);
+    }
+    MoveWindow(GetDlgItem(window, IDOK), width - Dip(110), height - Dip(40), Dip(100), Dip(30), TRUE);
 }
 
 int SelectedRow() {
@@ -204,18 +207,19 @@ void ShowIndexStatus() {
         FillIndexStatusList();
         return;
     }
-    RECT main = {};
-    if (gMain) GetWindowRect(gMain, &main);
+    const RECT main = MainWindowFrame();
     const int width = Dip(1000);
     const int spare = (main.right - main.left) - width;
-    HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME, L"OVStatus", L"Orvane - Index Status",
-                                  WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, main.left + (spare > 1 ? spare / 2 : 0),
-                                  main.top + Dip(80), width, Dip(380), gMain, nullptr, gInstance, nullptr);
+    const RECT place = InsideWorkArea(main.left + (spare > 1 ? spare / 2 : 0), main.top + Dip(80), width, Dip(380));
+    HWND window = CreateWindowExW(
+        WS_EX_DLGMODALFRAME, L"OVStatus", L"Orvane - Index Status", WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, place.left,
+        place.top, place.right - place.left, place.bottom - place.top, gMain, nullptr, gInstance, nullptr);
     if (!window) return;
     gIndexStatusWindow = window;
+    // A tab stop, so Tab goes round the list and the buttons.
     gStatusList = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                                  WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0, 0, 0, 0,
-                                  window, nullptr, gInstance, nullptr);
+                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                                  0, 0, 0, 0, window, nullptr, gInstance, nullptr);
     const DWORD listStyles = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER;
     SendMessageW(gStatusList, LVM_SETEXTENDEDLISTVIEWSTYLE, listStyles, listStyles);
     SetWindowTheme(gStatusList, L"Explorer", nullptr);
@@ -246,6 +250,7 @@ void ShowIndexStatus() {
     SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
     FillIndexStatusList();
     ShowWindow(window, SW_SHOW);
+    SetFocus(gStatusList);
 }
 
 void FillIndexStatusList() {
@@ -283,7 +288,7 @@ void FillIndexStatusList() {
 
 void UpdateIndexSummary() {
     if (!EngineMade()) return;
-    SetStatusText(SummaryText(SnapshotVolumes()));
+    SetStatusState(SummaryText(SnapshotVolumes()));
     FillIndexStatusList();
     RefreshRibbon();
 }
@@ -320,12 +325,24 @@ LRESULT CALLBACK IndexStatusProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_COMMAND:
             OnStatusCommand(window, LOWORD(wParam));
             return 0;
+        case WM_ACTIVATE:
+            // As a dialog does: the focus leaves with the window and comes back where it was.
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus && IsChild(window, focus)) gStatusFocus = focus;
+                return 0;
+            }
+            if (HIWORD(wParam) == 0 && gStatusList) {
+                SetFocus(gStatusFocus && IsChild(window, gStatusFocus) ? gStatusFocus : gStatusList);
+            }
+            return 0;
         case WM_CLOSE:
             DestroyWindow(window);
             return 0;
         case WM_DESTROY:
             gIndexStatusWindow = nullptr;
             gStatusList = nullptr;
+            gStatusFocus = nullptr;
             gRows.clear();
             return 0;
         default:

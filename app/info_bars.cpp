@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <string>
 
 #include "app/command_ids.h"
+#include "app/folder_lists.h"
 #include "app/result_actions.h"
 #include "app/ribbon.h"
 #include "app/window_kit.h"
@@ -14,6 +14,8 @@ HWND gNotesWindow = nullptr;
 HBRUSH gInfoBrush = nullptr;
 
 namespace {
+
+HFONT gNotesFont = nullptr;  // the open text window's own font, or null
 
 constexpr int kAdminBarIcon = 21;  // the shield of the icon strip
 constexpr int kNotesTextId = 100;
@@ -65,55 +67,49 @@ void PaintAdminBar(HWND window) {
     PaintInfoBarBackground(dc, client, kAdminBarIcon);
     SetTextColor(dc, RGB(60, 45, 0));
     HGDIOBJ oldFont = SelectObject(dc, gFontUi);
+    const wchar_t* message =
+        L"Orvane isn't running as administrator, so it scans folders instead of reading the NTFS file table "
+        L"directly (slower to build; still live). Restart it with administrator rights for the full speed.";
+    const UINT format = DT_WORDBREAK | DT_NOPREFIX | DT_END_ELLIPSIS;
     RECT text = {Dip(42), 0, client.right - Dip(330), client.bottom};
-    DrawTextW(dc,
-              L"Orvane isn't running as administrator, so it scans folders instead of reading the NTFS file table "
-              L"directly (slower to build; still live). Restart it with administrator rights for the full speed.",
-              -1, &text, DT_WORDBREAK | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    // DT_VCENTER centres a single line only: the lines are measured and the block centred.
+    RECT measured = text;
+    DrawTextW(dc, message, -1, &measured, format | DT_CALCRECT);
+    const int height = measured.bottom - measured.top;
+    if (height < client.bottom) {
+        text.top = (client.bottom - height) / 2;
+        text.bottom = text.top + height;
+    }
+    DrawTextW(dc, message, -1, &text, format);
     SelectObject(dc, oldFont);
     EndPaint(window, &paint);
 }
 
-// first as it is, then second with a carriage return before every line feed
-// that lacks one (the edit control breaks lines only at CR LF).
+// The text with a carriage return before every line feed that lacks one: the
+// edit control breaks lines only at CR LF.
 std::wstring NotesText(const wchar_t* first, const wchar_t* second) {
-    std::wstring text = first ? first : L"";
-    for (const wchar_t* c = second; c && *c; ++c) {
-        if (*c == L'\n' && (c == second || c[-1] != L'\r')) text += L'\r';
-        text += *c;
-    }
-    return text;
+    return WithCrLf(std::wstring(first ? first : L"") + (second ? second : L""));
 }
 
-// Centred on the main window's normal rectangle, 60 DIP below its top, then
-// moved (and shrunk when it must) into the work area of its monitor: a
-// minimised window sits far off screen and a hidden one may never have been
-// placed.
+// Centred on the main window's normal rectangle, 60 DIP below its top, inside
+// the work area: a minimised window sits far off screen and a hidden one may
+// never have been placed.
 RECT NotesRect(int width, int height) {
-    RECT owner = {0, 0, 0, 0};
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(gMain, MONITOR_DEFAULTTONEAREST), &monitor);
-    WINDOWPLACEMENT placement = {};
-    placement.length = sizeof placement;
-    if (IsIconic(gMain) && GetWindowPlacement(gMain, &placement)) {
-        // Workspace coordinates: relative to the primary monitor's work area.
-        MONITORINFO primary = {};
-        primary.cbSize = sizeof primary;
-        GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &primary);
-        owner = placement.rcNormalPosition;
-        OffsetRect(&owner, primary.rcWork.left - primary.rcMonitor.left, primary.rcWork.top - primary.rcMonitor.top);
-    } else {
-        GetWindowRect(gMain, &owner);
-    }
-    const RECT& work = monitor.rcWork;
-    width = std::min<int>(width, work.right - work.left);
-    height = std::min<int>(height, work.bottom - work.top);
-    const int left = owner.left + (owner.right - owner.left - Dip(720)) / 2;
-    const int top = owner.top + Dip(60);
-    const int x = std::clamp<int>(left, work.left, work.right - width);
-    const int y = std::clamp<int>(top, work.top, work.bottom - height);
-    return {x, y, x + width, y + height};
+    const RECT owner = MainWindowFrame();
+    return InsideWorkArea(owner.left + (owner.right - owner.left - Dip(720)) / 2, owner.top + Dip(60), width, height);
+}
+
+// A table in columns of characters reads only in a font whose characters are
+// all as wide; made for the one text window that needs it.
+HFONT MakeFixedWidthFont() {
+    LOGFONTW font = {};
+    font.lfHeight = -MulDiv(9, gDpi, 72);
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = CLEARTYPE_QUALITY;
+    font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    wcscpy(font.lfFaceName, L"Consolas");
+    return CreateFontIndirectW(&font);
 }
 
 HWND MakeNotesChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD exStyle, DWORD style, int id) {
@@ -185,7 +181,7 @@ void PlaceInfoBarButtons(HWND bar, const int* ids, const int* widths, int count)
     InvalidateRect(bar, nullptr, TRUE);
 }
 
-void ShowTextWindow(const wchar_t* title, const wchar_t* first, const wchar_t* second) {
+void ShowTextWindow(const wchar_t* title, const wchar_t* first, const wchar_t* second, bool fixedWidth) {
     if (gNotesWindow) DestroyWindow(gNotesWindow);
     const std::wstring text = NotesText(first, second);
     const RECT place = NotesRect(Dip(720), Dip(580));
@@ -197,6 +193,9 @@ void ShowTextWindow(const wchar_t* title, const wchar_t* first, const wchar_t* s
     HWND edit = MakeNotesChild(window, L"EDIT", L"", WS_EX_CLIENTEDGE,
                                WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, kNotesTextId);
     SendMessageW(edit, EM_LIMITTEXT, 0, 0);
+    if (fixedWidth && (gNotesFont = MakeFixedWidthFont()) != nullptr) {
+        SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(gNotesFont), FALSE);
+    }
     SetWindowTextW(edit, text.c_str());
     SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Dip(8), Dip(8)));
     HWND close = MakeNotesChild(window, L"BUTTON", L"Close", 0, WS_TABSTOP | BS_DEFPUSHBUTTON, kNotesCloseId);
@@ -230,6 +229,11 @@ LRESULT CALLBACK NotesProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         case WM_DESTROY:
             if (gNotesWindow == window) gNotesWindow = nullptr;
             return 0;
+        case WM_NCDESTROY:
+            // After the children: the text control no longer uses the font.
+            if (gNotesFont) DeleteObject(gNotesFont);
+            gNotesFont = nullptr;
+            break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

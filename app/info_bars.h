@@ -22,9 +22,10 @@ void PaintInfoBarBackground(HDC dc, const RECT& client, int icon);
 // left of the one before; widths in DIP. Then invalidates the bar (erasing).
 void PlaceInfoBarButtons(HWND bar, const int* ids, const int* widths, int count);
 
-// Replaces any open text window by one showing first as it is followed by
-// second, whose bare line feeds become CR LF. When the window cannot be made,
-// nothing shows. The window stays inside the work area of the main window's
-// monitor, also when the main window is minimised or hidden.
-void ShowTextWindow(const wchar_t* title, const wchar_t* first, const wchar_t* second);
+// Replaces any open text window by one showing first followed by second, their
+// bare line feeds made CR LF, in the interface font or, for a table in
+// columns, in a fixed-width font. When the window cannot be made, nothing
+// shows. The window stays inside the work area of the main window's monitor,
+// also when the main window is minimised or hidden.
+void ShowTextWindow(const wchar_t* title, const wchar_t* first, const wchar_t* second, bool fixedWidth = false);
 LRESULT CALLBACK NotesProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

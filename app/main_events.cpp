@@ -205,7 +205,7 @@ void OnVolumesChanged() {
     SyncDriveRegistrations();
     UpdateIndexSummary();
     const bool wanted = !gSettings.adminBarHidden && AdminBarWanted();
-    if (!gAdminBar || (IsWindowVisible(gAdminBar) != FALSE) == wanted) return;
+    if (!gAdminBar || InfoBarShown(gAdminBar) == wanted) return;
     ShowWindow(gAdminBar, wanted ? SW_SHOW : SW_HIDE);
     LayoutMainWindow();
 }

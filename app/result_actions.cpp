@@ -209,14 +209,14 @@ bool OnListKeyDown(HWND list, WPARAM key) {
         case VK_RETURN:
             if (KeyHeld(VK_MENU)) {
                 ShowProperties();
-            } else if (KeyHeld(VK_CONTROL)) {
+            } else if (CtrlShortcutHeld()) {
                 OpenContainingFolder();
             } else {
                 OpenSelected();
             }
             return true;
         case 'C':
-            if (!KeyHeld(VK_CONTROL)) return false;
+            if (!CtrlShortcutHeld()) return false;
             if (KeyHeld(VK_SHIFT)) {
                 CopySelectedPaths(false);
             } else {
@@ -456,7 +456,8 @@ bool HandleResultsListMessage(HWND list, UINT message, WPARAM wParam, LPARAM lPa
             *result = 0;
             return true;
         case WM_CHAR:
-            if (wParam < 32 || KeyHeld(VK_CONTROL) || !gSearchBox) return false;
+            // AltGr's characters come with Ctrl held, and Alt.
+            if (wParam < 32 || CtrlShortcutHeld() || !gSearchBox) return false;
             FocusSearchBoxAtEnd();
             SendMessageW(gSearchBox, WM_CHAR, wParam, lParam);
             *result = 0;

@@ -150,7 +150,7 @@ void EnterList() {
 LRESULT CALLBACK SearchBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     RelayToTooltip(window, message, wParam, lParam);
     if (message == WM_KEYDOWN) {
-        const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+        const bool ctrl = CtrlShortcutHeld();
         switch (wParam) {
             case VK_RETURN:
                 OnEnter(ctrl);

@@ -28,6 +28,8 @@ HICON gAppIcon = nullptr;
 
 namespace {
 
+MessageFilterCall gMessageFilter = ChangeWindowMessageFilterEx;
+
 CommandLine ReadCommandLine() {
     int count = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -121,16 +123,23 @@ void RegisterWindowClasses() {
 
 HWND CreateMainWindow(int show) {
     const std::wstring title = EngineElevated() ? L"Orvane (Administrator)" : L"Orvane";
+    gTaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     HWND window = CreateWindowExW(0, L"OrvaneMain", title.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
                                   CW_USEDEFAULT, Dip(1180), Dip(760), nullptr, nullptr, gInstance, nullptr);
     if (!window) return nullptr;
     AttachEngineWindow(window);
-    // Copies at another integrity level must still reach us.
-    ChangeWindowMessageFilterEx(window, WM_COPYDATA, MSGFLT_ALLOW, nullptr);
-    ChangeWindowMessageFilterEx(window, WM_APP_EXIT, MSGFLT_ALLOW, nullptr);
+    // An elevated copy must still hear copies at another integrity level, the
+    // installer, and Explorer announcing its restart (to add the icon again).
+    for (UINT message : {static_cast<UINT>(WM_COPYDATA), static_cast<UINT>(WM_APP_EXIT), gTaskbarCreatedMessage}) {
+        if (message) gMessageFilter(window, message, MSGFLT_ALLOW, nullptr);
+    }
     ApplySavedPlacement(window, show);
     LayoutMainWindow();
     return window;
+}
+
+void SetMessageFilterForTesting(MessageFilterCall call) {
+    gMessageFilter = call ? call : ChangeWindowMessageFilterEx;
 }
 
 int RunOrvane(HINSTANCE instance, int show) {
@@ -164,12 +173,11 @@ int RunOrvane(HINSTANCE instance, int show) {
 
     gAppIcon = LoadIconW(gInstance, MAKEINTRESOURCEW(1));
     RegisterWindowClasses();
-    gTaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     if (!CreateMainWindow(show)) return 1;
     if (!gArgs.search.empty()) SetWindowTextW(gSearchBox, gArgs.search.c_str());
     StartSearching();
     UpdateStatusBar();
-    SetStatusText(L"Loading the index…");
+    SetStatusState(L"Loading the index…");
     StartIndexLoad();
     if (!gArgs.selfTestPath.empty()) SetTimer(gMain, kTimerSelfTest, 1000, nullptr);
     if (!gArgs.updatedFrom.empty() && !gArgs.tray) {

@@ -19,3 +19,9 @@ int RunOrvane(HINSTANCE instance, int show);
 void RegisterWindowClasses();
 // The main window with its saved placement applied; null when it cannot be made.
 HWND CreateMainWindow(int show);
+
+// ChangeWindowMessageFilterEx, which CreateMainWindow asks to let messages
+// through from processes of lower integrity. Wine enforces no integrity
+// levels, so a test puts its own recorder here before the window is made.
+using MessageFilterCall = BOOL(WINAPI*)(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT);
+void SetMessageFilterForTesting(MessageFilterCall call);

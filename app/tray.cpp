@@ -30,6 +30,14 @@ bool gBalloonShown = false;
 constexpr UINT kTrayRetryMs = 2000;
 TrayCall gNotifyIcon = Shell_NotifyIconW;
 
+// The small application icon, loaded once: the icon is added again after each
+// Explorer restart and hotkey change.
+HICON SmallAppIcon() {
+    static const HICON icon = static_cast<HICON>(LoadImageW(
+        gInstance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    return icon;
+}
+
 const HotkeyDef& ChosenHotkey() {
     return kHotkeys[gSettings.hotkey < kHotkeyCount ? gSettings.hotkey : 0];
 }
@@ -67,8 +75,7 @@ void AddTrayIcon() {
     gTrayData.uID = 1;
     gTrayData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     gTrayData.uCallbackMessage = WM_APP_TRAY;
-    gTrayData.hIcon = static_cast<HICON>(LoadImageW(gInstance, MAKEINTRESOURCEW(1), IMAGE_ICON,
-                                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    gTrayData.hIcon = SmallAppIcon();
     const HotkeyDef& hotkey = ChosenHotkey();
     const std::wstring tip = std::wstring(L"Orvane — ") +
                              (hotkey.key ? std::wstring(L"press ") + hotkey.name + L" to search" : L"click to search");
@@ -86,6 +93,10 @@ void RetryTrayIcon() {
     } else if (gMain) {
         KillTimer(gMain, kTimerTrayIcon);
     }
+}
+
+HICON TrayIconForTesting() {
+    return gTrayData.hIcon;
 }
 
 void RemoveTrayIcon() {
@@ -106,10 +117,12 @@ void RegisterGlobalHotkey() {
     const HotkeyDef& hotkey = ChosenHotkey();
     if (hotkey.key && !RegisterHotKey(gMain, kHotkeyId, hotkey.modifiers | MOD_NOREPEAT, hotkey.key)) {
         const DWORD error = GetLastError();
-        // At start-up the status line is soon taken by the index; the log keeps it.
         Log(L"hotkey %ls not registered, error %lu", hotkey.name, error);
-        SetStatusText(std::wstring(L"The hotkey ") + hotkey.name +
-                      L" is already used by another program - pick another on the Settings tab");
+        // A notice: the index's state, which soon fills the line, comes after it.
+        SetStatusNotice(std::wstring(L"The hotkey ") + hotkey.name +
+                        L" is already used by another program - pick another on the Settings tab");
+    } else {
+        SetStatusNotice(L"");
     }
     // The tip names the hotkey.
     if (gTrayData.hWnd) {

@@ -19,10 +19,13 @@ extern const HotkeyDef kHotkeys[kHotkeyCount];
 void AddTrayIcon();
 // kTimerTrayIcon: tries once more; the timer ends once the icon is there.
 void RetryTrayIcon();
+// The icon last given to the tray.
+HICON TrayIconForTesting();
 // Deletes the icon when it was added; no more tries.
 void RemoveTrayIcon();
 // (Re)registers hotkey 1 from the "Hotkey" setting and refreshes the tip; a
-// combination another program holds is reported in the status line and the log.
+// combination another program holds is a standing notice in the status line
+// (SetStatusNotice) and a line in the log.
 void RegisterGlobalHotkey();
 // WM_HOTKEY: hides (tray) or minimises the window in front, else brings it to the front.
 void OnHotkey(int id);

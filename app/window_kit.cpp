@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "app/layout.h"
 
 HINSTANCE gInstance = nullptr;
@@ -28,6 +30,9 @@ namespace {
 
 // The error text the status bar's parts were last laid out for.
 std::wstring gLaidOutError;
+// The message part's standing notice and the index's state behind it.
+std::wstring gStatusNotice;
+std::wstring gStatusState;
 
 HFONT MakeFont(int points, int weight) {
     LOGFONTW font = {};
@@ -37,6 +42,20 @@ HFONT MakeFont(int points, int weight) {
     font.lfQuality = CLEARTYPE_QUALITY;
     wcscpy(font.lfFaceName, L"Segoe UI");
     return CreateFontIndirectW(&font);
+}
+
+void ShowInMessagePart(const std::wstring& text) {
+    if (!gStatusBar) return;
+    const std::wstring shown = L"  " + text;
+    SendMessageW(gStatusBar, SB_SETTEXTW, 3, reinterpret_cast<LPARAM>(shown.c_str()));
+}
+
+void ShowNoticeAndState() {
+    if (gStatusNotice.empty()) {
+        ShowInMessagePart(gStatusState);
+    } else {
+        ShowInMessagePart(gStatusState.empty() ? gStatusNotice : gStatusNotice + L"   " + gStatusState);
+    }
 }
 
 }  // namespace
@@ -64,8 +83,8 @@ void LayoutMainWindow() {
         GetWindowRect(gStatusBar, &status);
         statusHeight = status.bottom - status.top;
     }
-    const bool updateShown = gUpdateBar && IsWindowVisible(gUpdateBar);
-    const bool adminShown = gAdminBar && IsWindowVisible(gAdminBar);
+    const bool updateShown = InfoBarShown(gUpdateBar);
+    const bool adminShown = InfoBarShown(gAdminBar);
     const MainLayout layout =
         ComputeMainLayout(client.right, client.bottom, statusHeight, gDpi, updateShown, adminShown);
     LayoutStatusParts(true, gLaidOutError);
@@ -78,6 +97,10 @@ void LayoutMainWindow() {
     place(gSearchBox, layout.searchBox);
     place(gFilterList, layout.filterList);
     place(gResultsList, layout.resultsList);
+}
+
+bool InfoBarShown(HWND bar) {
+    return bar && (GetWindowLongPtrW(bar, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
 void LayoutStatusParts(bool resized, const std::wstring& error) {
@@ -108,18 +131,66 @@ void LayoutStatusParts(bool resized, const std::wstring& error) {
 }
 
 void SetStatusText(const std::wstring& text) {
-    if (!gStatusBar) return;
-    const std::wstring shown = L"  " + text;
-    SendMessageW(gStatusBar, SB_SETTEXTW, 3, reinterpret_cast<LPARAM>(shown.c_str()));
+    gStatusNotice.clear();
+    ShowInMessagePart(text);
+}
+
+void SetStatusNotice(const std::wstring& text) {
+    if (text.empty() && gStatusNotice.empty()) return;
+    gStatusNotice = text;
+    ShowNoticeAndState();
+}
+
+void SetStatusState(const std::wstring& text) {
+    gStatusState = text;
+    ShowNoticeAndState();
 }
 
 void BringToFront() {
     if (!gMain) return;
+    // Bars shown or hidden meanwhile took their room without a WM_SIZE.
+    const bool wasHidden = !IsWindowVisible(gMain);
     ShowWindow(gMain, IsIconic(gMain) ? SW_RESTORE : SW_SHOW);
+    if (wasHidden) LayoutMainWindow();
     SetForegroundWindow(gMain);
     if (!gSearchBox) return;
     SetFocus(gSearchBox);
     SendMessageW(gSearchBox, EM_SETSEL, 0, -1);
+}
+
+bool CtrlShortcutHeld() {
+    return GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
+}
+
+RECT MainWindowFrame() {
+    RECT frame = {0, 0, 0, 0};
+    if (!gMain) return frame;
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
+    if (IsIconic(gMain) && GetWindowPlacement(gMain, &placement)) {
+        // A minimised window sits far off the screen. Its normal rectangle is
+        // in workspace coordinates: relative to the primary monitor's work area.
+        MONITORINFO primary = {};
+        primary.cbSize = sizeof primary;
+        GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &primary);
+        frame = placement.rcNormalPosition;
+        OffsetRect(&frame, primary.rcWork.left - primary.rcMonitor.left, primary.rcWork.top - primary.rcMonitor.top);
+    } else {
+        GetWindowRect(gMain, &frame);
+    }
+    return frame;
+}
+
+RECT InsideWorkArea(int left, int top, int width, int height) {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(gMain, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    width = std::min<int>(width, work.right - work.left);
+    height = std::min<int>(height, work.bottom - work.top);
+    const int x = std::clamp<int>(left, work.left, work.right - width);
+    const int y = std::clamp<int>(top, work.top, work.bottom - height);
+    return {x, y, x + width, y + height};
 }
 
 void AddControlTooltip(HWND control, const wchar_t* text, bool relayed) {

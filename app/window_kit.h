@@ -45,15 +45,35 @@ int Dip(int value);
 void CreateAppFonts();
 
 // Places every child; nothing until the main window and the ribbon exist.
+// An info bar takes its room when it is meant to show (its own WS_VISIBLE),
+// also while the main window is hidden.
 void LayoutMainWindow();
+// An info bar is meant to show: its own style, not IsWindowVisible, which is
+// false for every child of a hidden main window.
+bool InfoBarShown(HWND bar);
 // Sets the status bar's parts, the third as wide as error (the shown search's
 // error text, empty when there is none); without resized, only when that
 // width changed.
 void LayoutStatusParts(bool resized, const std::wstring& error);
-// Two blanks and text in the status bar's last part.
+// The status bar's last part (two blanks before each text). A message
+// replaces what the part shows, a standing notice too.
 void SetStatusText(const std::wstring& text);
-// Shows (restores when minimised) the main window in front with the search text selected.
+// A notice the user must not miss (the hotkey is taken): it stays in front of
+// the index's state until the next message; empty takes it away.
+void SetStatusNotice(const std::wstring& text);
+// The index's state, shown behind a standing notice.
+void SetStatusState(const std::wstring& text);
+// Shows (restores when minimised) the main window in front with the search
+// text selected, laid out again when it was hidden.
 void BringToFront();
+// Ctrl is held for a shortcut: without Alt, since AltGr holds Ctrl and Alt and
+// types a character.
+bool CtrlShortcutHeld();
+// The main window's frame on the screen; its normal one while it is minimised.
+RECT MainWindowFrame();
+// A window of width x height at (left, top), moved (and shrunk when it must)
+// into the work area of the main window's monitor.
+RECT InsideWorkArea(int left, int top, int width, int height);
 // Gives control its tooltip in the shared tooltip window. With relayed the
 // tooltip leaves control's messages alone: control's procedure passes its
 // mouse messages on with RelayToTooltip.

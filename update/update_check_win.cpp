@@ -209,7 +209,7 @@ void OnUpdateResult(LPARAM lParam) {
                         L"Orvane update", MB_OK | MB_ICONINFORMATION);
     } else if (info->ok) {
         const bool sameShown = gUpdate.known && wcscmp(gUpdate.knownInfo.version, info->version) == 0 &&
-                               IsWindowVisible(gUpdateBar) && !manual;
+                               InfoBarShown(gUpdateBar) && !manual;
         // A running download keeps the record it started from (it works on its own copy).
         gUpdate.knownInfo = *info;
         gUpdate.known = true;

@@ -52,4 +52,35 @@ TEST(ActivityLog, FormatsCutAndConvert) {
     EXPECT_EQ(text.find(L":00:"), std::wstring::npos);  // no seconds
 }
 
+// New York (TZ, set for this suite): 12:00 UTC is 07:00 in winter and 08:00 in
+// summer, whatever the season the test runs in; dm: converts the same way.
+TEST(ActivityLog, FileTimesTakeTheOffsetOfTheirOwnSeason) {
+    TIME_ZONE_INFORMATION zone = {};
+    GetTimeZoneInformation(&zone);
+    ASSERT_NE(zone.DaylightBias, 0) << "needs a time zone with daylight saving (TZ=America/New_York)";
+    ASSERT_EQ(zone.Bias, 300) << "needs TZ=America/New_York";
+    struct Season {
+        WORD month;
+        WORD localHour;
+    } seasons[] = {{1, 7}, {7, 8}};
+    for (const Season& season : seasons) {
+        SYSTEMTIME utc = {};
+        utc.wYear = 2024;
+        utc.wMonth = season.month;
+        utc.wDay = 15;
+        utc.wHour = 12;
+        FILETIME time;
+        ASSERT_TRUE(SystemTimeToFileTime(&utc, &time));
+        SYSTEMTIME local = utc;
+        local.wHour = season.localHour;
+        wchar_t date[64] = {};
+        wchar_t clock[64] = {};
+        GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, date, 64, nullptr);
+        GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &local, nullptr, clock, 64);
+        EXPECT_EQ(FormatFileTime(static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime),
+                  std::wstring(date) + L" " + clock)
+            << "month " << season.month;
+    }
+}
+
 }  // namespace

@@ -268,6 +268,79 @@ TEST_F(IndexStatus, RowsFollowTheVolumesAndAnAddedFolderComesAndGoes) {
     EXPECT_EQ(ResultCount(L"qznet_", 0), 0);
 }
 
+// At 150 % (144 dpi, for this start only): margins and buttons in DIP, the
+// window (1,500 pixels wide then) inside the work area, the focus in the list
+// and Tab round the list and every button.
+TEST_F(IndexStatus, At144DpiItIsScaledKeptOnTheScreenAndWorksFromTheKeyboard) {
+    const wchar_t* desktop = L"Control Panel\\Desktop";
+    DWORD before = 0;
+    const bool hadDpi = ReadRegistryDword(desktop, L"LogPixels", before);
+    const DWORD dpi = 144;
+    ASSERT_TRUE(WriteRegistryValue(desktop, L"LogPixels", REG_DWORD, &dpi, sizeof dpi));
+    struct Restore {
+        bool had;
+        DWORD value;
+        ~Restore() {
+            if (had) {
+                WriteRegistryValue(L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &value, sizeof value);
+            } else {
+                RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels");
+            }
+        }
+    } restore{hadDpi, before};
+    auto dip = [](int value) { return MulDiv(value, 144, 96); };
+
+    ASSERT_NE(Start(), nullptr);
+    HWND list = OpenStatusList();
+    ASSERT_NE(list, nullptr);
+    HWND window = StatusWindow();
+    ASSERT_TRUE(WaitUntil([&] { return Visible(window); }, kStartMs));
+    ASSERT_EQ(SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0), dip(150)) << "the program does not run at 144 dpi";
+
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
+    RECT frame;
+    GetWindowRect(window, &frame);
+    const RECT& work = monitor.rcWork;
+    EXPECT_TRUE(frame.left >= work.left && frame.top >= work.top && frame.right <= work.right &&
+                frame.bottom <= work.bottom)
+        << "window " << frame.left << "," << frame.top << "," << frame.right << "," << frame.bottom << " work area "
+        << work.left << "," << work.top << "," << work.right << "," << work.bottom;
+
+    RECT client;
+    GetClientRect(window, &client);
+    const int w = client.right;
+    const int h = client.bottom;
+    struct Place {
+        HWND control;
+        RECT wanted;
+    } places[] = {{list, {dip(10), dip(10), w - dip(10), h - dip(50)}},
+                  {ChildById(window, 201), {dip(10), h - dip(40), dip(150), h - dip(10)}},
+                  {ChildById(window, 202), {dip(160), h - dip(40), dip(300), h - dip(10)}},
+                  {ChildById(window, 203), {dip(310), h - dip(40), dip(450), h - dip(10)}},
+                  {ChildById(window, IDOK), {w - dip(110), h - dip(40), w - dip(10), h - dip(10)}}};
+    for (const Place& p : places) {
+        RECT placed;
+        GetWindowRect(p.control, &placed);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&placed), 2);
+        EXPECT_TRUE(EqualRect(&placed, &p.wanted))
+            << Narrow(WindowText(p.control)) << " at " << placed.left << "," << placed.top << "," << placed.right << ","
+            << placed.bottom << ", wanted " << p.wanted.left << "," << p.wanted.top << "," << p.wanted.right << ","
+            << p.wanted.bottom;
+    }
+
+    EXPECT_TRUE(WaitUntil([&] { return FocusedWindow(window) == list; }, Patient(3000)))
+        << "focus on " << FocusedWindow(window);
+    SetForegroundWindow(window);
+    ASSERT_TRUE(WaitUntil([&] { return Foreground() == window; }, Patient(3000)));
+    for (const Place& next : {places[1], places[2], places[3], places[4], places[0]}) {
+        PressKey(VK_TAB);
+        EXPECT_TRUE(WaitUntil([&] { return FocusedWindow(window) == next.control; }, Patient(3000)))
+            << "Tab went to " << FocusedWindow(window) << ", not to " << Narrow(WindowText(next.control));
+    }
+}
+
 // Typed with a trailing backslash and blank lines; stored as one line, shown
 // again line by line, and everything below it hidden, also after a restart.
 TEST_F(IndexStatus, ExcludedFoldersHideTheirContentsAndAreKept) {

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "app/help_texts.h"
 #include "app/window_kit.h"
@@ -51,6 +53,15 @@ HWND OpenTextWindow(const Program& program, HWND main, int command, HWND previou
     return notes != previous ? notes : nullptr;
 }
 
+// One line of an edit control as it shows it (EM_GETLINE, which the system
+// carries across processes).
+std::wstring EditLine(HWND edit, int line) {
+    wchar_t text[512] = {};
+    *reinterpret_cast<WORD*>(text) = 511;
+    const LRESULT length = SendMessageW(edit, EM_GETLINE, line, reinterpret_cast<LPARAM>(text));
+    return std::wstring(text, static_cast<size_t>(length > 0 ? length : 0));
+}
+
 void SetClipboard(const std::wstring& text) {
     ASSERT_TRUE(OpenClipboard(nullptr));
     EmptyClipboard();
@@ -74,11 +85,17 @@ TEST_F(InfoBars, OneTextWindowCopiesItsExactTextAndEscCloses) {
     EXPECT_EQ(TextWindowCount(program.Id()), 1);
     EXPECT_EQ(WindowText(notes), L"Orvane Release Notes");
 
-    // The heading is shown as given; the notes' line feeds become CR LF.
-    std::wstring expected = std::wstring(L"Orvane release notes — you have version ") + kVersionText + L"\n\n";
+    // Every line feed, the heading's too, becomes CR LF: the control breaks the lines there.
+    std::wstring expected = std::wstring(L"Orvane release notes — you have version ") + kVersionText + L"\r\n\r\n";
     for (const wchar_t* c = kReleaseNotesText; *c; ++c)
         expected += *c == L'\n' ? std::wstring(L"\r\n") : std::wstring(1, *c);
     EXPECT_EQ(WindowText(ChildById(notes, 100)), expected);
+    const std::wstring notesStart(kReleaseNotesText, std::wcscspn(kReleaseNotesText, L"\n"));
+    const std::vector<std::wstring> firstLines = {
+        std::wstring(L"Orvane release notes — you have version ") + kVersionText, L"", notesStart};
+    for (size_t line = 0; line < firstLines.size(); ++line) {
+        EXPECT_EQ(EditLine(ChildById(notes, 100), static_cast<int>(line)), firstLines[line]) << "line " << line;
+    }
     SetClipboard(L"stale");
     HWND copy = ChildById(notes, 101);
     SendMessageW(copy, BM_CLICK, 0, 0);

@@ -365,7 +365,7 @@ TEST_F(ResultActions, ContextMenuHasOurItemsAndTheShellsWhenOneFolder) {
     EXPECT_TRUE(shellVerb);
 }
 
-TEST_F(ResultActions, TypingInTheListGoesToTheSearchBox) {
+TEST_F(ResultActions, TypingInTheListGoesToTheSearchBoxAltGrToo) {
     SetWindowTextW(gSearchBox, L"repor");
     Show({gFiles[0], gFiles[1]}, {0});
     ListView_SetItemState(gResultsList, 0, LVIS_FOCUSED, LVIS_FOCUSED);
@@ -379,6 +379,33 @@ TEST_F(ResultActions, TypingInTheListGoesToTheSearchBox) {
     SetFocus(gResultsList);
     SendMessageW(gResultsList, WM_KEYDOWN, VK_UP, 0);  // on row 0
     EXPECT_EQ(GetFocus(), gSearchBox);
+
+    // AltGr holds Ctrl and Alt and types a character, here the ones of
+    // AltGr+C and AltGr+A on a Polish keyboard: typed on, nothing copied, in
+    // the list and in the search box.
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = keys[VK_LCONTROL] = keys[VK_MENU] = keys[VK_RMENU] = 0x80;
+    SetKeyboardState(keys);
+    CopyTextToClipboard(L"before");
+    const std::wstring status = Status();
+    struct AltGrKey {
+        HWND window;
+        WPARAM key;
+        wchar_t typed;
+    } altGr[] = {{gResultsList, 'C', L'\u0107'}, {gSearchBox, 'A', L'\u0105'}};
+    std::wstring expected = ov::gui::WindowText(gSearchBox);
+    for (const AltGrKey& k : altGr) {
+        SetFocus(k.window);
+        SendMessageW(GetFocus(), WM_KEYDOWN, k.key, 0);
+        SendMessageW(GetFocus(), WM_CHAR, k.typed, 0);
+        expected += k.typed;
+        EXPECT_EQ(ov::gui::WindowText(gSearchBox), expected) << static_cast<char>(k.key);
+    }
+    keys[VK_CONTROL] = keys[VK_LCONTROL] = keys[VK_MENU] = keys[VK_RMENU] = 0;
+    SetKeyboardState(keys);
+    EXPECT_EQ(ov::gui::ClipboardText(), L"before");
+    EXPECT_EQ(Status(), status);
 }
 
 TEST_F(ResultActions, DragRunsOnAThreadWithoutOleAndCarriesTheFiles) {
