@@ -51,6 +51,12 @@ Engine::Engine(FileSystem& fs) : fs(fs) {
 
 Engine::~Engine() {
     Stop(false);
+    {
+        std::lock_guard<std::mutex> guard(reapMutex);
+        restarterQuit = true;
+    }
+    reapSignal.notify_all();
+    if (restarter.joinable()) restarter.join();
     std::lock_guard<std::mutex> guard(volumesMutex);
     // Threads that outlived the stop's grace still use their volumes and this
     // engine: wait for them however long their last call takes.
@@ -118,6 +124,8 @@ void Engine::SetStatus(Volume* volume, VolumePhase phase, const WString& text) {
 }
 
 WString Engine::StatusOf(const Volume* volume) {
+    // The old thread may still set texts while it ends.
+    if (volume->rescanWaiting.load()) return Text(kRescanWaitingText);
     std::lock_guard<std::mutex> guard(statusMutex);
     return volume->status;
 }
@@ -270,6 +278,7 @@ void Engine::StartVolume(Volume* volume) {
             volume->rescan = true;
             volume->rescanWhenStarted = false;
         }
+        volume->rescanWaiting.store(false);
         firstPass = volume->kind == VolumeKind::None || volume->rescan;
         if (firstPass) busyVolumes.fetch_add(1);
         volume->threadEnded.store(false);
@@ -278,6 +287,7 @@ void Engine::StartVolume(Volume* volume) {
             {
                 std::lock_guard<std::mutex> guard(reapMutex);
                 volume->threadEnded.store(true);
+                threadsEnded += 1;
             }
             reapSignal.notify_all();
         });
@@ -336,11 +346,44 @@ void Engine::Rebuild() {
     StopThreads(list);
     for (Volume* v : list) {
         if (v->running) {
-            v->rescanWhenStarted = true;  // its old thread is still ending
+            RescanWhenEnded(v);  // its old thread is still ending
             continue;
         }
         v->rescan = true;
         StartVolume(v);
+    }
+}
+
+void Engine::RescanWhenEnded(Volume* volume) {
+    volume->rescanWhenStarted = true;
+    try {
+        if (!restarter.joinable()) restarter = std::thread([this] { RestartWaiting(); });
+    } catch (const std::exception&) {
+        Log(L"%ls: rescans at the next refresh (couldn't start a thread to wait)", Arg(volume->name).c_str());
+        return;
+    }
+    volume->rescanWaiting.store(true);
+    PostVolumesChanged();
+}
+
+void Engine::RestartWaiting() {
+    uint64_t seen = 0;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> guard(reapMutex);
+            reapSignal.wait(guard, [this, seen] { return restarterQuit || threadsEnded != seen; });
+            if (restarterQuit) return;
+            seen = threadsEnded;
+        }
+        std::lock_guard<std::mutex> guard(volumesMutex);
+        ReapEnded();
+        bool started = false;
+        for (Volume* v : SlotVolumes()) {
+            if (!v->rescanWaiting.load() || v->running || v->released) continue;
+            StartVolume(v);  // takes rescanWhenStarted as its rescan
+            started = true;
+        }
+        if (started) PostVolumesChanged();
     }
 }
 
@@ -351,7 +394,7 @@ bool Engine::RescanVolume(Volume* volume) {
     if (std::find(list.begin(), list.end(), volume) == list.end() || volume->released) return false;
     StopThreads({volume});
     if (volume->running) {
-        volume->rescanWhenStarted = true;
+        RescanWhenEnded(volume);
         return false;
     }
     volume->rescan = true;
@@ -363,7 +406,10 @@ void Engine::Stop(bool save) {
     {
         std::lock_guard<std::mutex> guard(volumesMutex);
         ReapEnded();
-        StopThreads(SlotVolumes());
+        const std::vector<Volume*> list = SlotVolumes();
+        // Stopped means stopped: a waiting rescan waits for the next start.
+        for (Volume* v : list) v->rescanWaiting.store(false);
+        StopThreads(list);
     }
     if (save) SaveDb();
 }

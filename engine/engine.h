@@ -57,8 +57,9 @@ public:
     // Rebuilds every volume from scratch.
     void Rebuild();
     // The Rescan command: stops the volume's thread and starts it on a rescan.
-    // False when its old thread did not end within the grace (it rescans at the
-    // next refresh).
+    // False when the volume is gone, and when its old thread did not end within
+    // the grace: the rescan then starts as soon as that thread ends, and until
+    // then the volume's status says it waits (kRescanWaitingText).
     bool RescanVolume(Volume* volume);
     // Stops every volume's thread (waiting at most kStopGraceMs); saves when asked.
     void Stop(bool save);
@@ -166,6 +167,9 @@ public:
     static constexpr const wchar_t* kIndexFullText = L"The index is full, so this drive or folder couldn't be added.";
     // The status of a volume whose scan or merge ran out of memory; it is read again later.
     static constexpr const wchar_t* kNoMemoryText = L"There wasn't enough memory to index this drive or folder.";
+    // The status of a volume whose rescan waits for its old thread's last file-system call.
+    static constexpr const wchar_t* kRescanWaitingText =
+        L"Waiting for this drive or folder to answer, then rescanning it";
 
 private:
     struct DriveRecord;
@@ -225,6 +229,15 @@ private:
     std::vector<std::unique_ptr<Volume>> retired;
     std::mutex reapMutex;
     std::condition_variable reapSignal;
+    // Volume threads that ended so far, and the restarter's end (reapMutex).
+    uint64_t threadsEnded = 0;
+    bool restarterQuit = false;
+    // Started by the first rescan that has to wait; starts each waiting
+    // rescan once its old thread ended (RestartWaiting). Joined by the destructor.
+    std::thread restarter;
+    // The volume's rescan starts once its still running thread ends (volumesMutex held).
+    void RescanWhenEnded(Volume* volume);
+    void RestartWaiting();
 };
 
 }  // namespace ov

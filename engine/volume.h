@@ -71,6 +71,9 @@ struct Volume : VolumeMaps {
     // Rebuild asked for a rescan while the old thread was still ending
     // (volumesMutex): the next start rescans.
     bool rescanWhenStarted = false;
+    // The user asked for that rescan: it starts as soon as the old thread ends,
+    // not at the next refresh (set and cleared under volumesMutex).
+    std::atomic<bool> rescanWaiting{false};
     // Its drive is about to be removed: the thread stays stopped, holding no
     // handle on it, until the removal ends or is cancelled (volumesMutex).
     bool released = false;

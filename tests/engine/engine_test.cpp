@@ -190,6 +190,36 @@ TEST_F(EngineTest, StopReturnsPromptlyWhileAWalkerHangs) {
     EXPECT_TRUE(engine.entries.empty());  // a stopped scan merges nothing
 }
 
+// A Rescan whose old thread is stuck past the grace is not dropped: the volume
+// says it waits, and the rescan runs as soon as that thread's call returns.
+TEST_F(EngineTest, RescanWaitsForAStuckThreadThenRuns) {
+    drives.syntheticFolders = 20;
+    drives.syntheticFiles = 10;
+    drives.syntheticHang = true;
+    drives.Set('G', FakeDrive{});
+    engine.RefreshVolumes();
+    while (!drives.Hanging()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Volume* volume = nullptr;
+    {
+        std::shared_lock<SharedMutex> guard(engine.lock);
+        volume = engine.VolumeAt(0);
+    }
+    ASSERT_NE(volume, nullptr);
+    EXPECT_FALSE(engine.RescanVolume(volume));
+    EXPECT_EQ(ToUtf8(engine.StatusOf(volume)), ToUtf8(Text(Engine::kRescanWaitingText)));
+
+    drives.Release();
+    const size_t whole = 20u * 10u + 20u + 1u;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    size_t seen = 0;
+    while ((seen = Paths(engine, 0).size()) != whole && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(seen, whole);
+    ASSERT_TRUE(WaitIdle(engine));
+    EXPECT_NE(ToUtf8(engine.StatusOf(volume)), ToUtf8(Text(Engine::kRescanWaitingText)));
+    engine.Stop(false);
+}
+
 // 200,200 synthetic items walk completely; a rebuild counts the volume once more.
 TEST_F(EngineTest, SyntheticTreeAndRebuild) {
     drives.syntheticFolders = 200;
