@@ -351,14 +351,29 @@ std::vector<std::wstring> ReadEntryPaths(const std::vector<uint32_t>& ids, uint6
     return paths;
 }
 
-ptrdiff_t ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vector<ExportRow>& rows) {
-    if (!gEngine) return -1;
+bool FollowEntries(std::vector<uint32_t>& ids, uint64_t epoch) {
+    if (!gEngine) return false;
+    std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
+    if (epoch != gEngine->epoch) return false;
+    gEngine->followed = &ids;
+    gEngine->followedEpoch = epoch;
+    return true;
+}
+
+void StopFollowingEntries() {
+    if (!gEngine) return;
+    std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
+    gEngine->followed = nullptr;
+}
+
+ptrdiff_t ReadExportRows(const uint32_t* ids, size_t count, std::vector<ExportRow>& rows) {
+    if (!gEngine) return kRowsLeftBehind;
     std::shared_lock<ov::SharedMutex> hold(gEngine->lock);
-    if (epoch != gEngine->epoch) return -1;
+    if (!gEngine->followed || gEngine->followedEpoch != gEngine->epoch) return kRowsLeftBehind;
     try {
         return static_cast<ptrdiff_t>(FillExportRows(*gEngine, ids, count, rows));
     } catch (const std::exception&) {
-        return -1;  // out of memory
+        return kRowsNoMemory;
     }
 }
 

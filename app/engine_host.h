@@ -172,10 +172,20 @@ std::vector<ov::ResultRow> ReadResultRows(const std::vector<uint32_t>& ids, uint
 // most max; empty when epoch is not the index's. Under one hold of the index
 // lock held shared, released before the caller hands them to the shell.
 std::vector<std::wstring> ReadEntryPaths(const std::vector<uint32_t>& ids, uint64_t epoch, size_t max);
-// FillExportRows (export_format.h) under one short hold of the index lock held
-// shared: the count of rows filled, or -1 when epoch is not the index's or
-// memory ran out.
-ptrdiff_t ReadExportRows(const uint32_t* ids, size_t count, uint64_t epoch, std::vector<ExportRow>& rows);
+// Keeps ids, entry numbers at epoch, naming the same entries through every
+// compaction and merge until StopFollowingEntries, so that a long reader can
+// take them in short holds; false (nothing followed) when epoch is no longer the
+// index's. One follower at a time; UI thread.
+bool FollowEntries(std::vector<uint32_t>& ids, uint64_t epoch);
+void StopFollowingEntries();
+// ReadExportRows when the followed entries were left behind (the index was
+// replaced by a load) and when memory ran out.
+constexpr ptrdiff_t kRowsLeftBehind = -1;
+constexpr ptrdiff_t kRowsNoMemory = -2;
+// FillExportRows (export_format.h) over ids[0..count), a stretch of the
+// followed entries, under one short hold of the index lock held shared: the
+// count of rows filled, or one of the two above.
+ptrdiff_t ReadExportRows(const uint32_t* ids, size_t count, std::vector<ExportRow>& rows);
 // Counts one opening of each id when epoch is the index's (the Run Count
 // column and order), under the index lock held exclusively.
 void NoteEntriesOpened(const std::vector<uint32_t>& ids, uint64_t epoch);

@@ -1,14 +1,17 @@
 // The export reads the shown rows in small batches, each under its own short
-// hold of the index lock with the epoch checked, and formats and writes them
-// with the lock let go: a large export on a slow disk must not stall searches
-// and index updates. Every write is checked; a file that could not be written
-// whole is deleted and the user is told why.
+// hold of the index lock, and formats and writes them with the lock let go: a
+// large export on a slow disk must not stall searches and index updates. The
+// index renumbers the export's copy of the entry numbers whenever a compaction
+// or a merge moves them meanwhile, so every shown row is still written; only a
+// load, which replaces every entry, leaves them behind. Every write is checked;
+// a file that could not be written whole is deleted and the user is told why.
 #include "app/export.h"
 
 #include <windows.h>
 
 #include <commdlg.h>
 
+#include <functional>
 #include <vector>
 
 #include "app/activity_log.h"
@@ -62,25 +65,35 @@ std::wstring SystemText(DWORD error) {
     return out;
 }
 
+std::function<void()> gBatchHook;
+
+// As the file system compares names: the dialog already asked about the same file.
+bool SameFileName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
 // The name the chosen filter's format gets; false when the user would not
 // replace a file the dialog did not ask about.
 bool FinalExportName(const wchar_t* chosen, ExportFormat format, std::wstring& path) {
     path = ExportFileName(chosen, format);
-    if (path == chosen || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    if (SameFileName(path, chosen) || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
     const std::wstring question = FormatString(L"%ls already exists.\nDo you want to replace it?", path.c_str());
     return MessageBoxW(gMain, question.c_str(), L"Orvane", MB_ICONWARNING | MB_YESNO) == IDYES;
 }
 
-// Writes every shown row that is still there; the count of rows written.
-uint64_t WriteShownRows(ExportWriter& writer, ExportFormat format) {
-    uint64_t count = 0;
+enum class RowsRead { All, LeftBehind, NoMemory };
+
+// Writes the row of every id that still names a live entry; count is the
+// number written. ids are followed by the index while this runs.
+RowsRead WriteRows(const std::vector<uint32_t>& ids, ExportWriter& writer, ExportFormat format, uint64_t& count) {
     std::vector<ExportRow> rows;
-    const std::vector<uint32_t>& ids = gShown.ids;
     for (size_t first = 0; first < ids.size() && writer.Ok(); first += kBatchRows) {
+        if (first > 0 && gBatchHook) gBatchHook();
         const size_t batch = std::min(kBatchRows, ids.size() - first);
-        // A compaction moved every entry number: the rest names other entries.
-        const ptrdiff_t filled = ReadExportRows(ids.data() + first, batch, gShown.epoch, rows);
-        if (filled < 0) break;
+        const ptrdiff_t filled = ReadExportRows(ids.data() + first, batch, rows);
+        if (filled == kRowsLeftBehind) return RowsRead::LeftBehind;
+        if (filled < 0) return RowsRead::NoMemory;
         for (ptrdiff_t i = 0; i < filled; ++i) {
             ExportRow& row = rows[static_cast<size_t>(i)];
             if (format == ExportFormat::Csv) {
@@ -92,7 +105,21 @@ uint64_t WriteShownRows(ExportWriter& writer, ExportFormat format) {
             writer.LineDone();
         }
     }
-    return count;
+    return RowsRead::All;
+}
+
+// Every shown row, with the shown entry numbers followed for the export's length.
+RowsRead WriteShownRows(ExportWriter& writer, ExportFormat format, uint64_t& count) {
+    std::vector<uint32_t> ids = gShown.ids;
+    if (!FollowEntries(ids, gShown.epoch)) return RowsRead::LeftBehind;
+    RowsRead read = RowsRead::NoMemory;
+    try {
+        read = WriteRows(ids, writer, format, count);
+    } catch (const std::exception&) {
+        read = RowsRead::NoMemory;
+    }
+    StopFollowingEntries();
+    return read;
 }
 
 }  // namespace
@@ -129,23 +156,36 @@ void ExportResults() {
     FileSink sink(file);
     ExportWriter writer(sink);
     uint64_t count = 0;
-    bool memory = true;
+    RowsRead read = RowsRead::NoMemory;
     try {
         writer.Buffer() = ExportPreamble(format);
-        count = WriteShownRows(writer, format);
+        read = WriteShownRows(writer, format, count);
     } catch (const std::exception&) {
-        memory = false;
+        read = RowsRead::NoMemory;
     }
-    const bool written = memory && writer.Finish();
+    const bool written = read == RowsRead::All && writer.Finish();
     const bool closed = CloseHandle(file) != 0;
     if (!written || !closed) {
-        const DWORD error = !memory ? ERROR_NOT_ENOUGH_MEMORY : sink.error ? sink.error : GetLastError();
         // Half a list looks like a whole one: nothing stays behind.
         DeleteFileW(path.c_str());
-        const std::wstring message =
-            FormatString(L"Couldn't write that file, so nothing was exported. %ls", SystemText(error).c_str());
+        std::wstring message;
+        if (read == RowsRead::LeftBehind) {
+            message =
+                L"The results changed while they were being exported, so nothing was exported. "
+                L"Please export again.";
+        } else {
+            const DWORD error = read == RowsRead::NoMemory ? ERROR_NOT_ENOUGH_MEMORY
+                                : sink.error               ? sink.error
+                                                           : GetLastError();
+            message =
+                FormatString(L"Couldn't write that file, so nothing was exported. %ls", SystemText(error).c_str());
+        }
         MessageBoxW(gMain, message.c_str(), L"Orvane", MB_ICONWARNING);
         return;
     }
     SetStatusText(FormatString(L"Exported %ls results to %ls", FormatThousands(count).c_str(), path.c_str()));
+}
+
+void SetExportBatchHookForTesting(std::function<void()> hook) {
+    gBatchHook = std::move(hook);
 }

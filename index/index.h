@@ -274,6 +274,14 @@ public:
 
     std::unordered_map<uint32_t, uint32_t> openCounts;  // entry -> times opened (lock)
 
+    // One reader's entry numbers (an export that reads them in short holds),
+    // renumbered in place by every compaction and Ingest so they keep naming the
+    // same entries; kNoEntry once an entry is gone. Set and cleared by their
+    // owner under the exclusive lock; valid while followedEpoch == epoch (a load
+    // replaces every entry and leaves them behind). Not owned.
+    std::vector<uint32_t>* followed = nullptr;
+    uint64_t followedEpoch = 0;
+
     // Folded full paths of excluded folders (lock). excludesDirty: the entries'
     // Excluded flags may not match them; ApplyExclusions clears it. Entries added or
     // moved below an excluded folder take the flag from their new parent.

@@ -414,9 +414,13 @@ void Rebuild::PlanPiece() {
 }
 
 void Rebuild::Commit() {
+    const bool follow = index.followed && index.followedEpoch == index.epoch;
     CommitTable();
     CommitMaps();
+    if (follow)
+        for (uint32_t& v : *index.followed) v = renumber(v);
     ResetDerived();
+    if (follow) index.followedEpoch = index.epoch;
     if (piece) CommitPiece();
 }
 

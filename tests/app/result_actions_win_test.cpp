@@ -539,4 +539,114 @@ TEST_F(ResultActions, AFullDiskLeavesNoFileAndSaysWhy) {
     EXPECT_EQ(Status(), L"  before");
 }
 
+// Answers the Save dialog once with path and the text filter, and every other
+// box with Yes (or OK); what the boxes showed.
+class SaveAs {
+public:
+    SaveAs(const std::wstring& path, int filterRow)
+        : answer([this, path, filterRow](HWND dialog) {
+              if (!GetDlgItem(dialog, 0x470)) {
+                  PostMessageW(dialog, WM_COMMAND, GetDlgItem(dialog, IDYES) ? IDYES : IDOK, 0);
+                  return;
+              }
+              if (saved.exchange(true)) return;
+              Sleep(1000);  // the dialog fills its controls after it shows
+              HWND filter = GetDlgItem(dialog, 0x470);
+              SendMessageW(filter, CB_SETCURSEL, filterRow, 0);
+              for (const WORD code : {CBN_SELCHANGE, CBN_SELENDOK}) {
+                  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x470, code), reinterpret_cast<LPARAM>(filter));
+              }
+              SetDlgItemTextW(dialog, 0x47C, path.c_str());
+              SetDlgItemTextW(dialog, 0x480, path.c_str());
+              PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+          }) {}
+    // The boxes after the Save dialog.
+    std::vector<std::wstring> Boxes() {
+        answer.Stop();
+        std::vector<std::wstring> seen = answer.Seen();
+        if (!seen.empty()) seen.erase(seen.begin());
+        return seen;
+    }
+
+private:
+    std::atomic<bool> saved{false};
+    Answerer answer;
+};
+
+TEST_F(ResultActions, AnExistingFileWithAnUpperCaseExtensionIsAskedAboutOnce) {
+    Show({gFiles[0], gFiles[1]}, {});
+    const std::wstring target = Path(L"Report.CSV");
+    WriteFileText(target, "old");
+    SaveAs save(target, 0);
+    ExportResults();
+    const std::vector<std::wstring> boxes = save.Boxes();
+    EXPECT_EQ(boxes.size(), 1u) << Seen(boxes);
+    EXPECT_NE(ReadFileBytes(target), "old");
+    EXPECT_EQ(Status(), L"  Exported 2 results to " + target);
+    DeleteFileW(target.c_str());
+}
+
+// More rows than one batch reads, while the index changes between batches.
+TEST_F(ResultActions, AnIndexChangeDuringAnExportWritesEveryRowOrNoFile) {
+    std::vector<uint32_t> shown, others;
+    std::string expected = "\xEF\xBB\xBF";
+    {
+        std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
+        const uint32_t bulk = ov::testing::AddNamed(*gEngine, gFolderEntry, "bulk", ov::EntryFlags::Directory);
+        for (int i = 0; i < 5000; ++i) {
+            const std::string name = "row" + std::to_string(i) + ".txt";
+            const uint32_t id = ov::testing::AddNamed(*gEngine, bulk, name, 0x20);
+            (i % 2 ? others : shown).push_back(id);
+            if (i % 2 == 0) expected += ov::ToUtf8(gFolder) + "bulk\\" + name + "\r\n";
+        }
+    }
+    const std::wstring target = Path(L"bulk.txt");
+    int batches = 0;
+    const struct {
+        const char* change;
+        bool followed;
+        std::function<void()> make;
+    } changes[] = {
+        // A load replaces every entry: the shown numbers can't be followed.
+        {"reload", false, [] { ++gEngine->epoch; }},
+        // A compaction after deletions moves every shown row's entry number.
+        {"compaction", true,
+         [&others] {
+             for (const uint32_t id : others) gEngine->Remove(id);
+             gEngine->Compact();
+         }},
+    };
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.change);
+        Show(shown, {});
+        SetStatusText(L"before");
+        batches = 0;
+        SetExportBatchHookForTesting([&] {
+            if (batches++ > 0) return;
+            std::unique_lock<ov::SharedMutex> hold(gEngine->lock);
+            change.make();
+        });
+        SaveAs save(target, 1);
+        ExportResults();
+        SetExportBatchHookForTesting(nullptr);
+        const std::vector<std::wstring> boxes = save.Boxes();
+        EXPECT_GE(batches, 1);
+        if (!change.followed) {
+            EXPECT_FALSE(Exists(target));
+            ASSERT_EQ(boxes.size(), 1u) << Seen(boxes);
+            EXPECT_NE(boxes[0].find(L"The results changed while they were being exported, so nothing was exported."),
+                      std::wstring::npos)
+                << Seen(boxes);
+            EXPECT_EQ(Status(), L"  before");
+        } else {
+            EXPECT_TRUE(boxes.empty()) << Seen(boxes);
+            const std::string bytes = ReadFileBytes(target);
+            EXPECT_EQ(bytes.size(), expected.size());
+            EXPECT_TRUE(bytes == expected);
+            EXPECT_EQ(Status(), L"  Exported 2,500 results to " + target);
+        }
+        DeleteFileW(target.c_str());
+    }
+}
+
 }  // namespace
