@@ -159,6 +159,8 @@ std::wstring ExportFileName(const std::wstring& chosen, ExportFormat format) {
         return name + ExtensionOf(format);
     }
     const std::wstring_view extension = std::wstring_view(chosen).substr(dot);
+    // Already the format's own, in whatever case: the name the dialog asked about.
+    if (SameIgnoringCase(extension, ExtensionOf(format))) return chosen;
     for (const ExportFormat other : {ExportFormat::Csv, ExportFormat::Text, ExportFormat::Efu}) {
         if (SameIgnoringCase(extension, ExtensionOf(other))) return chosen.substr(0, dot) + ExtensionOf(format);
     }

@@ -72,6 +72,7 @@ private:
 
 // The file name to write for the name the Save dialog returned: a name ending
 // in another of the three formats' extensions (".csv", ".txt", ".efu", any
-// case) takes the chosen format's; a name without an extension gets it; any
-// other extension the user typed is kept.
+// case) takes the chosen format's; a name without an extension gets it; the
+// chosen format's own extension in any case, and any other extension the user
+// typed, are kept as typed.
 std::wstring ExportFileName(const std::wstring& chosen, ExportFormat format);

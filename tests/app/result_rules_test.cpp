@@ -183,6 +183,7 @@ TEST(ResultRules, FileNameFollowsTheChosenFormat) {
     } cases[] = {
         {L"C:\\Users\\me\\Orvane results.csv", ExportFormat::Text, L"C:\\Users\\me\\Orvane results.txt"},
         {L"C:\\list.CSV", ExportFormat::Efu, L"C:\\list.efu"},
+        {L"C:\\Report.CSV", ExportFormat::Csv, L"C:\\Report.CSV"},
         {L"C:\\list.efu", ExportFormat::Csv, L"C:\\list.csv"},
         {L"C:\\list.txt", ExportFormat::Text, L"C:\\list.txt"},
         {L"C:\\list", ExportFormat::Text, L"C:\\list.txt"},
