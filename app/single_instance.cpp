@@ -15,6 +15,7 @@ constexpr const wchar_t* kMainClass = L"OrvaneMain";
 constexpr const wchar_t* kMutexName = L"Keltrax.Orvane.Instance";
 // How long a start waits for the copy that holds the mutex to show its window.
 constexpr ULONGLONG kWaitForRunningMs = 30000;
+ULONGLONG gWaitForRunningMs = kWaitForRunningMs;
 
 }  // namespace
 
@@ -40,26 +41,44 @@ bool SendHandOff(const std::wstring& text) {
                                &result) != 0;
 }
 
+// The running copy never took the request: the user's start must not vanish.
+void TellHandOffLost(const CommandLine& line) {
+    std::wstring message =
+        L"Another copy of Orvane is running but didn't answer within 30 seconds (it may be waiting for "
+        L"administrator rights, or still closing), so this start couldn't be passed on to it. Please try again "
+        L"once its window shows.";
+    if (!line.search.empty()) message += L"\n\nYour search wasn't passed on: " + line.search;
+    MessageBoxW(nullptr, message.c_str(), L"Orvane", MB_ICONWARNING | MB_SETFOREGROUND);
+}
+
 }  // namespace
 
-bool HandOffToRunningCopy(const CommandLine& line) {
+HandOff HandOffToRunningCopy(const CommandLine& line) {
     // The copy that owns the mutex runs; ownership ends with its process, so a
     // copy that ended or was killed frees it for the next. A window alone cannot
     // decide: copies started together all look before any window exists.
     static HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
     const std::wstring text = HandOffText(line);
-    const ULONGLONG deadline = GetTickCount64() + kWaitForRunningMs;
+    const ULONGLONG deadline = GetTickCount64() + gWaitForRunningMs;
     for (;;) {
         if (mutex) {
             const DWORD got = WaitForSingleObject(mutex, 100);
-            if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) return false;
+            if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) return HandOff::ThisIsTheCopy;
         } else {
             // Made at another integrity level and closed to us: only its window tells.
-            if (!FindWindowW(kMainClass, nullptr)) return false;
+            if (!FindWindowW(kMainClass, nullptr)) return HandOff::ThisIsTheCopy;
             Sleep(100);
         }
-        if (SendHandOff(text) || GetTickCount64() >= deadline) return true;
+        if (SendHandOff(text)) return HandOff::Delivered;
+        if (GetTickCount64() >= deadline) {
+            TellHandOffLost(line);
+            return HandOff::Lost;
+        }
     }
+}
+
+void SetHandOffWaitForTesting(unsigned ms) {
+    gWaitForRunningMs = ms ? ms : kWaitForRunningMs;
 }
 
 bool StartElevated(const std::wstring& parameters, HWND owner, int show) {

@@ -10,11 +10,17 @@
 
 // "/takeover": waits up to 15 s for a running copy's window to go.
 void WaitForTakeover();
+enum class HandOff { ThisIsTheCopy, Delivered, Lost };
+// The exit code of a start whose request the running copy never took.
+constexpr int kHandOffLostExitCode = 2;
 // Makes this the one running copy (the named mutex, kept for the life of the
-// process) and returns false; or, while another copy holds it, waits up to 30 s
-// for that copy's window, hands it line and returns true: this copy then ends.
-// Lets the running copy take the foreground, so it can come to the front.
-bool HandOffToRunningCopy(const CommandLine& line);
+// process): ThisIsTheCopy. Or, while another copy holds it, waits up to 30 s
+// for that copy's window and hands it line: Delivered, and this copy ends. When
+// no window took it in time, tells the user in a box: Lost. Lets the running
+// copy take the foreground, so it can come to the front.
+HandOff HandOffToRunningCopy(const CommandLine& line);
+// Tests: the 30 s wait for the running copy's window; 0 restores it.
+void SetHandOffWaitForTesting(unsigned ms);
 // Starts this program with the "runas" verb; false when that failed or the user refused.
 bool StartElevated(const std::wstring& parameters, HWND owner, int show);
 // Starts this program elevated with line's switches unless the process already

@@ -146,7 +146,11 @@ int RunOrvane(HINSTANCE instance, int show) {
     gInstance = instance;
     gArgs = ReadCommandLine();
     if (gArgs.takeover) WaitForTakeover();
-    if (gArgs.selfTestPath.empty() && HandOffToRunningCopy(gArgs)) return 0;
+    if (gArgs.selfTestPath.empty()) {
+        const HandOff handOff = HandOffToRunningCopy(gArgs);
+        if (handOff == HandOff::Delivered) return 0;
+        if (handOff == HandOff::Lost) return kHandOffLostExitCode;
+    }
 
     // OLE, not only COM: dragging results out and the clipboard's data objects need it.
     OleInitialize(nullptr);

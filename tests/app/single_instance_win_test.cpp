@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/single_instance.h"
 #include "index/text.h"
+#include "tests/app/harness/dialog_answerer.h"
 #include "tests/app/harness/orvane_fixture.h"
 
 namespace ov::gui {
@@ -155,6 +158,39 @@ TEST_F(SingleInstance, CopiesStartedTogetherLeaveOne) {
     EXPECT_NE(std::find(texts.begin(), texts.end(), text), texts.end()) << ToUtf8(text);
     EXPECT_TRUE(copies[running]->Exit(main, kExitMs));
     main = nullptr;
+}
+
+// A copy that owns the instance mutex but shows no window (waiting at its own
+// elevation prompt): this start says its search was not passed on, and fails.
+TEST(HandOff, ARunningCopyWithoutAWindowIsToldAboutAndFails) {
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread owner([&] {
+        HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Keltrax.Orvane.Instance");
+        SetEvent(held);
+        WaitForSingleObject(done, INFINITE);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    });
+    ASSERT_EQ(WaitForSingleObject(held, Patient(30000)), WAIT_OBJECT_0);
+    SetHandOffWaitForTesting(1000);
+    CommandLine line;
+    line.search = L"budget 2025";
+    Answerer ok = Answerer::Pressing(IDOK);
+    const HandOff handOff = HandOffToRunningCopy(line);
+    ok.Stop();
+    SetHandOffWaitForTesting(0);
+    SetEvent(done);
+    owner.join();
+    CloseHandle(held);
+    CloseHandle(done);
+    EXPECT_EQ(handOff, HandOff::Lost);
+    EXPECT_NE(kHandOffLostExitCode, 0);
+    const std::vector<std::wstring> seen = ok.Seen();
+    ASSERT_EQ(seen.size(), 1u) << Seen(seen);
+    EXPECT_EQ(seen[0].rfind(L"Orvane | ", 0), 0u) << Seen(seen);  // the caption comes first
+    EXPECT_NE(seen[0].find(L"couldn't be passed on"), std::wstring::npos) << Seen(seen);
+    EXPECT_NE(seen[0].find(L"budget 2025"), std::wstring::npos) << Seen(seen);
 }
 
 }  // namespace
