@@ -16,10 +16,13 @@
 #include "app/info_bars.h"
 #include "app/result_text.h"
 #include "app/settings.h"
+#include "app/shell_start.h"
 #include "app/window_kit.h"
 #include "index/text.h"
 
 namespace {
+
+FileWriteCall gWriteFile = WriteFile;
 
 constexpr int kSpeedRuns = 5;
 constexpr const char* kSpeedQueries[] = {
@@ -137,17 +140,32 @@ std::wstring DiagnosticReportText() {
     return text;
 }
 
-bool WriteTextFile(const std::wstring& path, const std::wstring& text, bool byteOrderMark) {
+TextFileWrite WriteTextFile(const std::wstring& path, const std::wstring& text, bool byteOrderMark, DWORD* error) {
     std::string bytes = byteOrderMark ? "\xEF\xBB\xBF" : "";
     bytes += ov::ToUtf8(text);
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE) {
+        if (error) *error = GetLastError();
+        return TextFileWrite::NotCreated;
+    }
     DWORD written = 0;
-    const bool wrote =
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+    DWORD why = 0;
+    if (!gWriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        why = GetLastError();
+    } else if (written != bytes.size()) {
+        why = ERROR_WRITE_FAULT;
+    }
     // A full disk may only show when the file is closed.
-    const bool closed = CloseHandle(file) != FALSE;
-    return wrote && closed;
+    if (!CloseHandle(file) && why == 0) why = GetLastError();
+    if (why == 0) return TextFileWrite::Written;
+    // Part of a report reads like all of it: nothing stays behind.
+    DeleteFileW(path.c_str());
+    if (error) *error = why;
+    return TextFileWrite::NotWritten;
+}
+
+void SetTextFileWriteForTesting(FileWriteCall call) {
+    gWriteFile = call ? call : WriteFile;
 }
 
 void SaveDiagnosticReport() {
@@ -161,8 +179,21 @@ void SaveDiagnosticReport() {
     dialog.lpstrDefExt = L"txt";
     dialog.Flags = OFN_OVERWRITEPROMPT;
     if (!GetSaveFileNameW(&dialog)) return;
-    SetStatusText(WriteTextFile(path, DiagnosticReportText(), true) ? L"Diagnostic report saved"
-                                                                    : L"Couldn't save the diagnostic report");
+    DWORD error = 0;
+    switch (WriteTextFile(path, DiagnosticReportText(), true, &error)) {
+        case TextFileWrite::Written:
+            SetStatusText(L"Diagnostic report saved");
+            break;
+        case TextFileWrite::NotCreated:
+            SetStatusText(L"Couldn't save the diagnostic report");
+            break;
+        case TextFileWrite::NotWritten: {
+            const std::wstring message = FormatString(L"Couldn't write the diagnostic report, so it wasn't saved. %ls",
+                                                      SystemErrorText(error).c_str());
+            MessageBoxW(gMain, message.c_str(), L"Orvane", MB_ICONWARNING);
+            break;
+        }
+    }
 }
 
 void RunSpeedTest() {

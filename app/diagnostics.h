@@ -1,6 +1,8 @@
 // The diagnostic report, the speed test and the end of a self-test run. UI thread only.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // Command 131: asks for a file and writes the report.
@@ -16,6 +18,12 @@ std::wstring DiagnosticReportText();
 // The self-test's file: the speed test's text with CR LF line ends, then the
 // engine's state.
 std::wstring SelfTestText(const std::wstring& speedTest, bool ready);
-// text as UTF-8, with a byte-order mark when asked; false when the file could
-// not be created or not all of it was written.
-bool WriteTextFile(const std::wstring& path, const std::wstring& text, bool byteOrderMark);
+enum class TextFileWrite { Written, NotCreated, NotWritten };
+// text as UTF-8, with a byte-order mark when asked. A file that could not be
+// written whole is deleted (NotWritten); *error, when given, tells why it
+// was not created or not written.
+TextFileWrite WriteTextFile(const std::wstring& path, const std::wstring& text, bool byteOrderMark,
+                            DWORD* error = nullptr);
+// Tests: the WriteFile call of WriteTextFile; null puts the real one back.
+using FileWriteCall = BOOL(WINAPI*)(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+void SetTextFileWriteForTesting(FileWriteCall call);

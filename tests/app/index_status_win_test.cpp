@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -15,7 +16,9 @@
 #include <vector>
 
 #include "app/diagnostics.h"
+#include "app/shell_start.h"
 #include "index/text.h"
+#include "tests/app/harness/dialog_answerer.h"
 #include "tests/app/harness/in_process_app.h"
 #include "tests/app/harness/orvane_fixture.h"
 
@@ -494,11 +497,51 @@ TEST(DiagnosticReport, HasItsLinesAndAFailedWriteIsNoSuccess) {
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
     const std::wstring path = std::wstring(folder) + L"qz report.txt";
-    ASSERT_TRUE(WriteTextFile(path, report, true));
+    ASSERT_EQ(WriteTextFile(path, report, true), TextFileWrite::Written);
     const std::string bytes = ReadWholeFile(path.c_str());
     EXPECT_EQ(bytes, "\xEF\xBB\xBF" + ToUtf8(report));
     DeleteFileW(path.c_str());
-    EXPECT_FALSE(WriteTextFile(std::wstring(folder) + L"qz no such folder\\report.txt", report, true));
+    EXPECT_EQ(WriteTextFile(std::wstring(folder) + L"qz no such folder\\report.txt", report, true),
+              TextFileWrite::NotCreated);
+}
+
+// Writes the first half, then the disk is full.
+BOOL WINAPI HalfThenDiskFull(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
+    WriteFile(file, data, size / 2, written, nullptr);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+TEST(DiagnosticReport, AWriteThatFailsLeavesNoFileAndSaysWhy) {
+    SetUpAppInProcess();
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + L"qz failed report.txt";
+    DeleteFileW(path.c_str());
+    SetTextFileWriteForTesting(HalfThenDiskFull);
+    std::atomic<bool> saved{false};
+    Answerer answer([&](HWND dialog) {
+        if (!GetDlgItem(dialog, 0x47C) && !GetDlgItem(dialog, 0x480)) {  // not the Save dialog: the report
+            PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+            return;
+        }
+        if (saved.exchange(true)) return;
+        Sleep(1000);  // the dialog fills its controls after it shows
+        SetDlgItemTextW(dialog, 0x47C, path.c_str());
+        SetDlgItemTextW(dialog, 0x480, path.c_str());
+        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    });
+    SaveDiagnosticReport();
+    answer.Stop();
+    SetTextFileWriteForTesting(nullptr);
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    const std::vector<std::wstring> seen = answer.Seen();
+    ASSERT_EQ(seen.size(), 2u) << Seen(seen);
+    EXPECT_EQ(seen[1].rfind(L"Orvane | ", 0), 0u) << Seen(seen);
+    EXPECT_NE(
+        seen[1].find(L"Couldn't write the diagnostic report, so it wasn't saved. " + SystemErrorText(ERROR_DISK_FULL)),
+        std::wstring::npos)
+        << Seen(seen);
 }
 
 }  // namespace
