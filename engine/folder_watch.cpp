@@ -49,6 +49,10 @@ bool IsRemoval(uint32_t action) {
     return action == FileAction::Removed || action == FileAction::RenamedOld;
 }
 
+bool IsArrival(uint32_t action) {
+    return action == FileAction::Added || action == FileAction::RenamedNew;
+}
+
 }  // namespace
 
 struct Engine::HeldChanges {
@@ -166,6 +170,14 @@ double Engine::ApplyWatch(Volume* volume, std::vector<DirChange>& batch) {
                         prunes.push_back(folder);
                 }
             } else if (facts[i].present) {
+                // A folder's own record may come after a walk of its parent found
+                // it, and only from then on are its changes surely reported (Wine,
+                // the native stand-in): what the walk saw in it may be stale, so it
+                // is added anew and walked whole.
+                if (IsArrival(c.action) && (facts[i].stat.attributes & FileAttr::Directory)) {
+                    const uint32_t e = FindRel(*this, *volume, c.path);
+                    if (e != kNoEntry && e != volume->rootEntry && IsDir(entries[e])) RemoveNamed(*this, *volume, e);
+                }
                 bool newFolder = false;
                 TouchPath(*this, *volume, c.path, facts[i].stat, newFolder, reads);
                 if (newFolder) reads.push_back(c.path);

@@ -246,12 +246,16 @@ inline bool WaitIdle(Engine& engine, int seconds = 60) {
 // A fresh folder under the temporary folder, removed with everything in it.
 class TempDir {
 public:
+    // The folder is made, never reused: test processes running side by side
+    // (parallel suites, two build lanes) may come up with the same name, and
+    // the one that finds it taken moves on to the next.
     explicit TempDir(const std::string& tag) {
-        static int counter = 0;
-        path = std::filesystem::temp_directory_path() /
-               ("ov-" + tag + "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-                std::to_string(counter++));
-        std::filesystem::create_directories(path);
+        static std::atomic<unsigned> counter{0};
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        const std::string stamp = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        do {
+            path = base / ("ov-" + tag + "-" + stamp + "-" + std::to_string(counter++));
+        } while (!std::filesystem::create_directory(path));
     }
     ~TempDir() {
         std::error_code ignored;
