@@ -6,11 +6,11 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 PACKAGES := g++ cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest libgtest-dev \
             libbenchmark-dev ntfs-3g clang clang-format libclang-rt-14-dev apt-file lz4 python3 util-linux mount \
-            imagemagick python3-cryptography
+            imagemagick python3-cryptography x11-utils
 NATIVE_PRESETS := native native-asan native-tsan
 
 .PHONY: deps build-native build-windows run test test-format test-native test-windows test-fuzz bench bench-ui \
-        bench-startup clean
+        bench-startup screenshot clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -101,6 +101,12 @@ bench-startup: deps
 run: deps
 	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS) --target Orvane ov_gui
 	cmake/run-orvane.sh
+
+# The README's picture, docs/screenshot.png: Orvane.exe under Wine on a virtual
+# display over a small made-up folder tree, searching ORVANE_SCREENSHOT_SEARCH.
+screenshot: deps
+	cmake --preset windows >/dev/null && cmake --build --preset windows -j $(JOBS) --target Orvane ov_gui
+	cmake/screenshot.sh docs/screenshot.png
 
 clean:
 	rm -rf build
