@@ -177,7 +177,14 @@ int RunOrvane(HINSTANCE instance, int show) {
 
     gAppIcon = LoadIconW(gInstance, MAKEINTRESOURCEW(1));
     RegisterWindowClasses();
-    if (!CreateMainWindow(show)) return 1;
+    if (!CreateMainWindow(show)) {
+        // No desktop to show a window on (or no memory for one): the threads
+        // its children started must end before the process does.
+        Log(L"main window not created, error %lu", GetLastError());
+        TearDown();
+        OleUninitialize();
+        return 1;
+    }
     if (!gArgs.search.empty()) SetWindowTextW(gSearchBox, gArgs.search.c_str());
     StartSearching();
     UpdateStatusBar();
