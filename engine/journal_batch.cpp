@@ -317,8 +317,7 @@ public:
         if (!LiveFolder(index, e)) return {Step::Missing};
         if (!batch.items[self].info.directory) return {Step::Reaches};
         for (int depth = 0; e != kNoEntry && e < index.entries.size() && depth < Index::kMaxDepth; ++depth) {
-            if (const uint32_t k = Find(byEntry, e); k != kNone)
-                return {KeepsFolder(k) ? Step::Item : Step::Doomed, k};
+            if (const uint32_t k = Find(byEntry, e); k != kNone) return {KeepsFolder(k) ? Step::Item : Step::Doomed, k};
             if (via) via->push_back(e);
             e = index.entries[e].parent;
         }

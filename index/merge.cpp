@@ -191,8 +191,8 @@ bool Index::ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const Fil
 
 bool Index::RecordFits(const VolumeMaps& volume, uint32_t record) const {
     if (record < volume.recordMap.size()) return true;
-    const uint64_t known = volume.recordCount != 0 ? volume.recordCount
-                                                   : std::min<size_t>(volume.recordMap.size(), kNoEntry);
+    const uint64_t known =
+        volume.recordCount != 0 ? volume.recordCount : std::min<size_t>(volume.recordMap.size(), kNoEntry);
     return record < known + std::max(known, kRecordHeadroom);
 }
 
