@@ -245,6 +245,28 @@ TEST_F(Journal, ABurstInTwoReadsLosesNothing) {
     EXPECT_EQ(volume.folders, 4u);
 }
 
+// One read in which a folder inside a folder both go and their records
+// become files, below a folder moved and renamed meanwhile: the inner folder
+// still stands in the outer one when the outer one's record is reached.
+TEST_F(Journal, FoldersWhoseRecordsBecomeFilesInOneReadApplyInPlace) {
+    drive.Put(43, Folder(5, u"A"));
+    drive.Put(40, Folder(43, u"G"));
+    drive.Put(41, Folder(40, u"K"));
+    drive.Put(42, File(41, u"k.txt"));
+    ASSERT_EQ(Follow({43, 40, 41, 42}, 200), JournalEnd::Stopped);
+
+    drive.Put(43, Folder(5, u"A renamed"));
+    drive.Put(42, RecordBuilder(1024, 0).Finish());
+    drive.Put(41, File(43, u"was K.txt"));
+    drive.Put(40, File(43, u"was G.txt"));
+    EXPECT_EQ(Follow({40, 43, 42, 41, 40}, 300), JournalEnd::Stopped);
+    EXPECT_EQ(Paths(), (std::vector<std::string>{"X:\\", "X:\\A renamed", "X:\\A renamed\\was G.txt",
+                                                 "X:\\A renamed\\was K.txt"}));
+    EXPECT_EQ(volume.nextUsn, 300u);
+    EXPECT_EQ(volume.files, 2u);
+    EXPECT_EQ(volume.folders, 1u);
+}
+
 TEST_F(Journal, ARecordKeepsTheNamesItsExtensionsHoldAndNoOthers) {
     // Base 30 holds only a DOS name; its Win32 name lies in extension 31, and
     // its list also names 32, which belongs to another file.
