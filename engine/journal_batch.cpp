@@ -128,11 +128,14 @@ JournalBatch::Fetched JournalBatch::Fetch(const DeviceControl& control, RawVolum
         if (n.sequence == 0) n.sequence = sequence;
         n.mixed |= sequence != 0 && sequence != n.sequence;
     }
-    std::unordered_set<uint32_t> seen;
-    seen.reserve(named.size());
     Fetched end = Fetched::Done;
     auto fetch = [&](uint32_t record) {
-        if ((record < kFirstUserRecord && record != kRootRecord) || !seen.insert(record).second) return true;
+        if (record < kFirstUserRecord && record != kRootRecord) return true;
+        if (Named& n = named[record]; !n.asked) {
+            n.asked = true;
+        } else {
+            return true;
+        }
         if (stop.load()) {
             end = Fetched::Stopped;
         } else {
@@ -153,6 +156,8 @@ JournalBatch::Fetched JournalBatch::Fetch(const DeviceControl& control, RawVolum
         {
             std::shared_lock<SharedMutex> guard(index.lock);
             more = Missing(index, volume);
+            plannedChanges = index.changes;
+            plannedEpoch = index.epoch;
         }
         if (more.empty()) break;
         const size_t before = items.size();
@@ -481,9 +486,11 @@ std::vector<uint32_t> JournalBatch::ApplyOrder(const Links& links) const {
 }
 
 JournalBatch::Applied JournalBatch::Apply(Index& index, VolumeMaps& volume) {
-    // The plan: the look Fetch took, again under the exclusive lock. Nothing
-    // changes before it has found a place for every name.
-    if (unplaceable || !Missing(index, volume).empty() || unplaceable) return Applied::ReadAgain;
+    // The plan: the look Fetch took last, taken again under the exclusive lock
+    // should the index have changed since. Nothing changes before it has found
+    // a place for every name.
+    const bool planned = index.changes == plannedChanges && index.epoch == plannedEpoch;
+    if (unplaceable || (!planned && (!Missing(index, volume).empty() || unplaceable))) return Applied::ReadAgain;
     const Links links(*this, index, volume);
     const uint32_t n = links.Count();
     std::vector<uint8_t> keeps(n, 0);  // the record's entries stay its own
@@ -511,9 +518,12 @@ JournalBatch::Applied JournalBatch::Apply(Index& index, VolumeMaps& volume) {
     // Room for all the batch can add, so that memory running out stops it
     // here rather than halfway.
     index.ReserveGrowth(names, nameBytes, foldedBytes);
-    if (top >= volume.recordMap.size()) volume.recordMap.reserve(uint64_t{top} + Index::kRecordMapGrowth);
-    volume.hardLinks.reserve(volume.hardLinks.size() + names);
-    std::vector<uint32_t> gone;
+    if (std::vector<uint32_t>& map = volume.recordMap; top >= map.capacity())
+        map.reserve(std::max<uint64_t>(uint64_t{top} + Index::kRecordMapGrowth, 2 * map.capacity()));
+    if (auto& links = volume.hardLinks;
+        static_cast<double>(links.size() + names) > links.max_load_factor() * static_cast<double>(links.bucket_count()))
+        links.reserve(2 * (links.size() + names));
+    std::vector<std::pair<int, uint32_t>> gone;  // (-depth, entry)
     gone.reserve(going);
     std::vector<NameRec> own;
     own.reserve(longest);
@@ -521,11 +531,22 @@ JournalBatch::Applied JournalBatch::Apply(Index& index, VolumeMaps& volume) {
     // Entries that do not stay their record's leave the maps first, so that a
     // reused record gets new entries, and go last, once everything that
     // stays has moved out of them.
+    // Deepest first, so that a folder is empty when it goes (no table walk).
+    auto depth = [&](uint32_t e) {
+        int d = 0;
+        for (; e < index.entries.size() && d < Index::kMaxDepth; e = index.entries[e].parent) ++d;
+        return d;
+    };
+    for (uint32_t i = 0; i < n; ++i) {
+        if (keeps[i] || items[i].record == kRootRecord) continue;
+        if (links.Old(i) != kNoEntry) gone.emplace_back(-depth(links.Old(i)), links.Old(i));
+        for (auto [it, end] = volume.hardLinks.equal_range(items[i].record); it != end; ++it)
+            gone.emplace_back(-depth(it->second), it->second);
+    }
+    std::sort(gone.begin(), gone.end());
     for (uint32_t i = 0; i < n; ++i) {
         const uint32_t record = items[i].record;
         if (keeps[i] || record == kRootRecord) continue;
-        if (links.Old(i) != kNoEntry) gone.push_back(links.Old(i));
-        for (auto [it, end] = volume.hardLinks.equal_range(record); it != end; ++it) gone.push_back(it->second);
         if (record < volume.recordMap.size()) volume.recordMap[record] = kNoEntry;
         volume.hardLinks.erase(record);
     }
@@ -534,7 +555,7 @@ JournalBatch::Applied JournalBatch::Apply(Index& index, VolumeMaps& volume) {
         own.assign(rows.begin() + item.firstRow, rows.begin() + item.firstRow + item.rowCount);
         index.ApplyFile(volume, item.record, true, item.info, own, namePool, foldedPool);
     }
-    for (uint32_t e : gone) index.RemoveCounted(volume, e);
+    for (const auto& g : gone) index.RemoveCounted(volume, g.second);
     return Applied::Done;
 }
 

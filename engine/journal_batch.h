@@ -96,11 +96,16 @@ private:
     std::vector<uint8_t> placed;  // per row: the name must be in the index once applied
     bool unplaceable = false;     // a name has no place the batch can give it
     bool failed = false;          // a record could not be fetched
+    // The index's counters when Fetch last placed the batch's names.
+    uint64_t plannedChanges = 0;
+    uint64_t plannedEpoch = 0;
     // Per record: the first sequence number the journal named it with (0:
-    // none), and whether it named it with another one too.
+    // none), whether it named it with another one too, and whether the
+    // record was fetched.
     struct Named {
         uint16_t sequence = 0;
         bool mixed = false;
+        bool asked = false;
     };
     std::unordered_map<uint32_t, Named> named;
     std::string namePool;

@@ -197,16 +197,21 @@ bool Index::RecordFits(const VolumeMaps& volume, uint32_t record) const {
 }
 
 void Index::ReserveGrowth(size_t more, size_t nameBytes, size_t foldedBytes) {
-    entries.reserve(entries.size() + more);
-    foldedOffsets.reserve(foldedOffsets.size() + more);
-    extHashes.reserve(extHashes.size() + more);
-    changedNames.reserve(changedNames.size() + more);
+    // Grown as appending would grow them: room for exactly this much more
+    // would copy the whole table at every batch.
+    auto room = [](auto& v, size_t extra) {
+        if (v.capacity() - v.size() < extra) v.reserve(std::max(v.size() + extra, 2 * v.capacity()));
+    };
+    room(entries, more);
+    room(foldedOffsets, more);
+    room(extHashes, more);
+    room(changedNames, more);
     if (pathsValid) {
-        pathOffset.reserve(pathOffset.size() + more);
-        pathLength.reserve(pathLength.size() + more);
+        room(pathOffset, more);
+        room(pathLength, more);
     }
-    names.reserve(names.size() + nameBytes);
-    folded.reserve(folded.size() + foldedBytes);
+    room(names, nameBytes);
+    room(folded, foldedBytes);
 }
 
 void Index::ApplyExclusions() {
