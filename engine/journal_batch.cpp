@@ -9,22 +9,24 @@
 // names whole: the parent chain of a name whose folder the index lacks, the
 // folders between a moved folder and a parent the index shows below it, and
 // what the index still shows in a folder that goes (NTFS removes only empty
-// folders: what is left moved elsewhere, in a later batch). What still has no
-// place sends the volume to a full read before anything changes.
+// folders: what is left moved elsewhere, in a later batch).
 //
-// The order of reconciling matters, because ApplyFile can only place a name
-// under a folder the index already holds where the record says:
-// - A present folder goes after the batch's folder that is its nearest
-//   ancestor once the batch is applied (its new parent, or the first folder of
-//   the batch met walking up the index from there). So a folder created in the
-//   batch exists before anything moves into it, and a folder never moves below
-//   one that is still inside it.
-// - Present files follow, as they are nobody's parent.
-// - Records that went come last, so a folder removed with what it still holds
-//   cannot take an entry that moved out of it; files before folders and deeper
-//   folders first, so a removed folder is empty by then (no table walk).
-// - Last, a record that was a folder and is now a file: removing its folder
-//   entry must also wait until what it held has moved out or gone.
+// A record freed and taken by another file within the batch is told apart
+// from a rename by its sequence number, which the journal names and the FILE
+// record's header holds: its old entries go and the new file gets new ones.
+//
+// Applying is planned whole, then done: the plan finds a place for every name
+// once the batch is applied, or sends the volume to a full read before
+// anything changes. Done, the entries that do not stay their record's (the
+// record went, was reused, or turned from file to folder or back) first leave
+// the maps, so that the record's names are new entries; then the present
+// folders are reconciled, each after the batch's folder that is its nearest
+// ancestor once the batch is applied (its new parent, or the first folder of
+// the batch met walking up the index from there), so a folder made in the
+// batch exists before anything moves into it and no folder moves below one
+// still inside it; then the files, which are nobody's parent. Last the
+// entries that left the maps go, deepest first: by then everything that stays
+// has moved out of them, and each folder is empty when it goes (no table walk).
 #include "engine/journal_batch.h"
 
 #include <algorithm>
