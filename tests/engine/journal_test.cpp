@@ -32,9 +32,9 @@ constexpr uint64_t kJournalId = 0x1D2E3F;
 std::vector<uint8_t> File(uint32_t parent, const std::u16string& name, uint32_t size = 10) {
     return RecordBuilder().StandardInfo(1, 2, 0x20).FileName(parent, name).ResidentData(size).Finish();
 }
-std::u16string Utf16Of(uint32_t number) {
-    const std::string digits = std::to_string(number);
-    return std::u16string(digits.begin(), digits.end());
+std::u16string Numbered(const char* prefix, uint32_t number) {
+    const std::string name = std::string(prefix).append(std::to_string(number));
+    return std::u16string(name.begin(), name.end());
 }
 std::vector<uint8_t> Folder(uint32_t parent, const std::u16string& name) {
     return RecordBuilder(1024, 3).StandardInfo(1, 2, 0x10).FileName(parent, name).Finish();
@@ -298,7 +298,7 @@ TEST_F(Journal, ARecordKeepsTheNamesItsExtensionsHoldAndNoOthers) {
 // left for later whole, and the journal is read again from where it stood.
 TEST_F(Journal, ARecordThatCannotBeFetchedLeavesTheBatchForLater) {
     for (uint32_t r : {30u, 31u, 32u, 33u})
-        drive.Put(r, File(5, u"file " + std::u16string(1, static_cast<char16_t>(u'0' + (r - 30)))));
+        drive.Put(r, File(5, std::u16string(u"file ").append(1, static_cast<char16_t>(u'0' + (r - 30)))));
     ASSERT_EQ(Follow({30, 31, 32, 33}, 200), JournalEnd::Stopped);
     const std::vector<std::string> before = Paths();
     drive.Put(30, RecordBuilder(1024, 0).Finish());  // deleted
@@ -394,7 +394,7 @@ std::string Snapshot(const Index& index, const Volume& volume) {
     for (uint32_t e : volume.recordMap) out += std::to_string(e) + ",";
     std::vector<std::pair<uint32_t, uint32_t>> links(volume.hardLinks.begin(), volume.hardLinks.end());
     std::sort(links.begin(), links.end());
-    for (const auto& [r, e] : links) out += " " + std::to_string(r) + ":" + std::to_string(e);
+    for (const auto& [r, e] : links) out.append(" ").append(std::to_string(r)).append(":").append(std::to_string(e));
     return out;
 }
 
@@ -415,7 +415,7 @@ TEST(JournalBatches, ABatchThatAsksForAFullReadChangedNothing) {
     };
     int readAgain = 0, runs = 0, contradicting = 0;
     for (uint32_t seed = 0; seed < 400; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
+        SCOPED_TRACE(::testing::Message() << "seed " << seed);
         struct Side {
             Index index;
             Volume volume;
@@ -511,7 +511,7 @@ TEST(JournalBatches, ABatchThatAsksForAFullReadChangedNothing) {
         const auto count = static_cast<uint32_t>(8 + rng() % 24);
         for (uint32_t r = 30; r < 30 + count; ++r) {
             const std::vector<uint32_t> f = folders();
-            recs[r] = Rec{true, rng() % 5 < 2, f[rng() % f.size()], u"r" + Utf16Of(r), 1};
+            recs[r] = Rec{true, rng() % 5 < 2, f[rng() % f.size()], Numbered("r", r), 1};
         }
         bool askedAgain = false;
         ASSERT_EQ(feed({}, &askedAgain), JournalEnd::Stopped);
@@ -546,7 +546,7 @@ TEST(JournalBatches, ABatchThatAsksForAFullReadChangedNothing) {
                     }
                     break;
                 default: {  // created
-                    recs[next] = Rec{true, rng() % 2 == 0, to, u"n" + Utf16Of(next), 1};
+                    recs[next] = Rec{true, rng() % 2 == 0, to, Numbered("n", next), 1};
                     ++next;
                 }
             }
