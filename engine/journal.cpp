@@ -38,7 +38,8 @@ int Engine::Journal(Volume* volume) {
 BatchEnd Engine::ApplyJournal(Volume* volume, const std::vector<UsnChange>& changes, uint64_t next,
                               const DeviceControl& control, RawVolume& raw, JournalBatch& batch) {
     const BatchEnd end = ApplyJournalBatch(*this, *volume, changes, next, control, raw, batch);
-    if (end == BatchEnd::Applied || end == BatchEnd::ReadAgain) PostIndexChanged();  // the latter may be partly applied
+    // A batch that asks for a full read changed nothing, unless memory ran out halfway.
+    if (end == BatchEnd::Applied || end == BatchEnd::ReadAgain) PostIndexChanged();
     return end;
 }
 

@@ -9,22 +9,24 @@
 // names whole: the parent chain of a name whose folder the index lacks, the
 // folders between a moved folder and a parent the index shows below it, and
 // what the index still shows in a folder that goes (NTFS removes only empty
-// folders: what is left moved elsewhere, in a later batch). What still has no
-// place sends the volume to a full read before anything changes.
+// folders: what is left moved elsewhere, in a later batch).
 //
-// The order of reconciling matters, because ApplyFile can only place a name
-// under a folder the index already holds where the record says:
-// - A present folder goes after the batch's folder that is its nearest
-//   ancestor once the batch is applied (its new parent, or the first folder of
-//   the batch met walking up the index from there). So a folder created in the
-//   batch exists before anything moves into it, and a folder never moves below
-//   one that is still inside it.
-// - Present files follow, as they are nobody's parent.
-// - Records that went come last, so a folder removed with what it still holds
-//   cannot take an entry that moved out of it; files before folders and deeper
-//   folders first, so a removed folder is empty by then (no table walk).
-// - Last, a record that was a folder and is now a file: removing its folder
-//   entry must also wait until what it held has moved out or gone.
+// A record freed and taken by another file within the batch is told apart
+// from a rename by its sequence number, which the journal names and the FILE
+// record's header holds: its old entries go and the new file gets new ones.
+//
+// Applying is planned whole, then done: the plan finds a place for every name
+// once the batch is applied, or sends the volume to a full read before
+// anything changes. Done, the entries that do not stay their record's (the
+// record went, was reused, or turned from file to folder or back) first leave
+// the maps, so that the record's names are new entries; then the present
+// folders are reconciled, each after the batch's folder that is its nearest
+// ancestor once the batch is applied (its new parent, or the first folder of
+// the batch met walking up the index from there), so a folder made in the
+// batch exists before anything moves into it and no folder moves below one
+// still inside it; then the files, which are nobody's parent. Last the
+// entries that left the maps go, deepest first: by then everything that stays
+// has moved out of them, and each folder is empty when it goes (no table walk).
 #include "engine/journal_batch.h"
 
 #include <algorithm>
@@ -50,31 +52,29 @@ constexpr uint8_t kDosNames = 2;
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 
 // FSCTL_GET_NTFS_FILE_RECORD. The drive answers a record not in use with a
-// lower one that is, so the number answered must be the one asked for.
-bool FetchRecord(const DeviceControl& control, uint32_t record, std::vector<uint8_t>& answer,
-                 std::vector<uint8_t>& out) {
+// lower one that is: only that answer says the record is free. A refused
+// call or an answer that makes no sense says nothing about the record.
+enum class Answer { Record, Free, Failed };
+Answer FetchRecord(const DeviceControl& control, uint32_t record, std::vector<uint8_t>& answer,
+                   std::vector<uint8_t>& out) {
     answer.assign(kAnswerHeader + kMaxRecordBytes, 0);
     uint64_t reference = record;
     uint32_t returned = 0, error = 0;
     if (!control(kGetNtfsFileRecord, &reference, sizeof reference, answer.data(), static_cast<uint32_t>(answer.size()),
                  returned, error) ||
         returned < kAnswerHeader || returned > answer.size())
-        return false;
-    if ((LeU64(answer.data()) & kRecordNumberBits) != record) return false;
+        return Answer::Failed;
+    const uint64_t answered = LeU64(answer.data()) & kRecordNumberBits;
+    if (answered != record) return answered < record ? Answer::Free : Answer::Failed;
     const uint32_t length = LeU32(answer.data() + 8);
-    if (length < kMinRecordBytes || length > kMaxRecordBytes || length > returned - kAnswerHeader) return false;
+    if (length < kMinRecordBytes || length > kMaxRecordBytes || length > returned - kAnswerHeader)
+        return Answer::Failed;
     out.assign(answer.begin() + kAnswerHeader, answer.begin() + kAnswerHeader + length);
-    return true;
+    return Answer::Record;
 }
 
 uint32_t Size(const std::vector<uint8_t>& bytes) {
     return static_cast<uint32_t>(bytes.size());
-}
-
-// The bytes a pool really holds at [offset, offset + length).
-std::string_view Cut(const std::string& pool, uint32_t offset, uint32_t length) {
-    if (offset >= pool.size()) return {};
-    return std::string_view(pool).substr(offset, length);
 }
 
 }  // namespace
@@ -92,17 +92,23 @@ bool RawVolume::ReadValue(const Attribute& attr, std::unique_ptr<VirtualBuffer>&
     return dev && ReadNonResidentValue(dev.get(), layout, attr, value);
 }
 
-bool JournalBatch::Get(const DeviceControl& control, uint32_t record, bool asExtension, std::vector<uint8_t>& out) {
+JournalBatch::Got JournalBatch::Get(const DeviceControl& control, uint32_t record, bool asExtension,
+                                    std::vector<uint8_t>& out) {
     if (const auto it = fetched.find(record); it != fetched.end()) {
         out = it->second;
-        return !out.empty();
+        return out.empty() ? Got::Free : Got::Record;
     }
-    const bool found = FetchRecord(control, record, answer, out);
+    const Answer got = FetchRecord(control, record, answer, out);
+    if (got == Answer::Failed) {
+        failed = true;
+        return Got::Failed;
+    }
+    const bool found = got == Answer::Record;
     // Only an extension record can join a base record fetched later, and only
     // a record fetched as an extension can be a batch record later.
     const bool keep = found && (asExtension || LeU32(out.data() + 0x20) != 0);
     fetched.emplace(record, keep ? out : std::vector<uint8_t>{});
-    return found;
+    return found ? Got::Record : Got::Free;
 }
 
 JournalBatch::Fetched JournalBatch::Fetch(const DeviceControl& control, RawVolume& raw,
@@ -114,20 +120,37 @@ JournalBatch::Fetched JournalBatch::Fetch(const DeviceControl& control, RawVolum
     foldedPool.clear();
     fetched.clear();
     placed.clear();
+    named.clear();
     unplaceable = false;
-    std::unordered_set<uint32_t> seen;
-    seen.reserve(changes.size());
+    failed = false;
+    named.reserve(changes.size());
+    for (const UsnChange& change : changes) {
+        const auto sequence = static_cast<uint16_t>(change.fileReference >> 48);
+        Named& n = named[static_cast<uint32_t>(change.fileReference)];
+        if (n.sequence == 0) n.sequence = sequence;
+        n.mixed |= sequence != 0 && sequence != n.sequence;
+    }
+    Fetched end = Fetched::Done;
     auto fetch = [&](uint32_t record) {
-        if ((record < kFirstUserRecord && record != kRootRecord) || !seen.insert(record).second) return true;
-        if (stop.load()) {
-            items.clear();
-            return false;
+        if (record < kFirstUserRecord && record != kRootRecord) return true;
+        if (Named& n = named[record]; !n.asked) {
+            n.asked = true;
+        } else {
+            return true;
         }
-        AddItem(control, raw, record);
-        return true;
+        if (stop.load()) {
+            end = Fetched::Stopped;
+        } else {
+            AddItem(control, raw, record);
+            if (!failed) return true;
+            end = Fetched::Failed;
+        }
+        items.clear();
+        rows.clear();
+        return false;
     };
     for (const UsnChange& change : changes)
-        if (!fetch(static_cast<uint32_t>(change.fileReference))) return Fetched::Stopped;
+        if (!fetch(static_cast<uint32_t>(change.fileReference))) return end;
     // Each round reaches one level further up a chain or down a folder that
     // went; a volume whose chains run deeper than the index keeps is read again.
     for (int round = 0;; ++round) {
@@ -135,11 +158,13 @@ JournalBatch::Fetched JournalBatch::Fetch(const DeviceControl& control, RawVolum
         {
             std::shared_lock<SharedMutex> guard(index.lock);
             more = Missing(index, volume);
+            plannedChanges = index.changes;
+            plannedEpoch = index.epoch;
         }
         if (more.empty()) break;
         const size_t before = items.size();
         for (uint32_t record : more)
-            if (!fetch(record)) return Fetched::Stopped;
+            if (!fetch(record)) return end;
         if (items.size() == before || round > 2 * Index::kMaxDepth) {
             unplaceable = true;
             break;
@@ -155,11 +180,16 @@ void JournalBatch::AddItem(const DeviceControl& control, RawVolume& raw, uint32_
     const size_t nameMark = namePool.size(), foldedMark = foldedPool.size();
     std::vector<uint32_t> extensions;
     uint32_t baseReference = 0;
-    if (Get(control, record, false, baseBytes) &&
+    const Got got = Get(control, record, false, baseBytes);
+    if (got == Got::Failed) return;
+    if (got == Got::Record &&
         ParseFileRecord(baseBytes.data(), Size(baseBytes), record, item.info, baseReference, rows, namePool, foldedPool,
                         true, &extensions) &&
         baseReference == 0) {
         item.present = true;
+        // The header's sequence number changes when the record is freed.
+        if (const auto it = named.find(record); it != named.end() && it->second.sequence != 0)
+            item.reused = it->second.mixed || it->second.sequence != LeU16(baseBytes.data() + 0x10);
         // An attribute list too long for the record lives outside it, read
         // through its runs. Should that fail, the record's extension names
         // are unknown: it keeps its entries as they are.
@@ -181,6 +211,7 @@ void JournalBatch::AddItem(const DeviceControl& control, RawVolume& raw, uint32_
             return;
         }
         for (uint32_t extension : extensions) JoinExtension(control, record, extension, item);
+        if (failed) return;
     } else {
         rows.resize(item.firstRow);
         namePool.resize(nameMark);
@@ -194,7 +225,7 @@ void JournalBatch::AddItem(const DeviceControl& control, RawVolume& raw, uint32_
 }
 
 void JournalBatch::JoinExtension(const DeviceControl& control, uint32_t base, uint32_t extension, JournalItem& item) {
-    if (!Get(control, extension, true, extensionBytes)) return;
+    if (Get(control, extension, true, extensionBytes) != Got::Record) return;
     const size_t rowMark = rows.size(), nameMark = namePool.size(), foldedMark = foldedPool.size();
     FileRec part;
     uint32_t baseReference = 0;
@@ -277,6 +308,8 @@ public:
         return i != kNone && batch.items[i].present && batch.items[i].info.directory;
     }
     bool WasFolder(uint32_t i) const { return old[i] != kNoEntry && IsDir(index.entries[old[i]]); }
+    // The folder entry the index shows for the record stays the record's.
+    bool KeepsFolder(uint32_t i) const { return PresentFolder(i) && WasFolder(i) && !batch.items[i].reused; }
 
     // Where a name of item self whose parent is record `parent` leads. For a
     // folder the index is walked up from the parent's entry to the first batch
@@ -291,8 +324,7 @@ public:
         if (!LiveFolder(index, e)) return {Step::Missing};
         if (!batch.items[self].info.directory) return {Step::Reaches};
         for (int depth = 0; e != kNoEntry && e < index.entries.size() && depth < Index::kMaxDepth; ++depth) {
-            if (const uint32_t k = Find(byEntry, e); k != kNone)
-                return {PresentFolder(k) ? Step::Item : Step::Doomed, k};
+            if (const uint32_t k = Find(byEntry, e); k != kNone) return {KeepsFolder(k) ? Step::Item : Step::Doomed, k};
             if (via) via->push_back(e);
             e = index.entries[e].parent;
         }
@@ -318,26 +350,6 @@ std::vector<uint32_t> JournalBatch::Missing(const Index& index, const VolumeMaps
     std::unordered_set<uint32_t> want;         // records
     std::unordered_set<uint32_t> wantEntries;  // entries whose records are wanted
     const auto& entries = index.entries;
-
-    // What the index still shows in a folder that goes: the batch's own
-    // entries there are accounted for, anything else is fetched.
-    std::unordered_map<uint32_t, uint32_t> goingFolders;  // entry -> children not in the batch
-    for (uint32_t i = 0; i < n; ++i)
-        if (links.WasFolder(i) && !links.PresentFolder(i) && entries[links.Old(i)].childCount > 0)
-            goingFolders.emplace(links.Old(i), entries[links.Old(i)].childCount);
-    if (!goingFolders.empty()) {
-        auto account = [&](uint32_t e) {
-            if (e >= entries.size() || IsDeleted(entries[e])) return;
-            if (const auto it = goingFolders.find(entries[e].parent); it != goingFolders.end() && it->second > 0)
-                it->second -= 1;
-        };
-        for (uint32_t i = 0; i < n; ++i) {
-            account(links.Old(i));
-            for (auto [it, end] = volume.hardLinks.equal_range(items[i].record); it != end; ++it) account(it->second);
-        }
-        for (auto it = goingFolders.begin(); it != goingFolders.end();)
-            it = it->second == 0 ? goingFolders.erase(it) : std::next(it);
-    }
 
     // Folders first: each walks its chain of batch folders up to the index,
     // remembering the verdict for every folder on the way.
@@ -403,6 +415,28 @@ std::vector<uint32_t> JournalBatch::Missing(const Index& index, const VolumeMaps
         }
     }
 
+    // What the index still shows in a folder that goes: the batch's own
+    // entries there are accounted for, anything else is fetched.
+    std::unordered_map<uint32_t, uint32_t> goingFolders;  // entry -> children not in the batch
+    for (uint32_t i = 0; i < n; ++i)
+        if (items[i].record != kRootRecord && links.WasFolder(i) &&
+            !(links.KeepsFolder(i) && items[i].rowCount > 0 && placed[items[i].firstRow]) &&
+            entries[links.Old(i)].childCount > 0)
+            goingFolders.emplace(links.Old(i), entries[links.Old(i)].childCount);
+    if (!goingFolders.empty()) {
+        auto account = [&](uint32_t e) {
+            if (e >= entries.size() || IsDeleted(entries[e])) return;
+            if (const auto it = goingFolders.find(entries[e].parent); it != goingFolders.end() && it->second > 0)
+                it->second -= 1;
+        };
+        for (uint32_t i = 0; i < n; ++i) {
+            account(links.Old(i));
+            for (auto [it, end] = volume.hardLinks.equal_range(items[i].record); it != end; ++it) account(it->second);
+        }
+        for (auto it = goingFolders.begin(); it != goingFolders.end();)
+            it = it->second == 0 ? goingFolders.erase(it) : std::next(it);
+    }
+
     if (!goingFolders.empty() || !wantEntries.empty()) {
         const auto& map = volume.recordMap;
         auto wanted = [&](uint32_t e) {
@@ -414,7 +448,8 @@ std::vector<uint32_t> JournalBatch::Missing(const Index& index, const VolumeMaps
         for (const auto& [r, e] : volume.hardLinks)
             if (r >= kFirstUserRecord && wanted(e) && links.ItemOfRecord(r) == kNone) want.insert(r);
     }
-    unplaceable = broken;
+    // A folder that goes still holding what no record names cannot go.
+    unplaceable = broken || (!goingFolders.empty() && want.empty());
     std::vector<uint32_t> more(want.begin(), want.end());
     std::sort(more.begin(), more.end());
     return more;
@@ -422,10 +457,14 @@ std::vector<uint32_t> JournalBatch::Missing(const Index& index, const VolumeMaps
 
 std::vector<uint32_t> JournalBatch::ApplyOrder(const Links& links) const {
     const uint32_t n = links.Count();
-    // The batch folder each present folder must follow.
+    auto placedFolder = [&](uint32_t i) {
+        return links.PresentFolder(i) && items[i].rowCount > 0 && placed[items[i].firstRow] &&
+               items[i].record != kRootRecord;
+    };
+    // The batch folder each placed folder must follow.
     std::vector<uint32_t> after(n, kNone);
     for (uint32_t i = 0; i < n; ++i) {
-        if (!links.PresentFolder(i) || items[i].rowCount == 0 || items[i].record == kRootRecord) continue;
+        if (!placedFolder(i)) continue;
         const Step step = links.Up(i, rows[items[i].firstRow].parent, nullptr);
         if (step.kind == Step::Item) after[i] = step.item;
     }
@@ -435,7 +474,7 @@ std::vector<uint32_t> JournalBatch::ApplyOrder(const Links& links) const {
     std::vector<uint8_t> queued(n, 0);
     std::vector<uint32_t> chain;
     for (uint32_t i = 0; i < n; ++i) {
-        if (!links.PresentFolder(i)) continue;
+        if (!placedFolder(i)) continue;
         chain.clear();
         for (uint32_t c = i; c != kNone && !queued[c]; c = after[c]) {
             queued[c] = 1;
@@ -444,68 +483,82 @@ std::vector<uint32_t> JournalBatch::ApplyOrder(const Links& links) const {
         order.insert(order.end(), chain.rbegin(), chain.rend());
     }
     for (uint32_t i = 0; i < n; ++i)
-        if (items[i].present && !items[i].info.directory && !links.WasFolder(i)) order.push_back(i);
-    std::vector<std::pair<int, uint32_t>> gone;  // (-depth, item): deepest folders first, files before them
-    for (uint32_t i = 0; i < n; ++i) {
-        if (items[i].present) continue;
-        int depth = 0;
-        if (links.WasFolder(i))
-            for (uint32_t e = links.Old(i); e != kNoEntry && depth < Index::kMaxDepth; e = links.Parent(e)) ++depth;
-        gone.emplace_back(links.WasFolder(i) ? -depth : -Index::kMaxDepth - 1, i);
-    }
-    std::stable_sort(gone.begin(), gone.end());
-    for (const auto& g : gone) order.push_back(g.second);
-    for (uint32_t i = 0; i < n; ++i)
-        if (items[i].present && !items[i].info.directory && links.WasFolder(i)) order.push_back(i);
+        if (items[i].present && (!items[i].info.directory || items[i].record == kRootRecord)) order.push_back(i);
     return order;
 }
 
-// Every name the batch placed is in the index, and a record has no entry
-// beyond them. A folder's place and name are compared with its record; a
-// file's names are only counted, as ApplyFile places every name whose folder
-// it finds and the batch made sure of those folders.
-bool JournalBatch::InPlace(const Index& index, const VolumeMaps& volume) const {
-    for (const JournalItem& item : items) {
-        if (!item.present || item.record == kRootRecord) continue;
-        const auto begin = placed.begin() + item.firstRow;
-        const auto names = static_cast<size_t>(std::count(begin, begin + item.rowCount, 1));
-        const uint32_t e = LiveEntry(index, volume, item.record);
-        if (item.info.directory) {
-            if (names == 0) {
-                if (e != kNoEntry) return false;
-                continue;
-            }
-            const NameRec& row = rows[item.firstRow];
-            const uint32_t parent = LiveEntry(index, volume, row.parent);
-            if (e == kNoEntry || !LiveFolder(index, parent) || index.entries[e].parent != parent ||
-                index.NameOf(e) != Cut(namePool, row.nameOffset, row.nameLength))
-                return false;
-            continue;
-        }
-        size_t own = e != kNoEntry ? 1 : 0;
-        for (auto [it, end] = volume.hardLinks.equal_range(item.record); it != end; ++it)
-            own += it->second < index.entries.size() && !IsDeleted(index.entries[it->second]);
-        if (own != names) return false;
-    }
-    return true;
-}
-
 JournalBatch::Applied JournalBatch::Apply(Index& index, VolumeMaps& volume) {
-    if (unplaceable) return Applied::ReadAgain;
-    std::vector<NameRec> own;
+    // The plan: the look Fetch took last, taken again under the exclusive lock
+    // should the index have changed since. Nothing changes before it has found
+    // a place for every name.
+    const bool planned = index.changes == plannedChanges && index.epoch == plannedEpoch;
+    if (unplaceable || (!planned && (!Missing(index, volume).empty() || unplaceable))) return Applied::ReadAgain;
     const Links links(*this, index, volume);
-    for (uint32_t i : ApplyOrder(links)) {
+    const uint32_t n = links.Count();
+    std::vector<uint8_t> keeps(n, 0);  // the record's entries stay its own
+    size_t names = 0, nameBytes = 0, foldedBytes = 0, longest = 0, going = 0;
+    uint32_t top = 0;
+    for (uint32_t i = 0; i < n; ++i) {
         const JournalItem& item = items[i];
-        // A folder that goes must be empty by now: what it still held would go with it.
-        const uint32_t e = LiveEntry(index, volume, item.record);
-        if (e != kNoEntry && IsDir(index.entries[e]) && index.entries[e].childCount > 0 &&
-            !(item.present && item.info.directory))
-            return Applied::ReadAgain;
-        own.assign(rows.begin() + item.firstRow, rows.begin() + item.firstRow + item.rowCount);
-        if (!index.ApplyFile(volume, item.record, item.present, item.info, own, namePool, foldedPool))
-            return Applied::ReadAgain;
+        if (item.record == kRootRecord) continue;
+        const uint32_t e = links.Old(i);
+        keeps[i] = item.present && !item.reused && e != kNoEntry &&
+                   (item.info.directory ? links.KeepsFolder(i) && item.rowCount > 0 && placed[item.firstRow]
+                                        : !IsDir(index.entries[e]));
+        if (!keeps[i]) going += 1 + volume.hardLinks.count(item.record);
+        if (!item.present || item.rowCount == 0) continue;
+        if (!index.RecordFits(volume, item.record)) return Applied::ReadAgain;
+        top = std::max(top, item.record);
+        names += item.rowCount;
+        longest = std::max<size_t>(longest, item.rowCount);
+        for (uint32_t r = item.firstRow; r < item.firstRow + item.rowCount; ++r) {
+            nameBytes += rows[r].nameLength + 1;
+            foldedBytes += rows[r].foldedLength + 1;
+        }
     }
-    return InPlace(index, volume) ? Applied::Done : Applied::ReadAgain;
+    const std::vector<uint32_t> order = ApplyOrder(links);
+    // Room for all the batch can add, so that memory running out stops it
+    // here rather than halfway.
+    index.ReserveGrowth(names, nameBytes, foldedBytes);
+    if (std::vector<uint32_t>& map = volume.recordMap; top >= map.capacity())
+        map.reserve(std::max<uint64_t>(uint64_t{top} + Index::kRecordMapGrowth, 2 * map.capacity()));
+    if (auto& links = volume.hardLinks;
+        static_cast<double>(links.size() + names) > links.max_load_factor() * static_cast<double>(links.bucket_count()))
+        links.reserve(2 * (links.size() + names));
+    std::vector<std::pair<int, uint32_t>> gone;  // (-depth, entry)
+    gone.reserve(going);
+    std::vector<NameRec> own;
+    own.reserve(longest);
+
+    // Entries that do not stay their record's leave the maps first, so that a
+    // reused record gets new entries, and go last, once everything that
+    // stays has moved out of them.
+    // Deepest first, so that a folder is empty when it goes (no table walk).
+    auto depth = [&](uint32_t e) {
+        int d = 0;
+        for (; e < index.entries.size() && d < Index::kMaxDepth; e = index.entries[e].parent) ++d;
+        return d;
+    };
+    for (uint32_t i = 0; i < n; ++i) {
+        if (keeps[i] || items[i].record == kRootRecord) continue;
+        if (links.Old(i) != kNoEntry) gone.emplace_back(-depth(links.Old(i)), links.Old(i));
+        for (auto [it, end] = volume.hardLinks.equal_range(items[i].record); it != end; ++it)
+            gone.emplace_back(-depth(it->second), it->second);
+    }
+    std::sort(gone.begin(), gone.end());
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t record = items[i].record;
+        if (keeps[i] || record == kRootRecord) continue;
+        if (record < volume.recordMap.size()) volume.recordMap[record] = kNoEntry;
+        volume.hardLinks.erase(record);
+    }
+    for (uint32_t i : order) {
+        const JournalItem& item = items[i];
+        own.assign(rows.begin() + item.firstRow, rows.begin() + item.firstRow + item.rowCount);
+        index.ApplyFile(volume, item.record, true, item.info, own, namePool, foldedPool);
+    }
+    for (const auto& g : gone) index.RemoveCounted(volume, g.second);
+    return Applied::Done;
 }
 
 }  // namespace ov

@@ -88,8 +88,14 @@ void SetJournalLive(Index& index, Volume& volume, bool live) {
 BatchEnd ApplyJournalBatch(Index& index, Volume& volume, const std::vector<UsnChange>& changes, uint64_t next,
                            const DeviceControl& control, RawVolume& raw, JournalBatch& batch) {
     try {
-        if (batch.Fetch(control, raw, changes, index, volume, volume.stop) == JournalBatch::Fetched::Stopped)
-            return BatchEnd::Stopped;
+        switch (batch.Fetch(control, raw, changes, index, volume, volume.stop)) {
+            case JournalBatch::Fetched::Stopped:
+                return BatchEnd::Stopped;
+            case JournalBatch::Fetched::Failed:  // the drive may be going: nothing is known to have gone
+                return BatchEnd::RetryLater;
+            case JournalBatch::Fetched::Done:
+                break;
+        }
     } catch (const std::bad_alloc&) {
         return BatchEnd::RetryLater;
     } catch (const std::length_error&) {

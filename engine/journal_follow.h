@@ -70,7 +70,8 @@ void SetJournalLive(Index& index, Volume& volume, bool live);
 // volume's next USN to next and compacts when JournalShouldCompact. Stopped
 // (nothing applied, next USN unchanged) when the volume's stop flag was set
 // during the fetches or is set once the lock is held; ReadAgain (next USN
-// unchanged) when the batch could not be applied whole; RetryLater when memory
+// unchanged) when the batch could not be applied whole; RetryLater (nothing
+// applied, next USN unchanged) when a record could not be fetched or memory
 // ran out before anything was applied.
 BatchEnd ApplyJournalBatch(Index& index, Volume& volume, const std::vector<UsnChange>& changes, uint64_t next,
                            const DeviceControl& control, RawVolume& raw, JournalBatch& batch);

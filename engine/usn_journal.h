@@ -11,7 +11,8 @@
 namespace ov {
 
 // One journal record: only which file changed. For a version 3 record, the
-// low 64 bits of its 128-bit file id.
+// low 64 bits of its 128-bit file id. Bits 0-47 are the record number, bits
+// 48-63 the sequence number of the file that held the record then.
 struct UsnChange {
     uint64_t fileReference = 0;
 };

@@ -177,6 +177,14 @@ public:
     // the volume again.
     bool ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const FileRec& info,
                    const std::vector<NameRec>& rows, const std::string& namePool, const std::string& foldedPool);
+    // ApplyFile accepts the record number (it is within the volume's bound).
+    bool RecordFits(const VolumeMaps& volume, uint32_t record) const;
+    // Room for `more` entries added and renamed and their name bytes, so that
+    // the changes that follow need not allocate for them. May throw
+    // std::bad_alloc, changing nothing.
+    void ReserveGrowth(size_t more, size_t nameBytes, size_t foldedBytes);
+    // The record map grows by this many records past the one that needs it.
+    static constexpr uint64_t kRecordMapGrowth = 4096;
     void Compact();
     void ApplyExclusions();
     // Refills the name map of each volume `which` selects from its live entries

@@ -18,7 +18,7 @@ namespace ov {
 namespace {
 
 constexpr uint32_t kRootRecord = 5;
-constexpr uint64_t kMapGrowth = 4096;
+constexpr uint64_t kMapGrowth = Index::kRecordMapGrowth;
 // Room for records created after the table was read: the table may double, or
 // grow by this many records when it was small, before a number counts as bogus.
 constexpr uint64_t kRecordHeadroom = uint64_t{1} << 20;
@@ -172,12 +172,9 @@ bool Index::ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const Fil
             SetMeta(volume.rootEntry, 0, info.modified, info.created, attributes);
         return true;
     }
-    if (record >= volume.recordMap.size()) {
-        if (volume.recordCount == 0)
-            volume.recordCount = static_cast<uint32_t>(std::min<size_t>(volume.recordMap.size(), kNoEntry));
-        const uint64_t known = volume.recordCount;
-        if (record >= known + std::max(known, kRecordHeadroom)) return false;
-    }
+    if (!RecordFits(volume, record)) return false;
+    if (record >= volume.recordMap.size() && volume.recordCount == 0)
+        volume.recordCount = static_cast<uint32_t>(std::min<size_t>(volume.recordMap.size(), kNoEntry));
 
     FileReconcile reconcile(*this, volume, record);
     reconcile.CollectOld();
@@ -190,6 +187,31 @@ bool Index::ApplyFile(VolumeMaps& volume, uint32_t record, bool inUse, const Fil
         SetMeta(e, size, info.modified, info.created, attributes);
     }
     return true;
+}
+
+bool Index::RecordFits(const VolumeMaps& volume, uint32_t record) const {
+    if (record < volume.recordMap.size()) return true;
+    const uint64_t known =
+        volume.recordCount != 0 ? volume.recordCount : std::min<size_t>(volume.recordMap.size(), kNoEntry);
+    return record < known + std::max(known, kRecordHeadroom);
+}
+
+void Index::ReserveGrowth(size_t more, size_t nameBytes, size_t foldedBytes) {
+    // Grown as appending would grow them: room for exactly this much more
+    // would copy the whole table at every batch.
+    auto room = [](auto& v, size_t extra) {
+        if (v.capacity() - v.size() < extra) v.reserve(std::max(v.size() + extra, 2 * v.capacity()));
+    };
+    room(entries, more);
+    room(foldedOffsets, more);
+    room(extHashes, more);
+    room(changedNames, more);
+    if (pathsValid) {
+        room(pathOffset, more);
+        room(pathLength, more);
+    }
+    room(names, nameBytes);
+    room(folded, foldedBytes);
 }
 
 void Index::ApplyExclusions() {

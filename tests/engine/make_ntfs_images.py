@@ -8,9 +8,10 @@ per file or folder, "path<TAB>D|F<TAB>size<TAB>modified<TAB>created<TAB>attribut
 (times as FILETIME ticks, attributes as the low word of the record's
 attributes), sorted. Paths start at "X:" and use "/".
 
-The change-journal test gets a series: journal0.img and journal1..4.img, each
+The change-journal test gets a series: journal0.img and journal1..6.img, each
 the one before changed through ntfs-3g (renames, moves, deletes, new trees,
-hard links, appends, attributes), without oracles: the test reads each whole.
+hard links, appends, attributes, records freed and taken again at once),
+without oracles: the test reads each whole.
 
 Usage: make_ntfs_images.py OUTDIR. Images are made once and kept while this
 script is unchanged. make_ntfs_images.py --million IMAGE makes the benchmark's
@@ -290,7 +291,110 @@ def journal_stage4(root):
     os.rmdir(j("src out", "alpha"))
 
 
-JOURNAL_STAGES = [journal_stage1, journal_stage2, journal_stage3, journal_stage4]
+def take_record(record, make, spare):
+    """Makes entries with make() until one gets the file record `record` (or
+    one of a set) (ntfs-3g shows record numbers as inode numbers); the others
+    are renamed into the folder spare. Returns the entry's path."""
+    records = record if isinstance(record, set) else {record}
+    for i in range(5000):
+        path = make()
+        if os.stat(path).st_ino in records:
+            return path
+        os.rename(path, os.path.join(spare, "spare %04d" % len(os.listdir(spare))))
+    raise RuntimeError("record %d was not taken again" % record)
+
+
+def make_file(path, data):
+    def make():
+        write(path, data)
+        return path
+    return make
+
+
+def make_folder(path):
+    def make():
+        os.mkdir(path)
+        return path
+    return make
+
+
+def journal_stage5(root):
+    j = lambda *parts: os.path.join(root, *parts)
+    os.mkdir(j("spare5"))
+    # A folder removed, its record taken by a file elsewhere.
+    old = os.stat(j("docs", "old")).st_ino
+    os.rmdir(j("docs", "old"))
+    take_record(old, make_file(j("projects", "took old.txt"), b"t" * 33), j("spare5"))
+    # A folder removed, its record taken by a folder that receives children
+    # moved from elsewhere.
+    beta = os.stat(j("projects", "Beta")).st_ino
+    os.rename(j("projects", "Beta", "x.txt"), j("x from beta.txt"))
+    os.rmdir(j("projects", "Beta"))
+    took = take_record(beta, make_folder(j("docs", "took beta")), j("spare5"))
+    os.rename(j("docs", "sub"), os.path.join(took, "sub"))
+    os.rename(j("docs", "mover.txt"), os.path.join(took, "mover.txt"))
+    # A folder removed, its record taken by an empty folder.
+    inner = os.stat(j("Fresh Renamed", "inner", "2020")).st_ino
+    shutil.rmtree(j("Fresh Renamed", "inner", "2020"))
+    take_record(inner, make_folder(j("Fresh Renamed", "new 2020")), j("spare5"))
+
+
+def journal_stage6(root):
+    j = lambda *parts: os.path.join(root, *parts)
+    # What the next stage frees and takes again.
+    os.makedirs(j("A", "B", "b inner"))
+    write(j("A", "B", "b.txt"), b"b")
+    os.makedirs(j("C", "c inner"))
+    write(j("C", "c inner", "c.txt"), b"c" * 3)
+    os.mkdir(j("D"))
+    for outer in ("G1", "G2"):
+        os.makedirs(j(outer, "K", "k inner"))
+        write(j(outer, "K", "k.txt"), b"k")
+
+
+def journal_stage7(root):
+    j = lambda *parts: os.path.join(root, *parts)
+    os.mkdir(j("spare7"))
+    # A is moved and renamed twice; its child B goes and B's record becomes a
+    # file inside what B held.
+    os.rename(j("A"), j("docs", "A moved"))
+    os.rename(j("docs", "A moved"), j("src out", "A twice"))
+    a = j("src out", "A twice")
+    b = os.stat(os.path.join(a, "B")).st_ino
+    os.rename(os.path.join(a, "B", "b inner"), os.path.join(a, "b inner"))
+    os.remove(os.path.join(a, "B", "b.txt"))
+    os.rmdir(os.path.join(a, "B"))
+    take_record(b, make_file(os.path.join(a, "b inner", "was B.txt"), b"w" * 7), j("spare7"))
+    # C moves into D and out again, D goes and its record becomes a folder;
+    # then C goes and its record becomes a folder in A that takes in what C
+    # held, with D's new folder inside it: two levels of reuse, one inside
+    # the other, below the moved A.
+    os.rename(j("C"), j("D", "C"))
+    os.rename(j("D", "C"), j("C back"))
+    d = os.stat(j("D")).st_ino
+    os.rmdir(j("D"))
+    took_d = take_record(d, make_folder(j("took D")), j("spare7"))
+    c = os.stat(j("C back")).st_ino
+    os.rename(j("C back", "c inner"), j("c inner out"))
+    os.rmdir(j("C back"))
+    took_c = take_record(c, make_folder(os.path.join(a, "took C")), j("spare7"))
+    os.rename(j("c inner out"), os.path.join(took_c, "c inner"))
+    os.rename(took_d, os.path.join(took_c, "c inner", "took D"))
+    os.rename(os.path.join(a, "b inner"), os.path.join(took_c, "c inner", "took D", "b inner"))
+    # A folder inside a folder, both removed: the inner one's record becomes a
+    # file; the outer one's stays free, or becomes a file too.
+    for outer, outer_too in (("G1", False), ("G2", True)):
+        wanted = {os.stat(j(outer, "K")).st_ino: j("was %s K.txt" % outer)}
+        if outer_too:
+            wanted[os.stat(j(outer)).st_ino] = j("was %s.txt" % outer)
+        shutil.rmtree(j(outer))
+        while wanted:
+            path = take_record(set(wanted), make_file(j("spare7", "taking"), b"g" * 5), j("spare7"))
+            os.rename(path, wanted.pop(os.stat(path).st_ino))
+
+
+JOURNAL_STAGES = [journal_stage1, journal_stage2, journal_stage3, journal_stage4, journal_stage5, journal_stage6,
+                  journal_stage7]
 
 
 def make_journal(outdir):

@@ -40,6 +40,11 @@ void JournalDrive::Put(uint32_t record, std::vector<uint8_t> bytes) {
     records = std::max(records, record + 1);
 }
 
+void JournalDrive::SetSequence(uint32_t record, uint16_t sequence) {
+    std::vector<uint8_t>& bytes = placed.at(record);
+    PutLe<uint16_t>(bytes, 0x10, sequence);
+}
+
 std::vector<uint8_t> JournalDrive::Record(uint32_t record) {
     if (const auto it = placed.find(record); it != placed.end()) return it->second;
     std::vector<uint8_t> bytes(layout.recordSize);
@@ -111,6 +116,10 @@ DeviceControl JournalDrive::Control() {
             const auto asked = static_cast<uint32_t>(reference);
             fetches[asked] += 1;
             if (onFetch) onFetch(asked);
+            if (const auto it = fetchError.find(asked); it != fetchError.end()) {
+                error = it->second;
+                return false;
+            }
             if (Answer(asked, static_cast<uint8_t*>(out), outSize, returned)) return true;
             error = kErrorInvalidParameter;
             return false;

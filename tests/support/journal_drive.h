@@ -26,6 +26,9 @@ public:
     bool Load(const std::string& image, std::string& error);
     // A finished record served in place of the image's.
     void Put(uint32_t record, std::vector<uint8_t> bytes);
+    // Serves the record's header with another sequence number (its file was
+    // deleted and the record taken by another one).
+    void SetSequence(uint32_t record, uint16_t sequence);
     // The record's bytes as stored (no fixups undone); empty beyond the table.
     std::vector<uint8_t> Record(uint32_t record);
     uint32_t Records() const { return records; }
@@ -45,8 +48,9 @@ public:
     std::vector<uint64_t> readFrom;   // StartUsn of every read
     std::map<uint32_t, int> fetches;  // file-record requests per record asked for
     std::function<void(uint32_t record)> onFetch;
-    bool fixedUp = false;                    // serve records with their update sequence already undone
-    std::map<uint32_t, uint32_t> cutAnswer;  // record -> bytes its answer falls short of its length
+    bool fixedUp = false;                     // serve records with their update sequence already undone
+    std::map<uint32_t, uint32_t> cutAnswer;   // record -> bytes its answer falls short of its length
+    std::map<uint32_t, uint32_t> fetchError;  // record -> the error its file-record request fails with
 
 private:
     bool Answer(uint32_t asked, uint8_t* out, uint32_t outSize, uint32_t& returned);
