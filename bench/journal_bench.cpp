@@ -352,7 +352,7 @@ void BM_Journal_Churn(benchmark::State& state) {
         std::vector<std::pair<uint32_t, uint32_t>> pairs;
         for (int i = 0; i < count / 2; ++i) {
             const uint32_t outer = v->nextRecord++, inner = v->nextRecord++;
-            for (const auto [r, parent] : {std::pair{outer, Pick(*v, true, none)}, std::pair{inner, outer}}) {
+            for (const auto& [r, parent] : {std::pair{outer, Pick(*v, true, none)}, std::pair{inner, outer}}) {
                 ov::testing::RecordBuilder file(1024, 3);
                 file.StandardInfo(1, 2, 0x10).FileName(parent, Utf16("to free " + std::to_string(r)));
                 made.files[r] = file.Finish();

@@ -239,7 +239,9 @@ TEST(SearchWorker, ResultsHandedBackAreReusedOrFreedByTheWorker) {
         }
         const std::vector<uint32_t> want = testing::NaiveSearch(index, ParseQuery(text, {}), {});
         EXPECT_EQ(next->ids, want) << text;
-        if (held) EXPECT_EQ(held->ids, heldIds) << i;
+        if (held) {
+            EXPECT_EQ(held->ids, heldIds) << i;
+        }
         ReleaseResult(request, std::move(held));
         held = std::move(next);
         heldIds = held->ids;
