@@ -5,14 +5,8 @@
 # Usage: no_display_test.sh BUILD_DIR ORVANE.exe
 set -u
 build=$1 exe=$2
-base="$build/wineprefix"
-prefix="$build/wineprefix-nodisplay"
-"$build/wine-run.sh" || exit 1
-rm -rf "$prefix"
-cp -al "$base" "$prefix"
-for reg in "$prefix"/*.reg; do cp --remove-destination "$base/$(basename "$reg")" "$reg"; done
-rm -f "$prefix/dosdevices/t:"
-export OV_WINE_PREFIX="$prefix"
+. "$(dirname "$0")/../support/own_wine_prefix.sh"
+use_own_prefix "$build" nodisplay
 unset DISPLAY WAYLAND_DISPLAY
 out=$(OV_TEST_TIMEOUT=600 "$build/wine-run.sh" "$exe" /tray 2>&1)
 status=$?

@@ -7,14 +7,8 @@
 # Usage: wine_runner_test.sh BUILD_DIR WATCH_PROBE.exe
 set -u
 build=$1 probe=$2
-base="$build/wineprefix"
-prefix="$build/wineprefix-runner"
-"$build/wine-run.sh" || exit 1
-rm -rf "$prefix"
-cp -al "$base" "$prefix"
-for reg in "$prefix"/*.reg; do cp --remove-destination "$base/$(basename "$reg")" "$reg"; done
-rm -f "$prefix/dosdevices/t:"
-export OV_WINE_PREFIX="$prefix"
+. "$(dirname "$0")/../support/own_wine_prefix.sh"
+use_own_prefix "$build" runner
 failed=0
 fail() {
     echo "FAILED: $*"
