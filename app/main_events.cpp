@@ -21,6 +21,7 @@
 #include "app/shutdown.h"
 #include "app/tray.h"
 #include "app/window_kit.h"
+#include "update/install_step.h"
 #include "update/start_with_windows.h"
 #include "update/update_check.h"
 
@@ -129,7 +130,7 @@ void OnUpdateCheckTimer() {
 
 // A self-update leaves the replaced program beside the new one for a while.
 void OnOldFileTimer() {
-    DeleteFileW((GetExePath() + L".old").c_str());
+    DeleteOldProgramFile(GetExePath());
     if (++gOldFileTicks >= 5) KillTimer(gMain, kTimerOldFile);
 }
 

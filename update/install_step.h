@@ -27,6 +27,10 @@ enum class InstallerWait { Ended, TimedOut, Quit, Failed };
 // the way is posted again for the outer loop, and the wait ends with Quit.
 InstallerWait WaitForInstaller(HANDLE process, DWORD limitMs);
 
+// Deletes the old copy a self-replacement left at exe + ".old", read-only or
+// not; true when none is left. Something not a file there is left alone.
+bool DeleteOldProgramFile(const std::wstring& exe);
+
 // The portable self-replacement: exe goes to exe + ".old" and the verified
 // download (moved through its lock, so the file checked is the file used)
 // takes its place. Empty on success, else the text to show the user; on a

@@ -57,12 +57,6 @@ void UpdateBox(const std::wstring& text, UINT icon) {
     MessageBoxW(gMain, text.c_str(), L"Orvane update", MB_OK | icon);
 }
 
-void DropDownload(DownloadResult& download) {
-    if (download.lock != INVALID_HANDLE_VALUE) CloseHandle(download.lock);
-    download.lock = INVALID_HANDLE_VALUE;
-    DeleteFileW(download.path.c_str());
-}
-
 std::wstring OwnPath() {
     wchar_t exe[520] = {};
     GetModuleFileNameW(nullptr, exe, 520);
@@ -178,7 +172,10 @@ void RunInstaller(DownloadResult& download) {
     // An exit asked for during the wait (the installer closing this copy, Exit
     // from the tray) has destroyed the window: the program is ending.
     const bool ending = waited == InstallerWait::Quit || !IsWindow(main) || main != gMain;
-    if (!ending) EnableWindow(main, TRUE);
+    if (!ending) {
+        EnableWindow(main, TRUE);
+        SetStatusText(L"");  // a failure's box follows; the install is over either way
+    }
     DeleteFileW(download.path.c_str());
     Log(L"update: installer finished with code %lu", code);
     if (ending) return;
@@ -229,10 +226,21 @@ InstallerWait WaitForInstaller(HANDLE process, DWORD limitMs) {
     }
 }
 
+bool DeleteOldProgramFile(const std::wstring& exe) {
+    const std::wstring old = exe + L".old";
+    // A program file that was read-only leaves a read-only old copy, which
+    // neither a delete nor the next swap's move could replace.
+    const DWORD attributes = GetFileAttributesW(old.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(old.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileW(old.c_str()) != FALSE;
+}
+
 std::wstring ReplaceProgramFile(const std::wstring& exe, DownloadResult& download,
                                 BOOL(WINAPI* putBack)(LPCWSTR, LPCWSTR, DWORD)) {
     const std::wstring old = exe + L".old";
-    DeleteFileW(old.c_str());
+    DeleteOldProgramFile(exe);
     if (!MoveFileExW(exe.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         Log(L"update: couldn't move %ls aside (error %lu)", exe.c_str(), GetLastError());
         DropDownload(download);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "update/install.h"
+#include "update/update_check.h"
 #include "update/update_manifest.h"
 
 // What a download hands to the main window (WM_APP_DOWNLOAD_DONE).
@@ -24,11 +25,14 @@ struct DownloadResult {
     }
 };
 
+// Closes the lock and deletes the file: a download that will not be used.
+void DropDownload(DownloadResult& download);
+
 // The download of one known update as the thread runs it, without the posts:
-// fetched into tempDir, checked, and on any failure deleted. progress gets
-// each new percentage. Any thread.
+// fetched into tempDir, checked, and on any failure or a cancel (also one set
+// during the checks) deleted. progress gets each new percentage. Any thread.
 std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, InstallMode mode, const std::wstring& tempDir,
-                                                  const std::atomic<bool>& cancel, void (*progress)(int));
+                                                  HttpCancel& cancel, void (*progress)(int));
 
 // One string of a file's version resource (U.S. English, Unicode); empty when missing.
 std::wstring FileVersionString(const std::wstring& path, const wchar_t* key);
@@ -47,4 +51,5 @@ void OnUpdateLater();
 // WM_APP_DOWNLOAD_PROGRESS.
 void OnDownloadProgress(int percent);
 // WM_APP_DOWNLOAD_DONE: lParam is the DownloadResult, owned by the receiver.
+// A Cancel handled before this drops even a download that passed its checks.
 void OnDownloadDone(LPARAM lParam);

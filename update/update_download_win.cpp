@@ -174,8 +174,14 @@ std::wstring FileVersionString(const std::wstring& path, const wchar_t* key) {
     return std::wstring(value, wcsnlen(value, chars));
 }
 
+void DropDownload(DownloadResult& download) {
+    if (download.lock != INVALID_HANDLE_VALUE) CloseHandle(download.lock);
+    download.lock = INVALID_HANDLE_VALUE;
+    DeleteFileW(download.path.c_str());
+}
+
 std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, InstallMode mode, const std::wstring& tempDir,
-                                                  const std::atomic<bool>& cancel, void (*progress)(int)) {
+                                                  HttpCancel& cancel, void (*progress)(int)) {
     auto result = std::make_unique<DownloadResult>();
     const bool installer = mode != kPortable;
     result->path = DownloadFileName(tempDir, info.version, installer);
@@ -201,6 +207,8 @@ std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, Instal
                                  progress ? std::function<void(int)>(progress) : nullptr, error, 600);
     CloseHandle(file);
     if (!fetched) return Failed(std::move(result), INVALID_HANDLE_VALUE, error);
+    // A Cancel during the checks ends them too.
+    const std::wstring cancelled = L"Update cancelled.";
 
     // From here on the file can be read, but not written, renamed or deleted by
     // anyone else; the name itself is opened, not what a link there points to.
@@ -219,10 +227,13 @@ std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, Instal
     if (!GetFileSizeEx(file, &size)) return Failed(std::move(result), file, Wide(kTextIncomplete));
     if (const char16_t* refused = CheckDownloadSize(static_cast<uint64_t>(size.QuadPart), expected))
         return Failed(std::move(result), file, Wide(refused));
+    if (cancel.Cancelled()) return Failed(std::move(result), file, cancelled);
     const std::wstring digest = Sha256OfFile(file);
+    if (cancel.Cancelled()) return Failed(std::move(result), file, cancelled);
     if (!DigestMatches(digest.c_str(), hash)) return Failed(std::move(result), file, Wide(kTextChecksum));
     wchar_t product[64] = {}, version[40] = {};
     ReadVersionThroughGuard(file, result->path, product, version);
+    if (cancel.Cancelled()) return Failed(std::move(result), file, cancelled);
     if (!VersionResourceMatches(product, version, installer, info.version))
         return Failed(std::move(result), file, Wide(kTextWrongVersion));
     result->lock = file;
@@ -232,7 +243,7 @@ std::unique_ptr<DownloadResult> DownloadAndVerify(const UpdateInfo& info, Instal
 void StartUpdateDownload() {
     if (gUpdate.downloading || !gUpdate.known || InstallStepRunning()) return;
     gUpdate.downloading = true;
-    gUpdate.downloadCancel.store(false);
+    gUpdate.downloadCancel.Reset();
     gUpdate.downloadPercent = 0;
     ShowBarButtons(false);
     auto job = std::make_unique<DownloadJob>();
@@ -258,7 +269,7 @@ void ShowUpdateNotes() {
 
 void OnUpdateLater() {
     if (gUpdate.downloading) {
-        gUpdate.downloadCancel.store(true);
+        gUpdate.downloadCancel.Cancel();
         return;
     }
     ShowWindow(gUpdateBar, SW_HIDE);
@@ -276,9 +287,18 @@ void OnDownloadDone(LPARAM lParam) {
     gUpdate.downloading = false;
     gUpdate.downloadPercent = -1;
     ShowBarButtons(true);
+    if (gUpdate.busyNoteShown) SetStatusText(L"");
+    gUpdate.busyNoteShown = false;
+    // The thread may have finished its checks just before the Cancel came: a
+    // Cancel handled before the install step starts still stops it.
+    if (result->error.empty() && gUpdate.downloadCancel.Cancelled()) {
+        Log(L"update: %ls passed its checks, but the update was cancelled", result->path.c_str());
+        DropDownload(*result);
+        return;
+    }
     if (!result->error.empty()) {
         Log(L"update: download failed: %ls", result->error.c_str());
-        if (!gUpdate.downloadCancel.load())
+        if (!gUpdate.downloadCancel.Cancelled())
             MessageBoxW(gMain, FormatString(L"The update didn't install.\n\n%ls", result->error.c_str()).c_str(),
                         L"Orvane update", MB_OK | MB_ICONWARNING);
         return;

@@ -77,7 +77,7 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t temp[MAX_PATH + 1];
     GetTempPathW(MAX_PATH + 1, temp);
     const std::wstring path = std::wstring(temp) + L"ov-download-timing.bin";
-    const std::atomic<bool> cancel{false};
+    HttpCancel cancel;
     int status = 0;
     for (int round = 0; round < 3; ++round) {
         HANDLE file =

@@ -10,7 +10,8 @@ addresses, the authority's certificate (hex DER) and PROGRAM_FILE's SHA-256 in
 its environment. The Windows side trusts the authority in its own prefix only.
 
 Paths:
-  /Keltrax/orvane-releases/main/latest.json  the manifest set by PUT /control/manifest
+  /Keltrax/orvane-releases/main/latest.json  the manifest set by PUT /control/manifest, sent
+                                             after the seconds set by PUT /control/manifest_delay
   /control/requests                          how many manifest requests came (text)
   /status/404                                a 404
   /big.json                                  300 KiB, past the manifest cap
@@ -19,6 +20,10 @@ Paths:
   /file/short                                19,999 bytes
   /endless                                   keeps sending, no length, until the client goes
   /slow                                      PROGRAM_FILE, 4 KiB every 50 ms
+  /hold/NAME                                 the bytes set for NAME, without a length; the
+                                             connection stays open 20 s after the last byte
+  /stall                                     64 KiB of a 1 MiB body, then nothing for 90 s
+                                             (past the client's receive time-out)
   /bulk/N                                    N MiB of patterned bytes, with their length
 """
 import datetime
@@ -78,6 +83,7 @@ def write_pair(folder, stem, cert, key):
 
 class State:
     manifest = b"{}"
+    manifest_delay = 0.0
     requests = 0
     lock = threading.Lock()
     program = b""
@@ -101,6 +107,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.path == "/control/manifest":
             with State.lock:
                 State.manifest = body
+        elif self.path == "/control/manifest_delay":
+            with State.lock:
+                State.manifest_delay = float(body.decode() or "0")
         elif self.path.startswith("/control/file/"):
             with State.lock:
                 State.files[self.path[len("/control/file/"):]] = body
@@ -117,6 +126,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with State.lock:
                 State.requests += 1
                 body = State.manifest
+                delay = State.manifest_delay
+            time.sleep(delay)
             self.send_body(body)
         elif self.path == "/control/requests":
             with State.lock:
@@ -148,6 +159,33 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(State.program[i:i + 4096])
                 self.wfile.flush()
                 time.sleep(0.05)
+        elif self.path.startswith("/hold/") and self.path[6:] in State.files:
+            with State.lock:
+                body = State.files[self.path[6:]]
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(body)
+            self.wfile.flush()
+            # The client has every byte but waits for the end of the body.
+            self.connection.settimeout(20)
+            try:
+                self.connection.recv(1)
+            except (socket.timeout, OSError, ssl.SSLError):
+                pass
+            self.close_connection = True
+        elif self.path == "/stall":
+            self.send_response(200)
+            self.send_header("Content-Length", str(1 << 20))
+            self.end_headers()
+            self.wfile.write(b"\0" * 65536)
+            self.wfile.flush()
+            self.connection.settimeout(90)
+            try:
+                self.connection.recv(1)
+            except (socket.timeout, OSError, ssl.SSLError):
+                pass
+            self.close_connection = True
         elif self.path.startswith("/bulk/") and self.path[6:].isdigit():
             mib = int(self.path[6:])
             self.send_response(200)

@@ -124,6 +124,20 @@ TEST(InstallStep, TheSwapPutsTheNewFileInPlaceOrLeavesTheOldOneFindable) {
     EXPECT_EQ(ReadText(old), "old program");
     EXPECT_EQ(GetFileAttributesW(downloaded.c_str()), INVALID_FILE_ATTRIBUTES);
 
+    // A read-only program file leaves a read-only old copy: the next swap and
+    // the clean-up still get rid of it.
+    ASSERT_TRUE(SetFileAttributesW(old.c_str(), FILE_ATTRIBUTE_READONLY));
+    {
+        DownloadResult download;
+        MakeDownload(download, downloaded, "newer program");
+        EXPECT_EQ(ReplaceProgramFile(exe, download), L"");
+    }
+    EXPECT_EQ(ReadText(exe), "newer program");
+    EXPECT_EQ(ReadText(old), "new program");
+    ASSERT_TRUE(SetFileAttributesW(old.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(DeleteOldProgramFile(exe));
+    EXPECT_EQ(GetFileAttributesW(old.c_str()), INVALID_FILE_ATTRIBUTES);
+
     // Something that is no file where the old copy goes: nothing changes.
     WriteText(exe, "old program");
     DeleteFileW(old.c_str());

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/command_line.h"
@@ -113,7 +114,7 @@ protected:
     static std::wstring Fetch(const std::wstring& url, std::string* body = nullptr) {
         std::string ignored;
         wchar_t error[400] = {};
-        const std::atomic<bool> cancel{false};
+        HttpCancel cancel;
         if (HttpGet(url.c_str(), body ? body : &ignored, kManifestMaxBytes, nullptr, 0, cancel, nullptr, error, 400))
             return L"";
         return error[0] ? error : L"(failed without a text)";
@@ -162,7 +163,7 @@ TEST_F(UpdateHttps, ASenderThatKeepsGoingIsCutOffAtTheSize) {
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     wchar_t error[600] = {};
-    const std::atomic<bool> cancel{false};
+    HttpCancel cancel;
     const bool ok = HttpGet((base + L"/endless").c_str(), nullptr, 0, file, 100000, cancel, nullptr, error, 600);
     LARGE_INTEGER size = {};
     GetFileSizeEx(file, &size);
@@ -174,16 +175,16 @@ TEST_F(UpdateHttps, ASenderThatKeepsGoingIsCutOffAtTheSize) {
 }
 
 std::vector<int> gPercents;
-std::atomic<bool> gCancel{false};
+HttpCancel gCancel;
 void RecordPercent(int percent) {
     gPercents.push_back(percent);
 }
 void CancelAtFirstProgress(int) {
-    gCancel.store(true);
+    gCancel.Cancel();
 }
 
 TEST_F(UpdateHttps, ADownloadPassesOnlyWhenEveryCheckDoes) {
-    const std::atomic<bool> cancel{false};
+    HttpCancel cancel;
     // The genuine file, with the hash written in upper case.
     UpdateInfo good = Known();
     for (wchar_t* c = good.sha256; *c; ++c) *c = static_cast<wchar_t>(towupper(*c));
@@ -265,11 +266,41 @@ TEST_F(UpdateHttps, ADownloadPassesOnlyWhenEveryCheckDoes) {
 TEST_F(UpdateHttps, CancelStopsTheDownloadAndDeletesTheFile) {
     UpdateInfo slow = Known();
     wcscpy(slow.exe, (base + L"/slow").c_str());
-    gCancel.store(false);
+    gCancel.Reset();
     const std::unique_ptr<DownloadResult> result =
         DownloadAndVerify(slow, kPortable, tempDir, gCancel, CancelAtFirstProgress);
     EXPECT_EQ(result->error, L"Update cancelled.");
     EXPECT_EQ(GetFileAttributesW(result->path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(UpdateHttps, CancelEndsADownloadStalledOnTheNetworkAtOnce) {
+    const std::wstring path = tempDir + L"ov-stall.bin";
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    HttpCancel cancel;
+    HANDLE receiving = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    wchar_t error[600] = {};
+    bool ok = true;
+    // The host sends the first part of the body, then nothing for longer than
+    // the 60-s receive time-out.
+    std::thread download([&] {
+        ok = HttpGet((base + L"/stall").c_str(), nullptr, 0, file, 1 << 20, cancel, [&](int) { SetEvent(receiving); },
+                     error, 600);
+    });
+    const bool started = WaitForSingleObject(receiving, Patient(30000)) == WAIT_OBJECT_0;
+    Sleep(500);  // into its wait for the rest, most likely
+    const ULONGLONG cancelledAt = GetTickCount64();
+    cancel.Cancel();
+    download.join();
+    const ULONGLONG took = GetTickCount64() - cancelledAt;
+    CloseHandle(receiving);
+    CloseHandle(file);
+    DeleteFileW(path.c_str());
+    EXPECT_TRUE(started) << "no part of the body came";
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(std::wstring(error), L"Update cancelled.");
+    EXPECT_LT(took, 20000u) << "the cancel waited for the receive time-out";
 }
 
 // Sets what the release host answers at a path: the manifest, or a file.
@@ -399,6 +430,37 @@ TEST_F(UpdateProgram, CancelDuringADownloadDeletesItAndBringsTheButtonsBack) {
     EXPECT_TRUE(ov::gui::Visible(ov::gui::ChildById(bar, 491)));
     EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ov::gui::FindProcessWindow(program.Id(), L"#32770"), nullptr);  // a cancel ends silently
+}
+
+TEST_F(UpdateProgram, ASecondCheckForUpdatesSaysOneIsRunning) {
+    ASSERT_TRUE(PutManifest(Manifest("1.0.1")));
+    struct Delay {
+        Delay() { ok = Put(L"/control/manifest_delay", "6"); }
+        ~Delay() { Put(L"/control/manifest_delay", "0"); }
+        bool ok;
+    } delay;
+    ASSERT_TRUE(delay.ok);
+    DWORD off = 0;  // no automatic check, which would answer no one
+    ASSERT_TRUE(ov::gui::WriteRegistryValue(ov::gui::kSettingsKey, L"AutoUpdate", REG_DWORD, &off, sizeof off));
+    ASSERT_TRUE(Start());
+    HWND status = ov::gui::ChildByClass(main, L"msctls_statusbar32");
+    ASSERT_TRUE(status);
+    // The index's start-up states share the part the note goes to: let them pass first.
+    ASSERT_TRUE(ov::gui::WaitUntil(
+        [&] { return ov::gui::StatusBarText(status, 3).find(L"Up to date") != std::wstring::npos; }, Patient(60000)))
+        << "status bar: " << ov::gui::StatusBarSeen(status);
+    PostMessageW(main, WM_COMMAND, 129, 0);
+    PostMessageW(main, WM_COMMAND, 129, 0);
+    EXPECT_TRUE(ov::gui::WaitUntil(
+        [&] { return ov::gui::StatusBarText(status, 3) == L"  A check for updates is already running."; },
+        Patient(5000)))
+        << "status bar: " << ov::gui::StatusBarSeen(status);
+    // The running check still answers, and the note goes with it.
+    HWND box = nullptr;
+    EXPECT_EQ(WaitForBox(box), L"You have the latest version of Orvane (1.0.1).");
+    if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::StatusBarText(status, 3) == L"  "; }, Patient(5000)))
+        << "status bar: " << ov::gui::StatusBarSeen(status);
 }
 
 TEST_F(UpdateProgram, WithAutomaticChecksOffOnlyTheCommandAsks) {
@@ -598,7 +660,7 @@ TEST_F(InstallProgram, AnInstallerThatSucceedsIsGivenItsArgumentsAndTheProgramCo
     // still nobody writes, replaces or deletes it.
     UpdateInfo offered;
     ReadManifest(manifest.c_str(), offered);
-    const std::atomic<bool> cancel{false};
+    HttpCancel cancel;
     std::unique_ptr<DownloadResult> guarded = DownloadAndVerify(offered, kInstalledForUser, tempDir, cancel, nullptr);
     ASSERT_EQ(guarded->error, L"");
     HANDLE reader =
@@ -645,6 +707,9 @@ TEST_F(InstallProgram, AFailingHangingOrInterruptedInstallerLeavesTheProgramAsIt
     ASSERT_TRUE(StartAndUpdate(exe, kSearch));
     HWND box = nullptr;
     EXPECT_EQ(WaitForBox(box).substr(0, 51), L"The installer couldn't finish the update (code 3). ");
+    HWND status = ov::gui::ChildByClass(main, L"msctls_statusbar32");
+    EXPECT_EQ(ov::gui::StatusBarText(status, 3).find(L"Installing the update"), std::wstring::npos)
+        << "status bar: " << ov::gui::StatusBarSeen(status);
     if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(ov::gui::WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }, Patient(10000)));
     EXPECT_TRUE(program.Running());
@@ -684,6 +749,51 @@ TEST_F(InstallProgram, AFailingHangingOrInterruptedInstallerLeavesTheProgramAsIt
     EXPECT_EQ(FindWindowW(L"OrvaneMain", nullptr), nullptr) << "a copy came back";
     EndFake();
     ov::gui::WaitUntil([&] { return GetFileAttributesW(download.c_str()) == INVALID_FILE_ATTRIBUTES; }, Patient(5000));
+}
+
+TEST_F(InstallProgram, ACancelAfterTheLastByteInstallsNothing) {
+    const std::wstring folder = L"C:\\Cancel dir", exe = folder + L"\\Orvane.exe";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((ov::gui::ProgramFolder() + L"\\OrvaneUpdateTest.exe").c_str(), exe.c_str(), FALSE));
+    OfferVersion9();
+    // The new program file comes whole, then the connection stays open.
+    manifest.replace(manifest.find("/file/next.exe"), 6, "/hold/");
+    ASSERT_TRUE(PutManifest(manifest));
+    WIN32_FILE_ATTRIBUTE_DATA facts = {};
+    ASSERT_TRUE(GetFileAttributesExW((ov::gui::ProgramFolder() + L"\\OrvaneNextTest.exe").c_str(),
+                                     GetFileExInfoStandard, &facts));
+    const uint64_t whole = facts.nFileSizeLow;
+    const std::wstring download = tempDir + L"Orvane-update-9.0.0.exe";
+    auto downloaded = [&] {
+        return GetFileAttributesExW(download.c_str(), GetFileExInfoStandard, &facts) ? facts.nFileSizeLow : 0u;
+    };
+
+    ASSERT_TRUE(StartAndUpdate(exe, kSearch));
+    ASSERT_TRUE(ov::gui::WaitUntil([&] { return downloaded() == whole; }, Patient(60000)))
+        << downloaded() << " of " << whole << " bytes came";
+    Sleep(2000);  // the download now waits for the end of the body, most likely
+    DWORD_PTR ignored = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_COMMAND, 492, 0, SMTO_NORMAL, Patient(10000), &ignored));
+    HWND later = ov::gui::ChildById(ov::gui::ChildByClass(main, L"OVUpdBar"), 492);
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return ov::gui::WindowText(later) == L"Later"; }, Patient(60000)));
+    SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, Patient(10000), &ignored);  // its handler has ended
+    EXPECT_TRUE(program.Running()) << "the program closed for an install";
+    EXPECT_EQ(FileVersionString(exe, L"ProductVersion"), L"1.0.1");
+    EXPECT_TRUE(ov::gui::WaitUntil([&] { return GetFileAttributesW(download.c_str()) == INVALID_FILE_ATTRIBUTES; },
+                                   Patient(5000)))
+        << "the download was left behind";
+    EXPECT_EQ(ov::gui::FindProcessWindow(program.Id(), L"#32770"), nullptr);  // a cancel ends silently
+    if (program.Running()) program.Exit(main, ov::gui::kExitMs);
+    if (HWND other = FindWindowW(L"OrvaneMain", nullptr)) {  // a copy the install started
+        DWORD id = 0;
+        GetWindowThreadProcessId(other, &id);
+        next.Adopt(id);
+        next.Exit(other, ov::gui::kExitMs);
+        next.Kill();
+    }
+    DeleteFileW(exe.c_str());
+    DeleteFileW((exe + L".old").c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(InstallProgram, APortableCopyReplacesItselfAndTheNewOneCleansUp) {
