@@ -96,6 +96,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def setup(self):
+        # The handshake runs on this connection's own thread: done in accept(),
+        # one slow handshake would hold up every other connection.
+        self.request.settimeout(60)
+        self.request.do_handshake()
+        self.request.settimeout(None)
+        super().setup()
+
     def send_body(self, body, status=200):
         self.send_response(status)
         self.send_header("Content-Length", str(len(body)))
@@ -214,7 +222,7 @@ def serve(port, cert, key):
     server.daemon_threads = True
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
+    server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
