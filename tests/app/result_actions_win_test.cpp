@@ -39,6 +39,7 @@ namespace {
 using ov::gui::Answerer;
 using ov::gui::OwnWindows;
 using ov::gui::Patient;
+using ov::gui::SaveAs;
 using ov::gui::Seen;
 using ov::gui::WaitUntil;
 
@@ -519,59 +520,15 @@ TEST_F(ResultActions, AFullDiskLeavesNoFileAndSaysWhy) {
     Show({gFiles[0], gFolderEntry, gFiles[1]}, {});
     SetStatusText(L"before");
     const std::wstring target = root + L"list.csv";
-    Answerer answer([&](HWND dialog) {
-        if (!GetDlgItem(dialog, 0x470)) {  // not the Save dialog: the report
-            PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-            return;
-        }
-        Sleep(1000);  // the dialog fills its controls after it shows
-        SetDlgItemTextW(dialog, 0x47C, target.c_str());
-        SetDlgItemTextW(dialog, 0x480, target.c_str());
-        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-    });
+    SaveAs save(target);
     ExportResults();
-    answer.Stop();
+    const std::vector<std::wstring> boxes = save.Boxes();
     DeleteFileW(filler.c_str());
     EXPECT_FALSE(Exists(target));
-    const std::vector<std::wstring> seen = answer.Seen();
-    ASSERT_EQ(seen.size(), 2u) << Seen(seen);
-    EXPECT_NE(seen[1].find(L"Couldn't write that file, so nothing was exported."), std::wstring::npos) << Seen(seen);
+    ASSERT_EQ(boxes.size(), 1u) << Seen(boxes);
+    EXPECT_NE(boxes[0].find(L"Couldn't write that file, so nothing was exported."), std::wstring::npos) << Seen(boxes);
     EXPECT_EQ(Status(), L"  before");
 }
-
-// Answers the Save dialog once with path and the text filter, and every other
-// box with Yes (or OK); what the boxes showed.
-class SaveAs {
-public:
-    SaveAs(const std::wstring& path, int filterRow)
-        : answer([this, path, filterRow](HWND dialog) {
-              if (!GetDlgItem(dialog, 0x470)) {
-                  PostMessageW(dialog, WM_COMMAND, GetDlgItem(dialog, IDYES) ? IDYES : IDOK, 0);
-                  return;
-              }
-              if (saved.exchange(true)) return;
-              Sleep(1000);  // the dialog fills its controls after it shows
-              HWND filter = GetDlgItem(dialog, 0x470);
-              SendMessageW(filter, CB_SETCURSEL, filterRow, 0);
-              for (const WORD code : {CBN_SELCHANGE, CBN_SELENDOK}) {
-                  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x470, code), reinterpret_cast<LPARAM>(filter));
-              }
-              SetDlgItemTextW(dialog, 0x47C, path.c_str());
-              SetDlgItemTextW(dialog, 0x480, path.c_str());
-              PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-          }) {}
-    // The boxes after the Save dialog.
-    std::vector<std::wstring> Boxes() {
-        answer.Stop();
-        std::vector<std::wstring> seen = answer.Seen();
-        if (!seen.empty()) seen.erase(seen.begin());
-        return seen;
-    }
-
-private:
-    std::atomic<bool> saved{false};
-    Answerer answer;
-};
 
 TEST_F(ResultActions, AnExistingFileWithAnUpperCaseExtensionIsAskedAboutOnce) {
     Show({gFiles[0], gFiles[1]}, {});

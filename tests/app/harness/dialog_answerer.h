@@ -97,6 +97,42 @@ private:
     std::thread thread;
 };
 
+// Answers the Save dialog once with path (and the filter list's row filterRow,
+// unless it is -1), and every other box with Yes (or OK); what the boxes showed.
+class SaveAs {
+public:
+    explicit SaveAs(const std::wstring& path, int filterRow = -1)
+        : answer([this, path, filterRow](HWND dialog) {
+              if (!GetDlgItem(dialog, 0x470)) {
+                  PostMessageW(dialog, WM_COMMAND, GetDlgItem(dialog, IDYES) ? IDYES : IDOK, 0);
+                  return;
+              }
+              if (saved.exchange(true)) return;
+              Sleep(1000);  // the dialog fills its controls after it shows
+              if (filterRow >= 0) {
+                  HWND filter = GetDlgItem(dialog, 0x470);
+                  SendMessageW(filter, CB_SETCURSEL, filterRow, 0);
+                  for (const WORD code : {CBN_SELCHANGE, CBN_SELENDOK}) {
+                      SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x470, code), reinterpret_cast<LPARAM>(filter));
+                  }
+              }
+              SetDlgItemTextW(dialog, 0x47C, path.c_str());
+              SetDlgItemTextW(dialog, 0x480, path.c_str());
+              PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+          }) {}
+    // The boxes after the Save dialog.
+    std::vector<std::wstring> Boxes() {
+        answer.Stop();
+        std::vector<std::wstring> seen = answer.Seen();
+        if (!seen.empty()) seen.erase(seen.begin());
+        return seen;
+    }
+
+private:
+    std::atomic<bool> saved{false};
+    Answerer answer;
+};
+
 inline std::string Seen(const std::vector<std::wstring>& texts) {
     std::string out;
     for (const std::wstring& text : texts) out += ov::ToUtf8(text) + "\n";
