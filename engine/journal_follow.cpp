@@ -8,6 +8,9 @@ namespace ov {
 namespace {
 
 constexpr uint64_t kCompactAfterDeleted = 50000;
+// Batches whose records cannot be fetched, retried on the journal-error
+// schedule (about half a minute), before the drive is read again.
+constexpr uint32_t kFetchFailuresBeforeReadAgain = 6;
 
 void MoveNextUsn(Index& index, Volume& volume, uint64_t next) {
     if (next == volume.nextUsn) return;
@@ -91,9 +94,15 @@ BatchEnd ApplyJournalBatch(Index& index, Volume& volume, const std::vector<UsnCh
         switch (batch.Fetch(control, raw, changes, index, volume, volume.stop)) {
             case JournalBatch::Fetched::Stopped:
                 return BatchEnd::Stopped;
-            case JournalBatch::Fetched::Failed:  // the drive may be going: nothing is known to have gone
-                return BatchEnd::RetryLater;
+            case JournalBatch::Fetched::Failed:
+                // The drive may be going: nothing is known to have gone. A record
+                // that keeps failing on a drive that still answers can only be
+                // known from a full read.
+                if (++volume.fetchFailures < kFetchFailuresBeforeReadAgain) return BatchEnd::RetryLater;
+                volume.fetchFailures = 0;
+                return BatchEnd::ReadAgain;
             case JournalBatch::Fetched::Done:
+                volume.fetchFailures = 0;
                 break;
         }
     } catch (const std::bad_alloc&) {

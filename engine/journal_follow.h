@@ -72,7 +72,8 @@ void SetJournalLive(Index& index, Volume& volume, bool live);
 // during the fetches or is set once the lock is held; ReadAgain (next USN
 // unchanged) when the batch could not be applied whole; RetryLater (nothing
 // applied, next USN unchanged) when a record could not be fetched or memory
-// ran out before anything was applied.
+// ran out before anything was applied; ReadAgain, nothing applied, once the
+// records of the batch at that USN could not be fetched six times in a row.
 BatchEnd ApplyJournalBatch(Index& index, Volume& volume, const std::vector<UsnChange>& changes, uint64_t next,
                            const DeviceControl& control, RawVolume& raw, JournalBatch& batch);
 

@@ -47,6 +47,9 @@ struct Volume : VolumeMaps {
     // lock held exclusively, so a save reads a consistent pair under it held shared.
     uint64_t journalId = 0;
     uint64_t nextUsn = 0;
+    // Batches at nextUsn whose records could not be fetched, one after another
+    // (the volume's thread only).
+    uint32_t fetchFailures = 0;
 
     std::atomic<bool> live{false};          // a watcher runs for the volume
     double scanMs = 0;                      // written by the volume's thread under the index lock

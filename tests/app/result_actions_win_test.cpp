@@ -48,7 +48,6 @@ std::vector<uint32_t> gFiles;    // a.txt, b.txt, c.orvrec, d.txt (on disk)
 std::vector<uint32_t> gMade;     // 60 entries not on disk
 uint32_t gOther = ov::kNoEntry;  // sub\e.txt, another folder
 uint32_t gFolderEntry = ov::kNoEntry;
-uint32_t gUnknownType = ov::kNoEntry;               // f.zzqq, a type no program opens
 constexpr uint64_t kModified = 133000000000000000;  // every file's; created is 0
 
 void WriteFileText(const std::wstring& path, const std::string& text) {
@@ -497,7 +496,9 @@ TEST_F(ResultActions, ExportsTheShownRowsInTheChosenFormat) {
         ExportResults();
         save.Stop();
         EXPECT_EQ(ReadFileBytes(written), format.bytes) << Seen(save.Seen());
-        if (written != asked) EXPECT_FALSE(Exists(asked));
+        if (written != asked) {
+            EXPECT_FALSE(Exists(asked));
+        }
         EXPECT_EQ(Status(), L"  Exported 3 results to " + written);
     }
 }

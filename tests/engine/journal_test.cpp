@@ -335,6 +335,22 @@ TEST_F(Journal, ARecordThatCannotBeFetchedLeavesTheBatchForLater) {
     EXPECT_EQ(Follow({30, 31, 32, 33}, 300), JournalEnd::Stopped);
     EXPECT_EQ(Paths(), (std::vector<std::string>{"X:\\", "X:\\file 2", "X:\\file 3", "X:\\file 3 too", "X:\\renamed"}));
     EXPECT_EQ(volume.nextUsn, 300u);
+
+    // A record that keeps failing on a drive that answers is not retried for
+    // ever: the drive is read again, with nothing applied.
+    drive.Put(31, File(5, u"renamed again"));
+    drive.fetchError[31] = 1392;  // ERROR_FILE_CORRUPT
+    const std::vector<std::string> held = Paths();
+    std::vector<JournalEnd> ends;
+    for (int i = 0; i < 6; ++i) {
+        ends.push_back(Follow({31}, 400));
+        drive.reads.clear();
+    }
+    std::vector<JournalEnd> want(5, JournalEnd::RetryLater);
+    want.push_back(JournalEnd::ReadAgain);
+    EXPECT_EQ(ends, want);
+    EXPECT_EQ(Paths(), held);
+    EXPECT_EQ(volume.nextUsn, 300u);
 }
 
 // A record freed and taken by another file is named by the journal with both
