@@ -61,6 +61,7 @@ constexpr char kSizeError[] = "Orvane didn't understand that size. Examples: siz
 constexpr char kDateError[] =
     "Orvane didn't understand that date. Examples: dm:today  dm:last7days  dm:2024  dm:>=1/1/2025";
 constexpr char kRegexError[] = "That regular expression isn't valid.";
+constexpr char kNoMemoryError[] = "The search couldn't be finished: there wasn't enough memory.";
 
 // The most a pattern may cost (RegexCost units, about one per state of the
 // library's automaton). Measured with libstdc++: compiling and matching stay
@@ -202,27 +203,31 @@ uint64_t RegexCost(const std::string& pattern) {
 }
 
 // Compiles term.text into term.regex; on any failure the term becomes an
-// Error term with the error text, its regex null. Never throws.
+// Error term with the error text (the pattern's, or memory's), its regex null.
+// Never throws.
 void CompileRegex(Term& term, Query& query) {
     term.kind = TermKind::Regex;
     term.regex.reset();
-    RegexProgram program;
-    if (RegexCost(term.text) <= kRegexBudget && ov::CompileRegex(term.text, !term.caseSensitive, program)) {
-        auto flags = std::regex::ECMAScript;
-        if (!term.caseSensitive) flags |= std::regex::icase;
+    const char* error = kRegexError;
+    try {
+        RegexProgram program;
+        if (RegexCost(term.text) <= kRegexBudget && ov::CompileRegex(term.text, !term.caseSensitive, program)) {
+            auto flags = std::regex::ECMAScript;
+            if (!term.caseSensitive) flags |= std::regex::icase;
 #ifdef __GLIBCXX__
-        flags |= std::regex_constants::__polynomial;  // breadth-first matching, see the file comment
+            flags |= std::regex_constants::__polynomial;  // breadth-first matching, see the file comment
 #endif
-        try {
             term.regex = std::make_shared<const std::regex>(term.text, flags);
             return;
-        } catch (const std::regex_error&) {
-        } catch (const std::exception&) {  // bad_alloc, length_error
         }
+    } catch (const std::regex_error&) {
+    } catch (const std::bad_alloc&) {
+        error = kNoMemoryError;
+    } catch (const std::exception&) {  // length_error
     }
     term.kind = TermKind::Error;
     term.regex.reset();
-    query.error = kRegexError;
+    query.error = error;
 }
 
 void SortBytewise(std::vector<std::string>& list) {

@@ -668,7 +668,10 @@ bool CompileRegex(std::string_view pattern, bool icase, RegexProgram& out) {
         for (int b = 0; b < 256; ++b)
             if (plain.IsClass(static_cast<char>(b), *word)) AddByte(out.wordBytes, static_cast<unsigned char>(b));
         return true;
-    } catch (const std::exception&) {  // bad_alloc
+    } catch (const std::bad_alloc&) {
+        out = RegexProgram();
+        throw;
+    } catch (const std::exception&) {  // length_error
         out = RegexProgram();
         return false;
     }

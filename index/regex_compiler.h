@@ -38,7 +38,8 @@ struct RegexProgram {
 // mapping and character classes of the global locale. False, leaving out empty,
 // when the pattern is not valid or needs what a finite automaton does not give:
 // back-references, lookahead, collating elements and equivalence classes, or more
-// than the limits above. Never throws.
+// than the limits above. May throw std::bad_alloc, leaving out empty: a pattern
+// that memory could not hold is not an invalid one.
 bool CompileRegex(std::string_view pattern, bool icase, RegexProgram& out);
 
 }  // namespace ov

@@ -13,6 +13,7 @@
 
 #include "index/platform.h"
 #include "index/values.h"
+#include "tests/support/failing_alloc.h"
 
 namespace ov {
 namespace {
@@ -319,6 +320,22 @@ TEST(Query, LongPatternsAreRefusedNotCompiled) {
     q = ParseQuery("((a?){100}){100}", Opts("r"));
     EXPECT_EQ(q.error, kRegexError);
     q = ParseQuery(std::string(900, 'a'), Opts("r"));
+    EXPECT_EQ(q.error, "");
+}
+
+// A pattern that memory could not hold is not an invalid one: the error says
+// which it was.
+TEST(Query, ARegexThatRunsOutOfMemorySaysSoNotThatItIsInvalid) {
+    Query q;
+    size_t memoryErrors = 0;
+    testing::FailEachAllocation(
+        [&] { q = Query(); }, [&] { q = ParseQuery("regex:^rep(ort)?_\\d+\\.pdf$", {}); },
+        [&](bool threw) {
+            if (threw) return;
+            EXPECT_NE(q.error, kRegexError);
+            memoryErrors += q.error == "The search couldn't be finished: there wasn't enough memory." ? 1 : 0;
+        });
+    EXPECT_GT(memoryErrors, 0u);
     EXPECT_EQ(q.error, "");
 }
 
