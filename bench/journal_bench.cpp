@@ -259,6 +259,24 @@ void Remember(JournalVolume& v, const Batch& batch) {
     std::erase_if(v.toFree, [&](const auto& pair) { return filled.count(pair.first) || filled.count(pair.second); });
 }
 
+// ApplyJournalBatch's steps, with the locked part timed on its own (lockedMs).
+// False when the fetch stopped or the batch was not applied whole.
+bool ApplyBatch(JournalVolume& v, ov::RawVolume& raw, ov::JournalBatch& journal, const Batch& batch, double& lockedMs) {
+    if (journal.Fetch(BatchControl(batch), raw, batch.changes, v.index, v.volume, v.volume.stop) !=
+        ov::JournalBatch::Fetched::Done)
+        return false;
+    const auto locked = std::chrono::steady_clock::now();
+    bool whole;
+    {
+        std::unique_lock<ov::SharedMutex> guard(v.index.lock);
+        whole = journal.Apply(v.index, v.volume) == ov::JournalBatch::Applied::Done;
+        v.volume.nextUsn += 1;
+        if (ov::JournalShouldCompact(v.index)) v.index.Compact();
+    }
+    lockedMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - locked).count();
+    return whole;
+}
+
 // Throughput of whole batches (fetch, parse, apply) and the longest time one
 // batch holds the index lock exclusively.
 void BM_Journal_Apply(benchmark::State& state) {
@@ -275,25 +293,12 @@ void BM_Journal_Apply(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         Batch batch = MakeBatch(*v, count);
-        const ov::DeviceControl control = BatchControl(batch);
         state.ResumeTiming();
-        // ApplyJournalBatch's steps, with the locked part timed on its own.
-        if (journal.Fetch(control, raw, batch.changes, v->index, v->volume, v->volume.stop) !=
-            ov::JournalBatch::Fetched::Done) {
-            state.SkipWithError("the fetch stopped");
+        double ms = 0;
+        if (!ApplyBatch(*v, raw, journal, batch, ms)) {
+            state.SkipWithError("the batch was not fetched and applied whole");
             return;
         }
-        const auto locked = std::chrono::steady_clock::now();
-        {
-            std::unique_lock<ov::SharedMutex> guard(v->index.lock);
-            if (journal.Apply(v->index, v->volume) != ov::JournalBatch::Applied::Done) {
-                state.SkipWithError("the batch was not applied whole");
-                return;
-            }
-            v->volume.nextUsn += 1;
-            if (ov::JournalShouldCompact(v->index)) v->index.Compact();
-        }
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - locked).count();
         longestLockMs = std::max(longestLockMs, ms);
         lockMs += ms;
         state.PauseTiming();
@@ -328,21 +333,7 @@ void BM_Journal_Churn(benchmark::State& state) {
     const int reusePercent = static_cast<int>(state.range(2));
     ov::RawVolume raw(nullptr);
     ov::JournalBatch journal;
-    auto apply = [&](const Batch& batch, double& lockedMs) {
-        if (journal.Fetch(BatchControl(batch), raw, batch.changes, v->index, v->volume, v->volume.stop) !=
-            ov::JournalBatch::Fetched::Done)
-            return false;
-        const auto locked = std::chrono::steady_clock::now();
-        bool whole;
-        {
-            std::unique_lock<ov::SharedMutex> guard(v->index.lock);
-            whole = journal.Apply(v->index, v->volume) == ov::JournalBatch::Applied::Done;
-            v->volume.nextUsn += 1;
-            if (ov::JournalShouldCompact(v->index)) v->index.Compact();
-        }
-        lockedMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - locked).count();
-        return whole;
-    };
+    auto apply = [&](const Batch& batch, double& lockedMs) { return ApplyBatch(*v, raw, journal, batch, lockedMs); };
     // Folders for the batches to free, made beforehand, untimed.
     double ms = 0;
     const auto iterations = static_cast<size_t>(state.max_iterations);
